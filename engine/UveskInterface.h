@@ -1,0 +1,100 @@
+// UveskInterface: the contract between the engine and its data sources.
+//
+// The engine knows nothing of files. It reaches every kind of data through
+// three small interfaces:
+//   IXSimpleDataBase  a data source that hands out tables by name;
+//   IXSimpleDataset   one table: a field catalogue and a cursor over the
+//                     loaded records (the engine's own result dataset offers
+//                     the same view, so a front end reads a result exactly as
+//                     the engine reads a directory);
+//   IFilterObject     a row test that a source may apply while it loads, so
+//                     that rejected rows are never stored.
+//
+// Ownership: sources and their tables are shared (std::shared_ptr) and live
+// as long as their last holder. A filter belongs to whoever created it (the
+// where executor); a table only borrows it between two SetFilter calls.
+//
+// Values travel as Variant; field types as lower-case type names ("string",
+// "integer", "date", "boolean", ...). Records are numbered from 0.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Variant.h"
+
+namespace corvane {
+
+class IFilterObject {
+public:
+    virtual ~IFilterObject() = default;
+    // Sets one field of the candidate record, by the table's field index.
+    virtual void SetValue(int fieldIndex, const Variant& value) = 0;
+    virtual void SetValueByName(const std::string& fieldName, const Variant& value) = 0;
+    // The verdict on the candidate record: a boolean Variant.
+    virtual Variant Evaluate() = 0;
+};
+
+// Cooperative cancellation and progress for long loads. A table that lists
+// something large calls Listed() now and then; when Cancelled() turns true it
+// stops loading as soon as it can. The front ends install one per query.
+class IProgress {
+public:
+    virtual ~IProgress() = default;
+    // Called with the number of entries examined so far (not only kept).
+    virtual void Listed(long long entriesSoFar) = 0;
+    virtual bool Cancelled() const = 0;
+};
+
+class IXSimpleDataset {
+public:
+    virtual ~IXSimpleDataset() = default;
+    virtual std::string GetName() = 0;
+    virtual int GetFieldCount() = 0;
+    virtual std::string GetFieldType(int index) = 0;
+    virtual std::string GetFieldName(int index) = 0;
+    // Copies the field of the current record into value; leaves value
+    // unchanged when there is no such field or no current record.
+    virtual void GetFieldValue(int index, Variant& value) = 0;
+    // Index of the first field whose name equals name ignoring letter case;
+    // -1 when none does.
+    virtual int FieldIndex(const std::string& name) = 0;
+    virtual int GetRecordCount() = 0;
+    virtual bool Eof() = 0;
+    virtual void SetRecNo(int index) = 0;
+    virtual void First() = 0;
+    virtual void Next() = 0;
+    virtual void Close() = 0;
+    virtual void Open() = 0;
+    virtual bool Active() = 0;
+    virtual int GetRecNo() = 0;
+    // True when Open honours a filter installed by SetFilter.
+    virtual bool CanFilter() = 0;
+    // The filter the next Open applies (borrowed); null removes it.
+    virtual void SetFilter(IFilterObject* filter) = 0;
+    // Progress and cancellation for the next Open (borrowed); null removes
+    // it. Sources that load instantly may ignore it.
+    virtual void SetProgress(IProgress* progress) { (void)progress; }
+};
+
+class IXSimpleDataBase {
+public:
+    virtual ~IXSimpleDataBase() = default;
+    // Two housekeeping operations the engine never calls.
+    virtual void Connect() {}
+    virtual void Disconnect() {}
+    // Name of the table at an index, and whether a table exists; the engine
+    // never calls them either.
+    virtual std::string GetTableName(int index) = 0;
+    virtual bool TableExists(const std::string& name) = 0;
+    // A new table object for the name; null when the source has no such
+    // table.
+    virtual std::shared_ptr<IXSimpleDataset> GetDataset(const std::string& name) = 0;
+    // The source's name, used to qualify table names ("source.table").
+    virtual std::string GetName() = 0;
+};
+
+using DataSetRef = std::shared_ptr<IXSimpleDataset>;
+using DataBaseRef = std::shared_ptr<IXSimpleDataBase>;
+
+}  // namespace corvane

@@ -1,0 +1,301 @@
+#include "platform/DateTime.h"
+
+#include <cmath>
+#include <ctime>
+#include <sys/time.h>
+
+namespace corvane {
+
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t y = static_cast<int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(y + (month <= 2));
+}
+
+// The smallest and largest day numbers of years 1..9999.
+constexpr double kMinDate = -693593.0;  // 0001-01-01
+constexpr double kMaxDate = 2958465.0;  // 9999-12-31
+
+// Splits a date-time into its day number and the milliseconds of its time of
+// day, rounding to the millisecond the way every decoder must agree on.
+void Split(TDateTime dt, int64_t& days, int64_t& ms) {
+    if (!std::isfinite(dt)) dt = 0;
+    if (dt < kMinDate) dt = kMinDate;
+    if (dt > kMaxDate + 0.99999998) dt = kMaxDate + 0.99999998;
+    double whole = std::trunc(dt);
+    ms = std::llround(std::fabs(dt - whole) * kMsPerDay);
+    days = static_cast<int64_t>(whole);
+    if (ms >= static_cast<int64_t>(kMsPerDay)) {
+        ms -= static_cast<int64_t>(kMsPerDay);
+        days += dt < 0 ? -1 : 1;
+    }
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Reads 1..maxDigits decimal digits at pos.
+bool ReadNumber(std::string_view s, size_t& pos, int maxDigits, int& value) {
+    size_t start = pos;
+    value = 0;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9' &&
+           pos - start < static_cast<size_t>(maxDigits)) {
+        value = value * 10 + (s[pos] - '0');
+        ++pos;
+    }
+    return pos > start && (pos >= s.size() || s[pos] < '0' || s[pos] > '9');
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+void AppendNumber(std::string& out, int value, int width) {
+    char buf[16];
+    int n = 0;
+    unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
+    do {
+        buf[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v && n < 15);
+    for (int i = n; i < width; ++i) out.push_back('0');
+    while (n) out.push_back(buf[--n]);
+}
+
+}  // namespace
+
+bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+int DaysInMonth(int year, int month) {
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12) return 0;
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        day > DaysInMonth(year, month))
+        return false;
+    out = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
+                                            static_cast<unsigned>(day))) +
+          kUnixEpochDate;
+    return true;
+}
+
+bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out) {
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
+        msec < 0 || msec > 999)
+        return false;
+    out = ((hour * 3600.0 + minute * 60.0 + second) * 1000.0 + msec) / kMsPerDay;
+    return true;
+}
+
+void DecodeDate(TDateTime dt, int& year, int& month, int& day) {
+    int64_t days, ms;
+    Split(dt, days, ms);
+    CivilFromDays(days - static_cast<int64_t>(kUnixEpochDate), year, month, day);
+}
+
+void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& msec) {
+    int64_t days, ms;
+    Split(dt, days, ms);
+    msec = static_cast<int>(ms % 1000);
+    int64_t secs = ms / 1000;
+    second = static_cast<int>(secs % 60);
+    minute = static_cast<int>(secs / 60 % 60);
+    hour = static_cast<int>(secs / 3600);
+}
+
+int DayOfWeek(TDateTime dt) {
+    int64_t days, ms;
+    Split(dt, days, ms);
+    // Day 0 (1899-12-30) was a Saturday.
+    int64_t r = (days + 6) % 7;
+    if (r < 0) r += 7;
+    return static_cast<int>(r) + 1;
+}
+
+TDateTime DateTimeFromUnixLocal(int64_t unixSeconds) {
+    time_t t = static_cast<time_t>(unixSeconds);
+    struct tm tmv {};
+    if (!localtime_r(&t, &tmv)) return kUnixEpochDate + static_cast<double>(unixSeconds) / 86400.0;
+    int64_t days = DaysFromCivil(static_cast<int64_t>(tmv.tm_year) + 1900,
+                                 static_cast<unsigned>(tmv.tm_mon + 1),
+                                 static_cast<unsigned>(tmv.tm_mday));
+    double date = static_cast<double>(days) + kUnixEpochDate;
+    double tod = (tmv.tm_hour * 3600.0 + tmv.tm_min * 60.0 + tmv.tm_sec) / 86400.0;
+    return date < 0 ? date - tod : date + tod;
+}
+
+TDateTime Now() {
+    struct timeval tv {};
+    gettimeofday(&tv, nullptr);
+    TDateTime dt = DateTimeFromUnixLocal(tv.tv_sec);
+    return dt + static_cast<double>(tv.tv_usec / 1000) / kMsPerDay;
+}
+
+bool TryParseDate(std::string_view text, const FormatSettings& fs, TDateTime& out) {
+    std::string_view s = Trim(text);
+    size_t pos = 0;
+    int y, m, d;
+    if (!ReadNumber(s, pos, 4, y)) return false;
+    if (pos >= s.size()) return false;
+    char sep = s[pos];
+    if (sep != '-' && sep != '/' && sep != fs.dateSeparator) return false;
+    ++pos;
+    if (!ReadNumber(s, pos, 2, m) || pos >= s.size() || s[pos] != sep) return false;
+    ++pos;
+    if (!ReadNumber(s, pos, 2, d) || pos != s.size()) return false;
+    return TryEncodeDate(y, m, d, out);
+}
+
+bool TryParseTime(std::string_view text, const FormatSettings& fs, TDateTime& out) {
+    std::string_view s = Trim(text);
+    int pm = -1;  // -1 no marker, 0 AM, 1 PM
+    for (int k = 0; k < 2 && pm < 0; ++k) {
+        std::string_view marker = k == 0 ? std::string_view(fs.timeAMString)
+                                         : std::string_view(fs.timePMString);
+        if (!marker.empty() && s.size() > marker.size() &&
+            EqualsIgnoreCase(s.substr(s.size() - marker.size()), marker)) {
+            s = Trim(s.substr(0, s.size() - marker.size()));
+            pm = k;
+        }
+    }
+    size_t pos = 0;
+    int h = 0, n = 0, sec = 0, ms = 0;
+    if (!ReadNumber(s, pos, 2, h)) return false;
+    auto isSep = [&](char c) { return c == ':' || c == fs.timeSeparator; };
+    if (pos < s.size() && isSep(s[pos])) {
+        ++pos;
+        if (!ReadNumber(s, pos, 2, n)) return false;
+        if (pos < s.size() && isSep(s[pos])) {
+            ++pos;
+            if (!ReadNumber(s, pos, 2, sec)) return false;
+            if (pos < s.size() && (s[pos] == '.' || s[pos] == fs.decimalSeparator)) {
+                ++pos;
+                size_t start = pos;
+                if (!ReadNumber(s, pos, 3, ms)) return false;
+                for (size_t k = pos - start; k < 3; ++k) ms *= 10;
+            }
+        }
+    }
+    if (pos != s.size()) return false;
+    if (pm >= 0) {
+        if (h < 1 || h > 12) return false;
+        if (h == 12) h = 0;
+        if (pm == 1) h += 12;
+    }
+    return TryEncodeTime(h, n, sec, ms, out);
+}
+
+bool TryParseDateTime(std::string_view text, const FormatSettings& fs, TDateTime& out) {
+    std::string_view s = Trim(text);
+    if (s.empty()) return false;
+    // A date starts with up to four digits and a date separator.
+    size_t split = s.find_first_of(" \tT");
+    if (split == std::string_view::npos) {
+        if (TryParseDate(s, fs, out)) return true;
+        return TryParseTime(s, fs, out);
+    }
+    TDateTime date, time;
+    if (!TryParseDate(s.substr(0, split), fs, date)) return TryParseTime(s, fs, out);
+    if (!TryParseTime(s.substr(split + 1), fs, time)) return false;
+    out = date < 0 ? date - time : date + time;
+    return true;
+}
+
+void AppendSimplePattern(std::string& out, std::string_view pattern, TDateTime dt,
+                         const FormatSettings& fs) {
+    int y, mo, d, h, mi, s, ms;
+    DecodeDate(dt, y, mo, d);
+    DecodeTime(dt, h, mi, s, ms);
+    size_t i = 0;
+    while (i < pattern.size()) {
+        char c = pattern[i];
+        char lc = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        size_t run = 1;
+        while (i + run < pattern.size()) {
+            char nc = pattern[i + run];
+            if (nc >= 'A' && nc <= 'Z') nc = static_cast<char>(nc - 'A' + 'a');
+            if (nc != lc) break;
+            ++run;
+        }
+        switch (lc) {
+            case 'y':
+                if (run <= 2) AppendNumber(out, y % 100, 2);
+                else AppendNumber(out, y, 4);
+                break;
+            case 'm': AppendNumber(out, mo, run >= 2 ? 2 : 1); break;
+            case 'd': AppendNumber(out, d, run >= 2 ? 2 : 1); break;
+            case 'h': AppendNumber(out, h, run >= 2 ? 2 : 1); break;
+            case 'n': AppendNumber(out, mi, run >= 2 ? 2 : 1); break;
+            case 's': AppendNumber(out, s, run >= 2 ? 2 : 1); break;
+            case 'z': AppendNumber(out, ms, run >= 3 ? 3 : 1); break;
+            case '/': out.append(run, fs.dateSeparator); break;
+            case ':': out.append(run, fs.timeSeparator); break;
+            default: out.append(pattern.substr(i, run)); break;
+        }
+        i += run;
+    }
+}
+
+void AppendDateTimeText(std::string& out, TDateTime dt, const FormatSettings& fs) {
+    AppendSimplePattern(out, fs.shortDateFormat, dt, fs);
+    int h, mi, s, ms;
+    DecodeTime(dt, h, mi, s, ms);
+    if (h != 0 || mi != 0 || s != 0) {
+        out.push_back(' ');
+        AppendSimplePattern(out, fs.longTimeFormat, dt, fs);
+    }
+}
+
+std::string DateTimeToText(TDateTime dt, const FormatSettings& fs) {
+    std::string out;
+    AppendDateTimeText(out, dt, fs);
+    return out;
+}
+
+std::string DateToText(TDateTime dt, const FormatSettings& fs) {
+    std::string out;
+    AppendSimplePattern(out, fs.shortDateFormat, dt, fs);
+    return out;
+}
+
+std::string TimeToText(TDateTime dt, const FormatSettings& fs) {
+    std::string out;
+    AppendSimplePattern(out, fs.longTimeFormat, dt, fs);
+    return out;
+}
+
+}  // namespace corvane

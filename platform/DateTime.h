@@ -1,0 +1,67 @@
+// DateTime: date-time values and their conversions.
+//
+// A date-time is a double counting days since 30 December 1899; its
+// fraction is the time of day. Negative values lie before that day, and for
+// them the fraction still counts forward from midnight (-1.25 is 29 December
+// 1899, 06:00). Years run from 1 to 9999.
+//
+// This unit converts between that number and calendar fields, reads the
+// clock and file time stamps (seconds since the Unix epoch) as local time,
+// and reads and writes the date and time texts of the regional settings
+// (FormatSettings). The full pattern language of the script built-in
+// formatdatetime is implemented by the built-in library on top of the
+// calendar functions here; this unit knows only the y, m, d, h, n, s and z
+// pattern letters that the short and long formats use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/FormatSettings.h"
+
+namespace corvane {
+
+using TDateTime = double;
+
+constexpr double kMsPerDay = 86400000.0;
+constexpr double kUnixEpochDate = 25569.0;  // 1970-01-01
+
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+
+// Calendar fields to a date-time; false for fields out of range.
+bool TryEncodeDate(int year, int month, int day, TDateTime& out);
+bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out);
+// Date-time to calendar fields. Values outside years 1..9999 are clamped.
+void DecodeDate(TDateTime dt, int& year, int& month, int& day);
+void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& msec);
+// Day of the week, 1 = Sunday .. 7 = Saturday.
+int DayOfWeek(TDateTime dt);
+
+// Seconds since the Unix epoch, taken as local time, in whole seconds.
+TDateTime DateTimeFromUnixLocal(int64_t unixSeconds);
+// The current local date and time, with milliseconds.
+TDateTime Now();
+
+// Reads a date ("yyyy-mm-dd", "yyyy/mm/dd" or with the settings' date
+// separator), a time of day ("h", "h:nn", "h:nn:ss", "h:nn:ss.zzz", each
+// optionally followed by AM or PM), or a date followed by blanks or "T" and
+// a time. Leading and trailing blanks are ignored. False when the text is
+// none of these.
+bool TryParseDateTime(std::string_view text, const FormatSettings& fs, TDateTime& out);
+bool TryParseDate(std::string_view text, const FormatSettings& fs, TDateTime& out);
+bool TryParseTime(std::string_view text, const FormatSettings& fs, TDateTime& out);
+
+// The short date, then a blank and the long time unless the time of day is
+// exactly midnight: how a date-time value reads as text.
+void AppendDateTimeText(std::string& out, TDateTime dt, const FormatSettings& fs);
+std::string DateTimeToText(TDateTime dt, const FormatSettings& fs);
+std::string DateToText(TDateTime dt, const FormatSettings& fs);  // short date only
+std::string TimeToText(TDateTime dt, const FormatSettings& fs);  // long time only
+// Writes dt by a simple pattern (y, m, d, h, n, s, z runs; other characters
+// are copied; "/" and ":" stand for the settings' separators).
+void AppendSimplePattern(std::string& out, std::string_view pattern, TDateTime dt,
+                         const FormatSettings& fs);
+
+}  // namespace corvane
