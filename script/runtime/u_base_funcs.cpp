@@ -1,0 +1,955 @@
+#include "script/runtime/u_base_funcs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "platform/Text.h"
+#include "script/runtime/u_paramDlg.h"
+
+namespace corvane {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Argument access. A host calling Call directly may pass a short list; a
+// missing argument reads as empty instead of reading past the list.
+
+const Variant& Arg(const Tparamlist& params, size_t i) {
+    static const Variant kEmpty;
+    return i < params.size() ? params[i].Value : kEmpty;
+}
+
+std::string ArgText(const Tparamlist& p, size_t i) {
+    return Arg(p, i).AsString();
+}
+int64_t ArgInt(const Tparamlist& p, size_t i) {
+    return Arg(p, i).AsInteger();
+}
+double ArgFloat(const Tparamlist& p, size_t i) {
+    return Arg(p, i).AsDouble();
+}
+double ArgDate(const Tparamlist& p, size_t i) {
+    return Arg(p, i).AsDate();
+}
+
+const FormatSettings& Settings() {
+    return FormatSettings::Current();
+}
+
+[[noreturn]] void ThrowFormat(std::string_view fmt) {
+    std::string msg(kMsgFormatInvalid);
+    msg.replace(msg.find("%s"), 2, fmt);
+    throw EScriptError(msg);
+}
+
+// A date-time as milliseconds on one continuous time line (for negative
+// values the fraction counts forward from midnight of the day).
+int64_t DateTimeToMs(double dt) {
+    double whole = std::trunc(dt);
+    int64_t ms = std::llround(std::fabs(dt - whole) * kMsPerDay);
+    return static_cast<int64_t>(whole) * static_cast<int64_t>(kMsPerDay) + ms;
+}
+
+void CheckDate(double dt) {
+    // Far outside years 1..9999 the calendar functions have no answer.
+    if (!std::isfinite(dt) || dt < -693594.0 || dt > 2958466.0)
+        throw EScriptError(kMsgInvalidFloatOp);
+}
+
+// ---------------------------------------------------------------------------
+// The format language.
+
+struct FmtArg {
+    enum Kind { Int, Float, Str } kind = Int;
+    int64_t i = 0;
+    double d = 0;
+    std::string s;
+};
+
+constexpr int64_t kMaxFieldSize = 1 << 20;  // width and precision bound
+
+void AppendThousands(std::string& out, std::string_view digits, char sep) {
+    size_t n = digits.size();
+    for (size_t k = 0; k < n; ++k) {
+        out.push_back(digits[k]);
+        size_t rest = n - k - 1;
+        if (rest > 0 && rest % 3 == 0) out.push_back(sep);
+    }
+}
+
+bool AppendNonFinite(std::string& out, double v) {
+    if (std::isnan(v)) {
+        out += "NAN";
+        return true;
+    }
+    if (std::isinf(v)) {
+        out += v > 0 ? "INF" : "-INF";
+        return true;
+    }
+    return false;
+}
+
+// |v| with `decimals` decimals, digits of the integer part grouped when sep
+// is not 0; the decimal point is the regional one.
+void AppendFixedAbs(std::string& out, double v, int decimals, char sep, char decimalSep) {
+    std::vector<char> buf(static_cast<size_t>(decimals) + 330);
+    std::snprintf(buf.data(), buf.size(), "%.*f", decimals, std::fabs(v));
+    std::string_view text(buf.data());
+    size_t dot = text.find('.');
+    std::string_view intPart = text.substr(0, dot);
+    if (sep)
+        AppendThousands(out, intPart, sep);
+    else
+        out += intPart;
+    if (dot != std::string_view::npos) {
+        out.push_back(decimalSep);
+        out += text.substr(dot + 1);
+    }
+}
+
+// Whether a fixed rendering of v shows a minus sign (-0.001 with 2 decimals
+// shows none).
+bool ShowsMinus(double v, int decimals) {
+    if (!(v < 0)) return false;
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals < 300 ? decimals : 300, v);
+    for (const char* p = buf; *p; ++p)
+        if (*p >= '1' && *p <= '9') return true;
+    return false;
+}
+
+void AppendExponent(std::string& out, double v, int digits, char decimalSep) {
+    if (AppendNonFinite(out, v)) return;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*E", digits - 1, v);
+    std::string_view text(buf);
+    size_t e = text.find('E');
+    for (char c : text.substr(0, e))
+        out.push_back(c == '.' ? decimalSep : c);
+    out.push_back('E');
+    int exp10 = std::atoi(buf + e + 1);
+    out.push_back(exp10 < 0 ? '-' : '+');
+    char ebuf[16];
+    std::snprintf(ebuf, sizeof ebuf, "%03d", exp10 < 0 ? -exp10 : exp10);
+    out += ebuf;
+}
+
+void AppendCurrency(std::string& out, double v, int decimals, const FormatSettings& fs) {
+    if (AppendNonFinite(out, v)) return;
+    std::string num;
+    AppendFixedAbs(num, v, decimals, fs.thousandSeparator, fs.decimalSeparator);
+    const std::string& c = fs.currencyString;
+    if (!ShowsMinus(v, decimals)) {
+        switch (fs.currencyFormat) {
+            case 1:
+                out += num + c;
+                return;
+            case 2:
+                out += c + " " + num;
+                return;
+            case 3:
+                out += num + " " + c;
+                return;
+            default:
+                out += c + num;
+                return;
+        }
+    }
+    // The sixteen negative forms of the regional settings.
+    static const char* const kNeg[16] = {"($1)", "-$1",  "$-1",   "$1-",  "(1$)", "-1$",
+                                         "1-$",  "1$-",  "-1 $",  "-$ 1", "1 $-", "$ 1-",
+                                         "$ -1", "1- $", "($ 1)", "(1 $)"};
+    int form = fs.negCurrFormat >= 0 && fs.negCurrFormat < 16 ? fs.negCurrFormat : 1;
+    for (const char* p = kNeg[form]; *p; ++p) {
+        if (*p == '$')
+            out += c;
+        else if (*p == '1')
+            out += num;
+        else
+            out.push_back(*p);
+    }
+}
+
+// "%" [index ":"] ["-"] [width] ["." precision] type, over a list of
+// typed arguments; any misfit raises kMsgFormatInvalid.
+std::string FormatArgs(std::string_view fmt, const std::vector<FmtArg>& args,
+                       const FormatSettings& fs) {
+    std::string out;
+    size_t argIndex = 0;
+    size_t i = 0;
+    const size_t n = fmt.size();
+    // A number or "*" (which takes the next argument, an integer).
+    auto readNumber = [&](int64_t& value) -> bool {
+        if (i < n && fmt[i] == '*') {
+            ++i;
+            if (argIndex >= args.size() || args[argIndex].kind != FmtArg::Int) ThrowFormat(fmt);
+            value = args[argIndex++].i;
+            if (value < 0 || value > kMaxFieldSize) ThrowFormat(fmt);
+            return true;
+        }
+        if (i >= n || fmt[i] < '0' || fmt[i] > '9') return false;
+        value = 0;
+        while (i < n && fmt[i] >= '0' && fmt[i] <= '9') {
+            value = value * 10 + (fmt[i] - '0');
+            if (value > kMaxFieldSize) ThrowFormat(fmt);
+            ++i;
+        }
+        return true;
+    };
+    while (i < n) {
+        char c = fmt[i++];
+        if (c != '%') {
+            out.push_back(c);
+            continue;
+        }
+        if (i < n && fmt[i] == '%') {
+            out.push_back('%');
+            ++i;
+            continue;
+        }
+        int64_t number = 0;
+        bool has = readNumber(number);
+        if (i < n && fmt[i] == ':') {
+            argIndex = has ? static_cast<size_t>(number) : 0;
+            ++i;
+            has = readNumber(number);
+        }
+        bool left = false;
+        if (!has && i < n && fmt[i] == '-') {
+            left = true;
+            ++i;
+            has = readNumber(number);
+        }
+        int64_t width = has ? number : -1;
+        int64_t prec = -1;
+        if (i < n && fmt[i] == '.') {
+            ++i;
+            if (!readNumber(prec)) prec = 0;
+        }
+        if (i >= n) ThrowFormat(fmt);
+        char type = LowerAscii(fmt[i++]);
+        if (argIndex >= args.size()) ThrowFormat(fmt);
+        const FmtArg& a = args[argIndex++];
+        std::string field;
+        switch (type) {
+            case 'd':
+            case 'u':
+            case 'x': {
+                if (a.kind != FmtArg::Int) ThrowFormat(fmt);
+                bool negative = type == 'd' && a.i < 0;
+                uint64_t mag =
+                    negative ? 0 - static_cast<uint64_t>(a.i) : static_cast<uint64_t>(a.i);
+                char buf[32];
+                std::snprintf(buf, sizeof buf, type == 'x' ? "%llX" : "%llu",
+                              static_cast<unsigned long long>(mag));
+                size_t len = std::strlen(buf);
+                if (negative) field.push_back('-');
+                if (prec > static_cast<int64_t>(len))
+                    field.append(static_cast<size_t>(prec) - len, '0');
+                field += buf;
+                break;
+            }
+            case 'e':
+            case 'f':
+            case 'g':
+            case 'n':
+            case 'm': {
+                if (a.kind != FmtArg::Float) ThrowFormat(fmt);
+                double v = a.d;
+                if (type == 'e') {
+                    int digits = prec < 0 ? 15 : static_cast<int>(std::clamp<int64_t>(prec, 1, 18));
+                    AppendExponent(field, v, digits, fs.decimalSeparator);
+                } else if (type == 'g') {
+                    int digits = prec < 0 ? 15 : static_cast<int>(std::clamp<int64_t>(prec, 1, 18));
+                    AppendGeneralFloat(field, v, digits, fs.decimalSeparator);
+                } else if (type == 'm') {
+                    int decimals = prec < 0 ? fs.currencyDecimals
+                                            : static_cast<int>(std::min<int64_t>(prec, 18));
+                    AppendCurrency(field, v, decimals, fs);
+                } else if (!AppendNonFinite(field, v)) {
+                    int decimals = prec < 0 ? 2 : static_cast<int>(std::min<int64_t>(prec, 18));
+                    if (ShowsMinus(v, decimals)) field.push_back('-');
+                    AppendFixedAbs(field, v, decimals, type == 'n' ? fs.thousandSeparator : 0,
+                                   fs.decimalSeparator);
+                }
+                break;
+            }
+            case 's':
+                if (a.kind != FmtArg::Str) ThrowFormat(fmt);
+                field = a.s;
+                if (prec >= 0 && static_cast<size_t>(prec) < field.size())
+                    field.resize(static_cast<size_t>(prec));
+                break;
+            default:
+                ThrowFormat(fmt);  // p, unknown letters, blanks
+        }
+        if (width > static_cast<int64_t>(field.size())) {
+            size_t pad = static_cast<size_t>(width) - field.size();
+            if (left)
+                field.append(pad, ' ');
+            else
+                field.insert(0, pad, ' ');
+        }
+        out += field;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// The date pattern language.
+
+class DatePattern {
+  public:
+    DatePattern(TDateTime dt, const FormatSettings& fs) : dt_(dt), fs_(fs) {
+        DecodeDate(dt, year_, month_, day_);
+        DecodeTime(dt, hour_, minute_, second_, msec_);
+    }
+
+    void Append(std::string& out, std::string_view fmt, int level) {
+        if (level >= 2) return;  // a format that names itself stops here
+        size_t i = 0;
+        const size_t n = fmt.size();
+        auto count = [&](char token) {
+            size_t k = 1;
+            while (i < n && UpperAscii(fmt[i]) == token) {
+                ++i;
+                ++k;
+            }
+            return k;
+        };
+        while (i < n) {
+            char starter = fmt[i++];
+            char token = UpperAscii(starter);
+            if (token >= 'A' && token <= 'Z') {
+                if (token == 'M' && lastToken_ == 'H') token = 'N';
+                lastToken_ = token;
+            }
+            switch (token) {
+                case 'Y': {
+                    size_t k = count('Y');
+                    if (k <= 2)
+                        Number(out, year_ % 100, 2);
+                    else
+                        Number(out, year_, 4);
+                    break;
+                }
+                case 'M': {
+                    size_t k = count('M');
+                    if (k <= 2)
+                        Number(out, month_, static_cast<int>(k));
+                    else if (k == 3)
+                        out += fs_.shortMonthNames[static_cast<size_t>(month_ - 1)];
+                    else
+                        out += fs_.longMonthNames[static_cast<size_t>(month_ - 1)];
+                    break;
+                }
+                case 'D': {
+                    size_t k = count('D');
+                    size_t dow = static_cast<size_t>(DayOfWeek(dt_) - 1);
+                    if (k <= 2)
+                        Number(out, day_, static_cast<int>(k));
+                    else if (k == 3)
+                        out += fs_.shortDayNames[dow];
+                    else if (k == 4)
+                        out += fs_.longDayNames[dow];
+                    else if (k == 5)
+                        Append(out, fs_.shortDateFormat, level + 1);
+                    else
+                        Append(out, fs_.longDateFormat, level + 1);
+                    break;
+                }
+                case 'H': {
+                    size_t k = count('H');
+                    if (TwelveHourAhead(fmt.substr(i))) twelveHour_ = true;
+                    int h = hour_;
+                    if (twelveHour_) {
+                        if (h == 0)
+                            h = 12;
+                        else if (h > 12)
+                            h -= 12;
+                    }
+                    Number(out, h, k >= 2 ? 2 : 1);
+                    break;
+                }
+                case 'N': {
+                    // Reached as "n" or as an "m" right after an hour.
+                    size_t k = count(UpperAscii(starter));
+                    Number(out, minute_, k >= 2 ? 2 : 1);
+                    break;
+                }
+                case 'S': {
+                    size_t k = count('S');
+                    Number(out, second_, k >= 2 ? 2 : 1);
+                    break;
+                }
+                case 'Z': {
+                    size_t k = count('Z');
+                    Number(out, msec_, k >= 3 ? 3 : static_cast<int>(k));
+                    break;
+                }
+                case 'T': {
+                    size_t k = count('T');
+                    Append(out, k == 1 ? fs_.shortTimeFormat : fs_.longTimeFormat, level + 1);
+                    break;
+                }
+                case 'C':
+                    count('C');
+                    Append(out, fs_.shortDateFormat, level + 1);
+                    if (hour_ != 0 || minute_ != 0 || second_ != 0) {
+                        out.push_back(' ');
+                        Append(out, fs_.longTimeFormat, level + 1);
+                    }
+                    break;
+                case 'A': {
+                    std::string_view rest = fmt.substr(i - 1);
+                    if (StartsWithNoCase(rest, "am/pm")) {
+                        // The marker as written, in its letter case.
+                        out += hour_ >= 12 ? rest.substr(3, 2) : rest.substr(0, 2);
+                        i += 4;
+                        twelveHour_ = true;
+                    } else if (StartsWithNoCase(rest, "a/p")) {
+                        out += hour_ >= 12 ? rest.substr(2, 1) : rest.substr(0, 1);
+                        i += 2;
+                        twelveHour_ = true;
+                    } else if (StartsWithNoCase(rest, "ampm")) {
+                        out += hour_ < 12 ? fs_.timeAMString : fs_.timePMString;
+                        i += 3;
+                        twelveHour_ = true;
+                    } else {
+                        out.push_back(starter);
+                    }
+                    break;
+                }
+                case '/':
+                    out.push_back(fs_.dateSeparator);
+                    break;
+                case ':':
+                    out.push_back(fs_.timeSeparator);
+                    break;
+                case '\'':
+                case '"': {
+                    size_t close = fmt.find(starter, i);
+                    if (close == std::string_view::npos) close = n;
+                    out += fmt.substr(i, close - i);
+                    i = close < n ? close + 1 : n;
+                    break;
+                }
+                default:
+                    out.push_back(starter);
+                    break;
+            }
+        }
+    }
+
+  private:
+    static bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+        return s.size() >= prefix.size() && SameTextAscii(s.substr(0, prefix.size()), prefix);
+    }
+
+    // Whether an am/pm marker follows before the next hour letter (outside
+    // quotes): then the hour is on the 12-hour clock.
+    static bool TwelveHourAhead(std::string_view rest) {
+        bool quoted = false;
+        for (size_t k = 0; k < rest.size(); ++k) {
+            char c = rest[k];
+            if (c == '\'' || c == '"') {
+                quoted = !quoted;
+            } else if (!quoted && (c == 'a' || c == 'A')) {
+                std::string_view r = rest.substr(k);
+                return StartsWithNoCase(r, "am/pm") || StartsWithNoCase(r, "a/p") ||
+                       StartsWithNoCase(r, "ampm");
+            } else if (!quoted && (c == 'h' || c == 'H')) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    static void Number(std::string& out, int value, int digits) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%0*d", digits, value);
+        out += buf;
+    }
+
+    TDateTime dt_;
+    const FormatSettings& fs_;
+    int year_, month_, day_, hour_, minute_, second_, msec_;
+    char lastToken_ = 0;
+    bool twelveHour_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// The built-ins, in registration order.
+
+void BiLength(Tparamlist& p, Variant& r) {
+    r.SetInteger(static_cast<int64_t>(ArgText(p, 1).size()));
+}
+
+int64_t PosFrom(const std::string& sub, const std::string& s, int64_t from) {
+    if (sub.empty() || from < 1 || from > static_cast<int64_t>(s.size())) return 0;
+    size_t at = s.find(sub, static_cast<size_t>(from - 1));
+    return at == std::string::npos ? 0 : static_cast<int64_t>(at) + 1;
+}
+
+void BiPos(Tparamlist& p, Variant& r) {
+    r.SetInteger(PosFrom(ArgText(p, 1), ArgText(p, 2), 1));
+}
+
+void BiPosEx(Tparamlist& p, Variant& r) {
+    r.SetInteger(PosFrom(ArgText(p, 1), ArgText(p, 2), ArgInt(p, 3)));
+}
+
+void BiTrim(Tparamlist& p, Variant& r) {
+    r.SetString(TrimView(ArgText(p, 1)));
+}
+
+void BiCopy(Tparamlist& p, Variant& r) {
+    std::string s = ArgText(p, 1);
+    int64_t index = ArgInt(p, 2);
+    int64_t count = ArgInt(p, 3);
+    if (index < 1) index = 1;
+    if (count < 0 || index > static_cast<int64_t>(s.size())) {
+        r.SetString("");
+        return;
+    }
+    size_t from = static_cast<size_t>(index - 1);
+    size_t n = std::min<uint64_t>(static_cast<uint64_t>(count), s.size() - from);
+    r.SetString(std::string_view(s).substr(from, n));
+}
+
+void BiSqr(Tparamlist& p, Variant& r) {
+    double d = ArgFloat(p, 1);
+    r.SetDouble(d * d);
+}
+
+void BiAbs(Tparamlist& p, Variant& r) {
+    r.SetDouble(std::fabs(ArgFloat(p, 1)));
+}
+
+void BiRoundTo(Tparamlist& p, Variant& r) {
+    double d = ArgFloat(p, 1);
+    int64_t digit = ArgInt(p, 2);
+    if (digit < -37 || digit > 37) throw EScriptError(kMsgRangeExceeded);
+    // Negative digits round to decimals: multiplying by the exact power of
+    // ten gives the nearest double (1234.5678 to hundredths is 1234.57).
+    double v;
+    if (digit < 0) {
+        double f = std::pow(10.0, static_cast<double>(-digit));
+        v = std::nearbyint(d * f) / f;
+    } else {
+        double f = std::pow(10.0, static_cast<double>(digit));
+        v = std::nearbyint(d / f) * f;
+    }
+    r.SetDouble(v);
+}
+
+void BiTrunc(Tparamlist& p, Variant& r) {
+    r.SetInteger(TruncToInteger(ArgFloat(p, 1)));
+}
+
+void BiSqrt(Tparamlist& p, Variant& r) {
+    double d = ArgFloat(p, 1);
+    if (d < 0 || std::isnan(d)) throw EScriptError(kMsgInvalidFloatOp);
+    r.SetDouble(std::sqrt(d));
+}
+
+void BiNow(Tparamlist&, Variant& r) {
+    r.SetDouble(Now());
+}
+
+void BiDate(Tparamlist&, Variant& r) {
+    r.SetDouble(std::floor(Now()));
+}
+
+void BiYearOf(Tparamlist& p, Variant& r) {
+    double d = ArgDate(p, 1);
+    CheckDate(d);
+    int y, m, dd;
+    DecodeDate(d, y, m, dd);
+    r.SetInteger(y);
+}
+
+void BiMonthOf(Tparamlist& p, Variant& r) {
+    double d = ArgDate(p, 1);
+    CheckDate(d);
+    int y, m, dd;
+    DecodeDate(d, y, m, dd);
+    r.SetInteger(m);
+}
+
+void BiDayOf(Tparamlist& p, Variant& r) {
+    double d = ArgDate(p, 1);
+    CheckDate(d);
+    int y, m, dd;
+    DecodeDate(d, y, m, dd);
+    r.SetInteger(dd);
+}
+
+void BiDayOfTheWeek(Tparamlist& p, Variant& r) {
+    double d = ArgDate(p, 1);
+    CheckDate(d);
+    int sundayFirst = DayOfWeek(d);  // 1 = Sunday
+    r.SetInteger(sundayFirst == 1 ? 7 : sundayFirst - 1);
+}
+
+void BiDaysBetween(Tparamlist& p, Variant& r) {
+    double a = ArgDate(p, 1), b = ArgDate(p, 2);
+    CheckDate(a);
+    CheckDate(b);
+    int64_t span = DateTimeToMs(a) - DateTimeToMs(b);
+    if (span < 0) span = -span;
+    r.SetInteger(span / static_cast<int64_t>(kMsPerDay));
+}
+
+void BiIntToStr(Tparamlist& p, Variant& r) {
+    std::string s;
+    AppendInteger(s, ArgInt(p, 1));
+    r.SetString(std::move(s));
+}
+
+void BiFloatToStr(Tparamlist& p, Variant& r) {
+    r.SetString(FloatToText(ArgFloat(p, 1), Settings()));
+}
+
+void BiDateTimeToStr(Tparamlist& p, Variant& r) {
+    double d = ArgDate(p, 1);
+    CheckDate(d);
+    r.SetString(DateTimeToText(d, Settings()));
+}
+
+void BiStrToIntDef(Tparamlist& p, Variant& r) {
+    int64_t v;
+    if (TryParseInteger(ArgText(p, 1), v))
+        r.SetInteger(v);
+    else
+        r.SetInteger(ArgInt(p, 2));
+}
+
+void BiStrToFloatDef(Tparamlist& p, Variant& r) {
+    double v;
+    if (TryParseDouble(ArgText(p, 1), Settings().decimalSeparator, v))
+        r.SetDouble(v);
+    else
+        r.SetDouble(ArgFloat(p, 2));
+}
+
+// A text that is a decimal number is taken as a day count; anything else,
+// dates written as text included, gives the default.
+void BiStrToDateTimeDef(Tparamlist& p, Variant& r) {
+    double v;
+    if (TryParseDouble(ArgText(p, 1), Settings().decimalSeparator, v))
+        r.SetDouble(v);
+    else
+        r.SetDouble(ArgDate(p, 2));
+}
+
+void BiVarToInt(Tparamlist& p, Variant& r) {
+    r.SetInteger(ArgInt(p, 1));
+}
+
+void BiVarToFloat(Tparamlist& p, Variant& r) {
+    r.SetDouble(ArgFloat(p, 1));
+}
+
+void BiVarToBoolean(Tparamlist& p, Variant& r) {
+    r.SetBoolean(Arg(p, 1).AsBoolean());
+}
+
+void BiVarToStr(Tparamlist& p, Variant& r) {
+    r.SetString(ArgText(p, 1));
+}
+
+void BiShowMessage(Tparamlist& p, Variant&) {
+    ShowScriptMessage(ArgText(p, 1));
+}
+
+void BiIff(Tparamlist& p, Variant& r) {
+    const Variant& b = Arg(p, 1);
+    bool truth;
+    if (!b.TryAsBoolean(truth)) {
+        std::string_view t = TrimView(b.AsString());
+        truth = !t.empty() && t != "0";
+    }
+    r.Assign(truth ? Arg(p, 2) : Arg(p, 3));
+}
+
+void BiFormat(Tparamlist& p, Variant& r) {
+    r.SetString(FormatOne(ArgText(p, 1), Arg(p, 2), Settings()));
+}
+
+void BiFormatDateTime(Tparamlist& p, Variant& r) {
+    double d = ArgDate(p, 2);
+    CheckDate(d);
+    r.SetString(FormatDateTimeText(ArgText(p, 1), d, Settings()));
+}
+
+struct BuiltinRow {
+    const char* name;
+    TDataType result;
+    std::vector<TBuiltinVar> params;
+    void (*impl)(Tparamlist&, Variant&);
+    const char* templ;
+    const char* declaration;
+};
+
+// Registration order fixes the numbers that compiled images store: never
+// reorder, only append.
+std::vector<BuiltinRow> BuiltinTable() {
+    return {
+        {"length",
+         dtInteger,
+         {{"s", dtString}},
+         BiLength,
+         "Length(s)",
+         "function Length(s:string):integer;"},
+        {"pos",
+         dtInteger,
+         {{"sub", dtString}, {"s", dtString}},
+         BiPos,
+         "Pos(sub,s)",
+         "function Pos(sub,s:string):integer;"},
+        {"posex",
+         dtInteger,
+         {{"sub", dtString}, {"s", dtString}, {"bgn", dtInteger}},
+         BiPosEx,
+         "PosEx(sub,s,bgn)",
+         "function PosEx(sub,s:string;bgn:integer):integer;"},
+        {"trim", dtString, {{"s", dtString}}, BiTrim, "Trim(s)", "Function Trim(s:string):string;"},
+        {"copy",
+         dtString,
+         {{"s", dtString}, {"indx", dtInteger}, {"count", dtInteger}},
+         BiCopy,
+         "Copy(s,bgn,cnt)",
+         "function Copy(s:string;bgn,cnt:integer):string;"},
+        {"sqr", dtDouble, {{"d", dtDouble}}, BiSqr, "Sqr(f)", "function Sqr(f:double):double;"},
+        {"abs", dtDouble, {{"d", dtDouble}}, BiAbs, "Abs(f)", "function abs(f:double):double;"},
+        {"roundto",
+         dtDouble,
+         {{"d", dtDouble}, {"i", dtInteger}},
+         BiRoundTo,
+         "RoundTo(f,i)",
+         "function RoundTo(f:double;i:integer):integer;"},
+        {"trunc",
+         dtInteger,
+         {{"d", dtDouble}},
+         BiTrunc,
+         "Trunc(f)",
+         "Function Trunc(f:double):double;"},
+        {"sqrt", dtDouble, {{"d", dtDouble}}, BiSqrt, "Sqrt(f)", "function Sqrt(f:double):double;"},
+        {"now", dtDate, {}, BiNow, "Now", "function Now:TDatetime;"},
+        {"date", dtDate, {}, BiDate, "Date", "function Date:Tdatetime;"},
+        {"yearof",
+         dtInteger,
+         {{"d", dtDate}},
+         BiYearOf,
+         "YearOf(dt)",
+         "Function YearOf(dt:TDatetime):integer;"},
+        {"monthof",
+         dtInteger,
+         {{"d", dtDate}},
+         BiMonthOf,
+         "MonthOf(dt)",
+         "function MonthOf(dt:TDatetime):integer;"},
+        {"dayof",
+         dtInteger,
+         {{"d", dtDate}},
+         BiDayOf,
+         "DayOf(dt)",
+         "function Dayof(dt:Tdatetime):Integer;"},
+        {"dayoftheweek",
+         dtInteger,
+         {{"d", dtDate}},
+         BiDayOfTheWeek,
+         "DayOfTheWeek(dt)",
+         "function DayOfTheWeek(dt:Tdatetime):Integer;"},
+        {"daysbetweenof",
+         dtInteger,
+         {{"d1", dtDate}, {"d2", dtDate}},
+         BiDaysBetween,
+         "DaysBetween(d1,d2)",
+         "function DaysBetween(dt:Tdatetime):Integer;"},
+        {"inttostr",
+         dtString,
+         {{"i", dtInteger}},
+         BiIntToStr,
+         "IntToStr(i)",
+         "function IntToStr(f:double):string;"},
+        {"floattostr",
+         dtString,
+         {{"d", dtDouble}},
+         BiFloatToStr,
+         "FloatToStr(f)",
+         "function FloatToStr(f:double):string;"},
+        {"datetimetostr",
+         dtString,
+         {{"dt", dtDate}},
+         BiDateTimeToStr,
+         "DateTimeToStr(dt)",
+         "function DateTimeToStr(dt:Tdatetime):string;"},
+        {"strtointdef",
+         dtInteger,
+         {{"s", dtString}, {"d", dtInteger}},
+         BiStrToIntDef,
+         "StrToIntDef(s,i)",
+         "Function StrToIntDef(s:string;i:integer):integer;"},
+        {"strtofloatdef",
+         dtDouble,
+         {{"s", dtString}, {"d", dtDouble}},
+         BiStrToFloatDef,
+         "StrToFloatDef(s,f)",
+         "Function StrToFloatDef(s:string;f:double):double;"},
+        {"strtodatetimedef",
+         dtDate,
+         {{"s", dtString}, {"d", dtDate}},
+         BiStrToDateTimeDef,
+         "StrToDateTimeDef(s,dt)",
+         "function StrToDateTimeDef(s:string;dt:TDatetime):Tdatetime;"},
+        {"vartoint",
+         dtInteger,
+         {{"v", dtVariant}},
+         BiVarToInt,
+         "VarToInt(v)",
+         "Function VarToInt(v:any):integer;"},
+        {"vartofloat",
+         dtDouble,
+         {{"v", dtVariant}},
+         BiVarToFloat,
+         "VarToFloat(v)",
+         "Function VarToFloat(v:any):float;"},
+        {"vartoboolean",
+         dtBoolean,
+         {{"v", dtVariant}},
+         BiVarToBoolean,
+         "VarToBoolean(v)",
+         "Function VarToBoolean(v:any):boolean;"},
+        {"vartostr",
+         dtString,
+         {{"v", dtVariant}},
+         BiVarToStr,
+         "VarToStr(v)",
+         "Function VarTostr(v:any):string;"},
+        {"showmessage",
+         dtNone,
+         {{"s", dtString}},
+         BiShowMessage,
+         "ShowMessage(s)",
+         "procedure ShowMessage(s:string);"},
+        {"iff",
+         dtVariant,
+         {{"b", dtBoolean}, {"v1", dtVariant}, {"v2", dtVariant}},
+         BiIff,
+         "iff(bln,v1,v2)",
+         "function Iff(bln:boolean;v1,v2:variant):variant;"},
+        {"format",
+         dtString,
+         {{"fmtstr", dtString}, {"v", dtVariant}},
+         BiFormat,
+         "format(s,v)",
+         "function Format(s:string;v:variant):string;"},
+        {"formatdatetime",
+         dtString,
+         {{"fmtstr", dtString}, {"d", dtDate}},
+         BiFormatDateTime,
+         "formatdatetime(s,d)",
+         "function Format(s:string;d:date):string;"},
+    };
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+std::string FormatOne(std::string_view fmtstr, const Variant& v, const FormatSettings& fs) {
+    std::string lower = LowerCaseAscii(fmtstr);
+    size_t percent = lower.find('%');
+    if (percent == std::string::npos) return std::string(fmtstr);
+    size_t at = lower.find_first_of("defgmnpsx", percent + 1);
+    if (at == std::string::npos) return std::string(fmtstr);
+    FmtArg arg;
+    switch (lower[at]) {
+        case 'd':
+        case 'x':
+            arg.kind = FmtArg::Int;
+            arg.i = v.AsInteger();
+            break;
+        case 's':
+            arg.kind = FmtArg::Str;
+            arg.s = v.AsString();
+            break;
+        case 'p':
+            return std::string(fmtstr);
+        default:
+            arg.kind = FmtArg::Float;
+            arg.d = v.AsDouble();
+            break;
+    }
+    return FormatArgs(fmtstr, {arg}, fs);
+}
+
+std::string FormatDateTimeText(std::string_view pattern, TDateTime dt, const FormatSettings& fs) {
+    std::string out;
+    DatePattern(dt, fs).Append(out, pattern.empty() ? std::string_view("c") : pattern, 0);
+    return out;
+}
+
+TbaseFunctions::TbaseFunctions() {
+    items_.push_back(TfuncHeadInfo{});  // entry 0: the placeholder
+    for (BuiltinRow& row : BuiltinTable()) {
+        TfuncHeadInfo head;
+        head.Name = row.name;
+        head.ResultType = row.result;
+        head.Vars.push_back({"result", row.result});
+        for (TBuiltinVar& v : row.params)
+            head.Vars.push_back(std::move(v));
+        head.Impl = row.impl;
+        head.Template = row.templ;
+        head.Declaration = row.declaration;
+        Register(std::move(head));
+    }
+}
+
+std::shared_ptr<TbaseFunctions> TbaseFunctions::Acquire() {
+    static std::mutex lock;
+    static std::weak_ptr<TbaseFunctions> shared;
+    std::lock_guard<std::mutex> guard(lock);
+    std::shared_ptr<TbaseFunctions> registry = shared.lock();
+    if (!registry) {
+        registry = std::make_shared<TbaseFunctions>();
+        shared = registry;
+    }
+    return registry;
+}
+
+void TbaseFunctions::Register(TfuncHeadInfo head) {
+    head.Name = LowerCaseAscii(head.Name);
+    items_.push_back(std::move(head));
+}
+
+int TbaseFunctions::Find(std::string_view name) const {
+    std::string lower = LowerCaseAscii(name);
+    // Entry 0 is the nameless placeholder, never a match.
+    for (size_t i = 1; i < items_.size(); ++i)
+        if (items_[i].Name == lower) return static_cast<int>(i);
+    return -1;
+}
+
+const TfuncHeadInfo& TbaseFunctions::Head(int number) const {
+    if (number < 0 || number >= Count()) throw EScriptError(kMsgRangeExceeded);
+    return items_[static_cast<size_t>(number)];
+}
+
+TfuncHeadInfo TbaseFunctions::GetHead(int number) const {
+    return Head(number);
+}
+
+void TbaseFunctions::Call(int number, Tparamlist& params, Variant& rtn) const {
+    if (number < 1 || number >= Count()) throw EScriptError(kMsgBoundExceeded);
+    rtn.SetInteger(0);
+    const TfuncHeadInfo& head = items_[static_cast<size_t>(number)];
+    if (head.Impl) head.Impl(params, rtn);
+}
+
+}  // namespace corvane

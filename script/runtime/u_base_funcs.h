@@ -1,0 +1,103 @@
+// u_base_funcs: the built-in function library of the script language.
+//
+// Scripts can call 31 functions that no unit defines: string, arithmetic,
+// date and conversion functions, a message box, a conditional and two
+// formatting functions. They live in one registry, TbaseFunctions, shared by
+// every compiler and interpreter object of the process. Each built-in has a
+// head like a script function (result type and typed parameters), so the
+// compiler checks and converts arguments at the call site exactly as for a
+// script function, and the interpreter runs it through the same activation
+// object; compiled images refer to a built-in by its negated number, which
+// is why the registration order below is fixed forever.
+//
+// The formatting functions implement two small languages of their own:
+//   format          "%" [index ":"] ["-"] [width] ["." precision] type, the
+//                   types d u x e f g n m s (and p, never formatted), "%%"
+//                   for a percent sign; one argument only.
+//   formatdatetime  the date pattern letters d m y h n s z t c, am/pm, a/p,
+//                   ampm, "/" and ":" as the regional separators, quoted
+//                   text copied.
+// Both take names, separators and formats from FormatSettings.
+//
+// This unit does not look built-ins up for the compiler (the image object
+// qv_vmc does, through Find and GetHead) and does not create activations
+// (CodeMng does). The message box is a host hook (u_paramDlg).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DateTime.h"
+#include "platform/FormatSettings.h"
+#include "script/runtime/varMng.h"
+
+namespace corvane {
+
+// The text of Call's range error.
+inline constexpr const char* kMsgBoundExceeded = "Bound is exceeded";
+// The text of a format pattern that the argument cannot fill; %s is the
+// whole pattern.
+inline constexpr const char* kMsgFormatInvalid =
+    "Format '%s' invalid or incompatible with argument";
+
+// A built-in's implementation: params[0] is the result slot, params[1..]
+// the arguments as Variants already converted to the declared types; rtn
+// receives the result (it arrives holding the integer 0).
+using TBuiltinImpl = std::function<void(Tparamlist& params, Variant& rtn)>;
+
+// One variable of a built-in's head: position 0 is "result", then one per
+// parameter. Every one is a plain (size 1, by-value) variable without an
+// initial text.
+struct TBuiltinVar {
+    std::string Name;
+    TDataType DataType = dtNone;
+};
+
+// One built-in.
+struct TfuncHeadInfo {
+    std::string Name;               // call name, lower case
+    TDataType ResultType = dtNone;  // dtNone for a procedure
+    std::vector<TBuiltinVar> Vars;  // result, then the parameters
+    TBuiltinImpl Impl;
+    std::string Template;     // descriptive call template (display only)
+    std::string Declaration;  // descriptive declaration (display only; not
+                              // always the binding parameter list)
+};
+
+// The registry. Entry 0 is an empty placeholder; the built-ins are numbers
+// 1..31 in their fixed order.
+class TbaseFunctions {
+  public:
+    // The shared registry, created with every built-in on first use and
+    // freed when the last holder lets go. Thread-safe.
+    static std::shared_ptr<TbaseFunctions> Acquire();
+
+    // Lower-cases the name and appends the head.
+    void Register(TfuncHeadInfo head);
+    // Number of the first entry whose name equals name in lower case; -1.
+    int Find(std::string_view name) const;
+    // A copy of a head; kMsgRangeExceeded outside 0..Count()-1.
+    TfuncHeadInfo GetHead(int number) const;
+    // The head itself (no copy); kMsgRangeExceeded outside the registry.
+    const TfuncHeadInfo& Head(int number) const;
+    // rtn := integer 0, then the implementation; kMsgBoundExceeded outside
+    // 1..Count()-1.
+    void Call(int number, Tparamlist& params, Variant& rtn) const;
+    int Count() const { return static_cast<int>(items_.size()); }
+
+    TbaseFunctions();  // use Acquire
+
+  private:
+    std::vector<TfuncHeadInfo> items_;
+};
+
+// The formatting languages, usable on their own (the CLI and tests use them).
+// FormatOne: the format built-in with its single argument.
+std::string FormatOne(std::string_view fmtstr, const Variant& v, const FormatSettings& fs);
+// FormatDateTimeText: the formatdatetime built-in; an empty pattern is "c".
+std::string FormatDateTimeText(std::string_view pattern, TDateTime dt, const FormatSettings& fs);
+
+}  // namespace corvane
