@@ -1,0 +1,254 @@
+// qv_vmc: compiled-code images.
+//
+// A unit image (TVMC_OBJ) is what the compiler makes of one source unit: its
+// functions with their variable definitions and instructions, its constants,
+// global variables and the names of the units it uses. On disk or in a
+// stream it is a ".vmc" image; a program image (TProgramImage) is what the
+// linker makes of the functions a program needs, in a second format. Both
+// formats are fixed byte for byte: little-endian integers, every string a
+// 32-bit byte count followed by the bytes.
+//
+// This unit writes and reads both formats, resolves names across the units
+// an image uses (through a TFileAdapter that supplies other units' images,
+// and a TBuiltinHeads registry that knows the built-in functions), and
+// prints instructions as readable text for tests and developers.
+//
+// Reading an image is reading untrusted bytes. Every count, length, offset
+// and position is checked against the stream before it is used, counts are
+// checked against the bytes left before anything is allocated, and the
+// instructions of a loaded body are checked (addresses, jump targets,
+// relocation positions) so that the linker and the interpreter can rely on
+// them. A bad unit image stays unloaded; a bad body raises "目标代码无效。".
+//
+// What it does not do: compiling (u_compile), linking and the file adapter's
+// real storage (the build driver), running instructions (the interpreter),
+// the built-in functions themselves (the built-in library). The instruction
+// record and the opcode table live in qv_consts, beside the opcode enum, so
+// that the compiler's lists (base_inf) can hold instructions without
+// depending on this unit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/compiler/U_err.h"
+#include "script/compiler/base_inf.h"
+#include "script/compiler/qv_consts.h"
+
+namespace corvane {
+
+inline constexpr std::string_view kUnitImageIdent = "qv_p_compiler(1.00.00)";
+inline constexpr std::string_view kUnitImagePrefix = "qv_p_compiler";
+inline constexpr std::string_view kProgramImageIdent = "qv_vmc_exe(1.00.00)";
+inline constexpr std::string_view kProgramImagePrefix = "qv_vmc_exe";
+
+// ---------------------------------------------------------------------------
+// A growable byte buffer with a position, as images are written to and read
+// from. Writing at the position overwrites and extends; reading past the
+// end raises EStreamError and leaves the position where it was.
+class EStreamError : public EScriptError {
+  public:
+    EStreamError() : EScriptError(std::string(msg::InvalidObjectCode)) {}
+};
+
+class TMemoryStream {
+  public:
+    TMemoryStream() = default;
+    explicit TMemoryStream(std::vector<uint8_t> bytes) : data_(std::move(bytes)) {}
+    explicit TMemoryStream(std::string_view bytes) : data_(bytes.begin(), bytes.end()) {}
+
+    const std::vector<uint8_t>& Bytes() const { return data_; }
+    std::string_view View() const {
+        return {reinterpret_cast<const char*>(data_.data()), data_.size()};
+    }
+    size_t Size() const { return data_.size(); }
+    size_t Position() const { return pos_; }
+    size_t Remaining() const { return data_.size() - pos_; }
+    // Raises EStreamError for a position beyond the end.
+    void Seek(size_t pos);
+    void Clear() { data_.clear(), pos_ = 0; }
+    // Drops everything from the position on.
+    void Truncate() { data_.resize(pos_); }
+
+    void WriteU8(uint8_t v) { WriteRaw(&v, 1); }
+    void WriteU32(uint32_t v);
+    void WriteI32(int32_t v) { WriteU32(static_cast<uint32_t>(v)); }
+    void WriteString(std::string_view s);
+    void WriteRaw(const void* p, size_t n);
+
+    uint8_t ReadU8();
+    uint32_t ReadU32();
+    int32_t ReadI32() { return static_cast<int32_t>(ReadU32()); }
+    std::string ReadString();
+    // A 32-bit count of entries that take at least minEntryBytes each;
+    // raises EStreamError when it is negative or the stream cannot hold
+    // that many, so no reader allocates for a hostile count.
+    size_t ReadCount(size_t minEntryBytes);
+
+  private:
+    std::vector<uint8_t> data_;
+    size_t pos_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Where an image reaches other units: named files (unit images, and the
+// sources of used units named with an extension). The build driver's
+// adapter implements it over a directory or host callbacks; tests use an
+// in-memory one.
+class TFileAdapter {
+  public:
+    virtual ~TFileAdapter() = default;
+    // The content of a named file, or nullptr when there is none. The
+    // adapter owns the stream (it caches it); it stays valid as long as the
+    // adapter does. Readers seek in it.
+    virtual TMemoryStream* GetFile(std::string_view name) = 0;
+    // Stores a copy of the stream's bytes under the name; false when nothing
+    // was stored.
+    virtual bool SetFile(std::string_view name, const TMemoryStream& stream) = 0;
+};
+
+// The head of one built-in function, as the compiler sees it.
+struct TBuiltinHead {
+    std::string Name;               // lower case
+    TDataType ResultType = dtNone;  // 0 for a procedure
+    TvarDeflist vars;               // 0: result, then one per parameter
+};
+
+// The registry of built-in functions, seen from images and the compiler:
+// heads only. The built-in library implements it.
+class TBuiltinHeads {
+  public:
+    virtual ~TBuiltinHeads() = default;
+    // Number (from 1) of the built-in of this name, ignoring letter case; -1.
+    virtual int Find(std::string_view name) const = 0;
+    // The head of a built-in, or nullptr for a number outside the registry.
+    virtual const TBuiltinHead* Head(int number) const = 0;
+};
+
+// The registry a TVMC_OBJ gets when none is given: what the installed
+// provider returns (the built-in library installs one), or nothing.
+using TBuiltinProvider = std::shared_ptr<const TBuiltinHeads> (*)();
+void SetBuiltinProvider(TBuiltinProvider provider);
+std::shared_ptr<const TBuiltinHeads> DefaultBuiltinHeads();
+
+// ---------------------------------------------------------------------------
+// One unit image in memory.
+class TVMC_OBJ {
+  public:
+    explicit TVMC_OBJ(TFileAdapter* adapter = nullptr,
+                      std::shared_ptr<const TBuiltinHeads> builtins = DefaultBuiltinHeads());
+    TVMC_OBJ(const TVMC_OBJ&) = delete;
+    TVMC_OBJ& operator=(const TVMC_OBJ&) = delete;
+
+    std::string SourceName;  // file name of the unit's source, when it had one
+    TusedFileList UsedUnits;
+    TvarDeflist Globals;
+    TFuncDefList Funcs;
+    Tconstlist Consts;
+    TFileAdapter* Adapter;                          // may be null
+    std::shared_ptr<const TBuiltinHeads> Builtins;  // may be null
+    bool Loaded = false;                            // read successfully, or compiled without errors
+    bool Registered = false;                        // set by the build driver's unit manager
+    // The stream LoadFromAdapter read this image from (owned by the adapter).
+    TMemoryStream* LoadedFrom = nullptr;
+
+    // The image of used unit n (1..UsedUnits.Count()), loaded through the
+    // adapter on first need; an image that cannot be had stays unloaded and
+    // empty. Raises "范围越界。" for n outside the list.
+    TVMC_OBJ& UnitImage(int n);
+    // Attaches an image for used unit n (the compiler does this for a unit it
+    // compiled from source).
+    void SetUnitImage(int n, std::unique_ptr<TVMC_OBJ> image);
+    bool HasUnitImage(int n) const;
+
+    // Empties the stream and writes the unit image from position 0.
+    void SaveToStream(TMemoryStream& stream) const;
+    // Reads identification, lists and function heads from position 0;
+    // bodies stay on the stream. False (and unloaded, empty) on a wrong
+    // identification or any fault.
+    bool LoadFromStream(TMemoryStream& stream);
+    // Writes the image through the adapter under the name; false without an
+    // adapter or when the adapter stores nothing.
+    bool SaveToAdapter(std::string_view unitName) const;
+    // Loads the image the adapter has under the name; any failure leaves it
+    // unloaded.
+    bool LoadFromAdapter(std::string_view unitName);
+    // Reads the rest of function i's head and its body. Nothing when the
+    // image is not loaded; "“loadfuncbody”的参数不合法。" for a bad i;
+    // "目标代码无效。" for a body the stream does not hold intact (the
+    // function is then unchanged).
+    void LoadFuncBody(TMemoryStream& stream, int i);
+
+    // Cross-unit lookups: (0, p) in this unit; (n, p) with p > 0 in used
+    // unit n (entry 0 of a used unit is never visible); built-ins (-1, -k).
+    bool FindFunc(std::string_view name, int& unit, int& pos);
+    bool FindConst(std::string_view name, int& unit, int& pos);
+    bool FindGlobal(std::string_view name, int& unit, int& pos);
+    // "范围越界。" for a unit or position that does not exist.
+    std::string GetConstValue(int unit, int pos);
+    Tvardef GetGlobalDef(int unit, int pos);
+    // A copy of the head (the whole record for loaded functions); unit -1
+    // builds one from the built-in's head (pos = -k or k).
+    TClassDefInf GetFuncHead(int unit, int pos);
+
+  private:
+    void Reset();
+    std::vector<std::unique_ptr<TVMC_OBJ>> unitImages_;  // slot n-1 for unit n
+    std::vector<int32_t> varCounts_;  // per function: all its variables, from the head
+};
+
+// ---------------------------------------------------------------------------
+// A linked program: the functions a program needs, numbered program-wide,
+// its global variables, its main function and the initialization functions
+// in the order they run. The program executor holds one.
+struct TProgramImage {
+    int32_t Main = -1;
+    TvarDeflist Globals;
+    TFuncDefList Funcs;
+    std::vector<int32_t> InitList;
+    bool Loaded = false;
+
+    void Reset();
+    // Writes nothing unless loaded; the stream is emptied first.
+    bool SaveToStream(TMemoryStream& stream) const;
+    // Resets, then reads; false (and unloaded) on a wrong identification or
+    // any fault, including numbers that point outside the program.
+    bool LoadFromStream(TMemoryStream& stream);
+};
+
+// ---------------------------------------------------------------------------
+// Sizes by the size rules of the formats (byte counts).
+size_t InstructionSize(const TQVInstruction& ins);
+size_t BodySize(const TsubList& code);
+size_t VarBlockSize(const TvarDeflist& vars);
+size_t ConstBlockSize(const Tconstlist& consts);
+size_t FuncHeadSize(const TClassDefInf& f);
+
+// Checks a body against its function: every used address names an existing
+// local (or an index variable), globals of an existing unit (unitCount used
+// units; or, with programGlobals >= 0, an existing program global), jumps
+// land inside the body or just after it, relocation positions are
+// instructions. calleeLimit: for a program, the number of functions (an
+// opCallPrep's Imm must be below it); -1 in a unit image.
+bool CodeIsSound(const TClassDefInf& f, int unitCount, int programGlobals, int calleeLimit);
+
+// ---------------------------------------------------------------------------
+// Readable listings, one instruction per line:
+//   <pos> <name> <addresses, comma separated> [<immediate>] ['<text>']
+// An address prints as its display text when it has one, else as L<slot>,
+// G<unit>.<index> or C<slot>, and an indexed one adds [<index variable>].
+// Globals carry a leading "@". The immediate prints as "-> n" for jumps, the
+// relation (">", "like", ...) for comparisons, "unit:pos" for opCallPrep and
+// "+1"/"-1" for opAddImm.
+std::string FormatAddr(const Taddr& a);
+std::string DisassembleInstruction(const TQVInstruction& ins, int pos = -1);
+// A header line (name, result type, head count, variables) and the code.
+std::string DisassembleFunction(const TClassDefInf& f);
+// Used units, constants, globals and every function.
+std::string DisassembleUnit(const TVMC_OBJ& unit);
+
+}  // namespace corvane
