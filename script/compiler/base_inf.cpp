@@ -85,6 +85,8 @@ const std::string& TusedFileList::Get(int i) const {
 // ---------------------------------------------------------------------------
 // TvarList
 
+namespace compiler {
+
 int TvarList::Add(const Tvardef& def) {
     if (IndexOf(def.Name) >= 0) throw EScriptError(FormatMsg(msg::VarDeclaredTwice, def.Name));
     defs->push_back(def);
@@ -102,6 +104,8 @@ Tvardef TvarList::Get(int i) const {
     if (i < 0 || i >= Count()) throw EScriptError(std::string(msg::RangeExceeded));
     return (*defs)[static_cast<size_t>(i)];
 }
+
+}  // namespace compiler
 
 // ---------------------------------------------------------------------------
 // Tconstclass

@@ -15,9 +15,9 @@
 // stream is qv_vmc (the image); the fixed tables and recognisers are
 // qv_consts and u_keywords; filling the records is u_compile.
 //
-// Contrast TvarList here (a view over a function's or a unit's variable
-// DEFINITIONS, used while compiling) with the runtime's variable storage of
-// the same name, which holds VALUES; they never meet in one unit of code.
+// Contrast compiler::TvarList here (a view over a function's or a unit's
+// variable DEFINITIONS, used while compiling) with the runtime's TvarList
+// (varMng), which holds VALUES.
 #pragma once
 
 #include <cstdint>
@@ -169,6 +169,11 @@ class TusedFileList {
     std::vector<std::string> names_;
 };
 
+// The compiler's TvarList lives in namespace compiler: the runtime's
+// variable storage (varMng) has a class of the same name, and units such as
+// the interpreter and the build driver see both headers.
+namespace compiler {
+
 // Add/find/get over variable definitions it does not own.
 class TvarList {
   public:
@@ -182,6 +187,8 @@ class TvarList {
 
     TvarDeflist* defs;
 };
+
+}  // namespace compiler
 
 // Add/find/value over constants it does not own.
 class Tconstclass {

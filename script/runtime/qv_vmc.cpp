@@ -1,6 +1,5 @@
 #include "script/runtime/qv_vmc.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace corvane {
@@ -64,20 +63,6 @@ size_t TMemoryStream::ReadCount(size_t minEntryBytes) {
         throw EStreamError();
     }
     return static_cast<size_t>(n);
-}
-
-// ---------------------------------------------------------------------------
-// Built-in registry provider
-
-static std::atomic<TBuiltinProvider> gBuiltinProvider{nullptr};
-
-void SetBuiltinProvider(TBuiltinProvider provider) {
-    gBuiltinProvider.store(provider);
-}
-
-std::shared_ptr<const TBuiltinHeads> DefaultBuiltinHeads() {
-    TBuiltinProvider p = gBuiltinProvider.load();
-    return p ? p() : nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -331,7 +316,7 @@ bool CodeIsSound(const TClassDefInf& f, int unitCount, int programGlobals, int c
 // ---------------------------------------------------------------------------
 // TVMC_OBJ
 
-TVMC_OBJ::TVMC_OBJ(TFileAdapter* adapter, std::shared_ptr<const TBuiltinHeads> builtins)
+TVMC_OBJ::TVMC_OBJ(TFileAdapter* adapter, std::shared_ptr<TbaseFunctions> builtins)
     : Adapter(adapter), Builtins(std::move(builtins)) {}
 
 void TVMC_OBJ::Reset() {
@@ -567,13 +552,17 @@ Tvardef TVMC_OBJ::GetGlobalDef(int unit, int pos) {
 
 TClassDefInf TVMC_OBJ::GetFuncHead(int unit, int pos) {
     if (unit == -1) {
-        const TBuiltinHead* h = Builtins ? Builtins->Head(pos < 0 ? -pos : pos) : nullptr;
-        if (!h) throw EScriptError(std::string(msg::RangeExceeded));
+        if (!Builtins) throw EScriptError(std::string(msg::RangeExceeded));
+        const int number = pos < 0 ? -pos : pos;
+        if (number < 1 || number >= Builtins->Count())
+            throw EScriptError(std::string(msg::RangeExceeded));
+        const TfuncHeadInfo& h = Builtins->Head(number);
         TClassDefInf f;
-        f.Name = h->Name;
-        f.ResultType = h->ResultType;
-        f.varDefs = h->vars;
-        f.HeadCount = static_cast<int32_t>(h->vars.size());
+        f.Name = h.Name;
+        f.ResultType = h.ResultType;
+        for (const TBuiltinVar& v : h.Vars)
+            f.varDefs.emplace_back(v.Name, v.DataType);
+        f.HeadCount = static_cast<int32_t>(f.varDefs.size());
         f.IsExternal = 0;
         f.Loaded = 1;
         return f;

@@ -10,7 +10,7 @@
 //
 // This unit writes and reads both formats, resolves names across the units
 // an image uses (through a TFileAdapter that supplies other units' images,
-// and a TBuiltinHeads registry that knows the built-in functions), and
+// and the built-in registry of u_base_funcs for built-in functions), and
 // prints instructions as readable text for tests and developers.
 //
 // Reading an image is reading untrusted bytes. Every count, length, offset
@@ -38,6 +38,7 @@
 #include "script/compiler/U_err.h"
 #include "script/compiler/base_inf.h"
 #include "script/compiler/qv_consts.h"
+#include "script/runtime/u_base_funcs.h"
 
 namespace corvane {
 
@@ -111,36 +112,13 @@ class TFileAdapter {
     virtual bool SetFile(std::string_view name, const TMemoryStream& stream) = 0;
 };
 
-// The head of one built-in function, as the compiler sees it.
-struct TBuiltinHead {
-    std::string Name;               // lower case
-    TDataType ResultType = dtNone;  // 0 for a procedure
-    TvarDeflist vars;               // 0: result, then one per parameter
-};
-
-// The registry of built-in functions, seen from images and the compiler:
-// heads only. The built-in library implements it.
-class TBuiltinHeads {
-  public:
-    virtual ~TBuiltinHeads() = default;
-    // Number (from 1) of the built-in of this name, ignoring letter case; -1.
-    virtual int Find(std::string_view name) const = 0;
-    // The head of a built-in, or nullptr for a number outside the registry.
-    virtual const TBuiltinHead* Head(int number) const = 0;
-};
-
-// The registry a TVMC_OBJ gets when none is given: what the installed
-// provider returns (the built-in library installs one), or nothing.
-using TBuiltinProvider = std::shared_ptr<const TBuiltinHeads> (*)();
-void SetBuiltinProvider(TBuiltinProvider provider);
-std::shared_ptr<const TBuiltinHeads> DefaultBuiltinHeads();
-
 // ---------------------------------------------------------------------------
 // One unit image in memory.
 class TVMC_OBJ {
   public:
+    // Acquires the shared built-in registry unless one is given.
     explicit TVMC_OBJ(TFileAdapter* adapter = nullptr,
-                      std::shared_ptr<const TBuiltinHeads> builtins = DefaultBuiltinHeads());
+                      std::shared_ptr<TbaseFunctions> builtins = TbaseFunctions::Acquire());
     TVMC_OBJ(const TVMC_OBJ&) = delete;
     TVMC_OBJ& operator=(const TVMC_OBJ&) = delete;
 
@@ -149,10 +127,10 @@ class TVMC_OBJ {
     TvarDeflist Globals;
     TFuncDefList Funcs;
     Tconstlist Consts;
-    TFileAdapter* Adapter;                          // may be null
-    std::shared_ptr<const TBuiltinHeads> Builtins;  // may be null
-    bool Loaded = false;                            // read successfully, or compiled without errors
-    bool Registered = false;                        // set by the build driver's unit manager
+    TFileAdapter* Adapter;                     // may be null
+    std::shared_ptr<TbaseFunctions> Builtins;  // may be null
+    bool Loaded = false;                       // read successfully, or compiled without errors
+    bool Registered = false;                   // set by the build driver's unit manager
     // The stream LoadFromAdapter read this image from (owned by the adapter).
     TMemoryStream* LoadedFrom = nullptr;
 

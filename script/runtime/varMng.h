@@ -37,16 +37,13 @@
 #include <vector>
 
 #include "platform/Variant.h"
+#include "script/compiler/U_err.h"
 #include "script/compiler/qv_consts.h"
 
 namespace corvane {
 
-// A run-time fault of a script (or of linking one): the what() text is the
-// message the user sees.
-class EScriptError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+// A run-time fault of a script (or of linking one) is an EScriptError
+// (U_err): the what() text is the message the user sees.
 
 // Message texts raised by the runtime.
 inline constexpr const char* kMsgAddressOutOfRange = "地址越界。";

@@ -76,7 +76,7 @@ TEST(TusedFileList, NumbersFromOneAndAtMostOneHundred) {
 
 TEST(TvarList, ViewOverDefinitions) {
     TvarDeflist defs;
-    TvarList v(&defs);
+    compiler::TvarList v(&defs);
     EXPECT_EQ(v.Add({"a", dtInteger, "", 0, 1}), 0);
     EXPECT_EQ(v.Add({"b", dtString, "", 0, 5}), 1);
     EXPECT_EQ(ErrorOf([&] { v.Add({"a", dtWord, "", 0, 1}); }), "变量“a”重复声明。");
@@ -85,7 +85,7 @@ TEST(TvarList, ViewOverDefinitions) {
     EXPECT_EQ(v.IndexOf("c"), -1);
     EXPECT_EQ(v.Get(1).Size, 5);
     EXPECT_EQ(ErrorOf([&] { v.Get(2); }), "范围越界。");
-    EXPECT_EQ(TvarList().IndexOf("a"), -1);
+    EXPECT_EQ(compiler::TvarList().IndexOf("a"), -1);
 }
 
 TEST(Tconstclass, AddFindValueAndTheCut) {

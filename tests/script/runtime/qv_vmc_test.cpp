@@ -10,7 +10,6 @@
 namespace corvane {
 namespace {
 
-using corvane::testing::FakeBuiltins;
 using corvane::testing::MemoryAdapter;
 
 template <typename F>
@@ -342,8 +341,7 @@ TEST(UnitImage, CrossUnitLookups) {
         FillLib(lib);
         EXPECT_TRUE(lib.SaveToAdapter("lib"));
     }
-    auto builtins = std::make_shared<FakeBuiltins>();
-    TVMC_OBJ u(&adapter, builtins);
+    TVMC_OBJ u(&adapter);
     u.UsedUnits.Add("missing");
     u.UsedUnits.Add("lib");
     u.Funcs.Add(Halting("initialization"));
@@ -359,7 +357,8 @@ TEST(UnitImage, CrossUnitLookups) {
     EXPECT_TRUE(u.FindFunc("shared", unit, pos));
     EXPECT_EQ(std::pair(unit, pos), std::pair(2, 1));
     EXPECT_TRUE(u.FindFunc("LENGTH", unit, pos));
-    EXPECT_EQ(std::pair(unit, pos), std::pair(-1, -1));
+    const int length = TbaseFunctions::Acquire()->Find("length");
+    EXPECT_EQ(std::pair(unit, pos), std::pair(-1, -length));
     EXPECT_FALSE(u.FindFunc("nothing", unit, pos));
 
     EXPECT_TRUE(u.FindGlobal("visible", unit, pos));
@@ -376,11 +375,12 @@ TEST(UnitImage, CrossUnitLookups) {
     EXPECT_EQ(ErrorOf([&] { u.GetGlobalDef(3, 0); }), "范围越界。");
     EXPECT_EQ(ErrorOf([&] { u.GetConstValue(0, 1); }), "范围越界。");
     EXPECT_EQ(u.GetFuncHead(2, 1).Name, "shared");
-    const TClassDefInf b = u.GetFuncHead(-1, -1);
+    const TClassDefInf b = u.GetFuncHead(-1, -length);
     EXPECT_EQ(b.Name, "length");
     EXPECT_EQ(b.HeadCount, 2);
     EXPECT_EQ(b.IsExternal, 0);
-    EXPECT_EQ(ErrorOf([&] { u.GetFuncHead(-1, -9); }), "范围越界。");
+    EXPECT_EQ(ErrorOf([&] { u.GetFuncHead(-1, -999); }), "范围越界。");
+    EXPECT_EQ(ErrorOf([&] { u.GetFuncHead(-1, 0); }), "范围越界。");
     // The unit the adapter cannot supply is an empty, unloaded image.
     EXPECT_FALSE(u.UnitImage(1).Loaded);
     EXPECT_TRUE(u.UnitImage(2).Loaded);
@@ -393,11 +393,15 @@ TEST(UnitImage, AnInitializationOnlyNameFallsThroughToBuiltins) {
         lib.Funcs.Add(Halting("now"));  // position 0 of the used unit
         lib.SaveToAdapter("lib");
     }
-    TVMC_OBJ u(&adapter, std::make_shared<FakeBuiltins>());
+    TVMC_OBJ u(&adapter);
     u.UsedUnits.Add("lib");
     int unit = 0, pos = 0;
     ASSERT_TRUE(u.FindFunc("now", unit, pos));
-    EXPECT_EQ(std::pair(unit, pos), std::pair(-1, -3));
+    EXPECT_EQ(std::pair(unit, pos), std::pair(-1, -TbaseFunctions::Acquire()->Find("now")));
+    // Without a registry nothing falls through.
+    TVMC_OBJ bare(&adapter, nullptr);
+    bare.UsedUnits.Add("lib");
+    EXPECT_FALSE(bare.FindFunc("now", unit, pos));
 }
 
 TEST(ProgramImage, RoundTripAndChecks) {
