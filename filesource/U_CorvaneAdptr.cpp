@@ -1,0 +1,526 @@
+#include "filesource/U_CorvaneAdptr.h"
+
+#include <dirent.h>
+
+#include <charconv>
+#include <cstring>
+#include <exception>
+
+#include "platform/PeVersion.h"
+#include "platform/Text.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr TFileAttr kColumns[fcColumnCount] = {
+    {"path", "string", 1, 1},           {"filename", "string", 1, 1},
+    {"extension", "string", 1, 1},      {"shortname", "string", 1, 1},
+    {"creationtime", "date", 1, 1},     {"lastwritetime", "date", 1, 1},
+    {"lastaccesstime", "date", 1, 100}, {"size", "integer", 1, 1},
+    {"attri", "integer", 1, 1},         {"count", "integer", 1, 1},
+    {"version", "string", 1, 1},        {"isdir", "boolean", 1, 1},
+    {"readOnly", "boolean", 1, 1},      {"hidden", "boolean", 1, 1},
+    {"data", "string", 1, 100},
+};
+constexpr TFileAttr kNoColumn = {"", "", 0, 0};
+
+// Progress is reported, and cancellation checked, once per this many
+// entries examined.
+constexpr long long kProgressStep = 4096;
+// Directory descriptors held open along the current branch of a recursive
+// listing; deeper ancestors are closed and reopened through "..".
+constexpr size_t kMaxOpenDirs = 64;
+
+// Where the extension starts: after the last "."; at the end (empty) when
+// the name holds no "." or ends with one.
+uint32_t ExtensionStart(std::string_view name) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot + 1 == name.size())
+        return static_cast<uint32_t>(name.size());
+    return static_cast<uint32_t>(dot + 1);
+}
+
+// True when the last component of path would be read as a filter.
+bool LastComponentIsFilter(std::string_view path) {
+    size_t slash = path.rfind('/');
+    std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return last.find_first_of(".*?") != std::string_view::npos;
+}
+
+}  // namespace
+
+// table-text = [quote] location [" /" options] [quote]   (one enclosing pair
+//              of equal quotes, " or ', is removed)
+// location   = [directory "/"] filter | directory
+//              (the last component is the filter when it holds ".", "*" or
+//              "?"; the directory keeps its final "/" then)
+// options    = "/" token {"/" token}   (lower-cased; tokens trimmed)
+// token      = "s" | "all" | "none" | "" | any-char ["-"] letter {any-char}
+//              letter: a archive, d directory, h hidden, r read-only,
+//              s system; "-" removes the bit, else it is added.
+//
+// The separator is the first blank that is followed by "/"; the blank
+// belongs to it. Quotes inside the text are ordinary characters: Linux names
+// hold apostrophes ("Bob's files"), and treating one as an opening quote
+// would swallow the options after it.
+bool ParseDirOption(std::string_view text, TFileDirOption& option) {
+    if (text.size() < 2) return false;
+    if (text.front() == text.back() && (text.front() == '"' || text.front() == '\''))
+        text = text.substr(1, text.size() - 2);
+
+    std::string_view location = text;
+    std::string_view options;
+    size_t sep = text.find(" /");
+    if (sep != std::string_view::npos) {
+        location = text.substr(0, sep);
+        options = text.substr(sep + 1);
+    }
+
+    TFileDirOption result;
+    if (LastComponentIsFilter(location)) {
+        size_t slash = location.rfind('/');
+        size_t cut = slash == std::string_view::npos ? 0 : slash + 1;
+        result.path.assign(location.substr(0, cut));
+        result.nameMask.assign(location.substr(cut));
+    } else {
+        result.path.assign(location);
+    }
+
+    std::string lowered = LowerCaseAscii(options);
+    std::string_view rest(lowered);
+    while (!rest.empty()) {
+        // rest starts with "/": the token runs to the next "/" or the end.
+        rest.remove_prefix(1);
+        size_t end = rest.find('/');
+        std::string_view token = TrimView(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+        if (token.empty()) continue;
+        if (token == "s") {
+            result.subDirs = true;
+        } else if (token == "all") {
+            result.attrMask = faAnyFile;
+        } else if (token == "none") {
+            result.attrMask = 0;
+        } else {
+            token.remove_prefix(1);  // the "a" of "ar", whatever it is
+            bool remove = !token.empty() && token.front() == '-';
+            if (remove) token.remove_prefix(1);
+            uint32_t bit = 0;
+            if (!token.empty()) switch (token.front()) {
+                    case 'a':
+                        bit = faArchive;
+                        break;
+                    case 'd':
+                        bit = faDirectory;
+                        break;
+                    case 'h':
+                        bit = faHidden;
+                        break;
+                    case 'r':
+                        bit = faReadOnly;
+                        break;
+                    case 's':
+                        bit = faSysFile;
+                        break;
+                    default:
+                        break;
+                }
+            if (remove)
+                result.attrMask &= ~bit;
+            else
+                result.attrMask |= bit;
+        }
+    }
+    option = std::move(result);
+    return true;
+}
+
+// The text is the path, then "/" and the filter; without a filter "/*" is
+// added only where the last component would otherwise read as a filter, so
+// "/data" stays "/data" (its `path` column keeps its form). Options follow
+// a blank: "/s", then "/all" for every bit, else "/ar", "/ah", "/ad", "/as"
+// for the bits present and "/a-h", "/a-d" for hidden and directory when
+// absent, since parsing starts from a mask that holds them. Archive and
+// volume are never written.
+std::string FormatDirOption(const TFileDirOption& option) {
+    std::string text = "\"";
+    text += option.path;
+    if (!option.nameMask.empty() || LastComponentIsFilter(option.path)) {
+        if (!option.path.empty() && option.path.back() != '/') text += '/';
+        text += option.nameMask.empty() ? std::string_view("*") : std::string_view(option.nameMask);
+    }
+    std::string opts;
+    if (option.subDirs) opts += "/s";
+    uint32_t m = option.attrMask;
+    if ((m & faAnyFile) == faAnyFile) {
+        opts += "/all";
+    } else {
+        if (m & faReadOnly) opts += "/ar";
+        if (m & faHidden) opts += "/ah";
+        if (m & faDirectory) opts += "/ad";
+        if (m & faSysFile) opts += "/as";
+        if (!(m & faHidden)) opts += "/a-h";
+        if (!(m & faDirectory)) opts += "/a-d";
+    }
+    if (!opts.empty()) {
+        text += ' ';
+        text += opts;
+    }
+    text += '"';
+    return text;
+}
+
+const TFileAttr& TFileInfo::At(int index) {
+    if (index < 0 || index >= fcColumnCount) return kNoColumn;
+    return kColumns[index];
+}
+
+int TFileInfo::IndexOf(std::string_view name) {
+    for (int i = 0; i < fcColumnCount; ++i)
+        if (SameTextAscii(kColumns[i].name, name)) return i;
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// The data source
+
+std::string TVeskDBAdapterForFile::GetTableName(int) {
+    return {};
+}
+
+bool TVeskDBAdapterForFile::TableExists(const std::string& name) {
+    return DirectoryExists(name);
+}
+
+std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::string& name) {
+    return std::make_shared<TVeskDSAdapterForFile>(name);
+}
+
+// ---------------------------------------------------------------------------
+// Listing
+
+// Walks one table's tree and fills its records. The walk is iterative (a
+// stack of directories, not recursion), so depth is limited by memory only;
+// each directory is opened relative to its parent's descriptor, so paths
+// longer than the kernel accepts are no obstacle.
+//
+// Per entry: one getdents64 record and, when the entry can be kept or
+// recursed into at all (name filter and what the entry type reveals), one
+// statx relative to the open directory. Directories kept get a counting
+// pass. Nothing is allocated for an entry that is not kept.
+class TDirLister {
+  public:
+    TDirLister(TVeskDSAdapterForFile& table, const TFileDirOption& option) : t_(table), o_(option) {
+        mask_ = o_.nameMask.empty() ? std::string_view("*") : std::string_view(o_.nameMask);
+    }
+
+    // Lists the tree below root; false when cancelled.
+    bool Run(FileHandle root) {
+        path_ = o_.path;
+        stack_.push_back(Frame{});
+        stack_.back().fd = std::move(root);
+        stack_.back().pathLength = path_.size();
+        DirectoryIdentity(stack_.back().fd.Get(), stack_.back().dev, stack_.back().ino);
+        bool ok = ListOne(stack_.back()) && Walk();
+        if (t_.progress_) t_.progress_->Listed(examined_);
+        return ok;
+    }
+
+  private:
+    // One directory of the walk.
+    struct Frame {
+        FileHandle fd;  // closed while parked (see kMaxOpenDirs)
+        uint64_t dev = 0, ino = 0;
+        size_t pathLength = 0;   // its `path` text is path_ cut to this
+        int64_t pathIndex = -1;  // into dirPaths_, once a record needs it
+        std::string subdirs;     // names still to visit, each NUL-terminated
+        size_t next = 0;         // first unvisited name in subdirs
+    };
+
+    // Depth first over the sub-directories gathered by ListOne.
+    bool Walk() {
+        size_t firstOpen = 0;  // frames from here up hold open descriptors
+        while (!stack_.empty()) {
+            Frame& top = stack_.back();
+            if (top.next < top.subdirs.size()) {
+                const char* name = top.subdirs.c_str() + top.next;
+                size_t len = std::strlen(name);
+                top.next += len + 1;
+                FileHandle child = OpenSubDirectory(top.fd.Get(), name);
+                if (!child.Valid()) continue;  // unreadable or gone: lists nothing
+                path_.resize(top.pathLength);
+                if (path_.empty() || path_.back() != '/') path_ += '/';
+                path_.append(name, len);
+                Frame frame;
+                frame.fd = std::move(child);
+                frame.pathLength = path_.size();
+                DirectoryIdentity(frame.fd.Get(), frame.dev, frame.ino);
+                if (stack_.size() - firstOpen >= kMaxOpenDirs) stack_[firstOpen++].fd.Reset();
+                stack_.push_back(std::move(frame));
+                if (!ListOne(stack_.back())) return false;
+            } else {
+                size_t topIndex = stack_.size() - 1;
+                if (topIndex > 0 && topIndex - 1 < firstOpen) {
+                    // The parent was parked: reopen it through "..".
+                    Frame& parent = stack_[topIndex - 1];
+                    parent.fd = ReopenParentDirectory(top.fd.Get(), parent.dev, parent.ino);
+                    // Moved meanwhile: what is left cannot be reached safely.
+                    if (!parent.fd.Valid()) return true;
+                    firstOpen = topIndex - 1;
+                }
+                stack_.pop_back();
+            }
+        }
+        return true;
+    }
+
+    // Whether an entry of this type could pass the attribute mask at all.
+    bool Possible(unsigned char type, bool hidden) const {
+        uint32_t m = o_.attrMask;
+        if (hidden && !(m & faHidden)) return false;
+        switch (type) {
+            case DT_UNKNOWN:
+                return true;
+            case DT_DIR:
+                return (m & faDirectory) != 0;
+            case DT_REG:
+                return (m & faArchive) != 0;
+            default:
+                return (m & faSysFile) != 0;
+        }
+    }
+
+    // Reads one directory: keeps its entries and gathers the sub-directories
+    // to visit. False when cancelled.
+    bool ListOne(Frame& f) {
+        DirReader reader(f.fd.Get(), listBuffer_);
+        RawDirEntry e;
+        while (reader.Next(e)) {
+            std::string_view name(e.name, e.nameLength);
+            if (name == "." || name == ".." || name.empty()) continue;
+            if (++examined_ % kProgressStep == 0 && !Tick()) return false;
+            bool hidden = name.front() == '.';
+            bool mayKeep = WildcardMatch(name, mask_) && Possible(e.type, hidden);
+            bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
+            if (!mayKeep && !mayRecurse) continue;
+            EntryStat st;
+            if (!StatEntry(f.fd.Get(), e.name, st)) continue;  // gone meanwhile
+            uint32_t attr = AttributesFromMode(st.mode, name);
+            if (mayKeep && (attr & ~o_.attrMask) == 0) Keep(f, e, name, st, attr);
+            // Recursion selects directories alone: hidden, system and
+            // volume entries are skipped, read-only ones are not.
+            if (mayRecurse && (attr & faDirectory) &&
+                !(attr & (faHidden | faSysFile | faVolumeId))) {
+                f.subdirs.append(name);
+                f.subdirs.push_back('\0');
+            }
+        }
+        return true;
+    }
+
+    void Keep(Frame& f, const RawDirEntry& e, std::string_view name, const EntryStat& st,
+              uint32_t attr) {
+        bool dir = (attr & faDirectory) != 0;
+        int64_t size = dir                                          ? 0
+                       : st.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
+                                                                    : static_cast<int64_t>(st.size);
+        uint32_t count = dir ? CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_) : 0;
+        uint32_t extStart = ExtensionStart(name);
+        TDateTime created = DateTimeFromUnixLocal(st.birthOrChange);
+        TDateTime written = DateTimeFromUnixLocal(st.modified);
+        TDateTime accessed = DateTimeFromUnixLocal(st.accessed);
+
+        if (IFilterObject* filter = t_.filter_) {
+            // In the filtered listing an empty extension stands for the
+            // whole name, and the record keeps it.
+            if (extStart == name.size()) extStart = 0;
+            auto& v = t_.filterValues_;
+            v[fcPath].SetString(std::string_view(path_).substr(0, f.pathLength));
+            v[fcFilename].SetString(name);
+            v[fcExtension].SetString(name.substr(extStart));
+            v[fcShortname].SetString(std::string_view());
+            v[fcCreationTime].SetDate(created);
+            v[fcLastWriteTime].SetDate(written);
+            v[fcLastAccessTime].SetDate(accessed);
+            v[fcSize].SetInteger(size);
+            v[fcAttri].SetInteger(attr);
+            v[fcCount].SetInteger(count);
+            v[fcVersion].SetString(std::string_view());
+            v[fcIsDir].SetBoolean(dir);
+            v[fcReadOnly].SetBoolean((attr & faReadOnly) != 0);
+            v[fcHidden].SetBoolean((attr & faHidden) != 0);
+            v[fcData].SetString(std::string_view());
+            for (int i = 0; i < fcColumnCount; ++i)
+                filter->SetValue(i, v[static_cast<size_t>(i)]);
+            bool keep = false;
+            if (!filter->Evaluate().TryAsBoolean(keep) || !keep) return;
+        }
+
+        if (f.pathIndex < 0) {
+            t_.dirPaths_.emplace_back(path_, 0, f.pathLength);
+            f.pathIndex = static_cast<int64_t>(t_.dirPaths_.size() - 1);
+        }
+        TFileRecord& r = t_.records_.emplace_back();
+        r.filename.assign(name);
+        r.size = size;
+        r.creationtime = created;
+        r.lastwritetime = written;
+        r.lastaccesstime = accessed;
+        r.pathIndex = static_cast<uint32_t>(f.pathIndex);
+        r.attri = attr;
+        r.count = count;
+        r.extensionStart = extStart;
+    }
+
+    bool Tick() {
+        if (!t_.progress_) return true;
+        t_.progress_->Listed(examined_);
+        return !t_.progress_->Cancelled();
+    }
+
+    TVeskDSAdapterForFile& t_;
+    const TFileDirOption& o_;
+    std::string_view mask_;
+    std::string path_;  // `path` text of the directory being read
+    DirBuffer listBuffer_;
+    DirBuffer countBuffer_;
+    std::vector<Frame> stack_;
+    long long examined_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// The table
+
+TVeskDSAdapterForFile::TVeskDSAdapterForFile(std::string tableText)
+    : tableText_(std::move(tableText)) {}
+
+std::string TVeskDSAdapterForFile::GetFieldType(int index) {
+    return TFileInfo::At(index).typeName;
+}
+
+std::string TVeskDSAdapterForFile::GetFieldName(int index) {
+    return TFileInfo::At(index).name;
+}
+
+void TVeskDSAdapterForFile::Close() {
+    active_ = false;
+    records_.clear();
+    records_.shrink_to_fit();
+    dirPaths_.clear();
+    dirPaths_.shrink_to_fit();
+}
+
+void TVeskDSAdapterForFile::Open() {
+    Close();
+    try {
+        active_ = Load();
+    } catch (const std::exception&) {
+        // Out of memory or a filter that threw: the listing stops, what was
+        // gathered stays, and the load counts as failed.
+        active_ = false;
+    }
+}
+
+bool TVeskDSAdapterForFile::Load() {
+    if (tableText_.empty()) return false;
+    TFileDirOption option;
+    if (!ParseDirOption(tableText_, option) || option.path.empty()) return false;
+    rootText_ = option.path;
+    rootOpened_ = option.path;
+    FileHandle root = OpenDirectoryPath(rootOpened_);
+    if (!root.Valid()) {
+        // A Linux name may end in blanks, so the path is tried as written
+        // first; a typed "/data  /s" still finds /data.
+        size_t end = rootOpened_.find_last_not_of(' ');
+        if (end != std::string::npos && end + 1 < rootOpened_.size()) {
+            rootOpened_.resize(end + 1);
+            root = OpenDirectoryPath(rootOpened_);
+        }
+    }
+    if (!root.Valid()) return true;  // missing or unreadable: no records
+    TDirLister lister(*this, option);
+    return lister.Run(std::move(root));
+}
+
+int32_t TVeskDSAdapterForFile::VersionOf(TFileRecord& record) {
+    if (record.computed & TFileRecord::rcVersion) return record.version;
+    record.computed |= TFileRecord::rcVersion;
+    record.version = -1;
+    // Only regular files are ever opened.
+    if (!(record.attri & faArchive)) return record.version;
+    const std::string& shown = dirPaths_.at(record.pathIndex);
+    std::string full = rootOpened_;
+    full.append(shown, rootText_.size() <= shown.size() ? rootText_.size() : shown.size());
+    if (full.empty() || full.back() != '/') full += '/';
+    full += record.filename;
+    int64_t number = FileVersionNumber(full);
+    record.version = number < 0 ? -1 : static_cast<int32_t>(number);
+    return record.version;
+}
+
+void TVeskDSAdapterForFile::GetFieldValue(int index, Variant& value) {
+    if (index < 0 || index >= fcColumnCount) return;
+    if (current_ < 0 || current_ >= static_cast<int>(records_.size())) return;
+    TFileRecord& r = records_[static_cast<size_t>(current_)];
+    switch (index) {
+        case fcPath:
+            value.SetString(dirPaths_[r.pathIndex]);
+            break;
+        case fcFilename:
+            value.SetString(r.filename);
+            break;
+        case fcExtension:
+            value.SetString(r.Extension());
+            break;
+        case fcShortname:
+            value.SetString(std::string_view());
+            break;
+        case fcCreationTime:
+            value.SetDate(r.creationtime);
+            break;
+        case fcLastWriteTime:
+            value.SetDate(r.lastwritetime);
+            break;
+        case fcLastAccessTime:
+            value.SetDate(r.lastaccesstime);
+            break;
+        case fcSize:
+            value.SetInteger(r.size);
+            break;
+        case fcAttri:
+            value.SetInteger(r.attri);
+            break;
+        case fcCount:
+            value.SetInteger(r.count);
+            break;
+        case fcVersion: {
+            int32_t v = VersionOf(r);
+            if (v < 0) {
+                value.SetString(std::string_view());
+            } else {
+                char buf[16];
+                auto res = std::to_chars(buf, buf + sizeof buf, v);
+                value.SetString(std::string_view(buf, static_cast<size_t>(res.ptr - buf)));
+            }
+            break;
+        }
+        case fcIsDir:
+            value.SetBoolean(r.IsDir());
+            break;
+        case fcReadOnly:
+            value.SetBoolean(r.ReadOnly());
+            break;
+        case fcHidden:
+            value.SetBoolean(r.Hidden());
+            break;
+        case fcData:
+            r.computed |= TFileRecord::rcData;
+            value.SetString(std::string_view());
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace corvane

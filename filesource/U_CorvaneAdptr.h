@@ -1,0 +1,193 @@
+// U_CorvaneAdptr: the file system as a data source.
+//
+// The source is named "FileSystem"; its tables are directory listings. A
+// table is named by a table text: a directory, an optional wildcard filter
+// and options, for example
+//     '/home/me/docs/*.log /s/ar'
+// Options begin at the first blank followed by "/" (the blank belongs to the
+// separator); "/" separates directories; the last component is a filter
+// when it holds ".", "*" or "?". Options: "s" recurses into sub-directories,
+// "all" selects every attribute, "none" clears the mask, "a" + letter adds
+// an attribute (r read-only, h hidden, s system, d directory, a archive) and
+// "a-" + letter removes one. The default mask 58 keeps regular files,
+// directories and hidden entries, but not read-only files nor links.
+//
+// Every listed entry is one record of fifteen fixed columns (TFileInfo).
+// Records come in this order: the kept entries of a directory in the order
+// the kernel yields them, then, with "s", the records of each non-hidden
+// sub-directory in that same order, depth first. Links are listed as
+// themselves and never followed; a directory that cannot be opened or read
+// lists nothing and the listing goes on with the rest.
+//
+// Memory: a loaded record is about 90 bytes plus its name. The `path`
+// column is shared by every record of one directory (an index into the
+// table's list of directory paths), the extension is a position in the
+// name, and `version` is read from the file only when asked for.
+//
+// What this unit does not do: the system calls (platform/FileSystem), the
+// version resource parsing (platform/PeVersion), the WHERE condition that a
+// filter evaluates (the where executor supplies the IFilterObject), and
+// binding tables to a FROM clause (the engine).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/UveskInterface.h"
+#include "platform/DateTime.h"
+#include "platform/FileSystem.h"
+
+namespace corvane {
+
+constexpr uint32_t kDefaultAttrMask = faHidden | faVolumeId | faDirectory | faArchive;  // 58
+
+// The parsed table text.
+struct TFileDirOption {
+    uint32_t attrMask = kDefaultAttrMask;  // an entry may carry only these attribute bits
+    bool subDirs = false;                  // also list sub-directories, recursively
+    std::string path;                      // directory as written (with or without a final "/")
+    std::string nameMask;                  // wildcard filter; empty means every name
+
+    bool operator==(const TFileDirOption&) const = default;
+};
+
+// Parses a table text. False (and option untouched) when the text is too
+// short (fewer than 2 bytes); every other text parses.
+bool ParseDirOption(std::string_view tableText, TFileDirOption& option);
+// The table text for an option record, in double quotes. It parses back to
+// the same record when the path and filter contain no blank followed by "/",
+// the filter is empty or the path is empty or ends with "/", and the mask
+// includes the archive and volume bits (as every parsed mask without "none"
+// or "a-a" does; the directory dialog's masks lack them and gain them).
+std::string FormatDirOption(const TFileDirOption& option);
+
+// Column indexes of a directory table.
+enum TFileColumn : int {
+    fcPath,
+    fcFilename,
+    fcExtension,
+    fcShortname,
+    fcCreationTime,
+    fcLastWriteTime,
+    fcLastAccessTime,
+    fcSize,
+    fcAttri,
+    fcCount,
+    fcVersion,
+    fcIsDir,
+    fcReadOnly,
+    fcHidden,
+    fcData,
+    fcColumnCount
+};
+
+// One column of the catalogue. The two integers are carried for the
+// catalogue's users; the engine reads neither.
+struct TFileAttr {
+    const char* name;
+    const char* typeName;  // "string", "integer", "date", "boolean"
+    int32_t one;           // 1 for every column
+    int32_t weight;        // 100 for lastaccesstime and data, else 1
+};
+
+// The column catalogue: fifteen fixed columns in TFileColumn order.
+class TFileInfo {
+  public:
+    static int Count() { return fcColumnCount; }
+    static const TFileAttr& At(int index);
+    // Index of the column named name ignoring ASCII letter case; -1 if none.
+    static int IndexOf(std::string_view name);
+};
+
+// One loaded entry. Flags readOnly, isdir and hidden are bits of attri.
+struct TFileRecord {
+    enum : uint8_t { rcData = 1, rcVersion = 2 };  // computed flags
+
+    std::string filename;
+    int64_t size = 0;  // full byte count; 0 for directories
+    TDateTime creationtime = 0;
+    TDateTime lastwritetime = 0;
+    TDateTime lastaccesstime = 0;
+    uint32_t pathIndex = 0;       // into the table's directory paths
+    uint32_t attri = 0;           // attribute word
+    uint32_t count = 0;           // entries of a directory, "." and ".." included
+    uint32_t extensionStart = 0;  // extension = filename from here
+    int32_t version = -1;         // file version number; -1 = empty text
+    uint8_t computed = 0;         // rcData | rcVersion once worked out
+
+    std::string_view Extension() const { return std::string_view(filename).substr(extensionStart); }
+    bool IsDir() const { return (attri & faDirectory) != 0; }
+    bool ReadOnly() const { return (attri & faReadOnly) != 0; }
+    bool Hidden() const { return (attri & faHidden) != 0; }
+};
+
+// The data source "FileSystem". Stateless: every GetDataset makes a new
+// table object without looking at the disk.
+class TVeskDBAdapterForFile : public IXSimpleDataBase {
+  public:
+    std::string GetTableName(int index) override;
+    bool TableExists(const std::string& name) override;
+    std::shared_ptr<IXSimpleDataset> GetDataset(const std::string& name) override;
+    std::string GetName() override { return "FileSystem"; }
+};
+
+// One directory table.
+class TVeskDSAdapterForFile : public IXSimpleDataset {
+  public:
+    explicit TVeskDSAdapterForFile(std::string tableText);
+
+    std::string GetName() override { return tableText_; }
+    int GetFieldCount() override { return TFileInfo::Count(); }
+    std::string GetFieldType(int index) override;
+    std::string GetFieldName(int index) override;
+    void GetFieldValue(int index, Variant& value) override;
+    int FieldIndex(const std::string& name) override { return TFileInfo::IndexOf(name); }
+    int GetRecordCount() override { return static_cast<int>(records_.size()); }
+    bool Eof() override { return current_ >= static_cast<int>(records_.size()); }
+    void SetRecNo(int index) override { current_ = index; }
+    void First() override { current_ = 0; }
+    void Next() override { ++current_; }
+    // Drops the records; active turns false.
+    void Close() override;
+    // Reloads from the file system; active tells whether the load finished
+    // (false for a text that does not parse, an empty path, a cancelled or
+    // failed listing; the records gathered so far are kept).
+    void Open() override;
+    bool Active() override { return active_; }
+    int GetRecNo() override { return current_; }
+    bool CanFilter() override { return true; }
+    void SetFilter(IFilterObject* filter) override { filter_ = filter; }
+    void SetProgress(IProgress* progress) override { progress_ = progress; }
+
+    // Direct access for tests and tools.
+    const TFileRecord& RecordAt(int index) const { return records_.at(static_cast<size_t>(index)); }
+    const std::string& PathOf(const TFileRecord& record) const {
+        return dirPaths_.at(record.pathIndex);
+    }
+
+  private:
+    friend class TDirLister;
+    bool Load();
+    // The version number of a record, read from disk on first request.
+    int32_t VersionOf(TFileRecord& record);
+
+    bool active_ = false;
+    std::string tableText_;
+    int current_ = 0;
+    std::vector<TFileRecord> records_;
+    // The `path` column of every listed directory, shared by its records.
+    std::vector<std::string> dirPaths_;
+    // The table's path as written, and as actually opened (they differ when
+    // blanks at its end had to be dropped to find the directory).
+    std::string rootText_;
+    std::string rootOpened_;
+    IFilterObject* filter_ = nullptr;                  // borrowed; applied by Open
+    IProgress* progress_ = nullptr;                    // borrowed
+    std::array<Variant, fcColumnCount> filterValues_;  // reused per candidate
+};
+
+}  // namespace corvane

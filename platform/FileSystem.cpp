@@ -1,0 +1,287 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+namespace corvane {
+
+uint32_t AttributesFromMode(uint32_t mode, std::string_view name) {
+    uint32_t attr = 0;
+    if (S_ISDIR(mode))
+        attr |= faDirectory;
+    else if (S_ISREG(mode))
+        attr |= faArchive;
+    else
+        attr |= faSysFile;  // link, FIFO, socket, device
+    // A link's own permission bits are always rwx; it is never read-only.
+    if (!S_ISLNK(mode) && (mode & S_IWUSR) == 0) attr |= faReadOnly;
+    if (!name.empty() && name.front() == '.') attr |= faHidden;
+    return attr;
+}
+
+bool WildcardMatch(std::string_view name, std::string_view mask) {
+    while (!mask.empty() && mask.back() == ' ')
+        mask.remove_suffix(1);
+    // Greedy walk that remembers the last "*": on a mismatch the star takes
+    // one more byte. Linear in practice, O(|name| * |mask|) at worst.
+    size_t n = 0, m = 0;
+    size_t starMask = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
+            ++n;
+            ++m;
+        } else if (starMask != std::string_view::npos) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*')
+        ++m;
+    return m == mask.size();
+}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+}
+
+void FileHandle::Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+namespace {
+
+bool HasNul(const std::string& path) {
+    return path.find('\0') != std::string::npos;
+}
+
+// Opens path with flags; when the kernel refuses the path as too long, walks
+// it one component at a time (each component is short), following links in
+// the intermediate components as ordinary resolution would.
+int OpenPathLong(const std::string& path, int flags) {
+    if (path.empty() || HasNul(path)) {
+        errno = ENOENT;
+        return -1;
+    }
+    int fd = ::open(path.c_str(), flags);
+    if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+
+    FileHandle cur(::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!cur.Valid()) return -1;
+    std::string component;
+    size_t pos = 0;
+    for (;;) {
+        while (pos < path.size() && path[pos] == '/')
+            ++pos;
+        size_t end = path.find('/', pos);
+        if (end == std::string::npos) end = path.size();
+        component.assign(path, pos, end - pos);
+        size_t next = end;
+        while (next < path.size() && path[next] == '/')
+            ++next;
+        bool last = next >= path.size();
+        if (component.empty()) component = ".";  // path ended in "/"
+        int nfd = ::openat(cur.Get(), component.c_str(),
+                           last ? flags : (O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (nfd < 0) return -1;
+        if (last) return nfd;
+        cur.Reset(nfd);
+        pos = next;
+    }
+}
+
+size_t NameOffset() {
+    return offsetof(struct dirent64, d_name);
+}
+
+}  // namespace
+
+FileHandle OpenDirectoryPath(const std::string& path) {
+    return FileHandle(OpenPathLong(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
+}
+
+FileHandle OpenSubDirectory(int parentFd, const char* name) {
+    // O_DIRECTORY makes the kernel refuse anything else before opening it.
+    return FileHandle(
+        ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+}
+
+bool DirectoryIdentity(int fd, uint64_t& dev, uint64_t& ino) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    dev = st.st_dev;
+    ino = st.st_ino;
+    return true;
+}
+
+FileHandle ReopenParentDirectory(int childFd, uint64_t expectDev, uint64_t expectIno) {
+    FileHandle parent(OpenSubDirectory(childFd, ".."));
+    uint64_t dev = 0, ino = 0;
+    if (!parent.Valid() || !DirectoryIdentity(parent.Get(), dev, ino) || dev != expectDev ||
+        ino != expectIno)
+        return FileHandle();
+    return parent;
+}
+
+bool DirectoryExists(const std::string& path) {
+    if (path.empty() || HasNul(path)) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (errno != ENAMETOOLONG) return false;
+    return OpenDirectoryPath(path).Valid();
+}
+
+DirBuffer::DirBuffer() : storage_(new uint64_t[kSize / sizeof(uint64_t)]) {}
+
+bool DirReader::Next(RawDirEntry& entry) {
+    char* base = buf_.Data();
+    for (;;) {
+        if (pos_ < end_) {
+            char* rec = base + pos_;
+            unsigned short reclen = 0;
+            std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
+            // The kernel's records are well formed; a zero length would loop
+            // for ever, so it ends the directory as an error instead.
+            if (reclen <= NameOffset() || pos_ + reclen > end_) {
+                error_ = EIO;
+                done_ = true;
+                end_ = pos_;
+                return false;
+            }
+            pos_ += reclen;
+            entry.name = rec + NameOffset();
+            entry.nameLength = ::strnlen(entry.name, reclen - NameOffset());
+            std::memcpy(&entry.type, rec + offsetof(struct dirent64, d_type), 1);
+            return true;
+        }
+        if (done_) return false;
+        ssize_t got = ::getdents64(fd_, base, DirBuffer::kSize);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            error_ = errno;
+            done_ = true;
+            return false;
+        }
+        if (got == 0) {
+            done_ = true;
+            return false;
+        }
+        pos_ = 0;
+        end_ = static_cast<size_t>(got);
+    }
+}
+
+uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buffer) {
+    FileHandle dir = OpenSubDirectory(parentFd, name);
+    if (!dir.Valid()) return 0;
+    char* base = buffer.Data();
+    uint64_t count = 0;
+    for (;;) {
+        ssize_t got = ::getdents64(dir.Get(), base, DirBuffer::kSize);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return 0;  // cannot be read: counts 0
+        }
+        if (got == 0) break;
+        for (size_t pos = 0; pos < static_cast<size_t>(got);) {
+            unsigned short reclen = 0;
+            std::memcpy(&reclen, base + pos + offsetof(struct dirent64, d_reclen), sizeof reclen);
+            if (reclen == 0) return 0;
+            pos += reclen;
+            ++count;
+        }
+    }
+    return count > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(count);
+}
+
+bool StatEntry(int dirFd, const char* name, EntryStat& out) {
+    struct statx sx {};
+    const unsigned mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME |
+                          STATX_CTIME | STATX_BTIME | STATX_INO;
+    if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, mask,
+                &sx) == 0) {
+        out.mode = sx.stx_mode;
+        out.size = sx.stx_size;
+        out.modified = sx.stx_mtime.tv_sec;
+        out.accessed = sx.stx_atime.tv_sec;
+        // A birth time of 0 means "unknown" (files that came with a system
+        // image show it), so the status-change time stands in.
+        bool birthKnown = (sx.stx_mask & STATX_BTIME) != 0 &&
+                          (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0);
+        out.birthOrChange = birthKnown ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec;
+        out.dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+        out.ino = sx.stx_ino;
+        return true;
+    }
+    if (errno != ENOSYS && errno != EPERM) return false;
+    // Kernels or sandboxes without statx.
+    struct stat st {};
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    out.mode = st.st_mode;
+    out.size = static_cast<uint64_t>(st.st_size);
+    out.modified = st.st_mtim.tv_sec;
+    out.accessed = st.st_atim.tv_sec;
+    out.birthOrChange = st.st_ctim.tv_sec;
+    out.dev = st.st_dev;
+    out.ino = st.st_ino;
+    return true;
+}
+
+bool ReadOnlyFile::Open(const std::string& path) {
+    fd_.Reset();
+    size_ = 0;
+    if (path.empty() || HasNul(path) || path.back() == '/') return false;
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    FileHandle parent(OpenPathLong(dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.Valid()) return false;
+    // Look before opening: only a regular file is opened at all.
+    struct stat before {};
+    if (::fstatat(parent.Get(), name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(before.st_mode))
+        return false;
+    // O_NONBLOCK: should the name be swapped for a FIFO in between, opening
+    // returns at once and the check below closes it unread.
+    FileHandle file(::openat(parent.Get(), name.c_str(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_dev != before.st_dev || st.st_ino != before.st_ino)
+        return false;
+    fd_ = std::move(file);
+    size_ = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool ReadOnlyFile::ReadAt(uint64_t offset, void* dest, size_t length) const {
+    if (!fd_.Valid()) return false;
+    char* out = static_cast<char*>(dest);
+    while (length > 0) {
+        if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+        ssize_t got = ::pread(fd_.Get(), out, length, static_cast<off_t>(offset));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) return false;  // past the end
+        out += got;
+        offset += static_cast<uint64_t>(got);
+        length -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+}  // namespace corvane

@@ -1,0 +1,172 @@
+// FileSystem: the operating-system side of directory listings.
+//
+// Everything the file-system data source needs from Linux is here and only
+// here: opening a directory (by path for the table's own directory, relative
+// to its parent's descriptor below it), reading its entries with getdents64,
+// the metadata of one entry with statx relative to the open directory, a
+// counting pass that only counts entries, and opening a regular file for
+// reading (the version reader).
+//
+// Decisions this unit carries for the whole product:
+//   - Symbolic links are never followed below the table's own directory: an
+//     entry's metadata is its own (AT_SYMLINK_NOFOLLOW) and sub-directories
+//     are opened with O_NOFOLLOW|O_DIRECTORY, so a listing cannot loop and
+//     cannot leave the tree. The table's own path is resolved as any program
+//     resolves a path the user typed.
+//   - Nothing but a directory or a regular file is ever opened: a FIFO,
+//     socket or device entry is only looked at with statx.
+//   - The attribute word maps Linux file types onto the six classic bits:
+//     read-only 1 = owner write bit clear, hidden 2 = name begins with ".",
+//     system 4 = neither regular file nor directory, directory 16, archive
+//     32 = regular file. Volume label 8 never occurs.
+//   - Time stamps are seconds since the Unix epoch; creation is the birth
+//     time when statx reports a non-zero one, else the status-change time.
+//
+// What it does not do: decide which entries a table keeps, build records,
+// convert times to date-time values or match LIKE patterns. The file source
+// (filesource/U_CorvaneAdptr) does the listing logic on top of these calls;
+// PeVersion parses executables read through ReadOnlyFile.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// Attribute bits of an entry and of a table's attribute mask.
+enum : uint32_t {
+    faReadOnly = 1,
+    faHidden = 2,
+    faSysFile = 4,
+    faVolumeId = 8,
+    faDirectory = 16,
+    faArchive = 32,
+    faAnyFile = 63,
+};
+
+// The attribute word of an entry from its st_mode and its name.
+uint32_t AttributesFromMode(uint32_t mode, std::string_view name);
+
+// Whether name matches mask: "*" any run of bytes (also none), "?" exactly
+// one byte, every other byte itself, case-sensitively. Blanks at the end of
+// the mask are ignored, as a table text may leave some there.
+bool WildcardMatch(std::string_view name, std::string_view mask);
+
+// An owned file descriptor (closed on destruction). Move-only.
+class FileHandle {
+  public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(FileHandle&& other) noexcept : fd_(other.Release()) {}
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { Reset(); }
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset(int fd = -1);
+
+  private:
+    int fd_ = -1;
+};
+
+// Opens the directory a user named (ordinary path resolution). Invalid on
+// failure: missing, not a directory, permission denied.
+FileHandle OpenDirectoryPath(const std::string& path);
+// Opens sub-directory name of the open directory parentFd. Never follows a
+// link and never opens anything that is not a directory. name must be
+// NUL-terminated (entry names from DirReader are).
+FileHandle OpenSubDirectory(int parentFd, const char* name);
+// Reopens the parent of an open directory ("..") and checks that it is the
+// directory with the given identity; invalid when it is not (the tree was
+// moved meanwhile).
+FileHandle ReopenParentDirectory(int childFd, uint64_t expectDev, uint64_t expectIno);
+// Identity of an open directory, for ReopenParentDirectory.
+bool DirectoryIdentity(int fd, uint64_t& dev, uint64_t& ino);
+// Whether path names an existing directory (links in the path followed).
+bool DirectoryExists(const std::string& path);
+
+// Buffer for DirReader and CountDirectoryEntries; reuse one per listing.
+class DirBuffer {
+  public:
+    static constexpr size_t kSize = 32 * 1024;
+    DirBuffer();
+    char* Data() { return reinterpret_cast<char*>(storage_.get()); }
+
+  private:
+    std::unique_ptr<uint64_t[]> storage_;  // 8-byte alignment for dirent64
+};
+
+// One entry as the directory yields it. name points into the DirBuffer and
+// stays valid until the next call of Next; it is NUL-terminated.
+struct RawDirEntry {
+    const char* name = nullptr;
+    size_t nameLength = 0;
+    unsigned char type = 0;  // DT_* hint; DT_UNKNOWN when the file system gives none
+};
+
+// Reads the entries of an open directory in the order the kernel yields
+// them ("." and ".." included). Does not own the descriptor.
+class DirReader {
+  public:
+    DirReader(int fd, DirBuffer& buffer) : fd_(fd), buf_(buffer) {}
+    // The next entry; false at the end or on a read error (see Failed).
+    bool Next(RawDirEntry& entry);
+    // True when reading stopped because of an error rather than the end.
+    bool Failed() const { return error_ != 0; }
+
+  private:
+    int fd_;
+    DirBuffer& buf_;
+    size_t pos_ = 0;
+    size_t end_ = 0;
+    int error_ = 0;
+    bool done_ = false;
+};
+
+// Number of entries an enumeration of sub-directory name of parentFd yields,
+// "." and ".." included; 0 when it cannot be opened or read. Only counts:
+// one getdents64 loop, no per-entry work beyond walking the records.
+uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buffer);
+
+// Metadata of one entry.
+struct EntryStat {
+    uint32_t mode = 0;          // st_mode: file type and permission bits
+    uint64_t size = 0;          // bytes
+    int64_t birthOrChange = 0;  // seconds: birth time when known, else ctime
+    int64_t modified = 0;       // mtime
+    int64_t accessed = 0;       // atime
+    uint64_t dev = 0, ino = 0;
+};
+
+// statx of entry name relative to dirFd, never following a link. False when
+// the entry is gone or cannot be examined.
+bool StatEntry(int dirFd, const char* name, EntryStat& out);
+
+// A regular file opened for reading. Opening refuses everything that is not
+// a regular file without ever opening it (a FIFO or a device would block or
+// have side effects), and the final component is never followed as a link.
+// Paths longer than the kernel accepts are opened component by component.
+class ReadOnlyFile {
+  public:
+    bool Open(const std::string& path);
+    bool IsOpen() const { return fd_.Valid(); }
+    uint64_t Size() const { return size_; }
+    // Reads exactly length bytes at offset; false on a short read or error.
+    bool ReadAt(uint64_t offset, void* dest, size_t length) const;
+
+  private:
+    FileHandle fd_;
+    uint64_t size_ = 0;
+};
+
+}  // namespace corvane

@@ -1,0 +1,761 @@
+// The file-system data source: the table text, the attribute selection, the
+// fifteen columns, recursion, filtered loading, and the documented result
+// for every kind of bad input.
+#include "filesource/U_CorvaneAdptr.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/AsOtherUser.h"
+#include "support/PeImageBuilder.h"
+#include "support/TempTree.h"
+
+namespace corvane {
+namespace {
+
+using testing::AsOtherUser;
+using testing::BuildPeImage;
+using testing::TempTree;
+
+// ---------------------------------------------------------------------------
+// Table text
+
+TEST(ParseDirOption, TooShortFailsAndLeavesTheRecordAlone) {
+    for (const char* text : {"", "a", "/"}) {
+        TFileDirOption o;
+        o.path = "keep";
+        o.attrMask = 7;
+        EXPECT_FALSE(ParseDirOption(text, o)) << text;
+        EXPECT_EQ(o.path, "keep");
+        EXPECT_EQ(o.attrMask, 7u);
+    }
+}
+
+TEST(ParseDirOption, PathFilterAndOptions) {
+    struct Case {
+        const char* text;
+        const char* path;
+        const char* mask;
+        uint32_t attr;
+        bool sub;
+    } cases[] = {
+        {"'/data'", "/data", "", 58, false},
+        {"\"/data/* /s\"", "/data/", "*", 58, true},  // the blank belongs to the separator
+        {"'/home/me/docs/*.log /s/ar'", "/home/me/docs/", "*.log", 59, true},
+        {"/data/x/y", "/data/x/y", "", 58, false},  // "/" alone separates directories
+        {"/data/", "/data/", "", 58, false},
+        {"/data/v1.2", "/data/", "v1.2", 58, false},  // "." makes the last part a filter
+        {"/data/a?c", "/data/", "a?c", 58, false},
+        {"*.txt", "", "*.txt", 58, false},
+        {"\"\"", "", "", 58, false},
+        {"'/data\"", "'/data\"", "", 58, false},  // quotes must pair to be removed
+        {"'/home/bob/Bob's files/*.txt /s'", "/home/bob/Bob's files/", "*.txt", 58, true},
+        {"'/data/my docs/*.txt'", "/data/my docs/", "*.txt", 58, false},
+        {"/da\\ta\\x", "/da\\ta\\x", "", 58, false},  // "\" is an ordinary character
+        {"/data  /s", "/data ", "", 58, true},        // first blank followed by "/"
+        {"/data/x /y/z", "/data/x", "", 58, false},   // y and z select nothing
+        {"/data /all", "/data", "", 63, false},
+        {"/data /none", "/data", "", 0, false},
+        {"/data /none/ad", "/data", "", 16, false},
+        {"/data /AR", "/data", "", 59, false},        // options are lower-cased
+        {"/data /s /ar /as", "/data", "", 63, true},  // tokens are trimmed
+        {"/data /a-d", "/data", "", 42, false},
+        {"/data /a-h/a-a", "/data", "", 24, false},
+        {"/data /xr", "/data", "", 59, false},  // the first character is dropped, whatever it is
+        {"/data /-r", "/data", "", 59, false},
+        {"/data /a-", "/data", "", 58, false},
+        {"/data /az", "/data", "", 58, false},
+        {"/data /x", "/data", "", 58, false},
+        {"/data //s/", "/data", "", 58, true},   // empty tokens change nothing
+        {"/data /sub", "/data", "", 58, false},  // "u" selects nothing
+        {"/data /ss", "/data", "", 62, false},   // "s" of "ss" is the system bit
+        {"/data /all/a-r", "/data", "", 62, false},
+    };
+    for (auto& c : cases) {
+        TFileDirOption o;
+        ASSERT_TRUE(ParseDirOption(c.text, o)) << c.text;
+        EXPECT_EQ(o.path, c.path) << c.text;
+        EXPECT_EQ(o.nameMask, c.mask) << c.text;
+        EXPECT_EQ(o.attrMask, c.attr) << c.text;
+        EXPECT_EQ(o.subDirs, c.sub) << c.text;
+    }
+}
+
+TFileDirOption Opt(uint32_t attr, bool sub, const char* path, const char* mask) {
+    TFileDirOption o;
+    o.attrMask = attr;
+    o.subDirs = sub;
+    o.path = path;
+    o.nameMask = mask;
+    return o;
+}
+
+TEST(FormatDirOption, WritesPathFilterAndOptionsInDoubleQuotes) {
+    struct Case {
+        TFileDirOption o;
+        const char* text;
+    } cases[] = {
+        {Opt(58, false, "/data", ""), "\"/data /ah/ad\""},
+        {Opt(59, true, "/data/", "*.txt"), "\"/data/*.txt /s/ar/ah/ad\""},
+        {Opt(63, false, "/data", "*"), "\"/data/* /all\""},
+        {Opt(63, true, "/", ""), "\"/ /s/all\""},
+        {Opt(62, false, "/data", "*.c"), "\"/data/*.c /ah/ad/as\""},
+        {Opt(58, false, "", "*.txt"), "\"*.txt /ah/ad\""},
+        {Opt(58, false, "/data/v1.2", ""), "\"/data/v1.2/* /ah/ad\""},  // else read as a filter
+        {Opt(56, false, "/data", ""), "\"/data /ad/a-h\""},
+        {Opt(42, false, "/data", ""), "\"/data /ah/a-d\""},
+        {Opt(16, false, "/data", ""), "\"/data /ad/a-h\""},  // the dialog's "directory" alone
+        {Opt(0, false, "/data", ""), "\"/data /a-h/a-d\""},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(FormatDirOption(c.o), c.text) << c.text;
+}
+
+TEST(FormatDirOption, ParsedRecordsSurviveTheRoundTrip) {
+    const char* texts[] = {
+        "'/data'",
+        "'/data/'",
+        "\"/data/* /s\"",
+        "'/home/me/docs/*.log /s/ar'",
+        "'/data/v1.2'",
+        "'/data/v1.2/'",
+        "'*.txt /s'",
+        "\"\"",
+        "'/home/bob/Bob''s files/*.txt /s/all'",
+        "'/data/中文 目录/*.txt /as'",
+        "'/data/trailing  '",
+        "'/data/trailing  /s'",
+        "'/data/\"quoted\"/x'",
+        "'\"/data\"'",
+        "'/data /a-h'",
+        "'/data /a-d/as/ar'",
+        "'/data /all/a-r'",
+        "'/da\\ta\\*.t?t /s/ah'",
+    };
+    for (const char* text : texts) {
+        TFileDirOption first, second;
+        ASSERT_TRUE(ParseDirOption(text, first)) << text;
+        std::string formatted = FormatDirOption(first);
+        ASSERT_TRUE(ParseDirOption(formatted, second)) << formatted;
+        EXPECT_EQ(first, second) << text << " -> " << formatted;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Catalogue and source
+
+TEST(TFileInfo, FifteenColumnsInOrder) {
+    const char* names[] = {
+        "path",          "filename",       "extension", "shortname", "creationtime",
+        "lastwritetime", "lastaccesstime", "size",      "attri",     "count",
+        "version",       "isdir",          "readOnly",  "hidden",    "data"};
+    const char* types[] = {"string", "string",  "string",  "string",  "date",
+                           "date",   "date",    "integer", "integer", "integer",
+                           "string", "boolean", "boolean", "boolean", "string"};
+    TVeskDSAdapterForFile t("'/nowhere'");
+    ASSERT_EQ(t.GetFieldCount(), 15);
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(t.GetFieldName(i), names[i]);
+        EXPECT_EQ(t.GetFieldType(i), types[i]);
+        EXPECT_EQ(TFileInfo::At(i).one, 1);
+        EXPECT_EQ(TFileInfo::At(i).weight, (i == fcLastAccessTime || i == fcData) ? 100 : 1);
+    }
+    EXPECT_EQ(t.FieldIndex("READONLY"), fcReadOnly);
+    EXPECT_EQ(t.FieldIndex("Size"), fcSize);
+    EXPECT_EQ(t.FieldIndex("nosuch"), -1);
+    EXPECT_EQ(t.GetFieldName(15), "");
+    EXPECT_EQ(t.GetFieldName(-1), "");
+}
+
+TEST(TFileRecord, StaysCompact) {
+    // The record of one entry: its name's string plus a few numbers. The
+    // path is shared per directory, so 150 bytes are never reached.
+    EXPECT_LE(sizeof(TFileRecord), 96u);
+}
+
+TEST(TVeskDBAdapterForFile, HandsOutTablesWithoutLookingAtTheDisk) {
+    TempTree t;
+    t.File("f");
+    TVeskDBAdapterForFile db;
+    EXPECT_EQ(db.GetName(), "FileSystem");
+    DataSetRef ds = db.GetDataset("'/no/such/dir/at/all'");
+    ASSERT_NE(ds, nullptr);
+    EXPECT_EQ(ds->GetName(), "'/no/such/dir/at/all'");
+    EXPECT_FALSE(ds->Active());
+    EXPECT_TRUE(ds->CanFilter());
+    EXPECT_EQ(db.GetTableName(0), "");
+    EXPECT_TRUE(db.TableExists(t.Root()));
+    EXPECT_FALSE(db.TableExists(t.Path("f")));
+    EXPECT_FALSE(db.TableExists(t.Path("missing")));
+}
+
+// ---------------------------------------------------------------------------
+// Listing
+
+struct Row {
+    std::string path, filename, extension, shortname, version, data;
+    double created = 0, written = 0, accessed = 0;
+    int64_t size = 0, attri = 0, count = 0;
+    bool isdir = false, readOnly = false, hidden = false;
+};
+
+// Reads every record the way the engine does: First, GetFieldValue per
+// field, Next, until Eof.
+std::vector<Row> ReadRows(IXSimpleDataset& ds) {
+    std::vector<Row> rows;
+    if (ds.GetRecordCount() == 0) return rows;
+    Variant v;
+    for (ds.First(); !ds.Eof(); ds.Next()) {
+        Row r;
+        auto str = [&](int i) {
+            ds.GetFieldValue(i, v);
+            EXPECT_EQ(v.type(), VarType::String) << i;
+            return v.RawString();
+        };
+        auto num = [&](int i) {
+            ds.GetFieldValue(i, v);
+            EXPECT_EQ(v.type(), VarType::Integer) << i;
+            return v.RawInteger();
+        };
+        auto date = [&](int i) {
+            ds.GetFieldValue(i, v);
+            EXPECT_EQ(v.type(), VarType::Date) << i;
+            return v.RawDouble();
+        };
+        auto boolean = [&](int i) {
+            ds.GetFieldValue(i, v);
+            EXPECT_EQ(v.type(), VarType::Boolean) << i;
+            return v.RawBoolean();
+        };
+        r.path = str(fcPath);
+        r.filename = str(fcFilename);
+        r.extension = str(fcExtension);
+        r.shortname = str(fcShortname);
+        r.created = date(fcCreationTime);
+        r.written = date(fcLastWriteTime);
+        r.accessed = date(fcLastAccessTime);
+        r.size = num(fcSize);
+        r.attri = num(fcAttri);
+        r.count = num(fcCount);
+        r.version = str(fcVersion);
+        r.isdir = boolean(fcIsDir);
+        r.readOnly = boolean(fcReadOnly);
+        r.hidden = boolean(fcHidden);
+        r.data = str(fcData);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+std::set<std::string> Names(const std::vector<Row>& rows) {
+    std::set<std::string> names;
+    for (auto& r : rows)
+        names.insert(r.filename);
+    return names;
+}
+
+std::map<std::string, Row> ByName(const std::vector<Row>& rows) {
+    std::map<std::string, Row> m;
+    for (auto& r : rows)
+        m[r.filename] = r;
+    return m;
+}
+
+// The fixture tree:
+//   plain.txt  README  .profile  ro.txt (0444)  name.  a b.txt  中文.txt
+//   big.bin (sparse, 5 GiB + 10)  app.exe (version 5.1)
+//   link -> sub  fifo
+//   sub/ inner.txt deeper/deep.log empty/
+//   .hid/ secret.txt      rodir/ (0555) in_ro.txt      locked/ (0300) x.txt
+class Listing : public ::testing::Test {
+  protected:
+    static constexpr int64_t kBig = (5ll << 30) + 10;
+
+    void SetUp() override {
+        t_.File("plain.txt", "hello");
+        t_.File("README", "read me");
+        t_.File(".profile");
+        t_.File("ro.txt", "", 0444);
+        t_.File("name.");
+        t_.File("a b.txt");
+        t_.File("中文.txt");
+        int fd = ::open(t_.Path("big.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, kBig), 0);
+        ::close(fd);
+        t_.Bytes("app.exe", BuildPeImage((5u << 16) | 1u).bytes);
+        t_.Dir("sub");
+        t_.File("sub/inner.txt");
+        t_.Dir("sub/deeper");
+        t_.File("sub/deeper/deep.log");
+        t_.Dir("sub/empty");
+        ASSERT_EQ(::symlink("sub", t_.Path("link").c_str()), 0);
+        ASSERT_EQ(::mkfifo(t_.Path("fifo").c_str(), 0644), 0);
+        t_.Dir(".hid");
+        t_.File(".hid/secret.txt");
+        t_.Dir("rodir");
+        t_.File("rodir/in_ro.txt");
+        ::chmod(t_.Path("rodir").c_str(), 0555);
+        t_.Dir("locked");
+        t_.File("locked/x.txt");
+        ::chmod(t_.Path("locked").c_str(), 0300);
+    }
+
+    std::vector<Row> List(const std::string& text, IFilterObject* filter = nullptr,
+                          bool* active = nullptr) {
+        TVeskDBAdapterForFile db;
+        DataSetRef ds = db.GetDataset(text);
+        ds->Close();
+        ds->SetFilter(filter);
+        ds->Open();
+        ds->SetFilter(nullptr);
+        if (active) *active = ds->Active();
+        return ReadRows(*ds);
+    }
+    // The table text for the fixture root with options.
+    std::string Text(const std::string& rest = "") { return "'" + t_.Root() + rest + "'"; }
+
+    TempTree t_;
+};
+
+TEST_F(Listing, DefaultMaskListsFilesDirectoriesAndHiddenEntriesOnly) {
+    bool active = false;
+    auto rows = List(Text(), nullptr, &active);
+    EXPECT_TRUE(active);
+    EXPECT_EQ(Names(rows),
+              (std::set<std::string>{"plain.txt", "README", ".profile", "name.", "a b.txt",
+                                     "中文.txt", "big.bin", "app.exe", "sub", ".hid", "locked"}));
+}
+
+TEST_F(Listing, AttributeWordOfEachKindOfEntry) {
+    auto rows = ByName(List(Text(" /all")));
+    struct Case {
+        const char* name;
+        int64_t attri;
+    } cases[] = {
+        {"plain.txt", 32}, {"ro.txt", 33}, {".profile", 34}, {"link", 4},    {"fifo", 4},
+        {"sub", 16},       {".hid", 18},   {"rodir", 17},    {"locked", 16},
+    };
+    ASSERT_EQ(rows.size(), 15u);  // /all lists every entry
+    for (auto& c : cases) {
+        ASSERT_TRUE(rows.count(c.name)) << c.name;
+        const Row& r = rows[c.name];
+        EXPECT_EQ(r.attri, c.attri) << c.name;
+        EXPECT_EQ(r.isdir, (c.attri & 16) != 0) << c.name;
+        EXPECT_EQ(r.readOnly, (c.attri & 1) != 0) << c.name;
+        EXPECT_EQ(r.hidden, (c.attri & 2) != 0) << c.name;
+    }
+}
+
+TEST_F(Listing, OptionsChangeTheSelection) {
+    std::set<std::string> base = Names(List(Text()));
+    auto with = [&](std::set<std::string> s, std::initializer_list<const char*> add,
+                    std::initializer_list<const char*> remove) {
+        for (auto n : add)
+            s.insert(n);
+        for (auto n : remove)
+            s.erase(n);
+        return s;
+    };
+    struct Case {
+        const char* options;
+        std::set<std::string> names;
+    } cases[] = {
+        {" /ar", with(base, {"ro.txt", "rodir"}, {})},
+        {" /as", with(base, {"link", "fifo"}, {})},
+        {" /a-h", with(base, {}, {".profile", ".hid"})},
+        {" /a-d", with(base, {}, {"sub", ".hid", "locked"})},
+        {" /a-a", with(base, {},
+                       {"plain.txt", "README", ".profile", "name.", "a b.txt", "中文.txt",
+                        "big.bin", "app.exe"})},
+        {" /none", {}},  // no entry has the attribute word 0 here
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(Names(List(Text(c.options))), c.names) << c.options;
+}
+
+TEST_F(Listing, ColumnValues) {
+    auto rows = ByName(List(Text(" /all")));
+    struct Case {
+        const char* name;
+        const char* extension;
+        int64_t size;
+        int64_t count;
+    } cases[] = {
+        {"plain.txt", "txt", 5, 0},  {"README", "", 7, 0},     {".profile", "profile", 0, 0},
+        {"name.", "", 0, 0},         {"a b.txt", "txt", 0, 0}, {"中文.txt", "txt", 0, 0},
+        {"big.bin", "bin", kBig, 0},  // the full size, not its low 32 bits
+        {"link", "", 3, 0},           // the link itself: its target text
+        {"sub", "", 0, 5},            // inner.txt, deeper, empty, ".", ".."
+        {"locked", "", 0, 3},         // root may read it
+    };
+    for (auto& c : cases) {
+        ASSERT_TRUE(rows.count(c.name)) << c.name;
+        const Row& r = rows[c.name];
+        EXPECT_EQ(r.extension, c.extension) << c.name;
+        EXPECT_EQ(r.size, c.size) << c.name;
+        if (c.name != std::string("locked") || ::geteuid() == 0) {
+            EXPECT_EQ(r.count, c.count) << c.name;
+        }
+        EXPECT_EQ(r.path, t_.Root()) << c.name;  // exactly as written in the table text
+        EXPECT_EQ(r.shortname, "");
+        EXPECT_EQ(r.data, "");
+    }
+}
+
+TEST_F(Listing, PathColumnKeepsTheTextsFinalSlash) {
+    for (auto& r : List("'" + t_.Root() + "/* /s'")) {
+        if (r.filename == "plain.txt") {
+            EXPECT_EQ(r.path, t_.Root() + "/");
+        }
+        if (r.filename == "inner.txt") {
+            EXPECT_EQ(r.path, t_.Root() + "/sub");
+        }
+    }
+}
+
+TEST_F(Listing, TimesAreLocalWholeSeconds) {
+    struct timespec times[2] = {{1000000000, 999999999}, {1100000000, 0}};  // atime, mtime
+    ASSERT_EQ(::utimensat(AT_FDCWD, t_.Path("plain.txt").c_str(), times, 0), 0);
+    struct statx sx {};
+    ASSERT_EQ(::statx(AT_FDCWD, t_.Path("plain.txt").c_str(), AT_SYMLINK_NOFOLLOW,
+                      STATX_BTIME | STATX_CTIME, &sx),
+              0);
+    bool birth = (sx.stx_mask & STATX_BTIME) && sx.stx_btime.tv_sec != 0;
+    Row r = ByName(List(Text()))["plain.txt"];
+    EXPECT_EQ(r.accessed, DateTimeFromUnixLocal(1000000000));
+    EXPECT_EQ(r.written, DateTimeFromUnixLocal(1100000000));
+    EXPECT_EQ(r.created, DateTimeFromUnixLocal(birth ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec));
+}
+
+TEST_F(Listing, SubDirectoriesDepthFirstSkippingHiddenAndLinks) {
+    auto rows = List(Text(" /s"));
+    auto names = Names(rows);
+    for (const char* n : {"inner.txt", "deep.log", "deeper", "empty", "in_ro.txt"})
+        EXPECT_TRUE(names.count(n)) << n;
+    EXPECT_FALSE(names.count("secret.txt"));  // hidden directories are not entered
+    EXPECT_FALSE(names.count("rodir"));       // read-only: not listed, but entered
+    // Each directory's records form one block, the table's own first.
+    std::vector<std::string> blocks;
+    for (auto& r : rows)
+        if (blocks.empty() || blocks.back() != r.path) blocks.push_back(r.path);
+    std::set<std::string> distinct(blocks.begin(), blocks.end());
+    EXPECT_EQ(distinct.size(), blocks.size());
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks.front(), t_.Root());
+    // sub/deeper comes right after sub's own block or after sub/empty's
+    // (empty has none), never before sub's.
+    auto pos = [&](const std::string& p) {
+        return std::find(blocks.begin(), blocks.end(), p) - blocks.begin();
+    };
+    EXPECT_LT(pos(t_.Path("sub")), pos(t_.Path("sub/deeper")));
+    // Nothing is listed twice through the link to sub.
+    int inner = 0;
+    for (auto& r : rows)
+        inner += r.filename == "inner.txt";
+    EXPECT_EQ(inner, 1);
+    auto by = ByName(rows);
+    EXPECT_EQ(by["empty"].count, 2);
+    EXPECT_EQ(by["deep.log"].path, t_.Path("sub/deeper"));
+}
+
+TEST_F(Listing, FilterMaskMatchesNamesCaseSensitively) {
+    t_.File("UPPER.TXT");
+    EXPECT_EQ(Names(List("'" + t_.Root() + "/*.txt'")),
+              (std::set<std::string>{"plain.txt", "a b.txt", "中文.txt"}));
+    std::set<std::string> deep{"plain.txt", "a b.txt",   "中文.txt",
+                               "ro.txt",    "inner.txt", "in_ro.txt"};
+    if (::geteuid() == 0) deep.insert("x.txt");  // root may read locked/
+    EXPECT_EQ(Names(List("'" + t_.Root() + "/*.txt /s/ar'")), deep);
+    EXPECT_EQ(Names(List("'" + t_.Root() + "/????.txt'")), (std::set<std::string>{}));
+    EXPECT_EQ(Names(List("'" + t_.Root() + "/?????.txt'")), (std::set<std::string>{"plain.txt"}));
+}
+
+TEST_F(Listing, VersionIsReadLazilyAndOnce) {
+    TVeskDBAdapterForFile db;
+    DataSetRef ds = db.GetDataset(Text());
+    ds->Open();
+    // Replace the file after loading: the value read is the one on disk
+    // when the column is first asked for, and it is kept from then on.
+    t_.Bytes("app.exe", BuildPeImage((7u << 16) | 2u).bytes);
+    Variant v;
+    std::map<std::string, std::string> versions;
+    for (ds->First(); !ds->Eof(); ds->Next()) {
+        ds->GetFieldValue(fcFilename, v);
+        std::string name = v.RawString();
+        ds->GetFieldValue(fcVersion, v);
+        versions[name] = v.RawString();
+    }
+    EXPECT_EQ(versions["app.exe"], std::to_string(7 * 65536 + 2));
+    EXPECT_EQ(versions["plain.txt"], "");
+    EXPECT_EQ(versions["sub"], "");
+    t_.Bytes("app.exe", BuildPeImage((9u << 16) | 9u).bytes);
+    for (ds->First(); !ds->Eof(); ds->Next()) {
+        ds->GetFieldValue(fcFilename, v);
+        if (v.RawString() != "app.exe") continue;
+        ds->GetFieldValue(fcVersion, v);
+        EXPECT_EQ(v.RawString(), std::to_string(7 * 65536 + 2));
+    }
+}
+
+TEST_F(Listing, GetFieldValueOutsideLeavesTheValueAlone) {
+    TVeskDBAdapterForFile db;
+    DataSetRef ds = db.GetDataset(Text());
+    ds->Open();
+    ASSERT_GT(ds->GetRecordCount(), 0);
+    Variant v("untouched");
+    ds->First();
+    ds->GetFieldValue(15, v);
+    ds->GetFieldValue(-1, v);
+    ds->SetRecNo(ds->GetRecordCount());
+    ds->GetFieldValue(fcFilename, v);
+    ds->SetRecNo(-5);
+    ds->GetFieldValue(fcFilename, v);
+    EXPECT_EQ(v.RawString(), "untouched");
+    ds->Close();
+    EXPECT_FALSE(ds->Active());
+    EXPECT_EQ(ds->GetRecordCount(), 0);
+    ds->First();
+    EXPECT_TRUE(ds->Eof());
+}
+
+// A filter that records what it is handed and keeps what its predicate says.
+class RecordingFilter : public IFilterObject {
+  public:
+    explicit RecordingFilter(std::function<Variant(const std::vector<Variant>&)> verdict)
+        : verdict_(std::move(verdict)), values_(15) {}
+    void SetValue(int i, const Variant& v) override {
+        ASSERT_GE(i, 0);
+        ASSERT_LT(i, 15);
+        values_[static_cast<size_t>(i)].Assign(v);
+        ++setCalls;
+    }
+    void SetValueByName(const std::string&, const Variant&) override { ADD_FAILURE(); }
+    Variant Evaluate() override {
+        ++candidates;
+        seen[values_[fcFilename].RawString()] = values_;
+        return verdict_(values_);
+    }
+    int setCalls = 0, candidates = 0;
+    std::map<std::string, std::vector<Variant>> seen;
+
+  private:
+    std::function<Variant(const std::vector<Variant>&)> verdict_;
+    std::vector<Variant> values_;
+};
+
+TEST_F(Listing, FilteredLoadHandsAllFifteenValuesAndKeepsOnlyAccepted) {
+    RecordingFilter big([](const std::vector<Variant>& v) {
+        return Variant(v[fcSize].RawInteger() > (int64_t{4} << 30));
+    });
+    bool active = false;
+    auto rows = List(Text(), &big, &active);
+    EXPECT_TRUE(active);
+    EXPECT_EQ(Names(rows), (std::set<std::string>{"big.bin"}));
+    EXPECT_EQ(big.candidates, 11);  // the default selection, before the filter
+    EXPECT_EQ(big.setCalls, 11 * 15);
+    const auto& sub = big.seen["sub"];
+    EXPECT_EQ(sub[fcPath].RawString(), t_.Root());
+    EXPECT_EQ(sub[fcCount].RawInteger(), 5);
+    EXPECT_TRUE(sub[fcIsDir].RawBoolean());
+    EXPECT_EQ(sub[fcVersion].type(), VarType::String);
+    EXPECT_EQ(sub[fcVersion].RawString(), "");
+    EXPECT_EQ(sub[fcData].RawString(), "");
+    EXPECT_EQ(sub[fcCreationTime].type(), VarType::Date);
+    EXPECT_TRUE(big.seen[".profile"][fcHidden].RawBoolean());
+}
+
+TEST_F(Listing, FilteredLoadReplacesAnEmptyExtensionByTheName) {
+    RecordingFilter all([](const std::vector<Variant>&) { return Variant(true); });
+    auto rows = ByName(List(Text(), &all));
+    struct Case {
+        const char* name;
+        const char* extension;
+    } cases[] = {{"README", "README"},
+                 {"name.", "name."},
+                 {"sub", "sub"},
+                 {".profile", "profile"},
+                 {"plain.txt", "txt"}};
+    for (auto& c : cases) {
+        EXPECT_EQ(all.seen[c.name][fcExtension].RawString(), c.extension) << c.name;
+        EXPECT_EQ(rows[c.name].extension, c.extension) << c.name;  // the record keeps it
+    }
+    // Without the filter the plain rule holds again.
+    EXPECT_EQ(ByName(List(Text()))["README"].extension, "");
+}
+
+TEST_F(Listing, FilterVerdictsThatAreNotTrueReject) {
+    RecordingFilter none([](const std::vector<Variant>&) { return Variant(false); });
+    RecordingFilter null([](const std::vector<Variant>&) { return Variant::Null(); });
+    RecordingFilter text([](const std::vector<Variant>&) { return Variant("maybe"); });
+    for (RecordingFilter* f : {&none, &null, &text}) {
+        bool active = false;
+        EXPECT_TRUE(List(Text(), f, &active).empty());
+        EXPECT_TRUE(active);
+    }
+}
+
+TEST_F(Listing, AFilterThatThrowsEndsTheLoadAsFailed) {
+    int calls = 0;
+    RecordingFilter thrower([&](const std::vector<Variant>&) -> Variant {
+        if (++calls == 3) throw std::runtime_error("boom");
+        return Variant(true);
+    });
+    bool active = true;
+    auto rows = List(Text(), &thrower, &active);
+    EXPECT_FALSE(active);
+    EXPECT_EQ(rows.size(), 2u);  // what was gathered stays
+}
+
+TEST_F(Listing, BadTableTexts) {
+    struct Case {
+        std::string text;
+        bool active;
+    } cases[] = {
+        {"", false},                                // too short
+        {"x", false},                               // too short
+        {"'*.txt'", false},                         // no directory
+        {"''", false},                              // nothing at all
+        {Text("/missing"), true},                   // lists nothing
+        {"'" + t_.Path("plain.txt") + "/'", true},  // a file is no directory
+        {"'" + t_.Path("fifo") + "/'", true},       // never opened
+        {"'" + t_.Path("link") + "/x/'", true},
+        {std::string("'") + t_.Root() + std::string("\0/x'", 4), true},  // NUL in the path
+    };
+    for (auto& c : cases) {
+        bool active = !c.active;
+        EXPECT_TRUE(List(c.text, nullptr, &active).empty()) << c.text;
+        EXPECT_EQ(active, c.active) << c.text;
+    }
+}
+
+TEST_F(Listing, TableDirectoryMayBeALinkButLinksBelowAreNot) {
+    // The path the user typed is resolved as usual; the link entry inside is
+    // listed as itself.
+    auto rows = Names(List("'" + t_.Path("link") + "'"));
+    EXPECT_EQ(rows, (std::set<std::string>{"inner.txt", "deeper", "empty"}));
+}
+
+TEST_F(Listing, BlanksAtTheEndOfThePathAreDroppedWhenNeeded) {
+    auto rows = List("'" + t_.Root() + "  /s'");  // path is root + " "
+    auto by = ByName(rows);
+    ASSERT_TRUE(by.count("inner.txt"));
+    EXPECT_EQ(by["plain.txt"].path, t_.Root() + " ");
+    EXPECT_EQ(by["inner.txt"].path, t_.Root() + " /sub");
+    EXPECT_EQ(by["app.exe"].version, "327681");  // the file is still found
+    // A directory whose name really ends in a blank is preferred.
+    t_.Dir("blank ");
+    t_.File("blank /in.txt");
+    EXPECT_EQ(Names(List("'" + t_.Path("blank ") + "'")), (std::set<std::string>{"in.txt"}));
+}
+
+TEST_F(Listing, UnreadableDirectoryListsNothingAndTheRestGoesOn) {
+    AsOtherUser other;
+    FileHandle probe = OpenDirectoryPath(t_.Path("locked"));
+    if (probe.Valid()) GTEST_SKIP() << "permissions cannot be shown in this environment";
+    bool active = false;
+    auto rows = List(Text(" /s"), nullptr, &active);
+    EXPECT_TRUE(active);
+    auto by = ByName(rows);
+    ASSERT_TRUE(by.count("locked"));
+    EXPECT_EQ(by["locked"].count, 0);
+    EXPECT_FALSE(by.count("x.txt"));
+    for (const char* n : {"inner.txt", "deep.log", "in_ro.txt"})
+        EXPECT_TRUE(by.count(n)) << n;
+}
+
+// Records per directory of a deep tree: deeper than the descriptors kept
+// open and with paths longer than PATH_MAX.
+TEST(ListingDeep, TreesDeeperThanPathMaxAndOpenDescriptors) {
+    TempTree t;
+    const std::string name(60, 'd');
+    const int levels = 80;  // 80 * 61 bytes > 4096; 80 > descriptors kept open
+    FileHandle dir = OpenDirectoryPath(t.Root());
+    std::string path = t.Root();
+    for (int i = 0; i < levels; ++i) {
+        ASSERT_EQ(::mkdirat(dir.Get(), name.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdirat(dir.Get(), "e", 0755), 0);  // visited after the deep branch
+        int fd = ::openat(dir.Get(), "f.txt", O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        dir = OpenSubDirectory(dir.Get(), name.c_str());
+        path += "/" + name;
+    }
+    auto image = BuildPeImage(0x00030004).bytes;
+    int fd = ::openat(dir.Get(), "bottom.exe", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::write(fd, image.data(), image.size()), static_cast<ssize_t>(image.size()));
+    ::close(fd);
+
+    TVeskDBAdapterForFile db;
+    DataSetRef ds = db.GetDataset("'" + t.Root() + " /s'");
+    ds->Open();
+    EXPECT_TRUE(ds->Active());
+    auto rows = ReadRows(*ds);
+    int files = 0, leaves = 0;
+    for (auto& r : rows) {
+        files += r.filename == "f.txt";
+        leaves += r.filename == "e";
+        if (r.filename == "bottom.exe") {
+            EXPECT_EQ(r.path, path);
+            EXPECT_GT(r.path.size(), 4096u);
+            EXPECT_EQ(r.version, std::to_string(3 * 65536 + 4));
+        }
+    }
+    EXPECT_EQ(files, levels);
+    EXPECT_EQ(leaves, levels);
+    EXPECT_EQ(rows.size(), static_cast<size_t>(levels * 3 + 1));
+}
+
+class CountingProgress : public IProgress {
+  public:
+    explicit CountingProgress(bool cancel) : cancel_(cancel) {}
+    void Listed(long long n) override {
+        ++calls;
+        last = n;
+    }
+    bool Cancelled() const override { return cancel_; }
+    int calls = 0;
+    long long last = 0;
+
+  private:
+    bool cancel_;
+};
+
+TEST(ListingProgress, ReportsAndStopsWhenCancelled) {
+    TempTree t;
+    const int n = 4200;  // just past one progress step
+    for (int i = 0; i < n; ++i)
+        t.File("f" + std::to_string(i));
+    TVeskDBAdapterForFile db;
+    DataSetRef ds = db.GetDataset("'" + t.Root() + "'");
+
+    CountingProgress watch(false);
+    ds->SetProgress(&watch);
+    ds->Open();
+    EXPECT_TRUE(ds->Active());
+    EXPECT_EQ(ds->GetRecordCount(), n);
+    EXPECT_GE(watch.calls, 2);
+    EXPECT_EQ(watch.last, n);
+
+    CountingProgress stop(true);
+    ds->SetProgress(&stop);
+    ds->Open();
+    EXPECT_FALSE(ds->Active());  // incomplete: not reported as success
+    EXPECT_LT(ds->GetRecordCount(), n);
+    EXPECT_EQ(stop.calls, 2);  // the first report, and the final count
+    ds->SetProgress(nullptr);
+}
+
+}  // namespace
+}  // namespace corvane
