@@ -675,6 +675,31 @@ TEST_F(Listing, UnreadableDirectoryListsNothingAndTheRestGoesOn) {
         EXPECT_TRUE(by.count(n)) << n;
 }
 
+TEST(ListingOddNames, NamesComeBackByteForByte) {
+    TempTree t;
+    const std::string names[] = {"new\nline.txt", "bad\xff\xfe.txt", "quote'\".txt",
+                                 " lead.txt",     "tab\t.txt",       "trail.txt "};
+    for (auto& n : names)
+        t.File(n);
+    ASSERT_EQ(::symlink("missing-target", t.Path("broken.txt").c_str()), 0);
+    TVeskDBAdapterForFile db;
+    DataSetRef ds = db.GetDataset("'" + t.Root() + "/*.txt /as'");
+    ds->Open();
+    EXPECT_TRUE(ds->Active());
+    auto rows = ByName(ReadRows(*ds));
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(rows.count(names[i])) << i;
+        EXPECT_EQ(rows[names[i]].extension, "txt") << i;
+    }
+    // "trail.txt " does not end in ".txt" (blanks at the end of the filter
+    // are ignored, not those of names).
+    EXPECT_FALSE(rows.count("trail.txt "));
+    ASSERT_TRUE(rows.count("broken.txt"));  // a broken link is listed as itself
+    EXPECT_EQ(rows["broken.txt"].attri, faSysFile);
+    EXPECT_EQ(rows["broken.txt"].size, 14);
+    EXPECT_EQ(rows["broken.txt"].version, "");
+}
+
 // Records per directory of a deep tree: deeper than the descriptors kept
 // open and with paths longer than PATH_MAX.
 TEST(ListingDeep, TreesDeeperThanPathMaxAndOpenDescriptors) {
