@@ -1,0 +1,572 @@
+#include "script/runtime/CodeMng.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "platform/DateTime.h"
+#include "script/compiler/U_err.h"
+
+namespace corvane {
+
+namespace {
+
+bool IsIntegerClass(TDataType t) {
+    return t == dtInteger || t == dtWord || t == dtByte;
+}
+
+// A stored integer that arithmetic may use exactly (no host conversion).
+bool PlainInteger(const TXVarData& v) {
+    return !v.IsExternal() && IsIntegerClass(v.DataType());
+}
+
+int Sign(double d) {
+    return d < 0 ? -1 : (d > 0 ? 1 : 0);
+}
+
+int CompareBytes(std::string_view a, std::string_view b) {
+    size_t n = std::min(a.size(), b.size());
+    int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+    if (c != 0) return c < 0 ? -1 : 1;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// The like operator's matcher until the shared one arrives with the WHERE
+// evaluation: "%" any run, "_" one byte, "[set]" and "[^set]" one byte of
+// (not of) the members.
+bool LikeAt(std::string_view t, size_t ti, std::string_view p, size_t pi) {
+    while (pi < p.size()) {
+        char c = p[pi];
+        if (c == '%') {
+            while (pi < p.size() && p[pi] == '%')
+                ++pi;
+            if (pi == p.size()) return true;
+            for (size_t k = ti; k <= t.size(); ++k)
+                if (LikeAt(t, k, p, pi)) return true;
+            return false;
+        }
+        if (ti >= t.size()) return false;
+        if (c == '_') {
+            ++ti, ++pi;
+        } else if (c == '[') {
+            size_t close = p.find(']', pi + 1);
+            if (close == std::string_view::npos) {
+                if (t[ti] != c) return false;
+                ++ti, ++pi;
+                continue;
+            }
+            bool negated = close > pi + 1 && p[pi + 1] == '^';
+            std::string_view set = p.substr(pi + 1 + negated, close - pi - 1 - negated);
+            bool member = set.find(t[ti]) != std::string_view::npos;
+            if (member == negated) return false;
+            ++ti;
+            pi = close + 1;
+        } else {
+            if (t[ti] != c) return false;
+            ++ti, ++pi;
+        }
+    }
+    return ti == t.size();
+}
+
+bool LikeMatchStandIn(std::string_view text, std::string_view pattern) {
+    if (text == pattern) return true;
+    if (text.empty() || pattern.empty()) return false;
+    return LikeAt(text, 0, pattern, 0);
+}
+
+std::string CallTooDeepText() {
+    return FormatMsg(kMsgCallTooDeep, kMaxCallDepth);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void TSimpleStack::Push(int64_t v) {
+    if (top_ >= 50) throw EScriptError(std::string(msg::RangeExceeded));
+    items_[top_++] = v;
+}
+
+int64_t TSimpleStack::Pop() {
+    if (top_ == 0) return 0;
+    return items_[--top_];
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+int CompareVariants(const Variant& a, const Variant& b) {
+    VarType ta = a.type(), tb = b.type();
+    if (ta == VarType::Null || tb == VarType::Null) {
+        if (ta == tb) return 0;
+        return ta == VarType::Null ? -1 : 1;
+    }
+    if (ta == VarType::Empty && tb == VarType::Empty) return 0;
+    if (ta == VarType::String && tb == VarType::String)
+        return CompareBytes(a.RawString(), b.RawString());
+    if (ta == VarType::Empty && tb == VarType::String) return CompareBytes("", b.RawString());
+    if (ta == VarType::String && tb == VarType::Empty) return CompareBytes(a.RawString(), "");
+    if (ta == VarType::Date || tb == VarType::Date) return Sign(a.AsDate() - b.AsDate());
+    if ((ta == VarType::Integer || ta == VarType::Empty) &&
+        (tb == VarType::Integer || tb == VarType::Empty)) {
+        int64_t x = a.AsInteger(), y = b.AsInteger();
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    double x = a.AsDouble(), y = b.AsDouble();
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+int64_t CompareVars(const TXVarData& a, const TXVarData& b, int32_t kind) {
+    if (kind == ckLike) return LikeMatchStandIn(a.AsString(), b.AsString()) ? 1 : 0;
+    int c = 0;
+    switch (a.DataType()) {
+        case dtInteger:
+        case dtWord:
+        case dtByte: {
+            int64_t x = a.AsInteger(), y = b.AsInteger();
+            c = x < y ? -1 : (x > y ? 1 : 0);
+            break;
+        }
+        case dtString:
+        case dtChar:
+            c = CompareBytes(a.AsString(), b.AsString());
+            break;
+        case dtDouble: {
+            double x = a.AsFloat(), y = b.AsFloat();
+            c = x < y ? -1 : (x > y ? 1 : 0);
+            break;
+        }
+        case dtBoolean: {
+            uint8_t x = a.AsOrdinal(), y = b.AsOrdinal();
+            c = x < y ? -1 : (x > y ? 1 : 0);
+            break;
+        }
+        case dtDate: {
+            double x = a.AsDateTime(), y = b.AsDateTime();
+            c = x < y ? -1 : (x > y ? 1 : 0);
+            break;
+        }
+        case dtVariant:
+            c = CompareVariants(a.AsVariant(), b.AsVariant());
+            break;
+        default:
+            c = 0;
+            break;
+    }
+    switch (kind) {
+        case ckNotEqual:
+            return c != 0;
+        case ckGreaterEqual:
+            return c != -1;
+        case ckLessEqual:
+            return c != 1;
+        default:
+            return c == kind;
+    }
+}
+
+void AssignVar(TXVarData& d, const TXVarData& s) {
+    if (d.DataType() != s.DataType()) {
+        AssignConvertVar(d, s);
+        return;
+    }
+    switch (d.DataType()) {
+        case dtInteger:
+        case dtWord:
+        case dtByte:
+            d.SetInteger(s.AsInteger());
+            break;
+        case dtString:
+            if (&d != &s) d.SetString(s.AsString());
+            break;
+        case dtChar:
+            d.SetChar(s.AsChar());
+            break;
+        case dtDouble:
+        case dtDate:
+            d.SetFloat(s.AsFloat());
+            break;
+        case dtBoolean:
+            d.SetBoolean(s.AsBoolean());
+            break;
+        case dtVariant:
+            if (&d != &s) d.SetVariant(s.AsVariant());
+            break;
+        default:
+            break;  // arrays are never copied
+    }
+}
+
+bool AssignConvertVar(TXVarData& d, const TXVarData& s) {
+    if (d.DataType() == s.DataType()) {
+        AssignVar(d, s);
+        return true;
+    }
+    auto viaVariant = [&]() {
+        try {
+            d.SetVariant(s.AsVariant());
+            return true;
+        } catch (const std::exception&) {
+            return false;  // the target keeps what the failed write left
+        }
+    };
+    switch (d.DataType()) {
+        case dtInteger:
+        case dtWord:
+        case dtByte:
+        case dtDouble:
+        case dtBoolean:
+        case dtDate:
+        case dtVariant:
+            return viaVariant();
+        case dtString:
+            if (s.DataType() == dtChar) {
+                uint8_t c = s.AsChar();
+                if (c == EmptyChar)
+                    d.SetString("");
+                else
+                    d.SetString(std::string(1, static_cast<char>(c)));
+                return true;
+            }
+            return viaVariant();
+        case dtChar:
+            if (s.DataType() == dtString) {
+                std::string t = s.AsString();
+                d.SetChar(t.empty() ? EmptyChar : static_cast<uint8_t>(t[0]));
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Activations
+
+TASMCodeEngine::TASMCodeEngine(int funcIndex, TVarMngr* globals, const TFuncDefList* funcs,
+                               int depth)
+    : globals_(globals), funcIndex_(funcIndex), depth_(depth), funcs_(funcs) {
+    if (funcIndex < 0) {
+        builtins_ = TbaseFunctions::Acquire();
+        if (funcIndex == INT32_MIN) throw EScriptError(std::string(msg::RangeExceeded));
+        const TfuncHeadInfo& head = builtins_->Head(-funcIndex);
+        builtinFunc_ = std::make_unique<TClassDefInf>();
+        builtinFunc_->Name = head.Name;
+        builtinFunc_->ResultType = head.ResultType;
+        for (const TBuiltinVar& v : head.Vars)
+            builtinFunc_->varDefs.emplace_back(v.Name, v.DataType);
+        builtinFunc_->HeadCount = static_cast<int32_t>(builtinFunc_->varDefs.size());
+        builtinFunc_->Loaded = 1;
+        func_ = builtinFunc_.get();
+    } else {
+        if (!funcs) throw EScriptError(std::string(msg::BoundsExceeded));
+        func_ = &funcs->Get(funcIndex);
+    }
+    hooks_ = std::make_shared<Hooks>();
+    if (globals) locals_.ShareHandlersFrom(*globals);
+    for (const Tvardef& def : func_->varDefs) {
+        int p;
+        if (def.Size <= 0)
+            p = locals_.AddExternal(def.Name, def.DataType);
+        else if (def.Size == 1)
+            p = locals_.AddScalar(def.Name, def.DataType);
+        else
+            p = locals_.AddArray(def.Name, def.Size, def.DataType);
+        if (p < 0 || def.InitText.empty()) continue;
+        TXVarData& v = locals_.At(p);
+        if (v.DataType() == dtChar)
+            v.SetChar(static_cast<uint8_t>(def.InitText[0]));
+        else
+            v.SetString(def.InitText);
+    }
+}
+
+TASMCodeEngine::~TASMCodeEngine() = default;
+
+TXVarData& TASMCodeEngine::Resolve(const Taddr& a) {
+    TVarMngr* table;
+    switch (a.Kind) {
+        case akLocal:
+            table = &locals_;
+            break;
+        case akGlobal:
+            table = globals_;
+            break;
+        case akCallee:
+            table = calleeLocals_;
+            break;
+        default:
+            table = nullptr;
+            break;
+    }
+    if (!table) throw EScriptError(std::string(msg::InvalidAddress));
+    if (!a.Indexed) {
+        if (a.Index < 0 || a.Index >= table->Count())
+            throw EScriptError(std::string(msg::AddressOutOfRange));
+        return table->At(a.Index);
+    }
+    // The index variable always lies among the activation's own variables.
+    if (a.IndexVar < 0 || a.IndexVar >= locals_.Count())
+        throw EScriptError(std::string(msg::AddressOutOfRange));
+    int64_t i = locals_.At(a.IndexVar).AsInteger();
+    TXVarData* element = table->ElementAt(a.Index, i);
+    if (!element) throw EScriptError(std::string(msg::InvalidAddress));
+    return *element;
+}
+
+bool TASMCodeEngine::RunDirect() {
+    if (func_->IsExternal) {
+        RunExternal();
+        return true;
+    }
+    if (funcIndex_ < 0) {
+        RunBuiltin();
+        return true;
+    }
+    return false;
+}
+
+void TASMCodeEngine::RunExternal() {
+    if (!hooks_->onExternal) return;
+    Tparamlist params;
+    int head = std::min(func_->HeadCount, locals_.Count());
+    for (int i = 1; i < head; ++i)
+        params.push_back({func_->varDefs[static_cast<size_t>(i)].Name, locals_.At(i).AsVariant()});
+    Variant rtn;
+    hooks_->onExternal(func_->Name, params, rtn);
+    if (locals_.Count() > 0) locals_.At(0).SetVariant(rtn);
+}
+
+void TASMCodeEngine::RunBuiltin() {
+    Tparamlist params(static_cast<size_t>(locals_.Count()));
+    for (int i = 0; i < locals_.Count(); ++i)
+        locals_.At(i).ReadVariant(params[static_cast<size_t>(i)].Value);
+    Variant rtn;
+    builtins_->Call(-funcIndex_, params, rtn);
+    if (locals_.Count() > 0) locals_.At(0).SetVariant(rtn);
+}
+
+void TASMCodeEngine::Run() {
+    if (RunDirect()) return;
+    Execute();
+}
+
+void TASMCodeEngine::Execute() {
+    TASMCodeEngine* cur = this;
+    caller_ = nullptr;
+    int untilPoll = kCancelPollInterval;
+    for (;;) {
+        const TsubList& code = cur->func_->code;
+        // Leaving the body, opHalt and every opcode above the table end the
+        // function; the caller then goes on after its opCall.
+        const TOpCode op = cur->ip_ < code.size() ? code[cur->ip_].OpCode : opHalt;
+        if (op == opHalt || op >= kOpCodeCount) {
+            cur->ip_ = 0;
+            if (cur == this) return;
+            TASMCodeEngine* parent = cur->caller_;
+            cur->caller_ = nullptr;
+            cur = parent;
+            cur->flag_ = cur->flagStack_.Pop();
+            ++cur->ip_;
+            continue;
+        }
+        if (--untilPoll == 0) {
+            untilPoll = kCancelPollInterval;
+            if (hooks_->cancel && hooks_->cancel()) throw EScriptError(kMsgRunCancelled);
+        }
+        const TQVInstruction& ins = code[cur->ip_];
+        switch (op) {
+            case opMov:
+                AssignVar(cur->Resolve(ins.Dest), cur->Resolve(ins.Src1));
+                break;
+            case opAdd: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                const TXVarData& s1 = cur->Resolve(ins.Src1);
+                const TXVarData& s2 = cur->Resolve(ins.Src2);
+                if (s1.DataType() == dtString || s2.DataType() == dtString) {
+                    std::string t = s1.AsString();
+                    s2.AppendString(t);
+                    d.SetString(t);
+                    break;
+                }
+                int64_t n;
+                if (PlainInteger(d) && PlainInteger(s1) && PlainInteger(s2) &&
+                    !__builtin_add_overflow(s1.AsInteger(), s2.AsInteger(), &n)) {
+                    d.SetInteger(n);  // exact 64-bit sum
+                    break;
+                }
+                double x = s1.AsFloat() + s2.AsFloat();
+                switch (d.DataType()) {
+                    case dtInteger:
+                        d.SetInteger(TruncToInteger(x));
+                        break;
+                    case dtWord:
+                        d.SetWord(static_cast<uint16_t>(TruncToInteger(x) & 0xFFFF));
+                        break;
+                    case dtByte:
+                        d.SetByte(static_cast<uint8_t>(TruncToInteger(x) & 0xFF));
+                        break;
+                    case dtDouble:
+                    case dtDate:
+                        d.SetFloat(x);
+                        break;
+                    case dtVariant:
+                        d.SetVariant(Variant(x));
+                        break;
+                    default:
+                        break;
+                }
+                break;
+            }
+            case opSub:
+            case opMul: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                const TXVarData& s1 = cur->Resolve(ins.Src1);
+                const TXVarData& s2 = cur->Resolve(ins.Src2);
+                int64_t n;
+                if (PlainInteger(d) && PlainInteger(s1) && PlainInteger(s2) &&
+                    !(op == opSub ? __builtin_sub_overflow(s1.AsInteger(), s2.AsInteger(), &n)
+                                  : __builtin_mul_overflow(s1.AsInteger(), s2.AsInteger(), &n))) {
+                    d.SetInteger(n);  // exact 64-bit result
+                    break;
+                }
+                double a = s1.AsFloat(), b = s2.AsFloat();
+                d.SetFloat(op == opSub ? a - b : a * b);
+                break;
+            }
+            case opDiv: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                double a = cur->Resolve(ins.Src1).AsFloat();
+                double b = cur->Resolve(ins.Src2).AsFloat();
+                if (b == 0)
+                    throw EScriptError(a == 0 || std::isnan(a) ? kMsgInvalidFloatOp
+                                                               : kMsgFloatDivisionByZero);
+                d.SetFloat(a / b);
+                break;
+            }
+            case opMod: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                int64_t a = cur->Resolve(ins.Src1).AsInteger();
+                int64_t b = cur->Resolve(ins.Src2).AsInteger();
+                if (b == 0) throw EScriptError(kMsgDivisionByZero);
+                d.SetInteger(b == -1 ? 0 : a % b);  // sign of the dividend
+                break;
+            }
+            case opJmp:
+                cur->ip_ = static_cast<size_t>(static_cast<uint32_t>(ins.Imm));
+                continue;
+            case opJmpTrue:
+                if (cur->flag_ == 1) {
+                    cur->ip_ = static_cast<size_t>(static_cast<uint32_t>(ins.Imm));
+                    continue;
+                }
+                break;
+            case opCmp: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                cur->flag_ = CompareVars(cur->Resolve(ins.Src1), cur->Resolve(ins.Src2), ins.Imm);
+                d.SetInteger(cur->flag_);
+                break;
+            }
+            case opPushFlag:
+                cur->flagStack_.Push(cur->flag_);
+                break;
+            case opPopFlag:
+                cur->flag_ = cur->flagStack_.Pop();
+                break;
+            case opConcat: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                std::string t = cur->Resolve(ins.Src1).AsString();
+                cur->Resolve(ins.Src2).AppendString(t);
+                d.SetString(t);
+                break;
+            }
+            case opLoadText: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                if (d.DataType() == dtChar)
+                    d.SetChar(ins.Text.empty() ? EmptyChar : static_cast<uint8_t>(ins.Text[0]));
+                else
+                    d.SetString(ins.Text);
+                break;
+            }
+            case opConvert:
+                AssignConvertVar(cur->Resolve(ins.Dest), cur->Resolve(ins.Src1));
+                break;
+            case opAnd:
+            case opOr:
+            case opXor: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                uint64_t a = static_cast<uint64_t>(cur->Resolve(ins.Src1).AsInteger());
+                uint64_t b = static_cast<uint64_t>(cur->Resolve(ins.Src2).AsInteger());
+                int64_t f;
+                if (op == opAnd) {
+                    f = static_cast<int64_t>(a * b);  // truth values are 0 and 1
+                } else if (op == opOr) {
+                    f = static_cast<int64_t>(a + b);
+                    if (f >= 1) f = 1;
+                } else {
+                    f = (a != 0) != (b != 0) ? 1 : 0;
+                }
+                cur->flag_ = f;
+                d.SetInteger(f);
+                break;
+            }
+            case opNot: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                cur->flag_ = cur->Resolve(ins.Src1).AsInteger() == 0 ? 1 : 0;
+                d.SetInteger(cur->flag_);
+                break;
+            }
+            case opTest:
+                cur->flag_ = cur->Resolve(ins.Dest).AsInteger();
+                break;
+            case opSetFlag:
+                cur->Resolve(ins.Dest).SetInteger(cur->flag_);
+                break;
+            case opTag:
+                if (hooks_->onTag) {
+                    TVarMngr empty;
+                    hooks_->onTag(ins.Text, cur->globals_ ? *cur->globals_ : empty, cur->locals_);
+                }
+                break;
+            case opCallPrep: {
+                if (cur->depth_ + 1 >= kMaxCallDepth) throw EScriptError(CallTooDeepText());
+                cur->calleeLocals_ = nullptr;
+                cur->callee_.reset();
+                cur->callee_ = std::make_unique<TASMCodeEngine>(ins.Imm, cur->globals_, cur->funcs_,
+                                                                cur->depth_ + 1);
+                cur->callee_->hooks_ = cur->hooks_;
+                cur->calleeLocals_ = &cur->callee_->locals_;
+                break;
+            }
+            case opCall: {
+                TASMCodeEngine* callee = cur->callee_.get();
+                if (!callee) throw EScriptError(std::string(msg::InvalidAddress));
+                cur->flagStack_.Push(cur->flag_);
+                if (!callee->RunDirect() && !callee->func_->code.empty()) {
+                    callee->ip_ = 0;
+                    callee->caller_ = cur;
+                    cur = callee;  // the callee runs; its opHalt comes back here
+                    continue;
+                }
+                cur->flag_ = cur->flagStack_.Pop();
+                break;
+            }
+            case opCallEnd:
+                cur->calleeLocals_ = nullptr;
+                cur->callee_.reset();
+                break;
+            case opAddImm: {
+                TXVarData& d = cur->Resolve(ins.Dest);
+                uint64_t v = static_cast<uint64_t>(cur->Resolve(ins.Src1).AsInteger());
+                d.SetInteger(static_cast<int64_t>(v + static_cast<uint64_t>(int64_t{ins.Imm})));
+                break;
+            }
+            default:
+                break;  // opHalt and codes above the table are handled above
+        }
+        ++cur->ip_;
+    }
+}
+
+}  // namespace corvane
