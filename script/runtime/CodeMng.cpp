@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "evaluation/ULike.h"
 #include "platform/DateTime.h"
 #include "script/compiler/U_err.h"
 
@@ -28,50 +29,6 @@ int CompareBytes(std::string_view a, std::string_view b) {
     int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
     if (c != 0) return c < 0 ? -1 : 1;
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
-
-// The like operator's matcher until the shared one arrives with the WHERE
-// evaluation: "%" any run, "_" one byte, "[set]" and "[^set]" one byte of
-// (not of) the members.
-bool LikeAt(std::string_view t, size_t ti, std::string_view p, size_t pi) {
-    while (pi < p.size()) {
-        char c = p[pi];
-        if (c == '%') {
-            while (pi < p.size() && p[pi] == '%')
-                ++pi;
-            if (pi == p.size()) return true;
-            for (size_t k = ti; k <= t.size(); ++k)
-                if (LikeAt(t, k, p, pi)) return true;
-            return false;
-        }
-        if (ti >= t.size()) return false;
-        if (c == '_') {
-            ++ti, ++pi;
-        } else if (c == '[') {
-            size_t close = p.find(']', pi + 1);
-            if (close == std::string_view::npos) {
-                if (t[ti] != c) return false;
-                ++ti, ++pi;
-                continue;
-            }
-            bool negated = close > pi + 1 && p[pi + 1] == '^';
-            std::string_view set = p.substr(pi + 1 + negated, close - pi - 1 - negated);
-            bool member = set.find(t[ti]) != std::string_view::npos;
-            if (member == negated) return false;
-            ++ti;
-            pi = close + 1;
-        } else {
-            if (t[ti] != c) return false;
-            ++ti, ++pi;
-        }
-    }
-    return ti == t.size();
-}
-
-bool LikeMatchStandIn(std::string_view text, std::string_view pattern) {
-    if (text == pattern) return true;
-    if (text.empty() || pattern.empty()) return false;
-    return LikeAt(text, 0, pattern, 0);
 }
 
 std::string CallTooDeepText() {
@@ -117,7 +74,7 @@ int CompareVariants(const Variant& a, const Variant& b) {
 }
 
 int64_t CompareVars(const TXVarData& a, const TXVarData& b, int32_t kind) {
-    if (kind == ckLike) return LikeMatchStandIn(a.AsString(), b.AsString()) ? 1 : 0;
+    if (kind == ckLike) return LikeMatch(a.AsString(), b.AsString()) ? 1 : 0;
     int c = 0;
     switch (a.DataType()) {
         case dtInteger:
