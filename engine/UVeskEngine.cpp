@@ -1,5 +1,6 @@
 #include "engine/UVeskEngine.h"
 
+#include "engine/sqlScan_Base.h"
 #include "platform/Text.h"
 #include "script/compiler/u_functions_consts.h"
 
@@ -50,7 +51,9 @@ int TVeskEngineBase::NextId() {
 
 // ---- TVeskEngineCustomer -------------------------------------------------
 
-TVeskEngineCustomer::TVeskEngineCustomer() { Reset(); }
+TVeskEngineCustomer::TVeskEngineCustomer() {
+    Reset();
+}
 
 TVeskEngineCustomer::~TVeskEngineCustomer() = default;
 
@@ -60,8 +63,76 @@ void TVeskEngineCustomer::SetSQL(const std::string& text) {
     Reset();
 }
 
+void TVeskEngineCustomer::RenewClauses() {
+    whereRoot_.reset();
+    from_ = std::make_unique<TFromClause>(*this);
+    select_ = std::make_unique<TSelectEnviroment>(*this);
+    select_->SetFromClause(from_.get());
+}
+
 void TVeskEngineCustomer::Reset() {
     dataSet_->ClearRows();
+    RenewClauses();
+    order_ = std::make_unique<TOrderClause>();
+    whereObj_ = std::make_unique<TWhrObj>();
+    params_.Clear();
+    variables_.Clear();
+    subQueries_.Clear();
+}
+
+void TVeskEngineCustomer::ResetParseState() {
+    errors_.Clear();
+    whereObj_ = std::make_unique<TWhrObj>();
+    RenewClauses();
+    // A second parse of the same text starts from an empty ORDER BY list
+    // too, rather than adding the items again.
+    order_ = std::make_unique<TOrderClause>();
+}
+
+TBoolNode& TVeskEngineCustomer::WhereRoot() {
+    if (!whereRoot_) whereRoot_ = std::make_unique<TBoolNode>();
+    return *whereRoot_;
+}
+
+void TVeskEngineCustomer::Parse() {
+    ResetParseState();
+    TASQLSource source(*this);
+    source.SetText(sql_);
+    source.Parse();
+}
+
+void TVeskEngineCustomer::Execute() {
+    executeError_.clear();
+    if (errors_.Count() > 0) return;
+    dataSet_->ClearRows();
+    from_->Prepare();
+    const bool hasOrder = order_->Count() > 0;
+    TWhereExecuter executer(*from_, whereObj_.get());
+    executer.SetProgress(progress_);
+    executer.OnRow = [this](bool& stop, const std::vector<int>& recNos) {
+        select_->HandleRow(stop, recNos);
+    };
+    executer.OnBufferedRow = [this](bool& stop) { select_->HandleBufferedRow(stop); };
+    executer.OnDebug = OnDebug;
+    select_->Prepare(*dataSet_, sink_, hasOrder);
+    executer.Run();
+    executeError_ = executer.ErrorText();
+    if (hasOrder) order_->Sort(*dataSet_);
+    const int64_t top = select_->Clause().topCount;
+    if (top > 0 && top < dataSet_->GetRecordCount()) dataSet_->TruncateRows(static_cast<int>(top));
+    if (sink_ && hasOrder) {
+        // Sorted rows reach the sink once they are in their final order.
+        std::vector<const Variant*> values;
+        const int rows = dataSet_->GetRecordCount();
+        for (int r = 0; r < rows; ++r) {
+            const TSimpleRow& row = dataSet_->RowAt(r);
+            values.clear();
+            for (const Variant& v : row)
+                values.push_back(&v);
+            sink_->Row(std::span<const Variant* const>(values.data(), values.size()));
+        }
+        dataSet_->ClearRows();
+    }
 }
 
 }  // namespace corvane

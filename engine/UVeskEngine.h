@@ -1,30 +1,54 @@
 // UVeskEngine: the engine object a host drives.
 //
 // A host creates one TVeskEngineCustomer per command, registers its data
-// sources (AddDataBase), hands over the statement (SetSQL), asks it to parse
-// and reads the error text; only when that text is empty does it execute and
-// read the result dataset. Statement errors are collected in the error list,
-// never raised.
+// sources (AddDataBase), hands over the statement (SetSQL), asks it to
+// Parse and reads GetErrorText; only when that text is empty does it call
+// Execute and read the result dataset (DataSet), or receive the rows
+// through a row sink (SetRowSink). Statement errors are collected in the
+// error list, never raised.
 //
 // The engine owns every object of one query: the statement text, the
 // registered sources (shared references), the clause objects the parser
-// fills, the error list and the result dataset. Parsing, binding and
-// execution live in their own units; this one ties them together.
+// fills (FROM clause, select environment, where tree and where object,
+// ORDER BY), the parameter lists, the error list and the result dataset.
+// Parsing lives in sqlScan_Base, operands in UveskBase, the FROM clause in
+// U_from, evaluation in evaluation/; this unit ties them together.
+//
+// Execution and its host contract:
+//   - SetProgress installs an IProgress for the next executions: every
+//     table receives it before it loads (its Listed reports entries listed
+//     so far), and the executor polls Cancelled in all its loops, joins
+//     included.
+//   - A cancelled Execute ends promptly by throwing QueryCancelledError
+//     (UveskBase.h). The rows produced so far stay in DataSet (or have
+//     reached the sink); ORDER BY and TOP are then not applied to them.
+//   - Any other failure while executing (a value that does not convert for
+//     ORDER BY, a data-source fault) is thrown as an exception carrying its
+//     message; rows appended before stay.
+//   - Execute after a parse that left errors does nothing.
+//   - The parsed statement is not changed by executing it: Execute may run
+//     again and gives the same result for the same data.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/ErrorMng.h"
+#include "engine/U_from.h"
 #include "engine/U_simpleDS.h"
+#include "engine/UveskBase.h"
 #include "engine/UveskInterface.h"
+#include "evaluation/URelx_Logic.h"
+#include "evaluation/Uwhr.h"
+#include "evaluation/u_select.h"
 
 namespace corvane {
 
 // The registered data sources, in registration order.
 class TDataBaseList {
-public:
+  public:
     // A null source is ignored.
     void Add(DataBaseRef source);
     int Count() const { return static_cast<int>(items_.size()); }
@@ -36,13 +60,13 @@ public:
     // dot outside quotes splits it). Null when nothing provides the table.
     DataSetRef FindDataset(const std::string& name) const;
 
-private:
+  private:
     std::vector<DataBaseRef> items_;
 };
 
 // Statement text, result dataset, error list and the name counter.
 class TVeskEngineBase {
-public:
+  public:
     TVeskEngineBase();
     virtual ~TVeskEngineBase();
     TVeskEngineBase(const TVeskEngineBase&) = delete;
@@ -61,15 +85,25 @@ public:
     // Name under which this engine would serve as a named sub-query.
     std::string EngineName;
 
-protected:
+    // Named parameter values (":name" in a statement), host values visible
+    // to expressions as "p_" + name, and named sub-queries. Nothing in this
+    // system fills them; a host may.
+    TParamList& Params() { return params_; }
+    TParamList& Variables() { return variables_; }
+    TSubSQLList& SubQueries() { return subQueries_; }
+
+  protected:
     std::string sql_;
     int idCounter_ = 0;
     std::unique_ptr<TSimpleDataset> dataSet_;
+    TParamList params_;
+    TSubSQLList subQueries_;
+    TParamList variables_;
     TmyErrorMng errors_;
 };
 
 class TVeskEngineCustomer : public TVeskEngineBase {
-public:
+  public:
     TVeskEngineCustomer();
     ~TVeskEngineCustomer() override;
 
@@ -85,8 +119,45 @@ public:
     // Empties the result rows and renews every clause object.
     void Reset();
 
-private:
+    // Parses and binds the statement; every problem becomes a message of
+    // the error list.
+    void Parse();
+    // Runs the parsed statement into the result dataset (or the sink).
+    void Execute();
+
+    // Progress and cancellation for the next executions (borrowed; null
+    // removes it).
+    void SetProgress(IProgress* progress) { progress_ = progress; }
+    // With a sink installed, result rows go to the sink and DataSet keeps
+    // only the field definitions; without ORDER BY they are streamed as they
+    // are produced. Borrowed; null removes it.
+    void SetRowSink(IRowSink* sink) { sink_ = sink; }
+    // Called with the match trees of every answered WHERE branch.
+    std::function<void(const TDebugObject&)> OnDebug;
+
+    // The clause objects, filled by the parser.
+    TFromClause& FromClause() { return *from_; }
+    TSelectEnviroment& SelectEnv() { return *select_; }
+    TBoolNode& WhereRoot();
+    bool HasWhereRoot() const { return static_cast<bool>(whereRoot_); }
+    TWhrObj& WhereObj() { return *whereObj_; }
+    TOrderClause& OrderClause() { return *order_; }
+    // The executor's error text of the last execution (empty normally).
+    const std::string& ExecuteErrorText() const { return executeError_; }
+
+  private:
+    void ResetParseState();
+    void RenewClauses();
+
     TDataBaseList dataBases_;
+    std::unique_ptr<TFromClause> from_;
+    std::unique_ptr<TSelectEnviroment> select_;
+    std::unique_ptr<TBoolNode> whereRoot_;
+    std::unique_ptr<TWhrObj> whereObj_;
+    std::unique_ptr<TOrderClause> order_;
+    IProgress* progress_ = nullptr;
+    IRowSink* sink_ = nullptr;
+    std::string executeError_;
 };
 
 }  // namespace corvane

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ struct TSimpleFieldDef {
 using TSimpleRow = std::vector<Variant>;
 
 class TSimpleDataset : public IXSimpleDataset {
-public:
+  public:
     // IXSimpleDataset view.
     std::string GetName() override { return name_; }
     int GetFieldCount() override { return static_cast<int>(fields_.size()); }
@@ -57,8 +58,12 @@ public:
     const TSimpleRow& RowAt(int index) const { return *rows_.at(static_cast<size_t>(index)); }
     // Takes row index's slot out, leaving it empty; with PutRow the ORDER BY
     // sorter rewrites the list in sorted order without copying values.
-    std::unique_ptr<TSimpleRow> TakeRow(int index) { return std::move(rows_.at(static_cast<size_t>(index))); }
-    void PutRow(int index, std::unique_ptr<TSimpleRow> row) { rows_.at(static_cast<size_t>(index)) = std::move(row); }
+    std::unique_ptr<TSimpleRow> TakeRow(int index) {
+        return std::move(rows_.at(static_cast<size_t>(index)));
+    }
+    void PutRow(int index, std::unique_ptr<TSimpleRow> row) {
+        rows_.at(static_cast<size_t>(index)) = std::move(row);
+    }
     void ClearRows() { rows_.clear(); }
     // Keeps the first count rows (TOP n).
     void TruncateRows(int count);
@@ -69,11 +74,26 @@ public:
     void ClearFieldDefs() { fields_.clear(); }
     const std::vector<TSimpleFieldDef>& FieldDefs() const { return fields_; }
 
-private:
+  private:
     std::string name_;  // never set: a result has no name
     std::vector<TSimpleFieldDef> fields_;
     std::vector<std::unique_ptr<TSimpleRow>> rows_;
     int current_ = 0;
+};
+
+// A host that wants result rows as they are produced instead of reading
+// TSimpleDataset afterwards (a command-line listing of a large tree keeps
+// no rows in memory this way). See TVeskEngineCustomer::SetRowSink.
+class IRowSink {
+  public:
+    virtual ~IRowSink() = default;
+    // Called once per execution, before the first row, with the result's
+    // field definitions.
+    virtual void Begin(const std::vector<TSimpleFieldDef>& fields) { (void)fields; }
+    // One result row: values[i] is field i. The values are valid only during
+    // the call. An exception thrown here ends the execution and reaches the
+    // caller of Execute.
+    virtual void Row(std::span<const Variant* const> values) = 0;
 };
 
 }  // namespace corvane

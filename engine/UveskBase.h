@@ -1,0 +1,251 @@
+// UveskBase: operands, value sources, parameter lists and small helpers.
+//
+// Every value a statement mentions (each side of a WHERE relation, each
+// select item) is an operand, a TROperandDef that starts as a piece of
+// statement text. Binding classifies the text as a constant, a parameter, a
+// column, an expression, a sub-query or a host variable and ties it to a
+// value source (IGVarMng); evaluation then yields the operand's current
+// value. The FROM clause (U_from) is the value source of every operand.
+//
+// Computed expressions are compiled and run by the expression component of
+// the script runtime. The engine reaches it only through the narrow seam
+// IExpressionBackend below, created by a process-wide factory; without a
+// registered factory an expression operand binds with a clear statement
+// error (kExpressionUnavailable) and never runs. TVeskExprPlus is the
+// engine's side of the seam: it hands the value source's declarations to the
+// backend, resolves the backend's global variables to value references and
+// copies the current values in before each evaluation.
+//
+// This unit does not parse statements (sqlScan_Base), does not hold tables
+// or row buffers (U_from) and does not compare values (URelx_Logic).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Variant.h"
+
+namespace corvane {
+
+class TVeskEngineBase;
+
+// Thrown out of TVeskEngineCustomer::Execute when the host's progress object
+// (IProgress::Cancelled) asks to stop. The rows produced before stay in the
+// result (or have reached the row sink); ORDER BY, DISTINCT and TOP have not
+// been applied to them.
+class QueryCancelledError : public std::runtime_error {
+  public:
+    QueryCancelledError() : std::runtime_error("查询已取消。") {}
+};
+
+// Where an operand's value comes from. Each index is -1 when the reference
+// is not of that kind; tag is a number chosen by whoever resolved it.
+struct TOperandRef {
+    int paramIndex = -1;     // into the engine's parameter list
+    int tableIndex = -1;     // into the FROM clause
+    int fieldIndex = -1;     // within that table
+    int subQueryIndex = -1;  // into the engine's sub-query list
+    int variableIndex = -1;  // into the engine's variable list
+    int tag = 0;
+};
+
+// A value source: declares the names it knows, resolves a name to a
+// reference and hands out the value behind a reference.
+class IGVarMng {
+  public:
+    virtual ~IGVarMng() = default;
+    // One line per known name: name + ":" + type name + ";" + CR LF.
+    virtual std::string GetDeclarations() = 0;
+    // True and ref filled when the name is known; otherwise the source
+    // reports its own message and ref is left untouched.
+    virtual bool Resolve(const std::string& name, int tag, TOperandRef& ref) = 0;
+    // The current value behind a reference. The reference stays valid until
+    // the source's values change (the next row).
+    virtual const Variant& GetValue(const TOperandRef& ref) = 0;
+    // Evaluation weight of a reference.
+    virtual int Cost(const TOperandRef&) { return 1; }
+    // Get ready to serve values.
+    virtual void Prepare() = 0;
+    virtual void Finish() {}
+};
+
+// ---------------------------------------------------------------------------
+// The expression seam.
+
+// What the engine needs from the expression component: compile one
+// expression against a set of declared global variables, say which globals
+// it reads, take their values and evaluate.
+class IExpressionBackend {
+  public:
+    virtual ~IExpressionBackend() = default;
+    virtual void SetExpr(const std::string& text) = 0;
+    // Global variable declarations, one "name:type;" per line.
+    virtual void SetGlobalDeclarations(const std::string& declarations) = 0;
+    // Compiles; the error text, empty on success.
+    virtual std::string Compile() = 0;
+    // The global variables the compiled expression reads, in a fixed order.
+    virtual int GlobalCount() = 0;
+    virtual std::string GlobalName(int index) = 0;
+    virtual void SetGlobal(int index, const Variant& value) = 0;
+    // Runs the expression. False (and out untouched) when it could not run;
+    // Errors() then says why. Run-time faults are thrown.
+    virtual bool Evaluate(Variant& out) = 0;
+    virtual std::string Errors() = 0;
+};
+
+using ExpressionBackendFactory = std::function<std::unique_ptr<IExpressionBackend>()>;
+
+// Installs the factory every later-bound expression operand uses; an empty
+// function removes it. Call before parsing (not thread-safe).
+void SetExpressionBackendFactory(ExpressionBackendFactory factory);
+bool HasExpressionBackend();
+
+// The statement error of an expression operand while no expression
+// component is installed; followed by the operand text.
+inline constexpr std::string_view kExpressionUnavailable = "暂不支持表达式：";
+
+// The engine's side of the seam (one per expression operand).
+class TVeskExprPlus {
+  public:
+    TVeskExprPlus();
+    ~TVeskExprPlus();
+    void SetExpr(const std::string& text) { text_ = text; }
+    void SetSource(IGVarMng* source) { source_ = source; }
+    // Compiles against the source's declarations and resolves the globals
+    // the expression reads. Returns the error text, empty on success.
+    std::string Prepare();
+    // Copies the current values in and runs; out is left unchanged when the
+    // expression did not compile.
+    void Evaluate(Variant& out);
+    std::string Errors() const;
+    // The references of the globals the expression reads (for the table
+    // sets of the WHERE logic and the ambiguity check).
+    const std::vector<TOperandRef>& VarRefs() const { return refs_; }
+    const std::vector<std::string>& VarNames() const { return names_; }
+    bool Compiled() const { return compiled_; }
+
+  private:
+    std::string text_;
+    IGVarMng* source_ = nullptr;
+    std::unique_ptr<IExpressionBackend> backend_;
+    std::vector<TOperandRef> refs_;   // one per global the expression reads
+    std::vector<std::string> names_;  // their names as the expression wrote them
+    std::string errors_;
+    bool compiled_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Operands.
+
+enum TOperandKind : uint8_t {
+    okConstant = 0,
+    okParameter = 1,
+    okColumn = 2,
+    okExpression = 3,
+    okSubQuery = 4,
+    okVariable = 5
+};
+
+class TROperandDef {
+  public:
+    TROperandDef() = default;
+    virtual ~TROperandDef();
+    TROperandDef(const TROperandDef&) = delete;
+    TROperandDef& operator=(const TROperandDef&) = delete;
+
+    // Classifies the text and ties the operand to its source (set the
+    // source first). The empty string, or one message.
+    std::string Bind();
+    // The operand's current value. For a column this is the row-buffer slot
+    // itself (nothing is copied); for every other kind it is value.
+    const Variant& Evaluate();
+    // Evaluation weight, for ordering join conditions.
+    int Cost() const;
+    // Copies everything but the evaluation count.
+    void CopyFrom(const TROperandDef& other);
+
+    std::string text;  // as the parser cut it; trimmed by Bind
+    TOperandKind kind = okConstant;
+    TOperandRef ref;                      // kinds 1, 2, 4, 5
+    IGVarMng* source = nullptr;           // borrowed: the FROM clause
+    Variant value;                        // current value (not for columns)
+    std::vector<std::string> listTexts;   // the texts of an IN list
+    bool isList = false;                  // bound as an IN list
+    int literalType = 0;                  // LiteralType of a constant's text
+    int evalCount = 0;                    // constants are computed only once
+    std::unique_ptr<TVeskExprPlus> expr;  // kind 3
+};
+
+// ---------------------------------------------------------------------------
+// Parameter and sub-query lists.
+
+struct TSimpleParam {
+    std::string name;          // as a statement writes it after ":"
+    std::string internalName;  // given by the parser ("pm" + number)
+    Variant value;
+    std::string typeName;
+};
+
+class TParamList {
+  public:
+    void Add(TSimpleParam param) { items_.push_back(std::move(param)); }
+    void Clear() { items_.clear(); }
+    int Count() const { return static_cast<int>(items_.size()); }
+    TSimpleParam& Item(int index) { return items_.at(static_cast<size_t>(index)); }
+    // Index of the first parameter whose name equals name ignoring case.
+    int IndexOfName(std::string_view name) const;
+
+  private:
+    std::vector<TSimpleParam> items_;
+};
+
+// Named sub-queries: engines whose result holds the rows. Nothing in this
+// system adds any; the list exists so that name resolution has a place to
+// look.
+class TSubSQLList {
+  public:
+    TSubSQLList();
+    ~TSubSQLList();
+    int Count() const { return static_cast<int>(items_.size()); }
+    TVeskEngineBase* Item(int index) const;
+    int IndexOfName(std::string_view name) const;
+    void Add(std::unique_ptr<TVeskEngineBase> engine);
+    void Clear();
+
+  private:
+    std::vector<std::unique_ptr<TVeskEngineBase>> items_;
+};
+
+// Name + type pairs, first occurrence of a name (ignoring case) wins.
+class TVarDeclareList {
+  public:
+    void Add(const std::string& name, const std::string& typeName);
+    std::string ToText() const;
+
+  private:
+    std::vector<std::pair<std::string, std::string>> items_;
+    std::vector<std::string> lowerNames_;
+};
+
+// ---------------------------------------------------------------------------
+// Small helpers shared by the engine and the evaluation units.
+
+// integer 1, word 2, byte 3, string 4, char 5, float/double 6, boolean 7,
+// date/datetime 8, any/variant 9 (exact lower-case names); false otherwise
+// and code untouched.
+bool TypeCodeOfName(std::string_view name, int& code);
+// Lower-cases every part outside quotes; quoted parts stay as written.
+std::string NormalizeName(std::string_view text);
+// Trims; removes one pair of equal enclosing quotes.
+std::string StripQuotes(std::string_view text);
+// True when + - * / or ( occurs outside quotes.
+bool HasOperator(std::string_view text);
+// Stable ascending sort; descending reverses the sorted list.
+void SortIntList(std::vector<int>& list, bool descending);
+
+}  // namespace corvane

@@ -1,0 +1,228 @@
+// URelx_Logic: the WHERE condition as a logic tree, and its planning.
+//
+// The WHERE parser (engine/sqlScan_Base) builds a tree of TBoolNode under
+// the engine's where root: the root's OR group holds the top-level
+// alternatives ("branches"), each branch is a chain of nodes joined by AND,
+// and a node holds one relation (TRelaSimpleExpr), a bracketed OR group of
+// further chains, or a true/false keyword, each possibly negated. This unit
+// evaluates nodes and relations against the current row buffers, compares
+// values (the relational and the ordering comparison, also used by ORDER BY
+// and DISTINCT), normalises the parsed tree, and takes every branch apart
+// into the executable where object (TWhrObj): per branch a constant part
+// that reads no table, one filter chain per table, and the join conditions
+// that read two or more tables. It also plans the joins of a branch:
+// connected clusters of join conditions, cheapest first.
+//
+// Evaluation never raises: a relation whose operands or conversions fail is
+// false. This unit does not walk tables or build match trees (Uwhr) and
+// does not parse text (sqlScan_Base).
+//
+// The parsed tree and the where object are plan data: nothing here changes
+// while a statement runs, except cached costs and the IN-list look-up set,
+// so a statement can run any number of times. The run state of a branch
+// (verdicts, weights, clusters) is returned to the executor, not stored.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/UveskBase.h"
+#include "platform/Variant.h"
+
+namespace corvane {
+
+// ---------------------------------------------------------------------------
+// Value comparison.
+
+enum class TCompareResult : uint8_t { crLess, crEqual, crGreater, crUnordered };
+
+// The ordering comparison (BETWEEN, ORDER BY, DISTINCT): r is -1, 0 or 1.
+// Strings compare byte by byte; two integers as integers; numbers and a
+// number against a text as doubles; a date-time against anything as
+// date-times; booleans false before true (against a text the text is read
+// as a boolean, against a number both count as numbers); empty is 0 against
+// a number and the empty text against a text; null equals null and orders
+// before everything else. False when a conversion fails.
+bool TryOrderCompare(const Variant& a, const Variant& b, int& r) noexcept;
+// The same, throwing VariantError when a conversion fails.
+int OrderCompare(const Variant& a, const Variant& b);
+// The relational comparison (the six comparison operators): empty or null
+// on one side is equal only to the same on the other, else unordered. False
+// when a conversion fails.
+bool TryRelCompare(const Variant& a, const Variant& b, TCompareResult& r) noexcept;
+
+// ---------------------------------------------------------------------------
+// Relations and nodes.
+
+// Operator codes.
+enum TRelOp : uint8_t {
+    roEqual = 0,
+    roNotEqual = 1,
+    roGreater = 2,
+    roGreaterEqual = 3,
+    roLess = 4,
+    roLessEqual = 5,
+    roBetween = 6,
+    roIn = 7,
+    roLike = 8,
+    roNone = 9  // not a relation
+};
+// The code of "=", "<>", ">", ">=", "<", "<="; roNone for anything else.
+TRelOp RelOpOfText(std::string_view text);
+
+// A set of table indexes kept in insertion order.
+class TDsRefList {
+  public:
+    void Add(int index);
+    void Clear() { items_.clear(); }
+    bool Contains(int index) const;
+    int Count() const { return static_cast<int>(items_.size()); }
+    int operator[](int i) const { return items_[static_cast<size_t>(i)]; }
+    const std::vector<int>& Items() const { return items_; }
+    void SortAscending();
+
+  private:
+    std::vector<int> items_;
+};
+
+class TRelaSimpleExpr {
+  public:
+    TRelaSimpleExpr();
+    ~TRelaSimpleExpr();
+
+    // Never raises: any failure makes the relation false.
+    bool Evaluate() noexcept;
+    // Operand costs, plus 10 for IN and 20 for LIKE.
+    int Cost() const;
+    // Rebuilds the set of tables the relation reads.
+    void CollectTables();
+    void CopyFrom(const TRelaSimpleExpr& other);
+
+    TRelOp op = roNone;
+    std::unique_ptr<TROperandDef> left;
+    std::unique_ptr<TROperandDef> right;  // for IN it carries the list
+    std::unique_ptr<TROperandDef> upper;  // BETWEEN's upper bound, else null
+    std::string text;                     // source text, for diagnostics
+    TDsRefList tables;
+
+  private:
+    bool InList(const Variant& v);
+    std::unordered_set<std::string_view> listSet_;  // built on first use of a long list
+    bool listSetBuilt_ = false;
+    std::string scratch_;  // text forms of IN and LIKE operands, reused per row
+    std::string scratch2_;
+};
+
+class TOrNodeList;
+
+// One node of the condition tree. It holds exactly one term: a relation, a
+// bracketed OR group, or a true/false keyword; an empty node holds none of
+// these and has no next node.
+class TBoolNode {
+  public:
+    TBoolNode();
+    ~TBoolNode();  // releases the chain iteratively: chains may be long
+    TBoolNode(const TBoolNode&) = delete;
+    TBoolNode& operator=(const TBoolNode&) = delete;
+
+    // The chain from this node: the conjunction of every node's term, each
+    // negated on its own; later nodes are evaluated only while true.
+    bool Evaluate() noexcept;
+    // This node's term alone, negation applied.
+    bool EvaluateTerm() noexcept;
+    int Cost();
+    int ChainCost();
+    // Copies src's term and flags (and, with withChain, its chain).
+    void CopyFrom(const TBoolNode& src, bool withChain);
+    bool IsEmpty() const { return !relation && !group && !next && !isLiteral; }
+    // The tables the node's term reads (a group: every member chain).
+    void CollectNodeTables(TDsRefList& out) const;
+    TBoolNode* Last();
+
+    int cost = -1;       // cached, -1 until computed
+    int chainCost = -1;  // cached cost of the rest of the chain
+    std::unique_ptr<TRelaSimpleExpr> relation;
+    std::unique_ptr<TOrNodeList> group;
+    bool negated = false;
+    std::unique_ptr<TBoolNode> next;
+    bool literal = false;    // the value of a true/false keyword term
+    bool isLiteral = false;  // the term is a true/false keyword
+    bool spare = false;
+};
+
+// An OR group: each entry is the head of one AND chain.
+class TOrNodeList {
+  public:
+    int Count() const { return static_cast<int>(items_.size()); }
+    TBoolNode* Item(int i) const { return items_[static_cast<size_t>(i)].get(); }
+    void Add(std::unique_ptr<TBoolNode> node) { items_.push_back(std::move(node)); }
+    void Insert(int index, std::unique_ptr<TBoolNode> node);
+    std::unique_ptr<TBoolNode> Take(int index);  // removes without releasing
+    void Remove(int index) { items_.erase(items_.begin() + index); }
+    std::unique_ptr<TBoolNode>& Slot(int i) { return items_[static_cast<size_t>(i)]; }
+    // True at the first member chain that is true.
+    bool Evaluate() noexcept;
+
+  private:
+    std::vector<std::unique_ptr<TBoolNode>> items_;
+};
+
+// Restructures a parsed group in place, meaning the same: single-entry
+// groups are collapsed into their chains and un-negated groups of single
+// nodes are lifted into the enclosing group.
+void Normalize(TOrNodeList& group);
+
+// ---------------------------------------------------------------------------
+// The executable form.
+
+// One join condition of a branch.
+struct TJoinInfo {
+    TDsRefList tables;                     // two or more, ascending
+    std::unique_ptr<TBoolNode> condition;  // the conjunct, without its chain
+};
+
+// A cluster: connected join conditions, as indexes into the branch's join
+// records, in planned order.
+struct TJoinInfoTeam {
+    std::vector<int> members;
+};
+
+enum class TBranchState : uint8_t { bsNever, bsEvaluate };
+
+// One branch (top-level alternative) in executable form.
+class TwhrItem {
+  public:
+    std::vector<TJoinInfo> joins;
+    std::vector<std::unique_ptr<TBoolNode>> filters;  // per FROM table, or null
+    std::unique_ptr<TBoolNode> constantPart;          // conjuncts reading no table
+
+    // Clusters of the join records, given one weight per record: connected
+    // sets, lightest cluster first; within a cluster lightest first, each
+    // next member sharing a table with one already chosen.
+    std::vector<TJoinInfoTeam> PlanJoins(const std::vector<int>& weights) const;
+    int ClusterTableCount(const TJoinInfoTeam& team) const;
+};
+
+enum class TVerdict : uint8_t { vdAll, vdNone, vdSome };
+
+class TWhrObj {
+  public:
+    // One branch per entry of the (normalised) group.
+    void Build(const TOrNodeList& group, int tableCount);
+    int BranchCount() const { return static_cast<int>(branches_.size()); }
+    TwhrItem& Branch(int i) { return *branches_[static_cast<size_t>(i)]; }
+    int TableCount() const { return tableCount_; }
+    // all (no WHERE), none (every branch's constant part is false) or some;
+    // states receives one state per branch.
+    TVerdict Verdict(std::vector<TBranchState>& states);
+
+  private:
+    std::vector<std::unique_ptr<TwhrItem>> branches_;
+    int tableCount_ = 0;
+};
+
+}  // namespace corvane

@@ -1,0 +1,313 @@
+#include "evaluation/u_select.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <functional>
+#include <optional>
+
+#include "engine/UVeskEngine.h"
+#include "evaluation/URelx_Logic.h"
+#include "platform/Text.h"
+
+namespace corvane {
+
+// ---- TSelectClause ---------------------------------------------------------
+
+TSelectField& TSelectClause::Insert(const std::string& text, int index) {
+    auto item = std::make_unique<TSelectField>();
+    TSelectField& ref = *item;
+    if (index < 0 || index >= Count()) {
+        if (index >= 0) item->text = text;
+        items_.push_back(std::move(item));
+    } else {
+        item->text = text;
+        items_.insert(items_.begin() + index, std::move(item));
+    }
+    return ref;
+}
+
+void TSelectClause::Remove(int index) {
+    items_.erase(items_.begin() + index);
+}
+
+int TSelectClause::IndexOfName(std::string_view name) const {
+    const std::string key = NormalizeName(name);
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (LowerCaseAscii(items_[i]->outputName) == key) return static_cast<int>(i);
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (NormalizeName(items_[i]->text) == key) return static_cast<int>(i);
+    return -1;
+}
+
+// ---- Hashing and row equality ----------------------------------------------
+
+uint64_t HashValue(const Variant& v) {
+    auto mix = [](uint64_t x) {
+        x ^= x >> 33;
+        x *= 0xff51afd7ed558ccdULL;
+        x ^= x >> 33;
+        x *= 0xc4ceb9fe1a85ec53ULL;
+        x ^= x >> 33;
+        return x;
+    };
+    auto number = [&](double d) {
+        if (d == 0) d = 0;  // -0 and 0 are equal
+        if (std::isnan(d)) return mix(0x7ff8ULL);
+        return mix(std::bit_cast<uint64_t>(d));
+    };
+    switch (v.type()) {
+        case VarType::Empty:
+            return 0x1234567ULL;
+        case VarType::Null:
+            return 0x7654321ULL;
+        case VarType::Integer:
+            return number(static_cast<double>(v.RawInteger()));
+        case VarType::Double:
+        case VarType::Date:
+            return number(v.RawDouble());
+        case VarType::Boolean:
+            return number(v.RawBoolean() ? 1.0 : 0.0);
+        case VarType::String:
+            return mix(std::hash<std::string>{}(v.RawString()));
+    }
+    return 0;
+}
+
+namespace {
+
+uint64_t HashRow(const std::vector<const Variant*>& values) {
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (const Variant* v : values)
+        h = (h ^ HashValue(*v)) * 0x100000001b3ULL;
+    return h;
+}
+
+bool SameRow(const std::vector<const Variant*>& values, const TSimpleRow& row) {
+    if (row.size() != values.size()) return false;
+    for (size_t i = 0; i < values.size(); ++i) {
+        int c;
+        if (!TryOrderCompare(*values[i], row[i], c) || c != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- TSelectEnviroment ------------------------------------------------------
+
+void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder) {
+    result.ClearFieldDefs();
+    for (int i = 0; i < clause_.Count(); ++i)
+        result.AddFieldDef(clause_.Item(i).outputName, clause_.Item(i).typeName);
+    run_ = TSelectRun{};
+    run_.result = &result;
+    run_.sink = sink;
+    run_.streaming = sink && !hasOrder;
+    run_.stopWhenFull = !hasOrder && clause_.topCount > 0;
+    run_.values.resize(static_cast<size_t>(clause_.Count()));
+    if (sink) sink->Begin(result.FieldDefs());
+}
+
+void TSelectEnviroment::HandleRow(bool& stop, const std::vector<int>& recNos) {
+    for (size_t t = 0; t < recNos.size() && static_cast<int>(t) < from_->Count(); ++t)
+        from_->PositionAndLoad(static_cast<int>(t), recNos[t]);
+    EmitRow(stop);
+}
+
+void TSelectEnviroment::HandleBufferedRow(bool& stop) {
+    EmitRow(stop);
+}
+
+bool TSelectEnviroment::IsDuplicate(uint64_t hash) {
+    auto [lo, hi] = run_.seen.equal_range(hash);
+    for (auto it = lo; it != hi; ++it) {
+        const TSimpleRow& kept = run_.streaming ? run_.keptRows[static_cast<size_t>(it->second)]
+                                                : run_.result->RowAt(it->second);
+        if (SameRow(run_.values, kept)) return true;
+    }
+    return false;
+}
+
+void TSelectEnviroment::EmitRow(bool& stop) {
+    const int count = clause_.Count();
+    for (int i = 0; i < count; ++i)
+        run_.values[static_cast<size_t>(i)] = &clause_.Item(i).Evaluate();
+
+    if (clause_.distinct) {
+        const uint64_t h = HashRow(run_.values);
+        if (IsDuplicate(h)) return;
+        int index;
+        if (run_.streaming) {
+            TSimpleRow copy(static_cast<size_t>(count));
+            for (int i = 0; i < count; ++i)
+                copy[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);
+            run_.keptRows.push_back(std::move(copy));
+            index = static_cast<int>(run_.keptRows.size()) - 1;
+        } else {
+            index = run_.result->GetRecordCount();  // the row appended below
+        }
+        run_.seen.emplace(h, index);
+    }
+
+    if (run_.streaming) {
+        run_.sink->Row(std::span<const Variant* const>(run_.values.data(), run_.values.size()));
+    } else {
+        TSimpleRow& row = run_.result->RowAt(run_.result->AppendRow());
+        for (int i = 0; i < count && static_cast<size_t>(i) < row.size(); ++i)
+            row[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);
+    }
+    ++run_.rowsOut;
+    if (run_.stopWhenFull && run_.rowsOut >= clause_.topCount) stop = true;
+}
+
+bool TSelectEnviroment::CheckAmbiguity() {
+    bool ok = true;
+    for (int i = clause_.Count() - 1; i >= 0; --i) {
+        TSelectField& item = clause_.Item(i);
+        if (item.kind != okExpression || !item.expr) continue;
+        const auto& refs = item.expr->VarRefs();
+        const auto& names = item.expr->VarNames();
+        for (size_t k = 0; k < refs.size() && k < names.size(); ++k) {
+            if (refs[k].tableIndex < 0) continue;
+            if (from_ && from_->CountTablesWithField(names[k]) > 1) {
+                ok = false;
+                engine_.Errors().Add("\"" + names[k] + "\" 有歧义");
+            }
+        }
+    }
+    return ok;
+}
+
+// ---- TOrderClause -----------------------------------------------------------
+
+void TOrderClause::Add(const std::string& itemText) {
+    // item -> name [direction]
+    std::string text = Trim(itemText);
+    size_t blank = std::string::npos;
+    char quote = 0;
+    int depth = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            --depth;
+        } else if (depth == 0 && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
+            blank = i;
+            break;
+        }
+    }
+    TOrderItem item;
+    if (blank == std::string::npos) {
+        item.name = text;
+    } else {
+        item.name = text.substr(0, blank);
+        const std::string word = LowerCaseAscii(Trim(std::string_view(text).substr(blank)));
+        item.descending = word.size() >= 4 && std::string_view("descending").starts_with(word);
+    }
+    const std::string key = NormalizeName(item.name);
+    for (const TOrderItem& existing : items_)
+        if (NormalizeName(existing.name) == key) return;
+    items_.push_back(std::move(item));
+}
+
+namespace {
+
+// Key types by the result field's type name.
+int KeyTypeOf(const std::string& typeName) {
+    int code;
+    if (TypeCodeOfName(typeName, code)) return code;
+    return 9;  // not a known type: the values themselves
+}
+
+Variant ToKey(const Variant& v, int keyType) {
+    switch (keyType) {
+        case 1:
+            return Variant(v.AsInteger());
+        case 2:
+            return Variant(static_cast<int64_t>(static_cast<uint64_t>(v.AsInteger()) & 0xFFFFu));
+        case 3:
+            return Variant(static_cast<int64_t>(static_cast<uint64_t>(v.AsInteger()) & 0xFFu));
+        case 4:
+            return Variant(v.AsString());
+        case 5: {
+            std::string s = v.AsString();
+            return Variant(std::string(1, s.empty() ? '\0' : s[0]));
+        }
+        case 6:
+            return Variant(v.AsDouble());
+        case 7:
+            return Variant(v.AsBoolean());
+        case 8:
+            return Variant(v.AsDate());
+        default: {
+            Variant copy;
+            copy.Assign(v);
+            return copy;
+        }
+    }
+}
+
+}  // namespace
+
+void TOrderClause::Sort(TSimpleDataset& result) {
+    const int rows = result.GetRecordCount();
+    if (items_.empty() || rows == 0) return;
+    const size_t levels = items_.size();
+    std::vector<int> keyTypes(levels);
+    for (size_t l = 0; l < levels; ++l) {
+        const int col = items_[l].column;
+        keyTypes[l] =
+            (col >= 0 && col < result.GetFieldCount()) ? KeyTypeOf(result.GetFieldType(col)) : 9;
+    }
+    // Keys first: a value that does not convert raises before any row moves.
+    std::vector<Variant> keys(static_cast<size_t>(rows) * levels);
+    for (int r = 0; r < rows; ++r) {
+        const TSimpleRow& row = result.RowAt(r);
+        for (size_t l = 0; l < levels; ++l) {
+            const int col = items_[l].column;
+            const Variant empty;
+            const Variant& v = (col >= 0 && static_cast<size_t>(col) < row.size())
+                                   ? row[static_cast<size_t>(col)]
+                                   : empty;
+            keys[static_cast<size_t>(r) * levels + l] = ToKey(v, keyTypes[l]);
+        }
+    }
+    std::vector<int> order(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r)
+        order[static_cast<size_t>(r)] = r;
+    std::optional<std::string> failure;
+    auto less = [&](int a, int b) {
+        for (size_t l = 0; l < levels; ++l) {
+            int c;
+            if (!TryOrderCompare(keys[static_cast<size_t>(a) * levels + l],
+                                 keys[static_cast<size_t>(b) * levels + l], c)) {
+                if (!failure) {
+                    try {
+                        OrderCompare(keys[static_cast<size_t>(a) * levels + l],
+                                     keys[static_cast<size_t>(b) * levels + l]);
+                    } catch (const VariantError& e) {
+                        failure = e.what();
+                    }
+                }
+                return false;
+            }
+            if (c != 0) return items_[l].descending ? c > 0 : c < 0;
+        }
+        return false;
+    };
+    std::stable_sort(order.begin(), order.end(), less);
+    if (failure) throw VariantError(*failure);
+    std::vector<std::unique_ptr<TSimpleRow>> taken(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r)
+        taken[static_cast<size_t>(r)] = result.TakeRow(r);
+    for (int r = 0; r < rows; ++r)
+        result.PutRow(r, std::move(taken[static_cast<size_t>(order[static_cast<size_t>(r)])]));
+}
+
+}  // namespace corvane

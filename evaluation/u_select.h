@@ -1,0 +1,144 @@
+// u_select: the select list, result rows, DISTINCT, TOP and ORDER BY.
+//
+// The select environment (TSelectEnviroment) owns the select list and turns
+// every qualifying combination that the where executor (Uwhr) reports into
+// one result row: it positions the tables on the combination, evaluates
+// every select item and stores the values in the result dataset, or hands
+// them to a host's row sink. DISTINCT is applied as rows arrive (the first
+// of rows equal in every column by the ordering comparison is kept); TOP n
+// keeps the first n rows after ORDER BY and DISTINCT, and without ORDER BY
+// it ends the execution as soon as n rows are out.
+//
+// TOrderClause holds the ORDER BY items and reorders the finished rows: a
+// stable multi-key sort, each key converted to the type its result column
+// names, rows moved as whole references.
+//
+// The parser (engine/sqlScan_Base) fills and binds the select list and the
+// ORDER BY items; this unit evaluates. There is no grouping: GROUP BY and
+// HAVING are cut out by the parser and never interpreted.
+//
+// Contrast the select list (plan: items, output names, type names) with the
+// run state of one execution (TSelectRun: the result, the sink, the rows
+// counted and the DISTINCT look-up), which Prepare renews.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/U_from.h"
+#include "engine/U_simpleDS.h"
+#include "engine/UveskBase.h"
+
+namespace corvane {
+
+class TVeskEngineCustomer;
+
+enum TStarKind : uint8_t { skStar = 0, skTableStar = 1, skPlain = 2 };
+
+// One select item: an operand plus its result field.
+class TSelectField : public TROperandDef {
+  public:
+    TStarKind starKind = skPlain;
+    std::string outputName;  // the alias after the item, or a generated name
+    std::string typeName;    // the result field's type name
+};
+
+class TSelectClause {
+  public:
+    int64_t topCount = 0;  // 0 when TOP is absent: no limit
+    bool distinct = false;
+
+    void Clear() { items_.clear(); }
+    int Count() const { return static_cast<int>(items_.size()); }
+    TSelectField& Item(int i) { return *items_[static_cast<size_t>(i)]; }
+    // index -1 appends an item with an empty text; any other index inserts
+    // at that place with the given text.
+    TSelectField& Insert(const std::string& text, int index);
+    void Remove(int index);
+    // The first item whose output name (lower case) equals the normalised
+    // name, else whose normalised operand text does; -1.
+    int IndexOfName(std::string_view name) const;
+
+  private:
+    std::vector<std::unique_ptr<TSelectField>> items_;
+};
+
+// The run state of one execution.
+struct TSelectRun {
+    TSimpleDataset* result = nullptr;
+    IRowSink* sink = nullptr;
+    bool streaming = false;     // rows go straight to the sink
+    bool stopWhenFull = false;  // TOP without ORDER BY: stop at topCount rows
+    int64_t rowsOut = 0;
+    std::vector<const Variant*> values;  // the current row's values
+    // DISTINCT: hash of a kept row -> its index in keptRows (or in the
+    // result when rows are stored there).
+    std::unordered_multimap<uint64_t, int> seen;
+    std::vector<TSimpleRow> keptRows;  // kept copies when streaming
+};
+
+class TSelectEnviroment {
+  public:
+    explicit TSelectEnviroment(TVeskEngineCustomer& engine) : engine_(engine) {}
+
+    TSelectClause& Clause() { return clause_; }
+    void SetFromClause(TFromClause* from) { from_ = from; }
+
+    // Defines the result fields and renews the run state. With a sink and
+    // no ORDER BY, rows are streamed to the sink.
+    void Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder);
+    // A qualifying combination, one record number per FROM table.
+    void HandleRow(bool& stop, const std::vector<int>& recNos);
+    // A combination whose values already stand in the row buffers.
+    void HandleBufferedRow(bool& stop);
+    // Reports every ambiguous unqualified column name read by an expression
+    // item; false when there is one.
+    bool CheckAmbiguity();
+    int64_t RowsOut() const { return run_.rowsOut; }
+
+  private:
+    void EmitRow(bool& stop);
+    bool IsDuplicate(uint64_t hash);
+
+    TVeskEngineCustomer& engine_;
+    TSelectClause clause_;
+    TFromClause* from_ = nullptr;
+    TSelectRun run_;
+};
+
+// ---------------------------------------------------------------------------
+// ORDER BY.
+
+struct TOrderItem {
+    std::string boundText;  // text of a select item appended for this item
+    std::string name;       // the item's expression as written
+    bool descending = false;
+    int column = -1;  // index of the result column it sorts by
+};
+
+class TOrderClause {
+  public:
+    // Reads the name and the direction ("desc", "descending" and every
+    // prefix of "descending" of at least 4 letters sort descending). An item
+    // whose name repeats an earlier one is ignored.
+    void Add(const std::string& itemText);
+    int Count() const { return static_cast<int>(items_.size()); }
+    TOrderItem& Item(int i) { return items_[static_cast<size_t>(i)]; }
+    void Clear() { items_.clear(); }
+    // Sorts the rows stably. A key that does not convert to its column's
+    // type raises VariantError; the rows then stay in their order.
+    void Sort(TSimpleDataset& result);
+
+  private:
+    std::vector<TOrderItem> items_;
+};
+
+// Hash of a value consistent with the ordering comparison among values of
+// one kind (numbers, date-times and booleans hash by their number).
+uint64_t HashValue(const Variant& v);
+
+}  // namespace corvane
