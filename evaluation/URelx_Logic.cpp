@@ -4,40 +4,11 @@
 #include <cmath>
 #include <cstdint>
 
-#if __has_include("evaluation/ULike.h")
 #include "evaluation/ULike.h"
-#define CORVANE_HAVE_ULIKE 1
-#endif
 
 namespace corvane {
 
 namespace {
-
-#ifndef CORVANE_HAVE_ULIKE
-// Stand-in until the LIKE unit lands: % and _ only, byte-oriented.
-bool LikeMatch(std::string_view text, std::string_view pattern) {
-    if (text == pattern) return true;
-    if (text.empty() || pattern.empty()) return false;
-    size_t t = 0, p = 0, starP = std::string_view::npos, starT = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '_' || pattern[p] == text[t])) {
-            ++t;
-            ++p;
-        } else if (p < pattern.size() && pattern[p] == '%') {
-            starP = p++;
-            starT = t;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            t = ++starT;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '%')
-        ++p;
-    return p == pattern.size();
-}
-#endif
 
 bool CompareDoubles(double x, double y, int& r) noexcept {
     if (std::isnan(x) || std::isnan(y)) return false;
