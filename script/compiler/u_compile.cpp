@@ -465,7 +465,10 @@ std::string TsourceFile::ReadConstValue() {
 }
 
 bool TsourceFile::SkipToNextBody() {
-    for (size_t i = static_cast<size_t>(std::max(pos_.lineIndex, 0)); i < lineList_.size(); ++i) {
+    // The search starts after the current line: a body's first line is its
+    // own header, and no later line of a body starts another one.
+    for (size_t i = static_cast<size_t>(std::max(pos_.lineIndex + 1, 0)); i < lineList_.size();
+         ++i) {
         const std::string& t = lineList_[i].text;
         if (StartsWith(t, "function ") || StartsWith(t, "procedure ") || t == "end.") {
             pos_ = {static_cast<int>(i), 1};

@@ -35,13 +35,14 @@ TEST(IsWholeWord, SeparatorsOnBothSides) {
 }
 
 TEST(ReadToken, Forms) {
-    struct Case { const char* text; int pos; const char* token; int tokenPos; } cases[] = {
-        {"   ", 1, "", 0},
-        {"'a b' c", 1, "'a b'", 1},
-        {"  Path.Ext x", 1, "path.ext", 3},
-        {"1..5", 1, "1", 1},
-        {"abc", 9, "", 0},
-        {"'open", 1, "'open'", 1},
+    struct Case {
+        const char* text;
+        int pos;
+        const char* token;
+        int tokenPos;
+    } cases[] = {
+        {"   ", 1, "", 0},   {"'a b' c", 1, "'a b'", 1}, {"  Path.Ext x", 1, "path.ext", 3},
+        {"1..5", 1, "1", 1}, {"abc", 9, "", 0},          {"'open", 1, "'open'", 1},
     };
     for (auto c : cases) {
         int p = -1;
@@ -51,10 +52,10 @@ TEST(ReadToken, Forms) {
 }
 
 TEST(IsInQuotes, ClosedSectionsOnly) {
-    EXPECT_TRUE(IsInQuotes("a 'bc' d", 6));   // the closing quote
-    EXPECT_TRUE(IsInQuotes("a 'bc' d", 3));   // the opening quote
+    EXPECT_TRUE(IsInQuotes("a 'bc' d", 6));  // the closing quote
+    EXPECT_TRUE(IsInQuotes("a 'bc' d", 3));  // the opening quote
     EXPECT_FALSE(IsInQuotes("a 'bc' d", 8));
-    EXPECT_FALSE(IsInQuotes("a 'bc d", 5));   // unclosed
+    EXPECT_FALSE(IsInQuotes("a 'bc d", 5));  // unclosed
     EXPECT_FALSE(IsInQuotes("", 1));
 }
 
