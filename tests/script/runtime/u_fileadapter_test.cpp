@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/support/TempTree.h"
+#include "support/TempTree.h"
 
 namespace corvane {
 namespace {
