@@ -1,6 +1,7 @@
 #include "script/runtime/u_expr.h"
 
 #include "platform/Text.h"
+#include "script/runtime/qv_build.h"
 
 namespace corvane {
 
@@ -127,6 +128,119 @@ std::vector<std::string> GenerateExpressionProgram(std::string_view expr,
     lines.push_back("end;");
     lines.push_back("end.");
     return lines;
+}
+
+// ---------------------------------------------------------------------------
+// TXExpression
+
+TXExpression::TXExpression() : program_(std::make_unique<TProgram>()) {
+    // The program's accessors serve every external variable of the
+    // generated program: they map the private name back to the listed one.
+    program_->SetOnGetValue([this](const std::string& name, Variant& value) {
+        const TExternalMapEntry* e = EntryOf(name);
+        if (e && onGetValue) onGetValue(e->ListedName, value);
+    });
+    program_->SetOnSetValue([this](const std::string& name, const Variant& value) {
+        const TExternalMapEntry* e = EntryOf(name);
+        if (e && OnSetValue) OnSetValue(e->ListedName, value);
+    });
+}
+
+TXExpression::~TXExpression() = default;
+
+const TExternalMapEntry* TXExpression::EntryOf(const std::string& varName) const {
+    if (varName.size() <= 3) return nullptr;
+    std::string_view digits = std::string_view(varName).substr(3);
+    for (const TExternalMapEntry& e : externalMap_)
+        if (std::string_view(e.PrivateName).substr(3) == digits) return &e;
+    return nullptr;
+}
+
+void TXExpression::SetExpr(std::string text) {
+    if (text == expr_) return;
+    expr_ = std::move(text);
+    dirty_ = true;
+}
+
+void TXExpression::SetExternals(std::vector<std::string> lines) {
+    externals_ = std::move(lines);
+    dirty_ = true;
+}
+
+void TXExpression::SetExternalFuncs(std::vector<std::string> lines) {
+    externalFuncs_ = std::move(lines);
+    dirty_ = true;
+}
+
+std::string TXExpression::ErrorText() const {
+    std::string out;
+    for (size_t i = 0; i < errors_.size(); ++i) {
+        if (i) out += "\n";
+        out += errors_[i];
+    }
+    return out;
+}
+
+std::string TXExpression::Compile() {
+    std::vector<std::string> lines =
+        GenerateExpressionProgram(expr_, externals_, externalFuncs_, gvarDefs_, externalMap_);
+    TBuildObj builder;
+    try {
+        if (!builder.Build(lines, kExprFuncName)) {
+            errors_ = builder.ErrorTexts();
+            return ErrorText();
+        }
+    } catch (const std::exception& e) {
+        errors_ = builder.ErrorTexts();
+        if (errors_.empty()) errors_.push_back(e.what());
+        return ErrorText();
+    }
+    TMemoryStream stream;
+    builder.Program().SaveToStream(stream);
+    if (!program_->LoadFromStream(stream)) {
+        errors_ = {kMsgObjectCodeInvalid};
+        return ErrorText();
+    }
+    dirty_ = false;
+    compiled_ = true;
+    return {};
+}
+
+bool TXExpression::Evaluate(Variant& r) {
+    errors_.clear();
+    if (dirty_) Compile();
+    if (!errors_.empty()) return false;
+    if (!compiled_) {
+        errors_.push_back(kMsgObjectCodeInvalid);
+        return false;
+    }
+    program_->SetMain(0);
+    r = program_->ExecuteMain();
+    lastValue_.Assign(r);
+    return true;
+}
+
+Variant TXExpression::Evaluate() {
+    Variant r;
+    Evaluate(r);
+    return r;
+}
+
+void TXExpression::Assign(const TXExpression& source) {
+    if (!source.program_) return;
+    TMemoryStream stream;
+    source.program_->SaveToStream(stream);
+    if (source.program_->Loaded())
+        program_->LoadFromStream(stream);
+    else
+        program_->Reset();
+    program_->onExternalFunc = source.program_->onExternalFunc;
+    onGetValue = source.onGetValue;
+    OnSetValue = source.OnSetValue;
+    expr_ = source.expr_;
+    compiled_ = source.compiled_;
+    errors_ = source.errors_;
+    externalMap_ = source.externalMap_;
 }
 
 }  // namespace corvane

@@ -27,12 +27,18 @@
 // to the globals).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "script/runtime/u_ExeFile.h"
+
 namespace corvane {
+
+// The text Evaluate records when there is no compiled program to run.
+inline constexpr const char* kMsgObjectCodeInvalid = "目标代码无效。";
 
 // The generated function's name; it is the main function of the program.
 inline constexpr const char* kExprFuncName = "test_7777987321";
@@ -57,5 +63,77 @@ std::vector<std::string> GenerateExpressionProgram(std::string_view expr,
                                                    const std::vector<std::string>& externalFuncs,
                                                    const std::vector<std::string>& gvarDefs,
                                                    TExternalMap& map);
+
+class TXExpression {
+  public:
+    TXExpression();
+    ~TXExpression();
+    TXExpression(const TXExpression&) = delete;
+    TXExpression& operator=(const TXExpression&) = delete;
+
+    // The inputs. Setting Expr to a different text (letter case counts),
+    // or setting Externals or ExternalFuncs, makes the component dirty;
+    // GVarDefs does not.
+    void SetExpr(std::string text);
+    const std::string& Expr() const { return expr_; }
+    void SetExternals(std::vector<std::string> lines);
+    const std::vector<std::string>& Externals() const { return externals_; }
+    void SetExternalFuncs(std::vector<std::string> lines);
+    const std::vector<std::string>& ExternalFuncs() const { return externalFuncs_; }
+    void SetGVarDefs(std::vector<std::string> lines) { gvarDefs_ = std::move(lines); }
+    const std::vector<std::string>& GVarDefs() const { return gvarDefs_; }
+
+    // The program's automatic initialization of globals before each run
+    // (default true). Hosts that write globals themselves switch it off and
+    // call InitGlobals once.
+    bool AutoInitVars() const { return program_->AutoInitGVar; }
+    void SetAutoInitVars(bool on) { program_->AutoInitGVar = on; }
+    void SetOnExternalFunc(TOnExternalFunc handler) {
+        program_->onExternalFunc = std::move(handler);
+    }
+    // Polled while the expression runs (see CodeMng).
+    void SetCancelCheck(TCancelCheck check) { program_->SetCancelCheck(std::move(check)); }
+
+    // Accessors for the external variables, called with the listed names.
+    TOnGet onGetValue;
+    TOnSet OnSetValue;
+
+    // Generates, builds and loads the program; the joined error texts, or
+    // "" on success.
+    std::string Compile();
+    // Runs the expression (compiling first when dirty). True with the value
+    // in r; false with r untouched when there are errors (see Errors).
+    // Errors raised while running propagate.
+    bool Evaluate(Variant& r);
+    Variant Evaluate();
+    // Declares the global table and runs initialization.
+    void InitGlobals() { program_->InitGlobals(); }
+    int GlobalCount() { return program_->Globals().Count(); }
+    TXVarData& GlobalAt(int i) { return program_->Globals().At(i); }
+    // Copies a compiled expression: its program image, handlers, Expr,
+    // Compiled, errors and external map (not the input lists or Dirty).
+    void Assign(const TXExpression& source);
+
+    const std::vector<std::string>& Errors() const { return errors_; }
+    std::string ErrorText() const;  // the errors, one per line
+    bool Dirty() const { return dirty_; }
+    bool Compiled() const { return compiled_; }
+    const Variant& LastValue() const { return lastValue_; }
+    const TExternalMap& ExternalMap() const { return externalMap_; }
+    TProgram& Program() { return *program_; }
+
+  private:
+    // The entry of ExternalMap for a private variable name ("_e_<k>").
+    const TExternalMapEntry* EntryOf(const std::string& varName) const;
+
+    std::string expr_;
+    std::vector<std::string> externals_, externalFuncs_, gvarDefs_;
+    std::unique_ptr<TProgram> program_;
+    bool compiled_ = false;
+    bool dirty_ = false;
+    Variant lastValue_;
+    std::vector<std::string> errors_;
+    TExternalMap externalMap_;
+};
 
 }  // namespace corvane

@@ -107,3 +107,166 @@ TEST(ExprText, ExternalLineWithoutColon) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane {
+namespace {
+
+TEST(XExpression, PiAndArithmetic) {
+    TXExpression e;
+    e.SetExpr("PI * 2");
+    Variant r;
+    ASSERT_TRUE(e.Evaluate(r)) << e.ErrorText();
+    EXPECT_DOUBLE_EQ(r.AsDouble(), 3.1415926 * 2);
+    EXPECT_TRUE(e.Compiled());
+    EXPECT_FALSE(e.Dirty());
+    EXPECT_DOUBLE_EQ(e.LastValue().AsDouble(), 3.1415926 * 2);
+}
+
+TEST(XExpression, ExternalsReachTheAccessorsUnderTheirListedNames) {
+    TXExpression e;
+    std::vector<std::string> asked;
+    e.onGetValue = [&](const std::string& name, Variant& v) {
+        asked.push_back(name);
+        if (name == "x") v = Variant(int64_t{40});
+        if (name == "Name") v = Variant("abc.txt");
+    };
+    e.SetExternals({"", "x:integer", "Name: string;"});
+    e.SetExpr("iff(name like '%.txt', X + 2, 0)");
+    EXPECT_EQ(e.Evaluate().AsInteger(), 42) << e.ErrorText();
+    EXPECT_EQ(asked, (std::vector<std::string>{"Name", "x"}));
+    ASSERT_EQ(e.ExternalMap().size(), 2u);
+    EXPECT_EQ(e.ExternalMap()[0].PrivateName, "_E_1");
+}
+
+TEST(XExpression, NamesInsideQuotesOrWordsAreNotExternals) {
+    TXExpression e;
+    e.onGetValue = [](const std::string&, Variant& v) { v = Variant("V"); };
+    e.SetExternals({"size:string"});
+    e.SetExpr("'size=' + size");
+    EXPECT_EQ(e.Evaluate().AsString(), "size=V");
+    e.SetExpr("filesize");
+    Variant r("untouched");
+    EXPECT_FALSE(e.Evaluate(r));
+    EXPECT_EQ(r.AsString(), "untouched");
+    EXPECT_EQ(e.ErrorText(),
+              "Compile: line 8:“filesize”没有被声明。\n"
+              "Compile: line 8:不正确的表达式。");
+}
+
+TEST(XExpression, ABlankBeforeTheColonKeepsTheNameFromMatching) {
+    TXExpression e;
+    e.SetExternals({"size :integer"});
+    e.SetExpr("size + 1");
+    Variant r;
+    EXPECT_FALSE(e.Evaluate(r));
+    EXPECT_NE(e.ErrorText().find("“size”没有被声明。"), std::string::npos) << e.ErrorText();
+}
+
+TEST(XExpression, DirtyRules) {
+    TXExpression e;
+    e.SetExpr("1 + 1");
+    EXPECT_TRUE(e.Dirty());
+    EXPECT_EQ(e.Evaluate().AsInteger(), 2);
+    e.SetExpr("1 + 1");
+    EXPECT_FALSE(e.Dirty());  // the same text: no rebuild
+    e.SetExpr("1 + 1 ");
+    EXPECT_TRUE(e.Dirty());
+    e.Evaluate();
+    e.SetExpr("INTTOSTR(1)");
+    e.Evaluate();
+    e.SetExpr("inttostr(1)");
+    EXPECT_TRUE(e.Dirty());  // letter case counts
+    e.Evaluate();
+    e.SetExternals({});
+    EXPECT_TRUE(e.Dirty());
+    e.Evaluate();
+    e.SetExternalFuncs({});
+    EXPECT_TRUE(e.Dirty());
+    e.Evaluate();
+    // Global declarations alone do not make it dirty: the old program runs.
+    e.SetGVarDefs({"q:integer;"});
+    EXPECT_FALSE(e.Dirty());
+    EXPECT_EQ(e.Evaluate().AsString(), "1");
+}
+
+TEST(XExpression, AFailingExpressionIsRebuiltAtEveryEvaluation) {
+    TXExpression e;
+    e.SetExpr("1 +");
+    Variant r(int64_t{5});
+    EXPECT_FALSE(e.Evaluate(r));
+    EXPECT_TRUE(e.Dirty());
+    EXPECT_FALSE(e.Compiled());
+    EXPECT_EQ(r.AsInteger(), 5);
+    std::string first = e.ErrorText();
+    EXPECT_FALSE(first.empty());
+    EXPECT_FALSE(e.Evaluate(r));
+    EXPECT_EQ(e.ErrorText(), first);
+    // A later good text compiles; going bad again keeps the old program as
+    // compiled but reports the errors.
+    e.SetExpr("3");
+    EXPECT_EQ(e.Evaluate().AsInteger(), 3);
+    e.SetExpr("3 +");
+    EXPECT_FALSE(e.Evaluate(r));
+    EXPECT_TRUE(e.Compiled());
+}
+
+TEST(XExpression, NothingCompiledIsInvalidObjectCode) {
+    TXExpression e;
+    Variant r;
+    EXPECT_FALSE(e.Evaluate(r));
+    EXPECT_EQ(e.Errors(), std::vector<std::string>{"目标代码无效。"});
+}
+
+TEST(XExpression, GlobalsWrittenByTheHost) {
+    TXExpression e;
+    e.SetAutoInitVars(false);
+    e.SetGVarDefs({"size:integer;", "name:string;"});
+    e.SetExpr("size div 1024 + length(name)");
+    ASSERT_EQ(e.Compile(), "");
+    e.InitGlobals();
+    ASSERT_EQ(e.GlobalCount(), 2);
+    EXPECT_EQ(e.GlobalAt(0).Name(), "size");
+    e.GlobalAt(0).SetVariant(Variant(int64_t{5368709120}));
+    e.GlobalAt(1).SetVariant(Variant("ab"));
+    EXPECT_DOUBLE_EQ(e.Evaluate().AsDouble(), 5242882);
+    // A global the host does not write keeps the previous evaluation's value.
+    e.GlobalAt(0).SetVariant(Variant(int64_t{0}));
+    EXPECT_DOUBLE_EQ(e.Evaluate().AsDouble(), 2);
+}
+
+TEST(XExpression, ExternalFunctionsReachTheHandler) {
+    TXExpression e;
+    e.SetExternalFuncs({"function twice(x:integer):integer;"});
+    e.SetOnExternalFunc([](const std::string& name, Tparamlist& p, Variant& r) {
+        r = Variant(name == "twice" ? p[0].Value.AsInteger() * 2 : 0);
+    });
+    e.SetExpr("twice(21)");
+    EXPECT_EQ(e.Evaluate().AsInteger(), 42) << e.ErrorText();
+}
+
+TEST(XExpression, AssignCopiesTheCompiledProgram) {
+    TXExpression source;
+    source.SetAutoInitVars(false);
+    source.SetGVarDefs({"n:integer;"});
+    source.SetExpr("n * 2");
+    ASSERT_EQ(source.Compile(), "");
+    TXExpression copy;
+    copy.SetAutoInitVars(false);
+    copy.Assign(source);
+    EXPECT_TRUE(copy.Compiled());
+    EXPECT_FALSE(copy.Dirty());
+    EXPECT_EQ(copy.Expr(), "n * 2");
+    EXPECT_TRUE(copy.GVarDefs().empty());  // inputs are not copied
+    copy.InitGlobals();
+    copy.GlobalAt(0).SetInteger(21);
+    EXPECT_EQ(copy.Evaluate().AsInteger(), 42);
+}
+
+TEST(XExpression, RunTimeErrorsPropagate) {
+    TXExpression e;
+    e.SetExpr("1 mod 0");
+    EXPECT_THROW(e.Evaluate(), EScriptError);
+}
+
+}  // namespace
+}  // namespace corvane
