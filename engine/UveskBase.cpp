@@ -7,13 +7,71 @@
 #include "platform/Text.h"
 #include "script/compiler/qv_consts.h"
 #include "script/compiler/u_functions_consts.h"
+#include "script/runtime/u_expr.h"
 
 namespace corvane {
 
 namespace {
 
+// The script runtime's expression component behind the seam. The host
+// writes the globals directly between evaluations, so the program's own
+// initialization of globals is switched off and done once after compiling;
+// the compiled program holds only the globals the expression reads (the
+// linker takes only what is addressed), so only those are written per row.
+// Whether a declaration line "name:type;" names a variable the script
+// language can declare: one word, without the language's delimiters. Table
+// texts and aliases such as '/data /s'.size are declared by the FROM clause
+// too, and a column may carry a reserved word as its name; as script source
+// they would not compile, and no expression could name them anyway, so they
+// are left out.
+bool IsScriptDeclaration(std::string_view line) {
+    const size_t colon = line.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) return false;
+    const std::string_view name = line.substr(0, colon);
+    if (name.find("..") != std::string_view::npos || !IsIdentifier(name)) return false;
+    for (char c : name)
+        if (IsSeparator(c) || c == '{' || c == '}') return false;
+    return true;
+}
+
+class ScriptExpressionBackend : public IExpressionBackend {
+  public:
+    ScriptExpressionBackend() { expr_.SetAutoInitVars(false); }
+    void SetExpr(const std::string& text) override { expr_.SetExpr(text); }
+    void SetGlobalDeclarations(const std::string& declarations) override {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        while (start < declarations.size()) {
+            size_t end = declarations.find('\n', start);
+            if (end == std::string::npos) end = declarations.size();
+            std::string line = declarations.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (IsScriptDeclaration(line)) lines.push_back(std::move(line));
+            start = end + 1;
+        }
+        expr_.SetGVarDefs(std::move(lines));
+    }
+    std::string Compile() override {
+        std::string errors = expr_.Compile();
+        if (errors.empty()) expr_.InitGlobals();
+        return errors;
+    }
+    int GlobalCount() override { return expr_.GlobalCount(); }
+    std::string GlobalName(int index) override { return expr_.GlobalAt(index).Name(); }
+    void SetGlobal(int index, const Variant& value) override {
+        expr_.GlobalAt(index).SetVariant(value);
+    }
+    bool Evaluate(Variant& out) override { return expr_.Evaluate(out); }
+    std::string Errors() override { return expr_.ErrorText(); }
+
+  private:
+    TXExpression expr_;
+};
+
 ExpressionBackendFactory& Factory() {
-    static ExpressionBackendFactory factory;
+    static ExpressionBackendFactory factory = [] {
+        return std::unique_ptr<IExpressionBackend>(std::make_unique<ScriptExpressionBackend>());
+    };
     return factory;
 }
 
@@ -299,14 +357,26 @@ std::string StripQuotes(std::string_view text) {
 }
 
 bool HasOperator(std::string_view text) {
+    static constexpr std::string_view kWordOperators[] = {"div", "mod", "and", "or",
+                                                          "xor", "not", "like"};
     char quote = 0;
-    for (char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (quote) {
             if (c == quote) quote = 0;
         } else if (IsQuoteChar(c)) {
             quote = c;
-        } else if (c == '+' || c == '-' || c == '*' || c == '/' || c == '(') {
+        } else if (c == '+' || c == '-' || c == '*' || c == '/' || c == '(' || c == '<' ||
+                   c == '>' || c == '=') {
             return true;
+        } else if (!IsSeparator(c) && (i == 0 || IsSeparator(text[i - 1]))) {
+            // A word starts here: is it a word operator?
+            size_t end = i;
+            while (end < text.size() && !IsSeparator(text[end]))
+                ++end;
+            const std::string_view word = text.substr(i, end - i);
+            for (std::string_view op : kWordOperators)
+                if (SameTextAscii(word, op)) return true;
         }
     }
     return false;
