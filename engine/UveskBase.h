@@ -243,7 +243,10 @@ bool TypeCodeOfName(std::string_view name, int& code);
 std::string NormalizeName(std::string_view text);
 // Trims; removes one pair of equal enclosing quotes.
 std::string StripQuotes(std::string_view text);
-// True when + - * / or ( occurs outside quotes.
+// True when the text is an expression: + - * / ( < > = occurs outside
+// quotes, or one of the script language's word operators (div, mod, and,
+// or, xor, not, like) stands there as a whole word. The word operators are
+// what make "size div 1024" an expression rather than an unknown name.
 bool HasOperator(std::string_view text);
 // Stable ascending sort; descending reverses the sorted list.
 void SortIntList(std::vector<int>& list, bool descending);
