@@ -1814,7 +1814,7 @@ int TsourceFile::ResolveWord(const std::string& word, TsubList& list, Taddr& ope
         operand = LocalAddr(slot);
         const Tvardef& def = (*funcVars_.defs)[static_cast<size_t>(slot)];
         if (def.Size > 1 || (def.DataType == dtString && PeekChar() == '[')) {
-            CompileIndex(operand, list, false);
+            CompileIndex(operand, list);
             return fatal_ ? 0 : 2;
         }
         return 1;
@@ -1831,7 +1831,7 @@ int TsourceFile::ResolveWord(const std::string& word, TsubList& list, Taddr& ope
         operand.Index = pos;
         const Tvardef def = target->GetGlobalDef(unit, pos);
         if (def.Size > 1 || (def.DataType == dtString && PeekChar() == '[')) {
-            CompileIndex(operand, list, true);
+            CompileIndex(operand, list);
             return fatal_ ? 0 : 2;
         }
         return 1;
@@ -1906,7 +1906,7 @@ int TsourceFile::ReadOperator() {
     return -1;
 }
 
-bool TsourceFile::CompileIndex(Taddr& operand, TsubList& list, bool /*isGlobal*/) {
+bool TsourceFile::CompileIndex(Taddr& operand, TsubList& list) {
     // element -> name "[" expression "]"
     if (NextChar() != '[') {
         Error(msg::Expected, "[");
