@@ -1,0 +1,265 @@
+// corvane-cli: the command-line front end.
+//
+// Runs one SELECT statement over directory tables and writes the result to
+// standard output as a table, CSV or JSON (CliOutput). The statement comes
+// from the argument or from a file; --check only parses it. The engine
+// streams rows straight into the writer, so a listing of a large tree keeps
+// no result rows in memory (except for the table format, which needs every
+// cell for its column widths, and ORDER BY, which sorts first).
+//
+// Around the engine this program handles what a terminal user expects: a
+// one-line progress report on a terminal's standard error once a query runs
+// longer than about a second, Ctrl-C to stop a running query (the rows
+// already written stay; exit code 130; a second Ctrl-C kills at once), and
+// a quiet end when the reader of the output goes away. It does not know
+// SQL (engine/) nor how rows are rendered (CliOutput).
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/CliOutput.h"
+#include "engine/UVeskEngine.h"
+#include "filesource/U_CorvaneAdptr.h"
+
+using namespace corvane;
+using namespace corvane::cli;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitStatementErrors = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitRuntime = 3;
+constexpr int kExitInterrupted = 130;
+
+volatile sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+const char* const kHelp = R"(Usage: corvane-cli [options] [STATEMENT]
+
+Runs one SELECT statement over directory tables and writes the result to
+standard output.
+
+Options:
+  -f FILE          read the statement from FILE ("-" for standard input)
+  --format FORMAT  table (default): aligned columns headed by the output names
+                   csv:   RFC 4180, a header line, CRLF line ends
+                   json:  an array of objects keyed by output name; numbers,
+                          booleans, strings, null; date-times as ISO 8601
+                          local time
+  --check          parse only: print "OK", or the errors (exit code 1)
+  -h, --help       show this text
+
+A table is a quoted directory, optionally with a file-name filter and
+options after a blank: '/var/log/*.log /s' lists *.log files in /var/log
+and all its sub-directories. Options: /s recurse, /all every kind of entry,
+/ar add read-only files, /ah hidden, /ad directories, /as other entries
+(links, devices), /a-d etc. remove a kind. The default lists regular files,
+directories and hidden entries that the owner may write.
+
+Columns: path, filename, extension, shortname, creationtime, lastwritetime,
+lastaccesstime, size, attri, count, version, isdir, readOnly, hidden, data.
+
+Examples:
+  corvane-cli "select filename, size from '/var/log' where size > 100000 order by size desc"
+  corvane-cli --format csv "select * from '/home/me/src /s' t where t.extension = 'cpp'"
+  corvane-cli "select a.filename from '/backup' a, '/data' b where a.filename = b.filename"
+  echo "select top 10 filename from '/tmp'" | corvane-cli -f -
+
+Values print as the program's value conversions render them: booleans as
+True/False, date-times in the regional format (JSON: ISO 8601), numbers in
+general format with 15 significant digits.
+
+Progress: on a terminal, a query that runs longer than about a second shows
+the number of entries listed so far on standard error; Ctrl-C stops it.
+
+Exit codes: 0 success, 1 statement errors (the messages on standard error),
+2 bad usage, 3 a run-time error (its message on standard error),
+130 interrupted by Ctrl-C. Output to a closed pipe ends quietly.
+)";
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "corvane-cli: %s\nTry 'corvane-cli --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+// Messages end in CR LF in the engine; a terminal wants LF.
+std::string ForTerminal(std::string text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out.push_back(text[i]);
+    return out;
+}
+
+// Progress on a terminal's standard error, and Ctrl-C.
+class CliProgress : public IProgress {
+  public:
+    CliProgress() : tty_(::isatty(2) == 1), start_(Clock::now()), last_(start_) {}
+    ~CliProgress() override { Clear(); }
+    void Listed(long long entries) override {
+        if (!tty_) return;
+        const auto now = Clock::now();
+        if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        char line[80];
+        const int n = std::snprintf(line, sizeof line, "\r\033[Klisted %lld entries", entries);
+        WriteErr(line, static_cast<size_t>(n));
+        shown_ = true;
+    }
+    bool Cancelled() const override { return g_interrupted != 0; }
+    void Clear() {
+        if (!shown_) return;
+        WriteErr("\r\033[K", 4);
+        shown_ = false;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    static void WriteErr(const char* p, size_t n) {
+        while (n > 0) {
+            ssize_t w = ::write(2, p, n);
+            if (w <= 0) return;
+            p += w;
+            n -= static_cast<size_t>(w);
+        }
+    }
+    bool tty_;
+    bool shown_ = false;
+    Clock::time_point start_, last_;
+};
+
+bool ReadAll(std::istream& in, std::string& out) {
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    out = ss.str();
+    return !in.bad();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Format format = Format::Table;
+    bool check = false;
+    std::string file;
+    bool haveFile = false;
+    std::vector<std::string> positional;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
+            positional.push_back(a);
+        } else if (a == "--") {
+            optionsDone = true;
+        } else if (a == "-h" || a == "--help") {
+            std::fputs(kHelp, stdout);
+            return kExitOk;
+        } else if (a == "--check") {
+            check = true;
+        } else if (a == "-f" || a == "--file") {
+            if (i + 1 >= argc) return Usage("option " + a + " needs a file name");
+            file = argv[++i];
+            haveFile = true;
+        } else if (a == "--format" || a.rfind("--format=", 0) == 0) {
+            std::string value;
+            if (a == "--format") {
+                if (i + 1 >= argc) return Usage("option --format needs a value");
+                value = argv[++i];
+            } else {
+                value = a.substr(9);
+            }
+            if (value == "table")
+                format = Format::Table;
+            else if (value == "csv")
+                format = Format::Csv;
+            else if (value == "json")
+                format = Format::Json;
+            else
+                return Usage("unknown format '" + value + "' (table, csv or json)");
+        } else {
+            return Usage("unknown option '" + a + "'");
+        }
+    }
+
+    std::string sql;
+    if (haveFile) {
+        if (!positional.empty())
+            return Usage("give the statement either as an argument or with -f, not both");
+        if (file == "-") {
+            if (!ReadAll(std::cin, sql))
+                return Usage("cannot read the statement from standard input");
+        } else {
+            std::ifstream in(file, std::ios::binary);
+            if (!in || !ReadAll(in, sql))
+                return Usage("cannot read '" + file + "': " + std::strerror(errno));
+        }
+    } else if (positional.size() == 1) {
+        sql = positional[0];
+    } else if (positional.empty()) {
+        return Usage("no statement given");
+    } else {
+        return Usage("more than one statement argument (quote the statement)");
+    }
+
+    ::signal(SIGPIPE, SIG_IGN);
+    TVeskEngineCustomer engine;
+    engine.AddDataBase(std::make_shared<TVeskDBAdapterForFile>());
+    engine.SetSQL(sql);
+    engine.Parse();
+    const std::string errors = engine.GetErrorText();
+    if (!errors.empty()) {
+        std::fputs(ForTerminal(errors).c_str(), stderr);
+        return kExitStatementErrors;
+    }
+    if (check) {
+        std::fputs("OK\n", stdout);
+        return kExitOk;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
+    ::sigaction(SIGINT, &sa, nullptr);
+
+    OutBuffer out(1);
+    std::unique_ptr<ResultWriter> writer = MakeWriter(format, out);
+    CliProgress progress;
+    engine.SetRowSink(writer.get());
+    engine.SetProgress(&progress);
+    try {
+        try {
+            engine.Execute();
+        } catch (const QueryCancelledError&) {
+            progress.Clear();
+            writer->Finish();
+            std::fputs("corvane-cli: interrupted\n", stderr);
+            return kExitInterrupted;
+        }
+        progress.Clear();
+        writer->Finish();
+    } catch (const OutputClosed&) {
+        return kExitOk;
+    } catch (const std::exception& e) {
+        progress.Clear();
+        try {
+            writer->Finish();
+        } catch (...) {
+        }
+        std::fprintf(stderr, "%s\n", e.what());
+        return kExitRuntime;
+    }
+    return kExitOk;
+}
