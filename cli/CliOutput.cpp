@@ -41,8 +41,19 @@ void OutBuffer::Flush() {
 
 // ---- Text forms ----------------------------------------------------------------
 
+namespace {
+
+// One pass over the bytes (find_first_of would search the set per byte).
+bool NeedsCsvQuotes(std::string_view text) {
+    for (char c : text)
+        if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+    return false;
+}
+
+}  // namespace
+
 void AppendCsvField(std::string& out, std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!NeedsCsvQuotes(text)) {
         out.append(text);
         return;
     }
@@ -234,8 +245,7 @@ class CsvWriter : public ResultWriter {
                 // booleans go straight in.
                 const size_t start = o.size();
                 v.AppendString(o);
-                if (std::string_view(o).substr(start).find_first_of(",\"\r\n") !=
-                    std::string_view::npos) {
+                if (NeedsCsvQuotes(std::string_view(o).substr(start))) {
                     scratch_.assign(o, start);
                     o.resize(start);
                     AppendCsvField(o, scratch_);
