@@ -1,0 +1,173 @@
+// SQL cases as data files: tests/evaluation/sql/*.test.
+//
+// Each case is a statement, a line "----", then either the expected result
+// (a header line "name:type|name:type..." and one line per row, values by
+// their text form joined with "|") or the line "error:" followed by the
+// expected messages, one per line. Cases are separated by "====". Lines
+// starting with "#" outside a statement are comments.
+//
+// Every case runs twice: over tables that apply pushed-down filters while
+// they load, and over tables that cannot filter (the executor then tests
+// the rows itself); both must give the same answer.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/UVeskEngine.h"
+#include "platform/DateTime.h"
+#include "tests/engine/FakeSource.h"
+
+namespace corvane {
+namespace {
+
+using testing::FakeSource;
+using testing::FakeTableData;
+using testing::Files;
+
+std::shared_ptr<FakeSource> CaseSource(bool canFilter) {
+    auto src = std::make_shared<FakeSource>("Fake", canFilter);
+    auto files = [](std::vector<std::tuple<std::string, int64_t, bool, std::string>> rows) {
+        FakeTableData d{{"filename", "size", "isdir", "extension"},
+                        {"string", "integer", "boolean", "string"},
+                        {}};
+        for (auto& [n, s, dir, e] : rows)
+            d.rows.push_back({Variant(n), Variant(s), Variant(dir), Variant(e)});
+        return d;
+    };
+    src->AddTable("t", files({{"a.txt", 10, false, "txt"},
+                              {"b.log", 200, false, "log"},
+                              {"c", 0, true, ""},
+                              {"d.txt", 50, false, "txt"},
+                              {"E.TXT", 50, false, "TXT"}}));
+    src->AddTable(
+        "u",
+        Files({{"a.txt", 1, false}, {"x", 2, false}, {"d.txt", 3, false}, {"a.txt", 4, false}}));
+    src->AddTable("v", Files({{"a.txt", 7, false}, {"d.txt", 8, false}, {"y", 9, false}}));
+    src->AddTable("e", Files({}));
+    FakeTableData mixed{{"name", "val"}, {"string", "any"}, {}};
+    mixed.rows.push_back({Variant("empty"), Variant()});
+    mixed.rows.push_back({Variant("int5"), Variant(int64_t{5})});
+    mixed.rows.push_back({Variant("text5"), Variant("5")});
+    mixed.rows.push_back({Variant("abc"), Variant("abc")});
+    mixed.rows.push_back({Variant("dbl5"), Variant(5.0)});
+    mixed.rows.push_back({Variant("null"), Variant::Null()});
+    mixed.rows.push_back({Variant("true"), Variant(true)});
+    src->AddTable("m", std::move(mixed));
+    FakeTableData dates{{"name", "when"}, {"string", "date"}, {}};
+    TDateTime d1, d2;
+    TryEncodeDate(2024, 1, 2, d1);
+    TryEncodeDate(2023, 6, 30, d2);
+    dates.rows.push_back({Variant("new"), Variant::FromDate(d1)});
+    dates.rows.push_back({Variant("old"), Variant::FromDate(d2)});
+    src->AddTable("dt", std::move(dates));
+    return src;
+}
+
+std::string RunCase(const std::string& sql, bool canFilter) {
+    TVeskEngineCustomer e;
+    e.AddDataBase(CaseSource(canFilter));
+    e.SetSQL(sql);
+    e.Parse();
+    std::string out;
+    const std::string errors = e.GetErrorText();
+    if (!errors.empty()) {
+        out = "error:\n";
+        for (char c : errors)
+            if (c != '\r') out.push_back(c);
+        return out;
+    }
+    try {
+        e.Execute();
+    } catch (const std::exception& ex) {
+        return std::string("exception:\n") + ex.what() + "\n";
+    }
+    TSimpleDataset& ds = e.DataSet();
+    for (int i = 0; i < ds.GetFieldCount(); ++i) {
+        if (i) out += '|';
+        out += ds.GetFieldName(i) + ":" + ds.GetFieldType(i);
+    }
+    out += '\n';
+    for (const std::string& row : testing::Rows(ds))
+        out += row + "\n";
+    return out;
+}
+
+struct SqlCase {
+    std::string file;
+    int line = 0;
+    std::string sql;
+    std::string expected;
+};
+
+std::vector<SqlCase> LoadCases() {
+    std::vector<SqlCase> cases;
+    const auto dir = std::filesystem::path(__FILE__).parent_path() / "sql";
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().extension() == ".test") files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& path : files) {
+        std::ifstream in(path);
+        std::string line;
+        int lineNo = 0;
+        SqlCase current;
+        bool inExpected = false;
+        auto flush = [&] {
+            if (!current.sql.empty()) cases.push_back(current);
+            current = SqlCase{};
+            inExpected = false;
+        };
+        while (std::getline(in, line)) {
+            ++lineNo;
+            if (line == "====") {
+                flush();
+                continue;
+            }
+            if (!inExpected) {
+                if (line == "----") {
+                    inExpected = true;
+                    continue;
+                }
+                if (current.sql.empty() && (line.empty() || line[0] == '#')) continue;
+                if (current.sql.empty()) {
+                    current.file = path.filename().string();
+                    current.line = lineNo;
+                } else {
+                    current.sql += "\n";
+                }
+                current.sql += line;
+            } else {
+                current.expected += line + "\n";
+            }
+        }
+        flush();
+    }
+    return cases;
+}
+
+TEST(SqlCases, FilesAgreeWithTheEngine) {
+    const std::vector<SqlCase> cases = LoadCases();
+    ASSERT_FALSE(cases.empty());
+    if (const char* dump = std::getenv("CORVANE_SQL_CASES_DUMP")) {
+        // Writes what the engine answers, in the file format, for review.
+        std::ofstream out(dump);
+        for (const SqlCase& c : cases)
+            out << "# " << c.file << ":" << c.line << "\n"
+                << c.sql << "\n----\n"
+                << RunCase(c.sql, true) << "====\n";
+    }
+    for (const SqlCase& c : cases) {
+        for (bool canFilter : {true, false}) {
+            EXPECT_EQ(RunCase(c.sql, canFilter), c.expected)
+                << c.file << ":" << c.line
+                << (canFilter ? " (filtering source)" : " (plain source)") << "\n"
+                << c.sql;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane
