@@ -441,24 +441,31 @@ void TWhrObj::Build(const TOrNodeList& group, int tableCount) {
     for (int i = 0; i < group.Count(); ++i) {
         auto item = std::make_unique<TwhrItem>();
         item->filters.resize(static_cast<size_t>(tableCount));
+        // The current last node of every chain, so that long chains are
+        // built in linear time.
+        std::vector<TBoolNode*> filterTails(static_cast<size_t>(tableCount), nullptr);
+        TBoolNode* constantTail = nullptr;
         for (const TBoolNode* n = group.Item(i); n && !n->IsEmpty(); n = n->next.get()) {
             TDsRefList tables;
             n->CollectNodeTables(tables);
             auto copy = std::make_unique<TBoolNode>();
             copy->CopyFrom(*n, false);
+            TBoolNode* added = copy.get();
             if (tables.Count() == 0) {
-                if (!item->constantPart)
+                if (!constantTail)
                     item->constantPart = std::move(copy);
                 else
-                    item->constantPart->Last()->next = std::move(copy);
+                    constantTail->next = std::move(copy);
+                constantTail = added;
             } else if (tables.Count() == 1) {
                 const int t = tables[0];
                 if (t < 0 || t >= tableCount) continue;
-                std::unique_ptr<TBoolNode>& slot = item->filters[static_cast<size_t>(t)];
-                if (!slot)
-                    slot = std::move(copy);
+                TBoolNode*& tail = filterTails[static_cast<size_t>(t)];
+                if (!tail)
+                    item->filters[static_cast<size_t>(t)] = std::move(copy);
                 else
-                    slot->Last()->next = std::move(copy);
+                    tail->next = std::move(copy);
+                tail = added;
             } else {
                 TJoinInfo join;
                 join.tables = tables;
