@@ -8,7 +8,7 @@ namespace {
 
 // A source that provides exactly the tables it was told about.
 class FakeSource : public IXSimpleDataBase {
-public:
+  public:
     FakeSource(std::string name, std::vector<std::string> tables)
         : name_(std::move(name)), tables_(std::move(tables)) {}
     std::string GetTableName(int) override { return {}; }
@@ -26,32 +26,39 @@ public:
     std::string GetName() override { return name_; }
     std::vector<std::string> asked;
 
-private:
+  private:
     std::string name_;
     std::vector<std::string> tables_;
 };
 
-std::string Tag(const DataSetRef& ds) { return ds ? ds->GetFieldName(0) : "null"; }
+std::string Tag(const DataSetRef& ds) {
+    return ds ? ds->GetFieldName(0) : "null";
+}
 
 TEST(TDataBaseList, FindDataset) {
     TDataBaseList list;
     auto a = std::make_shared<FakeSource>("Alpha", std::vector<std::string>{"t", "u"});
-    auto b = std::make_shared<FakeSource>("FileSystem", std::vector<std::string>{"t", "'x.y'", "v"});
+    auto b =
+        std::make_shared<FakeSource>("FileSystem", std::vector<std::string>{"t", "'x.y'", "v"});
     list.Add(a);
     list.Add(nullptr);
     list.Add(b);
     EXPECT_EQ(list.Count(), 2);
     EXPECT_EQ(list.Items(2), nullptr);
-    struct Case { const char* name; const char* found; } cases[] = {
-        {"t", "Alpha:t"},            // first source that answers
-        {"v", "FileSystem:v"},       // the first declines
+    struct Case {
+        const char* name;
+        const char* found;
+    } cases[] = {
+        {"t", "Alpha:t"},       // first source that answers
+        {"v", "FileSystem:v"},  // the first declines
         {"filesystem.t", "FileSystem:t"},
         {"FILESYSTEM.'x.y'", "FileSystem:'x.y'"},
         {"'x.y'", "FileSystem:'x.y'"},  // a dot inside quotes does not split
         {"nosuch.t", "null"},
         {"w", "null"},
     };
-    for (auto c : cases) EXPECT_EQ(Tag(list.FindDataset(c.name)), c.found) << c.name;
+    for (auto c : cases)
+        EXPECT_EQ(Tag(list.FindDataset(c.name)), c.found) << c.name;
     EXPECT_EQ(list.IndexOfName("alpha"), 0);
     EXPECT_EQ(list.IndexOfName("beta"), -1);
 }
@@ -60,12 +67,13 @@ TEST(TVeskEngine, NextIdWrapsAfterLimit) {
     TVeskEngineCustomer engine;
     EXPECT_EQ(engine.NextId(), 1);
     EXPECT_EQ(engine.NextId(), 2);
-    for (int i = 0; i < 5; ++i) engine.NextId();
+    for (int i = 0; i < 5; ++i)
+        engine.NextId();
     EXPECT_EQ(engine.NextId(), 8);
 }
 
 class CounterProbe : public TVeskEngineBase {
-public:
+  public:
     void Jump(int v) { idCounter_ = v; }
 };
 

@@ -1,0 +1,157 @@
+// Operands: classification by Bind, IN lists, evaluation, the helpers, and
+// the expression seam (with a stand-in backend for "name*number").
+#include "engine/UveskBase.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/UVeskEngine.h"
+#include "tests/engine/FakeSource.h"
+
+namespace corvane {
+namespace {
+
+using testing::FakeSource;
+using testing::Files;
+using testing::Rows;
+
+TEST(TROperandDef, BindClassifies) {
+    TVeskEngineCustomer e;
+    auto src = std::make_shared<FakeSource>();
+    src->AddTable("t", Files({{"a", 1, false}}));
+    e.AddDataBase(src);
+    e.SetSQL("select filename from t");
+    e.Parse();
+    ASSERT_EQ(e.GetErrorText(), "");
+    struct Case {
+        const char* text;
+        TOperandKind kind;
+        const char* message;
+        const char* value;  // constants
+        std::vector<std::string> list;
+    } cases[] = {
+        {"'txt'", okConstant, "", "txt", {}},
+        {"1000", okConstant, "", "1000", {}},
+        {"true", okConstant, "", "true", {}},
+        {"-5", okConstant, "", "-5", {}},
+        {"('exe', 'dll')", okConstant, "", "", {"exe", "dll"}},
+        {"['A','b']", okConstant, "", "", {"A", "b"}},
+        {"('a' ,'b')", okConstant, "", "", {"a", "", "b"}},
+        {"size", okColumn, "", nullptr, {}},
+        {"T.Size", okColumn, "", nullptr, {}},
+        {"nosuch", okConstant, "不认识的字符串：nosuch", nullptr, {}},
+        {"size*2", okExpression, "暂不支持表达式：size*2", nullptr, {}},
+        {"(1,2)", okExpression, "暂不支持表达式：(1,2)", nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        TROperandDef op;
+        op.text = c.text;
+        op.source = &e.FromClause();
+        EXPECT_EQ(op.Bind(), c.message) << c.text;
+        EXPECT_EQ(op.kind, c.kind) << c.text;
+        if (c.value) {
+            EXPECT_EQ(op.Evaluate().AsString(), c.value) << c.text;
+        }
+        EXPECT_EQ(op.listTexts, c.list) << c.text;
+    }
+}
+
+TEST(TROperandDef, ConstantKeepsItsFirstValue) {
+    TROperandDef op;
+    op.text = "'x'";
+    op.Bind();
+    EXPECT_EQ(op.Evaluate().AsString(), "x");
+    op.text = "changed";
+    EXPECT_EQ(op.Evaluate().AsString(), "x");
+}
+
+TEST(Helpers, TextHelpers) {
+    EXPECT_EQ(NormalizeName("A.'B c'.D"), "a.'B c'.d");
+    EXPECT_EQ(StripQuotes("  'abc'  "), "abc");
+    EXPECT_EQ(StripQuotes("'abc\""), "'abc\"");
+    EXPECT_EQ(StripQuotes("'"), "'");
+    EXPECT_TRUE(HasOperator("a+b"));
+    EXPECT_TRUE(HasOperator("f(x)"));
+    EXPECT_FALSE(HasOperator("'a+b'"));
+    EXPECT_FALSE(HasOperator("a.b"));
+    int code = -1;
+    EXPECT_TRUE(TypeCodeOfName("datetime", code));
+    EXPECT_EQ(code, 8);
+    EXPECT_FALSE(TypeCodeOfName("Integer", code));
+    EXPECT_EQ(code, 8);
+    std::vector<int> list{3, 1, 2};
+    SortIntList(list, true);
+    EXPECT_EQ(list, (std::vector<int>{3, 2, 1}));
+}
+
+// A stand-in expression component for texts "name*number".
+class TimesBackend : public IExpressionBackend {
+  public:
+    void SetExpr(const std::string& text) override { text_ = text; }
+    void SetGlobalDeclarations(const std::string& d) override { declarations = d; }
+    std::string Compile() override {
+        const size_t star = text_.find('*');
+        if (star == std::string::npos) return "cannot compile " + text_;
+        name_ = text_.substr(0, star);
+        factor_ = std::stoll(text_.substr(star + 1));
+        return {};
+    }
+    int GlobalCount() override { return 1; }
+    std::string GlobalName(int) override { return name_; }
+    void SetGlobal(int, const Variant& v) override { value_.Assign(v); }
+    bool Evaluate(Variant& out) override {
+        out.SetInteger(value_.AsInteger() * factor_);
+        return true;
+    }
+    std::string Errors() override { return {}; }
+    static inline std::string declarations;
+
+  private:
+    std::string text_, name_;
+    int64_t factor_ = 1;
+    Variant value_;
+};
+
+class ExpressionSeam : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetExpressionBackendFactory([] { return std::make_unique<TimesBackend>(); });
+    }
+    void TearDown() override { SetExpressionBackendFactory(nullptr); }
+
+    std::vector<std::string> Run(const std::string& sql, std::string* errors = nullptr) {
+        TVeskEngineCustomer e;
+        auto src = std::make_shared<FakeSource>();
+        src->AddTable("u", Files({{"a", 1, false}, {"b", 2, false}, {"c", 3, false}}));
+        src->AddTable("v", Files({{"x", 2, false}, {"y", 4, false}}));
+        e.AddDataBase(src);
+        e.SetSQL(sql);
+        e.Parse();
+        if (errors) *errors = e.GetErrorText();
+        if (!e.GetErrorText().empty()) return {};
+        e.Execute();
+        return Rows(e.DataSet());
+    }
+};
+
+TEST_F(ExpressionSeam, ExpressionsEvaluatePerRow) {
+    EXPECT_EQ(Run("select filename, size*10 from u"),
+              (std::vector<std::string>{"a|10", "b|20", "c|30"}));
+    EXPECT_EQ(Run("select filename from u where size*2 > 3"), (std::vector<std::string>{"b", "c"}));
+    // A join condition through an expression reads both tables.
+    EXPECT_EQ(Run("select u.filename, v.filename from u, v where u.size*2 = v.size"),
+              (std::vector<std::string>{"a|x", "b|y"}));
+    EXPECT_NE(TimesBackend::declarations.find("u.size:integer;\r\n"), std::string::npos);
+}
+
+TEST_F(ExpressionSeam, CompileErrorsAndAmbiguousNamesAreReported) {
+    std::string errors;
+    Run("select size+1 from u", &errors);
+    EXPECT_EQ(errors, "cannot compile size+1\r\n");
+    Run("select size*2 from u, v", &errors);
+    EXPECT_EQ(errors, "\"size\" 有歧义\r\n");
+    Run("select size from u, v", &errors);  // a plain column takes the first table
+    EXPECT_EQ(errors, "");
+}
+
+}  // namespace
+}  // namespace corvane

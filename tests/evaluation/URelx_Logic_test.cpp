@@ -1,0 +1,184 @@
+// The logic tree: value comparisons, relations, normalisation and the
+// split of every branch into constant part, filters and join records, and
+// join planning.
+#include "evaluation/URelx_Logic.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/UVeskEngine.h"
+#include "platform/DateTime.h"
+#include "tests/engine/FakeSource.h"
+
+namespace corvane {
+namespace {
+
+using testing::FakeSource;
+using testing::Files;
+
+TEST(Compare, OrderingComparison) {
+    TDateTime d;
+    TryEncodeDate(2024, 1, 2, d);
+    struct Case {
+        Variant a, b;
+        bool ok;
+        int r;
+    } cases[] = {
+        {Variant("a"), Variant("b"), true, -1},
+        {Variant("B"), Variant("a"), true, -1},        // bytes, capitals first
+        {Variant("ab"), Variant("a"), true, 1},        // a prefix first
+        {Variant("\xC3\xA9"), Variant("z"), true, 1},  // unsigned bytes
+        {Variant(int64_t{9007199254740993}), Variant(int64_t{9007199254740992}), true,
+         1},  // 64-bit
+        {Variant(int64_t{2}), Variant(2.5), true, -1},
+        {Variant("10"), Variant(int64_t{9}), true, 1},           // text against number: as numbers
+        {Variant("abc"), Variant(int64_t{9}), false, 0},         // ... unless it is no number
+        {Variant::FromDate(d), Variant("2024-01-02"), true, 0},  // date-time against text
+        {Variant(false), Variant(true), true, -1},
+        {Variant(true), Variant("true"), true, 0},
+        {Variant(true), Variant(int64_t{1}), true, 0},
+        {Variant(), Variant(int64_t{0}), true, 0},  // empty is 0 against a number
+        {Variant(), Variant(""), true, 0},          // ... and '' against a text
+        {Variant(), Variant("a"), true, -1},
+        {Variant::Null(), Variant::Null(), true, 0},
+        {Variant::Null(), Variant(), true, -1},  // null before everything
+        {Variant("x"), Variant::Null(), true, 1},
+    };
+    for (const Case& c : cases) {
+        int r = 99;
+        EXPECT_EQ(TryOrderCompare(c.a, c.b, r), c.ok) << c.a.AsString() << " ? " << c.b.AsString();
+        if (c.ok) {
+            EXPECT_EQ(r, c.r) << c.a.AsString() << " ? " << c.b.AsString();
+        }
+    }
+    EXPECT_THROW(OrderCompare(Variant("abc"), Variant(1.5)), VariantError);
+}
+
+TEST(Compare, RelationalComparisonWithEmptyAndNull) {
+    struct Case {
+        Variant a, b;
+        TCompareResult r;
+    } cases[] = {
+        {Variant(), Variant(), TCompareResult::crEqual},
+        {Variant::Null(), Variant::Null(), TCompareResult::crEqual},
+        {Variant(), Variant::Null(), TCompareResult::crUnordered},
+        {Variant(), Variant(int64_t{0}), TCompareResult::crUnordered},
+        {Variant(""), Variant(), TCompareResult::crUnordered},
+        {Variant(int64_t{1}), Variant(int64_t{2}), TCompareResult::crLess},
+    };
+    for (const Case& c : cases) {
+        TCompareResult r;
+        ASSERT_TRUE(TryRelCompare(c.a, c.b, r));
+        EXPECT_EQ(r, c.r);
+    }
+}
+
+// Parses a statement over tables t1..t4 (columns filename, size, isdir)
+// and describes every branch of the where object.
+std::string Branches(const std::string& where) {
+    TVeskEngineCustomer e;
+    auto src = std::make_shared<FakeSource>();
+    for (const char* t : {"t1", "t2", "t3", "t4"})
+        src->AddTable(t, Files({{"a", 1, false}}));
+    e.AddDataBase(src);
+    e.SetSQL("select t1.filename from t1, t2, t3, t4 where " + where);
+    e.Parse();
+    if (!e.GetErrorText().empty()) return e.GetErrorText();
+    std::string out;
+    TWhrObj& w = e.WhereObj();
+    for (int b = 0; b < w.BranchCount(); ++b) {
+        TwhrItem& item = w.Branch(b);
+        out += "[";
+        int chain = 0;
+        if (item.constantPart)
+            for (TBoolNode* n = item.constantPart.get(); n; n = n->next.get())
+                ++chain;
+        out += "c" + std::to_string(chain);
+        for (size_t t = 0; t < item.filters.size(); ++t) {
+            int count = 0;
+            for (TBoolNode* n = item.filters[t].get(); n; n = n->next.get())
+                ++count;
+            if (count) out += " f" + std::to_string(t) + "x" + std::to_string(count);
+        }
+        for (const TJoinInfo& j : item.joins) {
+            out += " j";
+            for (int t : j.tables.Items())
+                out += std::to_string(t);
+        }
+        out += "]";
+    }
+    return out;
+}
+
+TEST(TWhrObj, BuildSplitsBranches) {
+    struct Case {
+        const char* where;
+        const char* branches;
+    } cases[] = {
+        {"t1.size = 1 and t1.size < 5 and t2.size = 2", "[c0 f0x2 f1x1]"},
+        {"1 = 1 and t3.size = 1 and t2.filename = t1.filename", "[c1 f2x1 j01]"},
+        {"t1.size = 1 or t2.size = 2", "[c0 f0x1][c0 f1x1]"},
+        {"(t1.size = 1 or t2.size = 2)", "[c0 f0x1][c0 f1x1]"},
+        {"not (t1.size = 1 or t2.size = 2)", "[c0 j01]"},  // a negated group reading two tables
+        {"t1.size = 1 and (t2.size = 1 or t3.size = 1)", "[c0 f0x1 j12]"},
+        {"t1.filename = t2.filename and t4.size = t3.size and t2.size = t3.size",
+         "[c0 j01 j23 j12]"},
+        {"true and t1.size = 1", "[c1 f0x1]"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Branches(c.where), c.branches) << c.where;
+}
+
+TEST(TWhrObj, NegatedGroupOverTwoTablesIsAJoin) {
+    // The group reads t1 and t2, so it becomes a join record, not a filter.
+    EXPECT_EQ(Branches("not (t1.size = 1 or t2.size = 2) and t3.size = 3"), "[c0 f2x1 j01]");
+}
+
+TEST(TWhrObj, VerdictFromConstantParts) {
+    struct Case {
+        const char* where;
+        TVerdict verdict;
+    } cases[] = {
+        {"2 = 3 and 1 = 1", TVerdict::vdNone},
+        {"1 = 1 and 1 = 1", TVerdict::vdSome},
+        {"2 = 3 or t1.size = 1", TVerdict::vdSome},
+        {"false", TVerdict::vdNone},
+    };
+    for (const Case& c : cases) {
+        TVeskEngineCustomer e;
+        auto src = std::make_shared<FakeSource>();
+        src->AddTable("t1", Files({{"a", 1, false}}));
+        e.AddDataBase(src);
+        e.SetSQL(std::string("select filename from t1 where ") + c.where);
+        e.Parse();
+        ASSERT_EQ(e.GetErrorText(), "");
+        std::vector<TBranchState> states;
+        EXPECT_EQ(e.WhereObj().Verdict(states), c.verdict) << c.where;
+    }
+}
+
+TEST(TwhrItem, PlanJoinsFormsConnectedClustersLightestFirst) {
+    TVeskEngineCustomer e;
+    auto src = std::make_shared<FakeSource>();
+    for (const char* t : {"t1", "t2", "t3", "t4", "t5", "t6"})
+        src->AddTable(t, Files({{"a", 1, false}}));
+    e.AddDataBase(src);
+    // Records: 0 {t1,t2}, 1 {t5,t6}, 2 {t3,t4}, 3 {t2,t3}.
+    e.SetSQL(
+        "select t1.size from t1, t2, t3, t4, t5, t6 where t1.size = t2.size and t5.size = t6.size "
+        "and "
+        "t3.size = t4.size and t2.size = t3.size");
+    e.Parse();
+    ASSERT_EQ(e.GetErrorText(), "");
+    TwhrItem& b = e.WhereObj().Branch(0);
+    ASSERT_EQ(b.joins.size(), 4u);
+    auto clusters = b.PlanJoins({30, 5, 10, 20});
+    ASSERT_EQ(clusters.size(), 2u);
+    EXPECT_EQ(clusters[0].members, (std::vector<int>{1}));  // weight 5 < 60
+    // Lightest first (2: t3,t4), then the lightest connected one (3: t2,t3),
+    // then 0 (t1,t2).
+    EXPECT_EQ(clusters[1].members, (std::vector<int>{2, 3, 0}));
+    EXPECT_EQ(b.ClusterTableCount(clusters[1]), 4);
+}
+
+}  // namespace
+}  // namespace corvane
