@@ -36,8 +36,8 @@ class TVeskEngineBase;
 
 // Thrown out of TVeskEngineCustomer::Execute when the host's progress object
 // (IProgress::Cancelled) asks to stop. The rows produced before stay in the
-// result (or have reached the row sink); ORDER BY, DISTINCT and TOP have not
-// been applied to them.
+// result (or have reached the row sink); ORDER BY and TOP have not been
+// applied to them.
 class QueryCancelledError : public std::runtime_error {
   public:
     QueryCancelledError() : std::runtime_error("查询已取消。") {}
