@@ -101,6 +101,10 @@ void SetExpressionBackendFactory(ExpressionBackendFactory factory) {
     Factory() = std::move(factory);
 }
 
+ExpressionBackendFactory CurrentExpressionBackendFactory() {
+    return Factory();
+}
+
 bool HasExpressionBackend() {
     return static_cast<bool>(Factory());
 }

@@ -103,6 +103,7 @@ using ExpressionBackendFactory = std::function<std::unique_ptr<IExpressionBacken
 // Installs the factory every later-bound expression operand uses; an empty
 // function removes it. Call before parsing (not thread-safe).
 void SetExpressionBackendFactory(ExpressionBackendFactory factory);
+ExpressionBackendFactory CurrentExpressionBackendFactory();
 bool HasExpressionBackend();
 
 // The statement error of an expression operand while no expression
