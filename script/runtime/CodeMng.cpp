@@ -223,20 +223,40 @@ TASMCodeEngine::TASMCodeEngine(int funcIndex, TVarMngr* globals, const TFuncDefL
     hooks_ = std::make_shared<Hooks>();
     if (globals) locals_.ShareHandlersFrom(*globals);
     for (const Tvardef& def : func_->varDefs) {
-        int p;
         if (def.Size <= 0)
-            p = locals_.AddExternal(def.Name, def.DataType);
+            locals_.AddExternal(def.Name, def.DataType);
         else if (def.Size == 1)
-            p = locals_.AddScalar(def.Name, def.DataType);
+            locals_.AddScalar(def.Name, def.DataType);
         else
-            p = locals_.AddArray(def.Name, def.Size, def.DataType);
-        if (p < 0 || def.InitText.empty()) continue;
+            locals_.AddArray(def.Name, def.Size, def.DataType);
+    }
+    ApplyInitTexts();
+}
+
+void TASMCodeEngine::ApplyInitTexts() {
+    const int count = std::min(locals_.Count(), static_cast<int>(func_->varDefs.size()));
+    for (int p = 0; p < count; ++p) {
+        const Tvardef& def = func_->varDefs[static_cast<size_t>(p)];
         TXVarData& v = locals_.At(p);
+        // A refused external name leaves the positions shifted: only a
+        // variable of the definition's own name takes its text.
+        if (def.InitText.empty() || v.Name() != def.Name) continue;
         if (v.DataType() == dtChar)
             v.SetChar(static_cast<uint8_t>(def.InitText[0]));
         else
             v.SetString(def.InitText);
     }
+}
+
+void TASMCodeEngine::Refresh() {
+    locals_.ResetValues();
+    ApplyInitTexts();
+    ip_ = 0;
+    flag_ = 0;
+    flagStack_ = TSimpleStack();
+    caller_ = nullptr;
+    callee_.reset();
+    calleeLocals_ = nullptr;
 }
 
 TASMCodeEngine::~TASMCodeEngine() = default;
@@ -490,9 +510,16 @@ void TASMCodeEngine::Execute() {
                 if (cur->depth_ + 1 >= kMaxCallDepth) throw EScriptError(CallTooDeepText());
                 cur->calleeLocals_ = nullptr;
                 cur->callee_.reset();
-                cur->callee_ = std::make_unique<TASMCodeEngine>(ins.Imm, cur->globals_, cur->funcs_,
-                                                                cur->depth_ + 1);
-                cur->callee_->hooks_ = cur->hooks_;
+                std::unique_ptr<TASMCodeEngine> next;
+                if (cur->spare_ && cur->spare_->funcIndex_ == ins.Imm) {
+                    next = std::move(cur->spare_);
+                    next->Refresh();
+                } else {
+                    next = std::make_unique<TASMCodeEngine>(ins.Imm, cur->globals_, cur->funcs_,
+                                                            cur->depth_ + 1);
+                }
+                next->hooks_ = cur->hooks_;
+                cur->callee_ = std::move(next);
                 cur->calleeLocals_ = &cur->callee_->locals_;
                 break;
             }
@@ -511,7 +538,7 @@ void TASMCodeEngine::Execute() {
             }
             case opCallEnd:
                 cur->calleeLocals_ = nullptr;
-                cur->callee_.reset();
+                if (cur->callee_) cur->spare_ = std::move(cur->callee_);
                 break;
             case opAddImm: {
                 TXVarData& d = cur->Resolve(ins.Dest);

@@ -120,13 +120,21 @@ class TASMCodeEngine {
 
     // Runs an external function or a built-in; false for a script function.
     bool RunDirect();
+    // Makes a finished activation as good as a new one of the same function:
+    // fresh variable values, initial texts, first instruction.
+    void Refresh();
+    void ApplyInitTexts();
     void RunExternal();
     void RunBuiltin();
     TXVarData& Resolve(const Taddr& a);
     void Execute();  // the instruction loop
 
     std::unique_ptr<TASMCodeEngine> callee_;  // from opCallPrep to opCallEnd
-    TASMCodeEngine* caller_ = nullptr;        // while this runs as a callee
+    // The last callee after its opCallEnd, kept so that the next call of the
+    // same function (a built-in called once per row, a loop calling a
+    // function) refreshes it instead of building a new activation.
+    std::unique_ptr<TASMCodeEngine> spare_;
+    TASMCodeEngine* caller_ = nullptr;  // while this runs as a callee
     size_t ip_ = 0;
     TVarMngr locals_;
     TVarMngr* globals_;
@@ -140,6 +148,7 @@ class TASMCodeEngine {
     const TFuncDefList* funcs_;
     std::shared_ptr<TbaseFunctions> builtins_;  // held while running a built-in
     std::shared_ptr<Hooks> hooks_;              // shared with callees
+    Tparamlist builtinParams_;                  // reused by RunBuiltin
 };
 
 }  // namespace corvane

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "platform/Text.h"
 #include "script/runtime/u_paramDlg.h"
@@ -912,14 +911,11 @@ TbaseFunctions::TbaseFunctions() {
 }
 
 std::shared_ptr<TbaseFunctions> TbaseFunctions::Acquire() {
-    static std::mutex lock;
-    static std::weak_ptr<TbaseFunctions> shared;
-    std::lock_guard<std::mutex> guard(lock);
-    std::shared_ptr<TbaseFunctions> registry = shared.lock();
-    if (!registry) {
-        registry = std::make_shared<TbaseFunctions>();
-        shared = registry;
-    }
+    // Created once, on first use (thread-safe), and kept for the life of
+    // the process: an interpreter calls built-ins per row, and re-creating
+    // the registry whenever its last holder let go would rebuild every head
+    // on each call.
+    static const std::shared_ptr<TbaseFunctions> registry = std::make_shared<TbaseFunctions>();
     return registry;
 }
 

@@ -72,7 +72,7 @@ struct TfuncHeadInfo {
 class TbaseFunctions {
   public:
     // The shared registry, created with every built-in on first use and
-    // freed when the last holder lets go. Thread-safe.
+    // kept for the life of the process. Thread-safe.
     static std::shared_ptr<TbaseFunctions> Acquire();
 
     // Lower-cases the name and appends the head.

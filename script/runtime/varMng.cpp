@@ -534,6 +534,18 @@ void TXVarData::SetVariant(const Variant& v) {
     }
 }
 
+void TXVarData::ResetValue() {
+    if (external_ || shellText_) return;
+    int_ = 0;
+    float_ = 0;
+    byte_ = type_ == dtChar ? EmptyChar : 0;
+    str_.clear();
+    var_.Clear();
+    if (array_)
+        for (int i = 0; i < array_->Count(); ++i)
+            array_->Item(i).ResetValue();
+}
+
 // ---------------------------------------------------------------------------
 // TvarList, TShellArray
 
@@ -582,6 +594,11 @@ int TVarMngr::IndexOf(std::string_view name) const {
 
 void TVarMngr::Clear() {
     items_.clear();
+}
+
+void TVarMngr::ResetValues() {
+    for (auto& v : items_)
+        v->ResetValue();
 }
 
 TXVarData* TVarMngr::ElementAt(int position, int64_t i) {

@@ -127,6 +127,11 @@ class TXVarData {
     void SetChar(uint8_t c);
     void SetVariant(const Variant& v);
 
+    // Back to the value of a fresh variable (zero, false, the empty text or
+    // character, the empty variant; array elements too). Externals and
+    // shells have nothing to reset.
+    void ResetValue();
+
   private:
     friend class TVarMngr;
     friend class TvarList;
@@ -207,6 +212,8 @@ class TVarMngr {
     // First variable whose name equals name exactly; -1 when none.
     int IndexOf(std::string_view name) const;
     void Clear();
+    // Every variable back to its fresh value (see TXVarData::ResetValue).
+    void ResetValues();
 
     int Count() const { return static_cast<int>(items_.size()); }
     // The variable at a position (0..Count()-1, unchecked).

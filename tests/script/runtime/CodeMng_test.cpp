@@ -538,6 +538,21 @@ TEST_F(CodeMngTest, DepthLimitHoldsWithoutRecursionOnTheStack) {
     EXPECT_THROW(bad->Run(), EScriptError);
 }
 
+TEST_F(CodeMngTest, EveryCallSeesFreshVariables) {
+    // function f: result := x + 10; x := 5   (x has no initial value, s has one)
+    int f = Add(
+        Fn("f", {V("result", dtInteger), V("x", dtInteger), Tvardef("s", dtString, "i")}, 1,
+           {Load(L(0), "10"), I(opAdd, L(0), L(0), L(1)), Load(L(1), "5"), Load(L(2), "changed")}));
+    // main: calls f twice (the second call reuses the first activation) and
+    // adds up the results and the texts it sees.
+    int main = Add(Fn("main", {V("result", dtString), V("r", dtInteger)}, 1,
+                      {I(opCallPrep, {}, {}, {}, f), I(opCall), I(opMov, L(1), C(0)),
+                       I(opConcat, L(0), L(0), C(2)), I(opCallEnd),  //
+                       I(opCallPrep, {}, {}, {}, f), I(opConcat, L(0), L(0), C(2)), I(opCall),
+                       I(opAdd, L(1), L(1), C(0)), I(opCallEnd), I(opConcat, L(0), L(0), L(1))}));
+    EXPECT_EQ(Run(main)->Locals().At(0).AsString(), "changedi20");
+}
+
 TEST_F(CodeMngTest, BuiltinCallThroughTheSameProtocol) {
     int length = TbaseFunctions::Acquire()->Find("length");
     EXPECT_EQ(Result({V("result", dtInteger), V("s", dtString)},
