@@ -128,6 +128,7 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     // Progress and cancellation for the next executions (borrowed; null
     // removes it).
     void SetProgress(IProgress* progress) { progress_ = progress; }
+    IProgress* Progress() const { return progress_; }
     // With a sink installed, result rows go to the sink and DataSet keeps
     // only the field definitions; without ORDER BY they are streamed as they
     // are produced. Borrowed; null removes it.

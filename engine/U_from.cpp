@@ -115,6 +115,11 @@ std::string TFromClause::GetDeclarations() {
     return list.ToText();
 }
 
+bool TFromClause::Cancelled() {
+    IProgress* progress = engine_.Progress();
+    return progress && progress->Cancelled();
+}
+
 bool TFromClause::Resolve(const std::string& name, int tag, TOperandRef& ref) {
     TOperandRef r;
     r.tag = tag;

@@ -82,6 +82,8 @@ class TFromClause : public IGVarMng {
     int Cost(const TOperandRef&) override { return 1; }
     // Sizes every bound table's buffer to its field count.
     void Prepare() override;
+    // The engine's progress object says the query is cancelled.
+    bool Cancelled() override;
 
   private:
     TVeskEngineCustomer& engine_;

@@ -62,6 +62,9 @@ class ScriptExpressionBackend : public IExpressionBackend {
         expr_.GlobalAt(index).SetVariant(value);
     }
     bool Evaluate(Variant& out) override { return expr_.Evaluate(out); }
+    void SetCancelCheck(std::function<bool()> check) override {
+        expr_.SetCancelCheck(std::move(check));
+    }
     std::string Errors() override { return expr_.ErrorText(); }
 
   private:
@@ -130,6 +133,8 @@ std::string TVeskExprPlus::Prepare() {
         return errors_;
     }
     backend_->SetGlobalDeclarations(source_ ? source_->GetDeclarations() : std::string());
+    // A script loop inside an expression stops when the query is cancelled.
+    if (source_) backend_->SetCancelCheck([source = source_] { return source->Cancelled(); });
     backend_->SetExpr(text_);
     errors_ = backend_->Compile();
     if (!errors_.empty()) return errors_;

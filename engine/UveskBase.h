@@ -72,6 +72,9 @@ class IGVarMng {
     // Get ready to serve values.
     virtual void Prepare() = 0;
     virtual void Finish() {}
+    // Whether the query these values serve has been cancelled; an
+    // expression polls it during long runs.
+    virtual bool Cancelled() { return false; }
 };
 
 // ---------------------------------------------------------------------------
@@ -96,6 +99,8 @@ class IExpressionBackend {
     // Errors() then says why. Run-time faults are thrown.
     virtual bool Evaluate(Variant& out) = 0;
     virtual std::string Errors() = 0;
+    // Polled while an evaluation runs long; true stops it with an error.
+    virtual void SetCancelCheck(std::function<bool()> check) { (void)check; }
 };
 
 using ExpressionBackendFactory = std::function<std::unique_ptr<IExpressionBackend>()>;

@@ -175,3 +175,31 @@ TEST_F(ExprSql, TheExpressionRunsOncePerRowFromOneCompilation) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// An expression text can smuggle statements into the generated function;
+// an endless loop made that way still ends when the query is cancelled.
+TEST_F(ExprSql, AnEndlessExpressionStopsWhenTheQueryIsCancelled) {
+    struct Progress : IProgress {
+        mutable int polls = 0;
+        void Listed(long long) override {}
+        bool Cancelled() const override { return ++polls > 5; }
+    } progress;
+    TVeskEngineCustomer e;
+    e.AddDataBase(Source());
+    e.SetSQL("select (1);repeat;result:=1;until(false);result:=(2) from t");
+    e.Parse();
+    ASSERT_EQ(e.GetErrorText(), "");
+    e.SetProgress(&progress);
+    try {
+        e.Execute();
+        FAIL();
+    } catch (const std::exception& ex) {
+        EXPECT_STREQ(ex.what(), "程序运行被中止。");
+    }
+}
+
+}  // namespace
+}  // namespace corvane
