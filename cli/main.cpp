@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "cli/CliOutput.h"
+#include "cli/ScriptMode.h"
 #include "engine/UVeskEngine.h"
 #include "filesource/U_CorvaneAdptr.h"
 
@@ -47,6 +48,7 @@ extern "C" void OnInterrupt(int) {
 }
 
 const char* const kHelp = R"(Usage: corvane-cli [options] [STATEMENT]
+       corvane-cli --script FILE --main NAME [--arg NAME=VALUE]... [--units DIR] [--dump]
 
 Runs one SELECT statement over directory tables and writes the result to
 standard output.
@@ -87,6 +89,22 @@ the number of entries listed so far on standard error; Ctrl-C stops it.
 Exit codes: 0 success, 1 statement errors (the messages on standard error),
 2 bad usage, 3 a run-time error (its message on standard error),
 130 interrupted by Ctrl-C. Output to a closed pipe ends quietly.
+
+Script mode (--script) compiles FILE, a program in the script language,
+and runs its function NAME:
+  --arg NAME=VALUE  a parameter of the function, by name (repeatable);
+                    parameters left out receive "0"
+  --units DIR       where used units are found and where units compiled from
+                    source ("uses util.pas") are saved; default: FILE's
+                    directory
+  --dump            print the linked program's instructions before running
+The result is printed as text on standard output; showmessage prints its
+text as a line on standard output; tag ... endtag texts go to standard
+error. Exit codes: 0 success, 1 the program does not compile or link (the
+diagnostics on standard error, e.g. "Compile: line 3:期待“;”出现。"), 2 bad
+usage, 3 a run-time error (its message on standard error), 130 Ctrl-C.
+Example:
+  corvane-cli --script fact.pas --main fact --arg n=10
 )";
 
 int Usage(const std::string& message) {
@@ -151,6 +169,7 @@ bool ReadAll(std::istream& in, std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (WantsScriptMode(argc, argv)) return RunScriptMode(argc, argv);
     Format format = Format::Table;
     bool check = false;
     std::string file;

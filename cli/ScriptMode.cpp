@@ -1,0 +1,219 @@
+#include "cli/ScriptMode.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/FileIO.h"
+#include "platform/Text.h"
+#include "script/runtime/qv_build.h"
+#include "script/runtime/u_paramDlg.h"
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitCompile = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitRuntime = 3;
+constexpr int kExitInterrupted = 130;
+
+volatile sig_atomic_t g_scriptInterrupted = 0;
+
+extern "C" void OnScriptInterrupt(int) {
+    g_scriptInterrupted = 1;
+}
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "corvane-cli: %s\nTry 'corvane-cli --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+struct Options {
+    std::string file, main, units;
+    bool haveUnits = false, dump = false;
+    std::vector<std::pair<std::string, std::string>> args;
+};
+
+// script-args -> "--script" FILE "--main" NAME { "--arg" NAME=VALUE }
+//                [ "--units" DIR ] [ "--dump" ]   (in any order)
+bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                error = "option " + a + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        if (a == "--script") {
+            if (!value(o.file)) return false;
+        } else if (a == "--main") {
+            if (!value(o.main)) return false;
+        } else if (a == "--units") {
+            if (!value(o.units)) return false;
+            o.haveUnits = true;
+        } else if (a == "--dump") {
+            o.dump = true;
+        } else if (a == "--arg") {
+            std::string pair;
+            if (!value(pair)) return false;
+            const size_t eq = pair.find('=');
+            if (eq == std::string::npos || eq == 0) {
+                error = "--arg needs NAME=VALUE, not '" + pair + "'";
+                return false;
+            }
+            o.args.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
+        } else {
+            error = "'" + a + "' cannot be used with --script";
+            return false;
+        }
+    }
+    if (o.file.empty()) {
+        error = "--script needs a file";
+        return false;
+    }
+    if (o.main.empty()) {
+        error = "--script needs --main NAME";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> SplitLines(const std::vector<uint8_t>& bytes) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (uint8_t b : bytes) {
+        if (b == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line.push_back(static_cast<char>(b));
+        }
+    }
+    if (!line.empty()) lines.push_back(std::move(line));
+    return lines;
+}
+
+void PrintLines(FILE* to, const std::vector<std::string>& lines) {
+    for (const std::string& l : lines)
+        std::fprintf(to, "%s\n", l.c_str());
+}
+
+// The linked program: main and initialization numbers, globals, functions.
+void Dump(TProgramPlus& program) {
+    const TProgramImage& image = program.Image();
+    std::printf("main %d, initialization", image.Main);
+    if (image.InitList.empty()) std::printf(" none");
+    for (int32_t n : image.InitList)
+        std::printf(" %d", n);
+    std::printf("\n");
+    for (size_t g = 0; g < image.Globals.size(); ++g) {
+        const Tvardef& def = image.Globals[g];
+        std::printf("global %zu %s: %s", g, def.Name.c_str(),
+                    std::string(TypeNameOf(def.DataType)).c_str());
+        if (def.Size != 1) std::printf(" [size %d]", def.Size);
+        std::printf("\n");
+    }
+    for (int n = 0; n < program.FuncCount(); ++n)
+        std::printf("#%d %s", n, DisassembleFunction(program.FuncAt(n)).c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+bool WantsScriptMode(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--script") == 0) return true;
+    return false;
+}
+
+int RunScriptMode(int argc, char** argv) {
+    Options o;
+    std::string error;
+    if (!ParseOptions(argc, argv, o, error)) return Usage(error);
+
+    std::vector<uint8_t> source;
+    if (!ReadWholeFile(o.file, source)) return Usage("cannot read the script '" + o.file + "'");
+
+    TCachedFileAdapter adapter;
+    adapter.Dir = o.haveUnits ? o.units : std::filesystem::path(o.file).parent_path().string();
+    TBuildObj builder;
+    builder.SetFileAdapter(&adapter);
+    try {
+        if (!builder.Build(SplitLines(source), o.main)) {
+            PrintLines(stderr, builder.ErrorTexts());
+            return kExitCompile;
+        }
+    } catch (const std::exception&) {
+        // A missing or unlinkable main function: recorded as a diagnostic.
+        PrintLines(stderr, builder.ErrorTexts());
+        return kExitCompile;
+    }
+    if (!builder.ErrorTexts().empty()) {
+        // Linked with faults (a function or global of a used unit missing):
+        // the program would call the wrong code, so it does not run.
+        PrintLines(stderr, builder.ErrorTexts());
+        return kExitCompile;
+    }
+
+    TProgramPlus& program = builder.Program();
+    if (o.dump) Dump(program);
+
+    // The main function's parameters by name; an --arg that names none is a
+    // usage error.
+    const TClassDefInf& main = program.FuncAt(program.Main());
+    for (const auto& [name, value] : o.args) {
+        bool known = false;
+        for (int i = 1; i < main.HeadCount && i < static_cast<int>(main.varDefs.size()); ++i)
+            known = known || SameTextAscii(main.varDefs[static_cast<size_t>(i)].Name, name);
+        if (!known) return Usage("'" + o.main + "' has no parameter '" + name + "'");
+    }
+    program.OnParam = [&o](Tparamlist& params, bool& handled) {
+        for (TparamInf& p : params)
+            for (const auto& [name, value] : o.args)
+                if (SameTextAscii(p.Name, name)) p.Value = Variant(value);
+        handled = true;
+    };
+    program.ReportResult = false;
+    program.OnTag = [](const std::string& text, TVarMngr&, TVarMngr&) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    };
+    SetMessageHook([](const std::string& text) {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    });
+    program.SetCancelCheck([] { return g_scriptInterrupted != 0; });
+
+    struct sigaction sa {};
+    sa.sa_handler = OnScriptInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
+    ::sigaction(SIGINT, &sa, nullptr);
+
+    try {
+        const Variant result = program.ExecuteMain();
+        std::printf("%s\n", result.AsString().c_str());
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        if (g_scriptInterrupted) {
+            std::fputs("corvane-cli: interrupted\n", stderr);
+            return kExitInterrupted;
+        }
+        std::fprintf(stderr, "%s\n", e.what());
+        return kExitRuntime;
+    }
+    SetMessageHook(nullptr);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitRuntime;
+}
+
+}  // namespace corvane::cli
