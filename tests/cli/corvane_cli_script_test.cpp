@@ -1,0 +1,395 @@
+// corvane-cli --script end to end: small programs compiled and run by the
+// command line (loops with break and continue, case with ranges and else,
+// recursion, var parameters, arrays and string indexing, used units), faulty
+// programs with their rendered diagnostics, run-time errors, the host hooks
+// and Ctrl-C.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+#ifdef CORVANE_CLI_PATH
+
+namespace fs = std::filesystem;
+
+struct Result {
+    std::string out, err;
+    int code = -1;
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class CliScript : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/corvane-cli-script-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root_ = tmpl;
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    // Writes a program (lines joined by LF) under the name.
+    std::string Program(const std::string& name, const std::string& text) {
+        fs::path p = root_ / name;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << text;
+        return p.string();
+    }
+
+    pid_t Spawn(std::vector<std::string> args) {
+        const fs::path out = root_ / "stdout", err = root_ / "stderr";
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv;
+        std::string cli = CORVANE_CLI_PATH;
+        argv.push_back(cli.data());
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        return pid;
+    }
+    Result Wait(pid_t pid) {
+        Result r;
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = Slurp(root_ / "stdout");
+        r.err = Slurp(root_ / "stderr");
+        return r;
+    }
+    Result Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
+
+    fs::path root_;
+};
+
+TEST_F(CliScript, LoopsWithBreakAndContinue) {
+    std::string file = Program("loops.pas", R"(interface
+function main(limit: integer): string;
+implementation
+function main(limit: integer): string;
+var i, sum: integer; s: string;
+begin
+  sum := 0;
+  s := '';
+  for i := 1 to limit do
+  begin
+    if i mod 2 = 0 then continue;
+    if i > 7 then break;
+    sum := sum + i;
+  end;
+  i := 0;
+  while true do
+  begin
+    i := i + 1;
+    if i = 3 then continue;
+    s := s + inttostr(i);
+    if i >= 5 then break;
+  end;
+  repeat
+    i := i - 1;
+    if i = 4 then continue;
+  until i <= 2;
+  result := inttostr(sum) + ' ' + s + ' ' + inttostr(i);
+end;
+end.
+)");
+    Result r = Run({"--script", file, "--main", "main", "--arg", "limit=20"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "16 1245 2\n");
+    // A parameter left out receives "0": the for loop does not run.
+    r = Run({"--script", file, "--main", "MAIN"});
+    EXPECT_EQ(r.out, "0 1245 2\n");
+}
+
+TEST_F(CliScript, CaseWithRangesAndElse) {
+    // A range matches strictly between its bounds.
+    std::string file = Program("cases.pas", R"(interface
+function classify(x: integer): string;
+function main: string;
+implementation
+function classify(x: integer): string;
+begin
+  result := '';
+  case x of
+    1..4: result := 'low';
+    5, 7: result := 'odd';
+    else result := 'other';
+  end;
+end;
+function main: string;
+var i: integer;
+begin
+  result := '';
+  for i := 0 to 8 do
+    result := result + classify(i) + ',';
+end;
+end.
+)");
+    Result r = Run({"--script", file, "--main", "main"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "other,other,low,low,other,odd,other,odd,other,\n");
+}
+
+TEST_F(CliScript, RecursionVarParametersArraysAndStringIndexing) {
+    std::string file = Program("misc.pas", R"(interface
+procedure swap(var a, b: integer);
+function fib(n: integer): integer;
+function main: string;
+implementation
+procedure swap(var a, b: integer);
+var t: integer;
+begin
+  t := a; a := b; b := t;
+end;
+function fib(n: integer): integer;
+begin
+  if n < 2 then result := n else result := fib(n - 1) + fib(n - 2);
+end;
+function main: string;
+var x, y: integer; a: array[5] of integer; s: string; i: integer;
+begin
+  x := 1; y := 2;
+  swap(x, y);
+  for i := 0 to 4 do a[i] := i * i;
+  s := 'hello';
+  s[1] := 'j';
+  i := 4;
+  result := inttostr(x) + inttostr(y) + ' ' + inttostr(a[3] + a[4]) + ' ' + s + s[i] + ' ' +
+    inttostr(fib(15));
+end;
+end.
+)");
+    Result r = Run({"--script", file, "--main", "main"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "21 25 jellol 610\n");
+}
+
+TEST_F(CliScript, UsedUnitsAreCompiledIntoTheUnitsDirectory) {
+    Program("units/util.pas", R"(interface
+var calls: integer;
+var greeting: string;
+function greet(name: string): string;
+implementation
+function greet(name: string): string;
+begin
+  calls := calls + 1;
+  result := greeting + ', ' + name + ' #' + inttostr(calls);
+end;
+initialization
+  greeting := 'Hello';
+end.
+)");
+    const std::string main = R"(interface
+uses util.pas;
+function main(who: string): string;
+implementation
+function main(who: string): string;
+begin
+  result := greet(who) + ' / ' + greet('again');
+end;
+end.
+)";
+    std::string file = Program("main.pas", main);
+    Result r = Run({"--script", file, "--main", "main", "--units", (root_ / "units").string(),
+                    "--arg", "who=Ann"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Hello, Ann #1 / Hello, again #2\n");
+    EXPECT_TRUE(fs::exists(root_ / "units" / "util"));  // the compiled image
+    // Without --units the script's own directory is used: the unit is not
+    // there, so its names are unknown.
+    r = Run({"--script", file, "--main", "main"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("“greet”没有被声明。"), std::string::npos) << r.err;
+    // A unit name never reaches outside the directory.
+    std::string escape = Program("escape.pas", R"(interface
+uses ../units/util.pas;
+function main: integer;
+implementation
+function main: integer;
+begin
+  result := 1;
+end;
+end.
+)");
+    r = Run({"--script", escape, "--main", "main", "--units", (root_ / "units").string()});
+    EXPECT_NE(r.code, 0);
+}
+
+TEST_F(CliScript, FaultyProgramsPrintTheirDiagnostics) {
+    struct Case {
+        const char* source;
+        const char* err;
+    } cases[] = {
+        {"interface\nfunction main: integer;\nimplementation\nfunction main: integer;\nbegin\n"
+         "  if 1 = 1 result := 2;\n  x := 3;\nend;\nend.\n",
+         "Compile: line 6:期待“then”出现。\nCompile: line 7:“x”没有被声明。\n"},
+        {"interface\nfunction main: integer;\nimplementation\nfunction main: integer;\nbegin\n"
+         "  result := 1\nend;\n",
+         "Compile: line 7:程序缺少“end.”\n"},
+        {"interface\nfunction main: integer;\nimplementation\nend.\n",
+         "Compile: line 0:函数“main”没有实现。\n"},
+    };
+    for (auto& c : cases) {
+        std::string file = Program("bad.pas", c.source);
+        Result r = Run({"--script", file, "--main", "main"});
+        EXPECT_EQ(r.code, 1) << c.source;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err) << c.source;
+    }
+    std::string file = Program("ok.pas",
+                               "interface\nfunction f: integer;\nimplementation\nfunction f: "
+                               "integer;\nbegin\nend;\nend.\n");
+    Result r = Run({"--script", file, "--main", "main"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Build: line 0:main：没找到。\n");
+}
+
+TEST_F(CliScript, RunTimeErrorsExitWithThree) {
+    std::string file = Program("rt.pas", R"(interface
+function main(n: integer): integer;
+implementation
+function main(n: integer): integer;
+var a: array[3] of integer;
+begin
+  result := a[n] + n * 2;
+end;
+end.
+)");
+    Result r = Run({"--script", file, "--main", "main", "--arg", "n=3"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "地址越界。\n");
+    r = Run({"--script", file, "--main", "main", "--arg", "n=x"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "Could not convert variant of type (String) into type (Integer)\n");
+    r = Run({"--script", file, "--main", "main", "--arg", "n=2"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "4\n");
+}
+
+TEST_F(CliScript, MessagesToStandardOutputTagsToStandardError) {
+    std::string file = Program("hooks.pas", R"(interface
+function main: string;
+implementation
+function main: string;
+begin
+  showmessage('first');
+  tag some text
+  for the host endtag;
+  showmessage('second');
+  result := 'done';
+end;
+end.
+)");
+    Result r = Run({"--script", file, "--main", "main"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "first\nsecond\ndone\n");
+    EXPECT_EQ(r.err, "some text\r\nfor the host endtag;\n");
+}
+
+TEST_F(CliScript, DumpPrintsTheLinkedProgram) {
+    std::string file = Program("dump.pas", R"(interface
+var g: integer;
+function main: integer;
+implementation
+function main: integer;
+begin
+  result := g + length('ab');
+end;
+initialization
+  g := 40;
+end.
+)");
+    Result r = Run({"--script", file, "--main", "main", "--dump"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("main 1, initialization 0\nglobal 0 g: integer\n#0 procedure "
+                          "initialization  (head 0)\n",
+                          0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find("#1 function main: integer"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("callprep -1:0"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "42\n");
+}
+
+TEST_F(CliScript, UsageErrors) {
+    std::string file = Program("p.pas", R"(interface
+function main(a: integer): integer;
+implementation
+function main(a: integer): integer;
+begin
+  result := a;
+end;
+end.
+)");
+    struct Case {
+        std::vector<std::string> args;
+        const char* err;
+    } cases[] = {
+        {{"--script", file}, "corvane-cli: --script needs --main NAME\n"},
+        {{"--script", file, "--main", "main", "--arg", "b=1"},
+         "corvane-cli: 'main' has no parameter 'b'\n"},
+        {{"--script", file, "--main", "main", "--arg", "=1"},
+         "corvane-cli: --arg needs NAME=VALUE, not '=1'\n"},
+        {{"--script", file, "--main", "main", "--format", "csv"},
+         "corvane-cli: '--format' cannot be used with --script\n"},
+        {{"--script", (root_ / "missing.pas").string(), "--main", "main"},
+         "corvane-cli: cannot read the script '"},
+    };
+    for (auto& c : cases) {
+        Result r = Run(c.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    }
+    Result r = Run({"--script", file, "--main", "MAIN", "--arg", "A=7"});
+    EXPECT_EQ(r.out, "7\n");  // names ignore letter case
+}
+
+TEST_F(CliScript, CtrlCStopsAnEndlessLoop) {
+    std::string file = Program("endless.pas", R"(interface
+function main: integer;
+implementation
+function main: integer;
+begin
+  showmessage('started');
+  while true do result := result + 1;
+end;
+end.
+)");
+    pid_t pid = Spawn({"--script", file, "--main", "main"});
+    ASSERT_GT(pid, 0);
+    // Interrupt once the loop has started (the message is written before).
+    for (int k = 0; k < 2000 && Slurp(root_ / "stdout").find("started") == std::string::npos; ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGINT);
+    Result r = Wait(pid);
+    EXPECT_EQ(r.code, 130);
+    EXPECT_EQ(r.err, "corvane-cli: interrupted\n");
+}
+
+#endif  // CORVANE_CLI_PATH
+
+}  // namespace
