@@ -1,0 +1,65 @@
+// U_DlgDirAttr: the directory dialog ("目录"), which edits one directory
+// table: its path, its filter, whether sub-directories are listed and which
+// attributes are selected.
+//
+// The translation between the record and the check boxes is kept apart
+// from the form (TDirDialogValues), so it is tested without showing
+// anything: the mask 63 is "AnyFile" with all four attribute boxes checked;
+// any other mask shows bits 1, 2, 4 and 16; on OK "AnyFile" gives 63 and
+// otherwise the checked boxes add up.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+#include "ui/U_dirText.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace corvane {
+
+struct TDirDialogValues {
+    std::string path;
+    std::string filter;
+    bool subDirs = false;
+    bool anyFile = false;
+    bool readOnly = false;
+    bool hidden = false;
+    bool system = false;
+    bool directory = false;
+};
+
+TDirDialogValues DirDialogValuesFrom(const TFileDirOption& option);
+// Writes the values into option (attrMask, path, nameMask, subDirs).
+void ApplyDirDialogValues(const TDirDialogValues& values, TFileDirOption& option);
+
+class TfrmDlgDirOption : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmDlgDirOption(QWidget* parent = nullptr);
+
+    void Load(const TDirDialogValues& values);
+    TDirDialogValues Values() const;
+
+    // Runs the dialog on option; true (and option updated) on OK.
+    static bool Edit(QWidget* parent, TFileDirOption& option);
+
+private slots:
+    void btn_brwsClick();
+
+private:
+    QLineEdit* edt_path;
+    QPushButton* btn_brws;
+    QCheckBox* chk_readonly;
+    QCheckBox* chk_hidden;
+    QCheckBox* chk_dir;
+    QCheckBox* chk_sys;
+    QCheckBox* chk_anyFile;
+    QCheckBox* chk_sub;
+    QCheckBox* chk_filter;
+    QLineEdit* edt_filter;
+};
+
+}  // namespace corvane

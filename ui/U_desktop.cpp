@@ -1,0 +1,125 @@
+// U_desktop: see U_desktop.h.
+#include "ui/U_desktop.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include "ui/U_DlgDirAttr.h"
+#include "ui/U_DlgSetting.h"
+
+namespace corvane {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+TAnswer TMessagePrompt::Ask(const std::string& title, const std::string& text, bool withCancel) {
+    QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
+    if (withCancel) buttons |= QMessageBox::Cancel;
+    switch (QMessageBox::question(parent_, Q(title), Q(text), buttons,
+                                  withCancel ? QMessageBox::Cancel : QMessageBox::No)) {
+        case QMessageBox::Yes: return TAnswer::Yes;
+        case QMessageBox::No: return TAnswer::No;
+        default: return withCancel ? TAnswer::Cancel : TAnswer::No;
+    }
+}
+
+void TMessagePrompt::Inform(const std::string& text) {
+    QMessageBox::information(parent_, QStringLiteral("Corvane"), Q(text));
+}
+
+void TMessagePrompt::Error(const std::string& text) {
+    QMessageBox::critical(parent_, QStringLiteral("Corvane"), Q(text));
+}
+
+bool TFormDialogs::OpenProject(const std::string& startDir, std::string& file) {
+    QString chosen = QFileDialog::getOpenFileName(parent_, QStringLiteral("打开"), Q(startDir),
+                                                  kProjectFilter);
+    if (chosen.isEmpty()) return false;
+    file = chosen.toStdString();
+    return true;
+}
+
+bool TFormDialogs::SaveProject(const std::string& startDir, std::string& file) {
+    QString chosen = QFileDialog::getSaveFileName(parent_, QStringLiteral("另存为"), Q(startDir),
+                                                  kProjectFilter);
+    if (chosen.isEmpty()) return false;
+    file = chosen.toStdString();
+    return true;
+}
+
+bool TFormDialogs::PickFolder(const std::string& title, const std::string& startDir,
+                              std::string& folder) {
+    QString chosen = QFileDialog::getExistingDirectory(parent_, Q(title), Q(startDir));
+    if (chosen.isEmpty()) return false;
+    folder = chosen.toStdString();
+    return true;
+}
+
+bool TFormDialogs::EditDirOption(TFileDirOption& option) {
+    return TfrmDlgDirOption::Edit(parent_, option);
+}
+
+bool TFormDialogs::EditSettings(TSettings& settings) { return TFrmSetting::Edit(parent_, settings); }
+
+bool TDesktopShell::OpenPath(const std::string& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+bool TDesktopShell::ShowItem(const std::string& fullName) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.FileManager1"),
+            QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+        call << QStringList{QUrl::fromLocalFile(Q(fullName)).toString()} << QString();
+        QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+        if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    }
+    // No file manager answers: open the containing folder instead.
+    return OpenPath(QFileInfo(Q(fullName)).absolutePath().toStdString());
+}
+
+bool TDesktopShell::MoveToTrash(const std::string& path, std::string& error) {
+    const QString name = Q(path);
+    QFileInfo info(name);
+    if (!info.exists() && !info.isSymLink()) {
+        error = "文件不存在";
+        return false;
+    }
+    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataDir.isEmpty() || !QDir().mkpath(dataDir)) {
+        error = "无法使用回收站（用户数据目录不可用）";
+        return false;
+    }
+    QFile file(name);
+    if (!file.moveToTrash()) {
+        error = file.errorString().isEmpty() ? std::string("无法移到回收站")
+                                             : file.errorString().toStdString();
+        return false;
+    }
+    const QString where = file.fileName();
+    if (QDir::isRelativePath(where)) {
+        QFile::rename(QDir::current().absoluteFilePath(where), name);
+        error = "无法移到回收站";
+        return false;
+    }
+    return true;
+}
+
+bool TDesktopShell::DirectoryExists(const std::string& path) {
+    return !path.empty() && QFileInfo(Q(path)).isDir();
+}
+
+}  // namespace corvane

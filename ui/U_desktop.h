@@ -1,0 +1,64 @@
+// U_desktop: the real implementations of the service interfaces of
+// U_services, for a Linux desktop.
+//
+//   TMessagePrompt  questions and messages as message boxes over a window.
+//   TFormDialogs    the open/save file dialogs, the folder picker, and the
+//                   directory and settings dialogs.
+//   TDesktopShell   opening through the desktop's default handler
+//                   (xdg-open behind QDesktopServices), showing a file in
+//                   the file manager over D-Bus
+//                   (org.freedesktop.FileManager1.ShowItems, falling back to
+//                   opening the containing folder), and the desktop trash.
+//
+// Moving to the trash works around a fault of Qt 6.4: when the user's data
+// directory (~/.local/share or XDG_DATA_HOME) does not exist, QFile reports
+// success but has moved the file into a "files/" folder under the current
+// directory. The data directory is created first, and a relative reported
+// location counts as a failure (the file is moved back).
+#pragma once
+
+#include <QString>
+
+#include "ui/U_services.h"
+
+class QWidget;
+
+namespace corvane {
+
+class TMessagePrompt : public IUserPrompt {
+public:
+    explicit TMessagePrompt(QWidget* parent) : parent_(parent) {}
+    TAnswer Ask(const std::string& title, const std::string& text, bool withCancel) override;
+    void Inform(const std::string& text) override;
+    void Error(const std::string& text) override;
+
+private:
+    QWidget* parent_;
+};
+
+class TFormDialogs : public IDialogs {
+public:
+    explicit TFormDialogs(QWidget* parent) : parent_(parent) {}
+    bool OpenProject(const std::string& startDir, std::string& file) override;
+    bool SaveProject(const std::string& startDir, std::string& file) override;
+    bool PickFolder(const std::string& title, const std::string& startDir,
+                    std::string& folder) override;
+    bool EditDirOption(TFileDirOption& option) override;
+    bool EditSettings(TSettings& settings) override;
+
+private:
+    QWidget* parent_;
+};
+
+class TDesktopShell : public IShellService {
+public:
+    bool OpenPath(const std::string& path) override;
+    bool ShowItem(const std::string& fullName) override;
+    bool MoveToTrash(const std::string& path, std::string& error) override;
+    bool DirectoryExists(const std::string& path) override;
+};
+
+// The project file filter of the open and save dialogs.
+inline const QString kProjectFilter = QStringLiteral("Corvane(*.cvq)");
+
+}  // namespace corvane

@@ -1,0 +1,17 @@
+// U_engineAdapter: the real query engine behind IQueryEngine.
+//
+// One engine (TVeskEngineCustomer) with one file-system data source
+// (TVeskDBAdapterForFile), exactly as a host drives it: register the
+// source, set the statement, parse, read the error text, execute, read the
+// result dataset. The engine holds the only reference to the source, so
+// both go when the adapter goes (on the query runner's worker thread).
+#pragma once
+
+#include "ui/U_queryRunner.h"
+
+namespace corvane {
+
+// Makes one file-system engine per call.
+TEngineFactory FileSystemEngineFactory();
+
+}  // namespace corvane

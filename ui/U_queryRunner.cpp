@@ -1,0 +1,112 @@
+// U_queryRunner: see U_queryRunner.h.
+#include "ui/U_queryRunner.h"
+
+#include <chrono>
+#include <exception>
+
+namespace corvane {
+
+// Shared between the window's thread and the worker: the count and the
+// cancel request are the only things both touch, and both are atomic.
+class TQueryRunner::TProgressState : public IProgress {
+public:
+    void Listed(long long entriesSoFar) override {
+        listed_.store(entriesSoFar, std::memory_order_relaxed);
+    }
+    bool Cancelled() const override { return cancelled_.load(std::memory_order_relaxed); }
+
+    long long ListedSoFar() const { return listed_.load(std::memory_order_relaxed); }
+    void RequestCancel() { cancelled_.store(true, std::memory_order_relaxed); }
+
+private:
+    std::atomic<long long> listed_{0};
+    std::atomic<bool> cancelled_{false};
+};
+
+std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql) {
+    std::unique_ptr<IQueryEngine> engine = factory();
+    engine->SetSQL(sql);
+    engine->Parse();
+    std::string errors = engine->GetErrorText();
+    return errors.empty() ? std::string("OK") : errors;
+}
+
+TQueryRunner::TQueryRunner(TEngineFactory factory, QObject* parent)
+    : QObject(parent), factory_(std::move(factory)) {
+    ticker_.setInterval(100);
+    connect(&ticker_, &QTimer::timeout, this, [this] {
+        if (progress_) emit Progress(progress_->ListedSoFar());
+    });
+}
+
+TQueryRunner::~TQueryRunner() { Stop(); }
+
+bool TQueryRunner::Start(const std::string& sql) {
+    if (running_) return false;
+    Join();
+    running_ = true;
+    progress_ = std::make_shared<TProgressState>();
+    auto progress = progress_;
+    worker_ = std::thread([this, sql, progress, factory = factory_] {
+        auto outcome = std::make_shared<TQueryOutcome>();
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            std::unique_ptr<IQueryEngine> engine = factory();
+            engine->SetSQL(sql);
+            engine->Parse();
+            outcome->parseErrors = engine->GetErrorText();
+            if (outcome->parseErrors.empty()) {
+                engine->Execute(progress.get());
+                if (!progress->Cancelled()) {
+                    outcome->result = engine->TakeResult();
+                    outcome->executed = true;
+                }
+            }
+        } catch (const std::exception& e) {
+            outcome->runError = e.what();
+        } catch (...) {
+            outcome->runError = "未知错误";
+        }
+        // A cancelled run may end normally or with an error: either way
+        // the user asked for it, so it is reported as cancelled.
+        if (progress->Cancelled() && outcome->parseErrors.empty()) {
+            outcome->cancelled = true;
+            outcome->executed = false;
+            outcome->runError.clear();
+            outcome->result = TQueryResult{};
+        }
+        outcome->listed = progress->ListedSoFar();
+        outcome->elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        QMetaObject::invokeMethod(this, [this, outcome] { Deliver(outcome); },
+                                  Qt::QueuedConnection);
+    });
+    ticker_.start();
+    return true;
+}
+
+void TQueryRunner::Cancel() {
+    if (running_ && progress_) progress_->RequestCancel();
+}
+
+void TQueryRunner::Stop() {
+    Cancel();
+    Join();
+    ticker_.stop();
+    running_ = false;
+}
+
+void TQueryRunner::Join() {
+    if (worker_.joinable()) worker_.join();
+}
+
+void TQueryRunner::Deliver(std::shared_ptr<TQueryOutcome> outcome) {
+    Join();
+    ticker_.stop();
+    running_ = false;
+    emit Progress(outcome->listed);
+    emit Finished(std::move(outcome));
+}
+
+}  // namespace corvane

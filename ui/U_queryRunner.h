@@ -1,0 +1,91 @@
+// U_queryRunner: runs one query on a worker thread.
+//
+// Execute must not freeze the window: TQueryRunner creates the engine, hands
+// it the statement, parses, executes and takes the result rows out, all on
+// one worker thread; the engine object is created, used and destroyed
+// there. Meanwhile the window stays responsive: the runner reports how many
+// entries the listing has examined (Progress, a few times a second) and
+// Cancel asks the listing and the executor to stop at their next check.
+// When the work ends the outcome (parse errors, or the result, or an error
+// raised while executing, or the notice that it was cancelled, and the wall
+// time) arrives on the window's thread through Finished.
+//
+// The engine is reached through IQueryEngine so that tests can run the
+// runner with a stand-in; U_engineAdapter makes the real one. The syntax
+// check is quick and stays on the caller's thread (CheckSyntax).
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/UveskInterface.h"
+#include "ui/U_resultModel.h"
+
+namespace corvane {
+
+class IQueryEngine {
+public:
+    virtual ~IQueryEngine() = default;
+    virtual void SetSQL(const std::string& sql) = 0;
+    virtual void Parse() = 0;
+    virtual std::string GetErrorText() = 0;
+    // Runs the parsed statement; progress is borrowed for the run. Errors
+    // raised while executing propagate as exceptions.
+    virtual void Execute(IProgress* progress) = 0;
+    // The result dataset's field names and rows, moved out.
+    virtual TQueryResult TakeResult() = 0;
+};
+
+using TEngineFactory = std::function<std::unique_ptr<IQueryEngine>()>;
+
+// What one run produced.
+struct TQueryOutcome {
+    std::string parseErrors;   // the engine's error text; empty when it parsed
+    bool executed = false;     // the statement ran to its end (result valid)
+    bool cancelled = false;    // the user cancelled; no result
+    std::string runError;      // message of an error raised while executing
+    TQueryResult result;
+    long long elapsedMs = 0;   // wall time of the whole run
+    long long listed = 0;      // entries examined by the listing
+};
+
+// Parses on the caller's thread and returns the error text ("" = OK).
+std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql);
+
+class TQueryRunner : public QObject {
+    Q_OBJECT
+public:
+    explicit TQueryRunner(TEngineFactory factory, QObject* parent = nullptr);
+    ~TQueryRunner() override;
+
+    // Starts a run; false when one is still going.
+    bool Start(const std::string& sql);
+    // Asks the running query to stop; Finished still arrives.
+    void Cancel();
+    bool IsRunning() const { return running_; }
+    // Cancels and waits for the worker (used when the window closes).
+    void Stop();
+
+signals:
+    void Progress(long long listed);
+    void Finished(std::shared_ptr<corvane::TQueryOutcome> outcome);
+
+private:
+    class TProgressState;
+
+    void Join();
+    void Deliver(std::shared_ptr<TQueryOutcome> outcome);
+
+    TEngineFactory factory_;
+    std::shared_ptr<TProgressState> progress_;
+    std::thread worker_;
+    QTimer ticker_;
+    bool running_ = false;
+};
+
+}  // namespace corvane
