@@ -18,7 +18,9 @@ namespace {
 
 constexpr uint32_t kAnyFile = 63;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 }  // namespace
 

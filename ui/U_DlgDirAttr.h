@@ -37,7 +37,7 @@ void ApplyDirDialogValues(const TDirDialogValues& values, TFileDirOption& option
 
 class TfrmDlgDirOption : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TfrmDlgDirOption(QWidget* parent = nullptr);
 
     void Load(const TDirDialogValues& values);
@@ -46,10 +46,10 @@ public:
     // Runs the dialog on option; true (and option updated) on OK.
     static bool Edit(QWidget* parent, TFileDirOption& option);
 
-private slots:
+  private slots:
     void btn_brwsClick();
 
-private:
+  private:
     QLineEdit* edt_path;
     QPushButton* btn_brws;
     QCheckBox* chk_readonly;

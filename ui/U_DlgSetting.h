@@ -17,7 +17,7 @@ namespace corvane {
 
 class TFrmSetting : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TFrmSetting(QWidget* parent = nullptr);
 
     void Load(const TSettings& settings);
@@ -25,7 +25,7 @@ public:
 
     static bool Edit(QWidget* parent, TSettings& settings);
 
-private:
+  private:
     QLineEdit* edt_dir;
     QPushButton* btn_dir;
     QSpinBox* edt_cnt;  // the count box with its up-down control

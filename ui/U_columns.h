@@ -19,7 +19,7 @@
 namespace corvane {
 
 class TColumnMaps {
-public:
+  public:
     // Filled with the fifteen columns in their fixed order.
     TColumnMaps();
 
@@ -29,10 +29,12 @@ public:
     int Width(std::string_view name) const;
 
     // The "name=value" lines of the two maps, in map order.
-    const std::vector<std::pair<std::string, std::string>>& CaptionEntries() const { return captions_; }
+    const std::vector<std::pair<std::string, std::string>>& CaptionEntries() const {
+        return captions_;
+    }
     const std::vector<std::pair<std::string, std::string>>& WidthEntries() const { return widths_; }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::string>> captions_;
     std::vector<std::pair<std::string, std::string>> widths_;
 };

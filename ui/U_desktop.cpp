@@ -19,7 +19,9 @@ namespace corvane {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 }  // namespace
 
@@ -28,9 +30,12 @@ TAnswer TMessagePrompt::Ask(const std::string& title, const std::string& text, b
     if (withCancel) buttons |= QMessageBox::Cancel;
     switch (QMessageBox::question(parent_, Q(title), Q(text), buttons,
                                   withCancel ? QMessageBox::Cancel : QMessageBox::No)) {
-        case QMessageBox::Yes: return TAnswer::Yes;
-        case QMessageBox::No: return TAnswer::No;
-        default: return withCancel ? TAnswer::Cancel : TAnswer::No;
+        case QMessageBox::Yes:
+            return TAnswer::Yes;
+        case QMessageBox::No:
+            return TAnswer::No;
+        default:
+            return withCancel ? TAnswer::Cancel : TAnswer::No;
     }
 }
 
@@ -43,8 +48,8 @@ void TMessagePrompt::Error(const std::string& text) {
 }
 
 bool TFormDialogs::OpenProject(const std::string& startDir, std::string& file) {
-    QString chosen = QFileDialog::getOpenFileName(parent_, QStringLiteral("打开"), Q(startDir),
-                                                  kProjectFilter);
+    QString chosen =
+        QFileDialog::getOpenFileName(parent_, QStringLiteral("打开"), Q(startDir), kProjectFilter);
     if (chosen.isEmpty()) return false;
     file = chosen.toStdString();
     return true;
@@ -70,7 +75,9 @@ bool TFormDialogs::EditDirOption(TFileDirOption& option) {
     return TfrmDlgDirOption::Edit(parent_, option);
 }
 
-bool TFormDialogs::EditSettings(TSettings& settings) { return TFrmSetting::Edit(parent_, settings); }
+bool TFormDialogs::EditSettings(TSettings& settings) {
+    return TFrmSetting::Edit(parent_, settings);
+}
 
 bool TDesktopShell::OpenPath(const std::string& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));

@@ -26,18 +26,18 @@ class QWidget;
 namespace corvane {
 
 class TMessagePrompt : public IUserPrompt {
-public:
+  public:
     explicit TMessagePrompt(QWidget* parent) : parent_(parent) {}
     TAnswer Ask(const std::string& title, const std::string& text, bool withCancel) override;
     void Inform(const std::string& text) override;
     void Error(const std::string& text) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 
 class TFormDialogs : public IDialogs {
-public:
+  public:
     explicit TFormDialogs(QWidget* parent) : parent_(parent) {}
     bool OpenProject(const std::string& startDir, std::string& file) override;
     bool SaveProject(const std::string& startDir, std::string& file) override;
@@ -46,12 +46,12 @@ public:
     bool EditDirOption(TFileDirOption& option) override;
     bool EditSettings(TSettings& settings) override;
 
-private:
+  private:
     QWidget* parent_;
 };
 
 class TDesktopShell : public IShellService {
-public:
+  public:
     bool OpenPath(const std::string& path) override;
     bool ShowItem(const std::string& fullName) override;
     bool MoveToTrash(const std::string& path, std::string& error) override;

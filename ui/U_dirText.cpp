@@ -36,29 +36,54 @@ bool ParseDirOption(const std::string& input, TFileDirOption& option) {
     size_t pos = 0;
     while (pos < options.size()) {
         size_t next = options.find('/', pos + 1);
-        std::string token =
-            Trim(options.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1));
+        std::string token = Trim(options.substr(
+            pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1));
         pos = next == std::string::npos ? options.size() : next;
         if (token.empty()) continue;
-        if (token == "s") { option.subDirs = true; continue; }
-        if (token == "all") { option.attrMask = 63; continue; }
-        if (token == "none") { option.attrMask = 0; continue; }
+        if (token == "s") {
+            option.subDirs = true;
+            continue;
+        }
+        if (token == "all") {
+            option.attrMask = 63;
+            continue;
+        }
+        if (token == "none") {
+            option.attrMask = 0;
+            continue;
+        }
         size_t k = 1;
         bool remove = false;
-        if (k < token.size() && token[k] == '-') { remove = true; ++k; }
+        if (k < token.size() && token[k] == '-') {
+            remove = true;
+            ++k;
+        }
         uint32_t bit = 0;
         if (k < token.size()) {
             switch (token[k]) {
-                case 'a': bit = 32; break;
-                case 'd': bit = 16; break;
-                case 'h': bit = 2; break;
-                case 'r': bit = 1; break;
-                case 's': bit = 4; break;
-                default: break;
+                case 'a':
+                    bit = 32;
+                    break;
+                case 'd':
+                    bit = 16;
+                    break;
+                case 'h':
+                    bit = 2;
+                    break;
+                case 'r':
+                    bit = 1;
+                    break;
+                case 's':
+                    bit = 4;
+                    break;
+                default:
+                    break;
             }
         }
-        if (remove) option.attrMask &= ~bit;
-        else option.attrMask |= bit;
+        if (remove)
+            option.attrMask &= ~bit;
+        else
+            option.attrMask |= bit;
     }
     return true;
 }

@@ -22,6 +22,8 @@ struct TFileDirOption {
     bool subDirs = false;
     std::string path;
     std::string nameMask;
+
+    bool operator==(const TFileDirOption&) const = default;
 };
 
 bool ParseDirOption(const std::string& text, TFileDirOption& option);

@@ -5,7 +5,9 @@ namespace corvane {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 }  // namespace
 
@@ -23,9 +25,13 @@ TDirTreeModel::TDirTreeModel(const TColumnMaps& columns, QIcon folderIcon, QIcon
     appendRow(root);
 }
 
-QStandardItem* TDirTreeModel::RootItem() const { return item(0); }
+QStandardItem* TDirTreeModel::RootItem() const {
+    return item(0);
+}
 
-QModelIndex TDirTreeModel::RootIndex() const { return index(0, 0); }
+QModelIndex TDirTreeModel::RootIndex() const {
+    return index(0, 0);
+}
 
 TDirTreeModel::NodeKind TDirTreeModel::KindOf(const QModelIndex& index) const {
     if (!index.isValid() || index.model() != this) return nkNone;
@@ -34,15 +40,22 @@ TDirTreeModel::NodeKind TDirTreeModel::KindOf(const QModelIndex& index) const {
 
 int TDirTreeModel::TableRowOf(const QModelIndex& index) const {
     switch (KindOf(index)) {
-        case nkTable: return index.row();
-        case nkColumn: return index.parent().row();
-        default: return -1;
+        case nkTable:
+            return index.row();
+        case nkColumn:
+            return index.parent().row();
+        default:
+            return -1;
     }
 }
 
-QModelIndex TDirTreeModel::TableIndex(int row) const { return index(row, 0, RootIndex()); }
+QModelIndex TDirTreeModel::TableIndex(int row) const {
+    return index(row, 0, RootIndex());
+}
 
-int TDirTreeModel::TableCount() const { return RootItem()->rowCount(); }
+int TDirTreeModel::TableCount() const {
+    return RootItem()->rowCount();
+}
 
 TTreeTable TDirTreeModel::Table(int row) const {
     QStandardItem* node = RootItem()->child(row);
@@ -52,7 +65,8 @@ TTreeTable TDirTreeModel::Table(int row) const {
 
 std::vector<TTreeTable> TDirTreeModel::Tables() const {
     std::vector<TTreeTable> tables;
-    for (int row = 0; row < TableCount(); ++row) tables.push_back(Table(row));
+    for (int row = 0; row < TableCount(); ++row)
+        tables.push_back(Table(row));
     return tables;
 }
 
@@ -106,12 +120,15 @@ void TDirTreeModel::ClearTables() {
 
 std::string TDirTreeModel::ScriptFor(const QModelIndex& index) const {
     switch (KindOf(index)) {
-        case nkRoot: return ScriptForRoot(Tables());
-        case nkTable: return ScriptForTable(Table(index.row()));
+        case nkRoot:
+            return ScriptForRoot(Tables());
+        case nkTable:
+            return ScriptForTable(Table(index.row()));
         case nkColumn:
             return ScriptForColumn(Table(index.parent().row()),
                                    ColumnOfNodeText(index.data().toString().toStdString()));
-        default: return {};
+        default:
+            return {};
     }
 }
 
@@ -121,13 +138,15 @@ std::string TDirTreeModel::DragTextFor(const QModelIndex& index, bool expanded) 
             if (!expanded) return DragTextForTable(Table(index.row()).alias);
             std::vector<std::string> names;
             for (int r = 0; r < rowCount(index); ++r)
-                names.push_back(ColumnOfNodeText(this->index(r, 0, index).data().toString().toStdString()));
+                names.push_back(
+                    ColumnOfNodeText(this->index(r, 0, index).data().toString().toStdString()));
             return DragTextForExpandedTable(names);
         }
         case nkColumn:
             return DragTextForColumn(Table(index.parent().row()).alias,
                                      ColumnOfNodeText(index.data().toString().toStdString()));
-        default: return {};
+        default:
+            return {};
     }
 }
 

@@ -23,7 +23,7 @@ namespace corvane {
 
 class TDirTreeModel : public QStandardItemModel {
     Q_OBJECT
-public:
+  public:
     enum NodeKind { nkNone, nkRoot, nkTable, nkColumn };
     // Item data roles.
     static constexpr int KindRole = Qt::UserRole + 1;
@@ -62,7 +62,7 @@ public:
     // directory node is shown open. Empty for the root.
     std::string DragTextFor(const QModelIndex& index, bool expanded) const;
 
-private:
+  private:
     QStandardItem* RootItem() const;
 
     const TColumnMaps& columns_;

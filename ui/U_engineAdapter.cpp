@@ -10,45 +10,60 @@ namespace corvane {
 
 namespace {
 
+// While the engine's parser and executor are not part of the build, the
+// adapter still compiles and says so as a statement error.
+template <class E>
+void ParseWith(E& e) {
+    if constexpr (requires { e.Parse(); })
+        e.Parse();
+    else
+        e.Errors().Add("查询引擎尚未完成");
+}
+
+template <class E>
+void ExecuteWith(E& e, IProgress* progress) {
+    if constexpr (requires { e.Execute(progress); }) {
+        e.Execute(progress);
+    } else if constexpr (requires {
+                             e.SetProgress(progress);
+                             e.Execute();
+                         }) {
+        e.SetProgress(progress);
+        e.Execute();
+    } else if constexpr (requires { e.Execute(); }) {
+        e.Execute();
+    }
+}
+
 class TFileSystemEngine : public IQueryEngine {
-public:
+  public:
     TFileSystemEngine() {
 #ifndef CORVANE_DIRTEXT_STANDIN
         engine_.AddDataBase(std::make_shared<TVeskDBAdapterForFile>());
 #endif
     }
 
-    void SetSQL(const std::string& sql) override { engine_.SetSQL(sql); }
+    void SetSQL(const std::string& sql) override {
+        engine_.SetSQL(sql);
+    }
 
     void Parse() override {
-        if constexpr (requires(TVeskEngineCustomer& e) { e.Parse(); })
-            engine_.Parse();
-        else
-            engine_.Errors().Add("查询引擎尚未完成");
+        ParseWith(engine_);
     }
 
-    std::string GetErrorText() override { return engine_.GetErrorText(); }
+    std::string GetErrorText() override {
+        return engine_.GetErrorText();
+    }
 
     void Execute(IProgress* progress) override {
-        if constexpr (requires(TVeskEngineCustomer& e, IProgress* p) { e.Execute(p); }) {
-            engine_.Execute(progress);
-        } else if constexpr (requires(TVeskEngineCustomer& e, IProgress* p) {
-                                 e.SetProgress(p);
-                                 e.Execute();
-                             }) {
-            engine_.SetProgress(progress);
-            engine_.Execute();
-        } else if constexpr (requires(TVeskEngineCustomer& e) { e.Execute(); }) {
-            (void)progress;
-            engine_.Execute();
-        } else {
-            (void)progress;
-        }
+        ExecuteWith(engine_, progress);
     }
 
-    TQueryResult TakeResult() override { return corvane::TakeResult(engine_.DataSet()); }
+    TQueryResult TakeResult() override {
+        return corvane::TakeResult(engine_.DataSet());
+    }
 
-private:
+  private:
     TVeskEngineCustomer engine_;
 };
 

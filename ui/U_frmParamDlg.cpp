@@ -21,7 +21,8 @@ Tfrm_paramDlg::Tfrm_paramDlg(QWidget* parent) : QDialog(parent) {
     paramlist = new QTableWidget(0, 2, this);
     paramlist->setObjectName(QStringLiteral("paramlist"));
     paramlist->setGeometry(0, 0, 363, 377);
-    paramlist->setHorizontalHeaderLabels(QString::fromUtf8(kParamDlgColumnTitles).split(QLatin1Char(',')));
+    paramlist->setHorizontalHeaderLabels(
+        QString::fromUtf8(kParamDlgColumnTitles).split(QLatin1Char(',')));
     paramlist->verticalHeader()->hide();
     paramlist->setColumnWidth(0, 109);
     paramlist->setColumnWidth(1, 248);
@@ -82,7 +83,8 @@ bool ShowParamForm(TParamTexts& params, QWidget* parent) {
     Tfrm_paramDlg dialog(parent);
     dialog.Load(params);
     if (dialog.exec() != QDialog::Accepted) return false;
-    for (auto& [name, value] : params) value = dialog.ValueOf(name);
+    for (auto& [name, value] : params)
+        value = dialog.ValueOf(name);
     return true;
 }
 

@@ -23,17 +23,17 @@ using TParamTexts = std::vector<std::pair<std::string, std::string>>;
 
 class Tfrm_paramDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit Tfrm_paramDlg(QWidget* parent = nullptr);
 
     void Load(const TParamTexts& params);
     // The value text now in the row of the given name.
     std::string ValueOf(const std::string& name) const;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QTableWidget* paramlist;
     QPushButton* BitBtn1;
     QPushButton* BitBtn2;

@@ -35,13 +35,17 @@ R CallOnGui(std::function<R()> f, R fallback) {
     return answer.get();
 }
 
-QWidget* DialogParent() { return QApplication::activeWindow(); }
+QWidget* DialogParent() {
+    return QApplication::activeWindow();
+}
 
 bool AskParams(Tparamlist& params) {
     TParamTexts texts;
-    for (const TparamInf& p : params) texts.emplace_back(p.Name, p.Value.AsString());
+    for (const TparamInf& p : params)
+        texts.emplace_back(p.Name, p.Value.AsString());
     auto shared = std::make_shared<TParamTexts>(std::move(texts));
-    const bool ok = CallOnGui<bool>([shared] { return ShowParamForm(*shared, DialogParent()); }, false);
+    const bool ok =
+        CallOnGui<bool>([shared] { return ShowParamForm(*shared, DialogParent()); }, false);
     if (!ok) return false;
     for (size_t i = 0; i < params.size() && i < shared->size(); ++i)
         params[i].Value = Variant((*shared)[i].second);
@@ -73,6 +77,8 @@ void RemoveHostHooks() {
     SetResultReportHook({});
 }
 
-void SetHostHooksClosing(bool closing) { gClosing = closing; }
+void SetHostHooksClosing(bool closing) {
+    gClosing = closing;
+}
 
 }  // namespace corvane

@@ -14,7 +14,9 @@ namespace corvane {
 
 namespace {
 
-bool SameName(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
+bool SameName(const std::string& a, const std::string& b) {
+    return SameTextAscii(a, b);
+}
 
 }  // namespace
 
@@ -106,7 +108,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
     }
     // New keys go after the last key of the section, before trailing blanks.
     size_t at = sec.lines.size();
-    while (at > 0 && sec.lines[at - 1].key.empty() && Trim(sec.lines[at - 1].text).empty()) --at;
+    while (at > 0 && sec.lines[at - 1].key.empty() && Trim(sec.lines[at - 1].text).empty())
+        --at;
     sec.lines.insert(sec.lines.begin() + static_cast<long>(at), Line{{}, key, stored});
     dirty_ = true;
 }
@@ -140,8 +143,10 @@ void TIniFile::Flush() {
     for (size_t s = 0; s < sections_.size(); ++s) {
         if (s > 0) out << '[' << sections_[s].name << "]\n";
         for (const Line& line : sections_[s].lines) {
-            if (line.key.empty() || !line.text.empty()) out << line.text << '\n';
-            else out << line.key << '=' << line.value << '\n';
+            if (line.key.empty() || !line.text.empty())
+                out << line.text << '\n';
+            else
+                out << line.key << '=' << line.value << '\n';
         }
     }
     std::string tmp = path_ + ".tmp";

@@ -18,7 +18,7 @@
 namespace corvane {
 
 class TIniFile {
-public:
+  public:
     // Reads the file when it exists; a missing file is an empty one.
     explicit TIniFile(std::string path);
 
@@ -44,10 +44,10 @@ public:
     void Flush();
     bool Dirty() const { return dirty_; }
 
-private:
+  private:
     struct Line {
-        std::string text;     // the line as written (for comments and headers)
-        std::string key;      // empty for non key lines
+        std::string text;  // the line as written (for comments and headers)
+        std::string key;   // empty for non key lines
         std::string value;
     };
     struct Section {

@@ -30,7 +30,9 @@ namespace corvane {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // The engine's error list ends every message with CR LF; the message box
 // shows plain lines.
@@ -49,7 +51,8 @@ void TDirTreeView::startDrag(Qt::DropActions) {
     const std::string text = tree->DragTextFor(node, isExpanded(node));
     if (text.empty()) return;
     auto* mime = new QMimeData;  // owned by the drag
-    mime->setData(QString::fromLatin1(TDirTreeModel::kDragMimeType), QByteArray::fromStdString(text));
+    mime->setData(QString::fromLatin1(TDirTreeModel::kDragMimeType),
+                  QByteArray::fromStdString(text));
     mime->setText(Q(text));
     auto* drag = new QDrag(this);  // deletes itself after exec
     drag->setMimeData(mime);
@@ -97,7 +100,8 @@ void TfrmMain::CreateActions() {
     tbtn_open = new QAction(QStringLiteral("打开"), this);
     tbtn_open->setStatusTip(QStringLiteral("打开一个项目"));
     connect(tbtn_open, &QAction::triggered, this, &TfrmMain::N10Click);
-    tbtn_new = make(QStringLiteral("新建"), QStringLiteral("新建一个项目"), &TfrmMain::tbtn_newClick);
+    tbtn_new =
+        make(QStringLiteral("新建"), QStringLiteral("新建一个项目"), &TfrmMain::tbtn_newClick);
     tbtn_new->setShortcut(QKeySequence::New);
     tbtn_save = make(QStringLiteral("保存"), QStringLiteral("保存项目"), &TfrmMain::tbtn_saveClick);
     tbtn_save->setShortcut(QKeySequence::Save);
@@ -106,9 +110,11 @@ void TfrmMain::CreateActions() {
     tbtn_check = make(QStringLiteral(" 语法检查 "), QStringLiteral("检查语句的语法"),
                       &TfrmMain::tbtn_checkClick);
     tbtn_check->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F9));
-    tbtn_execute = make(QStringLiteral("执行"), QStringLiteral("执行语句"), &TfrmMain::tbtn_executeClick);
+    tbtn_execute =
+        make(QStringLiteral("执行"), QStringLiteral("执行语句"), &TfrmMain::tbtn_executeClick);
     tbtn_execute->setShortcut(QKeySequence(Qt::Key_F9));
-    tbtn_setting = make(QStringLiteral("设置"), QStringLiteral("程序设置"), &TfrmMain::tbtn_settingClick);
+    tbtn_setting =
+        make(QStringLiteral("设置"), QStringLiteral("程序设置"), &TfrmMain::tbtn_settingClick);
     tbtn_help = make(QStringLiteral("帮助"), QStringLiteral("使用说明"), &TfrmMain::N9Click);
 }
 
@@ -258,19 +264,26 @@ void TfrmMain::CreateStatusBar() {
 void TfrmMain::FormCreate() {
     setWindowTitle(QStringLiteral("Corvane"));
     config_ = std::make_unique<TConfig>(env_.iniPath, env_.fallbackDir);
-    controller_ = std::make_unique<TProjectController>(*treeModel_, *this, *config_, *env_.dialogs,
-                                                       *env_.prompt, *env_.shell);
+    controller_ =
+        std::make_unique<TProjectController>(*treeModel_, static_cast<IProjectView&>(*this),
+                                             *config_, *env_.dialogs, *env_.prompt, *env_.shell);
     RecentChanged(config_->Recent());
     if (env_.autoOpen) controller_->StartUp();
 }
 
 // ---- IProjectView
 
-std::string TfrmMain::SqlText() const { return mm_sql->Text(); }
+std::string TfrmMain::SqlText() const {
+    return mm_sql->Text();
+}
 
-void TfrmMain::SetSqlText(const std::string& text) { mm_sql->SetText(text); }
+void TfrmMain::SetSqlText(const std::string& text) {
+    mm_sql->SetText(text);
+}
 
-void TfrmMain::SetTitle(const std::string& title) { setWindowTitle(Q(title)); }
+void TfrmMain::SetTitle(const std::string& title) {
+    setWindowTitle(Q(title));
+}
 
 void TfrmMain::RecentChanged(const std::vector<std::string>& files) {
     ppm_recent->clear();
@@ -285,9 +298,13 @@ void TfrmMain::RecentChanged(const std::vector<std::string>& files) {
 
 // ---- accessors for tests
 
-QString TfrmMain::MessageText() const { return mm_msg->toPlainText(); }
+QString TfrmMain::MessageText() const {
+    return mm_msg->toPlainText();
+}
 
-QString TfrmMain::StatusText(int panel) const { return statusPanels_[panel]->text(); }
+QString TfrmMain::StatusText(int panel) const {
+    return statusPanels_[panel]->text();
+}
 
 void TfrmMain::SelectTreeNode(const QModelIndex& index) {
     tv_dirList->setCurrentIndex(index);
@@ -332,8 +349,10 @@ void TfrmMain::SetBusy(bool busy) {
     tbtn_execute->setEnabled(!busy);
     tbtn_check->setEnabled(!busy);
     btn_cancel->setEnabled(busy);
-    if (busy) setCursor(Qt::BusyCursor);
-    else unsetCursor();
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 }
 
 void TfrmMain::QueryFinished(std::shared_ptr<TQueryOutcome> outcome) {
@@ -374,7 +393,9 @@ void TfrmMain::tbtn_checkClick() {
 
 // ---- tree
 
-QModelIndex TfrmMain::SelectedTreeNode() const { return tv_dirList->currentIndex(); }
+QModelIndex TfrmMain::SelectedTreeNode() const {
+    return tv_dirList->currentIndex();
+}
 
 void TfrmMain::N6Click() {
     const std::string script = treeModel_->ScriptFor(SelectedTreeNode());
@@ -389,9 +410,13 @@ void TfrmMain::ppm_addClick() {
     tv_dirList->expand(treeModel_->RootIndex());
 }
 
-void TfrmMain::ppm_editClick() { controller_->EditTable(SelectedTreeNode()); }
+void TfrmMain::ppm_editClick() {
+    controller_->EditTable(SelectedTreeNode());
+}
 
-void TfrmMain::ppm_dltClick() { controller_->DeleteTable(SelectedTreeNode()); }
+void TfrmMain::ppm_dltClick() {
+    controller_->DeleteTable(SelectedTreeNode());
+}
 
 // ---- result rows
 
@@ -412,11 +437,17 @@ std::vector<TRowFile> TfrmMain::SelectedRows() const {
     return rows;
 }
 
-void TfrmMain::N1Click() { rowActions_->Open(CurrentRow()); }
+void TfrmMain::N1Click() {
+    rowActions_->Open(CurrentRow());
+}
 
-void TfrmMain::N2Click() { rowActions_->OpenFolder(CurrentRow()); }
+void TfrmMain::N2Click() {
+    rowActions_->OpenFolder(CurrentRow());
+}
 
-void TfrmMain::N4Click() { rowActions_->Locate(CurrentRow()); }
+void TfrmMain::N4Click() {
+    rowActions_->Locate(CurrentRow());
+}
 
 void TfrmMain::N5Click() {
     std::vector<int> gone = rowActions_->Delete(SelectedRows());
@@ -427,22 +458,34 @@ void TfrmMain::N5Click() {
 
 // ---- project commands
 
-void TfrmMain::mm_sqlChange() { controller_->SqlChanged(); }
+void TfrmMain::mm_sqlChange() {
+    controller_->SqlChanged();
+}
 
-void TfrmMain::tbtn_newClick() { controller_->NewProject(); }
+void TfrmMain::tbtn_newClick() {
+    controller_->NewProject();
+}
 
-void TfrmMain::tbtn_saveClick() { controller_->Save(); }
+void TfrmMain::tbtn_saveClick() {
+    controller_->Save();
+}
 
-void TfrmMain::tbtn_saveasClick() { controller_->SaveAs(); }
+void TfrmMain::tbtn_saveasClick() {
+    controller_->SaveAs();
+}
 
-void TfrmMain::N10Click() { controller_->OpenProject(); }
+void TfrmMain::N10Click() {
+    controller_->OpenProject();
+}
 
 void TfrmMain::ppm_ARecentFileClick() {
     if (auto* item = qobject_cast<QAction*>(sender()))
         controller_->OpenRecent(item->data().toString().toStdString());
 }
 
-void TfrmMain::tbtn_settingClick() { controller_->EditSettings(); }
+void TfrmMain::tbtn_settingClick() {
+    controller_->EditSettings();
+}
 
 void TfrmMain::N9Click() {
     const std::string manual = env_.programDir + "readme.html";

@@ -48,22 +48,22 @@ struct TMainEnv {
     IShellService* shell = nullptr;
     IUserPrompt* prompt = nullptr;
     IDialogs* dialogs = nullptr;
-    bool autoOpen = true;     // reopen the last project (off in tests)
+    bool autoOpen = true;  // reopen the last project (off in tests)
 };
 
 // The tree view: starts drags of directory and column nodes.
 class TDirTreeView : public QTreeView {
     Q_OBJECT
-public:
+  public:
     using QTreeView::QTreeView;
 
-protected:
+  protected:
     void startDrag(Qt::DropActions supportedActions) override;
 };
 
 class TfrmMain : public QMainWindow, private IProjectView {
     Q_OBJECT
-public:
+  public:
     explicit TfrmMain(TMainEnv env, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
@@ -81,7 +81,7 @@ public:
     void SelectResultRows(const std::vector<int>& rows);
     bool ResultHasContextMenu() const;
 
-public slots:
+  public slots:
     void tbtn_executeClick();
     void tbtn_checkClick();
     void tbtn_cancelClick();
@@ -103,10 +103,10 @@ public slots:
     void ppm_dltClick();
     void mm_sqlChange();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     // IProjectView
     std::string SqlText() const override;
     void SetSqlText(const std::string& text) override;

@@ -8,16 +8,23 @@
 namespace corvane {
 
 TProjectController::TProjectController(TDirTreeModel& tree, IProjectView& view, TConfig& config,
-                                       IDialogs& dialogs, IUserPrompt& prompt,
-                                       IShellService& shell)
-    : tree_(tree), view_(view), config_(config), dialogs_(dialogs), prompt_(prompt), shell_(shell) {}
+                                       IDialogs& dialogs, IUserPrompt& prompt, IShellService& shell)
+    : tree_(tree),
+      view_(view),
+      config_(config),
+      dialogs_(dialogs),
+      prompt_(prompt),
+      shell_(shell) {}
 
 bool TProjectController::AskToSave() {
     if (!modified_) return true;
     switch (prompt_.Ask("Corvane", kModifiedQuestion, true)) {
-        case TAnswer::Cancel: return false;
-        case TAnswer::No: return true;
-        case TAnswer::Yes: return Save();
+        case TAnswer::Cancel:
+            return false;
+        case TAnswer::No:
+            return true;
+        case TAnswer::Yes:
+            return Save();
     }
     return false;
 }
@@ -45,7 +52,8 @@ bool TProjectController::Load(const std::string& file) {
     Clear();
     fileName_ = file;
     view_.SetSqlText(project.sql);
-    for (const TProjectDir& dir : project.dirs) tree_.AddTable(dir.option, dir.alias);
+    for (const TProjectDir& dir : project.dirs)
+        tree_.AddTable(dir.option, dir.alias);
     view_.SetTitle("Corvane  --" + file);
     modified_ = false;
     PushRecent(file);
@@ -70,7 +78,8 @@ bool TProjectController::Save() {
     if (fileName_.empty()) return SaveAs();
     TProjectData project;
     project.sql = view_.SqlText();
-    for (const TTreeTable& table : tree_.Tables()) project.dirs.push_back({table.alias, table.option});
+    for (const TTreeTable& table : tree_.Tables())
+        project.dirs.push_back({table.alias, table.option});
     std::string error;
     if (!SaveProjectFile(fileName_, project, error)) {
         prompt_.Error(error);
@@ -132,8 +141,10 @@ void TProjectController::EditTable(const QModelIndex& index) {
     const int row = index.row();
     TFileDirOption option = tree_.Table(row).option;
     if (dialogs_.EditDirOption(option)) {
-        if (shell_.DirectoryExists(option.path)) tree_.SetOption(row, option);
-        else prompt_.Inform("目录不存在");
+        if (shell_.DirectoryExists(option.path))
+            tree_.SetOption(row, option);
+        else
+            prompt_.Inform("目录不存在");
     }
     modified_ = true;
 }

@@ -26,7 +26,7 @@
 namespace corvane {
 
 class IProjectView {
-public:
+  public:
     virtual ~IProjectView() = default;
     virtual std::string SqlText() const = 0;
     virtual void SetSqlText(const std::string& text) = 0;
@@ -36,7 +36,7 @@ public:
 };
 
 class TProjectController {
-public:
+  public:
     TProjectController(TDirTreeModel& tree, IProjectView& view, TConfig& config, IDialogs& dialogs,
                        IUserPrompt& prompt, IShellService& shell);
 
@@ -63,7 +63,7 @@ public:
 
     static constexpr const char* kModifiedQuestion = "当前文件已经修改，是否保存";
 
-private:
+  private:
     // The unsaved-changes question; false when the command must stop.
     bool AskToSave();
     void Clear();

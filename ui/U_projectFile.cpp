@@ -33,12 +33,23 @@ std::string EscapeAttribute(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '\'': out += "&apos;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -112,10 +123,17 @@ bool ReadText(QXmlStreamReader& xml, std::string& out) {
     int depth = 1;
     while (depth > 0 && !xml.atEnd()) {
         switch (xml.readNext()) {
-            case QXmlStreamReader::StartElement: ++depth; break;
-            case QXmlStreamReader::EndElement: --depth; break;
-            case QXmlStreamReader::Characters: text += xml.text(); break;
-            default: break;
+            case QXmlStreamReader::StartElement:
+                ++depth;
+                break;
+            case QXmlStreamReader::EndElement:
+                --depth;
+                break;
+            case QXmlStreamReader::Characters:
+                text += xml.text();
+                break;
+            default:
+                break;
         }
     }
     if (xml.hasError()) return false;
@@ -191,7 +209,8 @@ bool ParseProject(const std::string& bytes, TProjectData& project, std::string& 
             return false;
         }
         QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-        if (decoder.empty() && text.toUtf8() != QByteArray(utf8.data(), static_cast<qsizetype>(utf8.size()))) {
+        if (decoder.empty() &&
+            text.toUtf8() != QByteArray(utf8.data(), static_cast<qsizetype>(utf8.size()))) {
             error = "项目文件的内容不是有效的 UTF-8 编码文本";
             return false;
         }
@@ -265,7 +284,8 @@ bool SaveProjectFile(const std::string& path, const TProjectData& project, std::
     std::string bytes = FormatProject(project);
     QSaveFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
         !file.commit()) {
         error = "无法保存文件 " + path + "：" + file.errorString().toStdString();
         return false;

@@ -9,7 +9,7 @@ namespace corvane {
 // Shared between the window's thread and the worker: the count and the
 // cancel request are the only things both touch, and both are atomic.
 class TQueryRunner::TProgressState : public IProgress {
-public:
+  public:
     void Listed(long long entriesSoFar) override {
         listed_.store(entriesSoFar, std::memory_order_relaxed);
     }
@@ -18,7 +18,7 @@ public:
     long long ListedSoFar() const { return listed_.load(std::memory_order_relaxed); }
     void RequestCancel() { cancelled_.store(true, std::memory_order_relaxed); }
 
-private:
+  private:
     std::atomic<long long> listed_{0};
     std::atomic<bool> cancelled_{false};
 };
@@ -39,7 +39,9 @@ TQueryRunner::TQueryRunner(TEngineFactory factory, QObject* parent)
     });
 }
 
-TQueryRunner::~TQueryRunner() { Stop(); }
+TQueryRunner::~TQueryRunner() {
+    Stop();
+}
 
 bool TQueryRunner::Start(const std::string& sql) {
     if (running_) return false;
@@ -79,8 +81,8 @@ bool TQueryRunner::Start(const std::string& sql) {
         outcome->elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now() - start)
                                  .count();
-        QMetaObject::invokeMethod(this, [this, outcome] { Deliver(outcome); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { Deliver(outcome); }, Qt::QueuedConnection);
     });
     ticker_.start();
     return true;

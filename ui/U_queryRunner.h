@@ -29,7 +29,7 @@
 namespace corvane {
 
 class IQueryEngine {
-public:
+  public:
     virtual ~IQueryEngine() = default;
     virtual void SetSQL(const std::string& sql) = 0;
     virtual void Parse() = 0;
@@ -45,13 +45,13 @@ using TEngineFactory = std::function<std::unique_ptr<IQueryEngine>()>;
 
 // What one run produced.
 struct TQueryOutcome {
-    std::string parseErrors;   // the engine's error text; empty when it parsed
-    bool executed = false;     // the statement ran to its end (result valid)
-    bool cancelled = false;    // the user cancelled; no result
-    std::string runError;      // message of an error raised while executing
+    std::string parseErrors;  // the engine's error text; empty when it parsed
+    bool executed = false;    // the statement ran to its end (result valid)
+    bool cancelled = false;   // the user cancelled; no result
+    std::string runError;     // message of an error raised while executing
     TQueryResult result;
-    long long elapsedMs = 0;   // wall time of the whole run
-    long long listed = 0;      // entries examined by the listing
+    long long elapsedMs = 0;  // wall time of the whole run
+    long long listed = 0;     // entries examined by the listing
 };
 
 // Parses on the caller's thread and returns the error text ("" = OK).
@@ -59,7 +59,7 @@ std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql);
 
 class TQueryRunner : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TQueryRunner(TEngineFactory factory, QObject* parent = nullptr);
     ~TQueryRunner() override;
 
@@ -71,11 +71,11 @@ public:
     // Cancels and waits for the worker (used when the window closes).
     void Stop();
 
-signals:
+  signals:
     void Progress(long long listed);
     void Finished(std::shared_ptr<corvane::TQueryOutcome> outcome);
 
-private:
+  private:
     class TProgressState;
 
     void Join();

@@ -9,7 +9,9 @@ namespace corvane {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 bool IsNumberLike(VarType t) {
     return t == VarType::Integer || t == VarType::Double || t == VarType::Date ||
@@ -18,9 +20,12 @@ bool IsNumberLike(VarType t) {
 
 double NumberOf(const Variant& v) {
     switch (v.type()) {
-        case VarType::Integer: return static_cast<double>(v.RawInteger());
-        case VarType::Boolean: return v.RawBoolean() ? 1.0 : 0.0;
-        default: return v.RawDouble();
+        case VarType::Integer:
+            return static_cast<double>(v.RawInteger());
+        case VarType::Boolean:
+            return v.RawBoolean() ? 1.0 : 0.0;
+        default:
+            return v.RawDouble();
     }
 }
 
@@ -28,10 +33,12 @@ double NumberOf(const Variant& v) {
 
 TQueryResult TakeResult(TSimpleDataset& dataset) {
     TQueryResult result;
-    for (int i = 0; i < dataset.GetFieldCount(); ++i) result.fieldNames.push_back(dataset.GetFieldName(i));
+    for (int i = 0; i < dataset.GetFieldCount(); ++i)
+        result.fieldNames.push_back(dataset.GetFieldName(i));
     const int count = dataset.GetRecordCount();
     result.rows.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) result.rows.push_back(dataset.TakeRow(i));
+    for (int i = 0; i < count; ++i)
+        result.rows.push_back(dataset.TakeRow(i));
     dataset.ClearRows();
     return result;
 }
@@ -51,7 +58,9 @@ int CompareValues(const Variant& a, const Variant& b) {
 }
 
 TResultModel::TResultModel(QIcon folderIcon, QIcon fileIcon, QObject* parent)
-    : QAbstractTableModel(parent), folderIcon_(std::move(folderIcon)), fileIcon_(std::move(fileIcon)) {}
+    : QAbstractTableModel(parent),
+      folderIcon_(std::move(folderIcon)),
+      fileIcon_(std::move(fileIcon)) {}
 
 void TResultModel::SetResult(TQueryResult result, const TColumnMaps& columns) {
     beginResetModel();
@@ -78,7 +87,9 @@ void TResultModel::SetResult(TQueryResult result, const TColumnMaps& columns) {
     endResetModel();
 }
 
-void TResultModel::Clear() { SetResult(TQueryResult{}, TColumnMaps{}); }
+void TResultModel::Clear() {
+    SetResult(TQueryResult{}, TColumnMaps{});
+}
 
 int TResultModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(result_.rows.size());
@@ -123,9 +134,12 @@ QVariant TResultModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole) return Q(CellText(index.row(), index.column()));
     if (role == Qt::DecorationRole && index.column() == 0) {
         switch (IconIndex(index.row())) {
-            case 0: return folderIcon_;
-            case 1: return fileIcon_;
-            default: return {};
+            case 0:
+                return folderIcon_;
+            case 1:
+                return fileIcon_;
+            default:
+                return {};
         }
     }
     return {};
@@ -138,7 +152,9 @@ QVariant TResultModel::headerData(int section, Qt::Orientation orientation, int 
     return {};
 }
 
-std::string TResultModel::CountText() const { return "个数：" + std::to_string(rowCount()); }
+std::string TResultModel::CountText() const {
+    return "个数：" + std::to_string(rowCount());
+}
 
 std::string TResultModel::Directory(int row) const {
     return dirCaptionColumn_ < 0 ? std::string() : CellText(row, dirCaptionColumn_);
@@ -161,9 +177,15 @@ void TResultModel::RemoveRowsAt(std::vector<int> rows) {
     int i = static_cast<int>(rows.size()) - 1;
     while (i >= 0) {
         int last = rows[static_cast<size_t>(i)];
-        if (last < 0 || last >= rowCount()) { --i; continue; }
+        if (last < 0 || last >= rowCount()) {
+            --i;
+            continue;
+        }
         int first = last;
-        while (i > 0 && rows[static_cast<size_t>(i - 1)] == first - 1) { --first; --i; }
+        while (i > 0 && rows[static_cast<size_t>(i - 1)] == first - 1) {
+            --first;
+            --i;
+        }
         --i;
         beginRemoveRows(QModelIndex(), first, last);
         result_.rows.erase(result_.rows.begin() + first, result_.rows.begin() + last + 1);

@@ -39,7 +39,7 @@ TQueryResult TakeResult(TSimpleDataset& dataset);
 
 class TResultModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     TResultModel(QIcon folderIcon, QIcon fileIcon, QObject* parent = nullptr);
 
     // Replaces the shown result.
@@ -77,7 +77,7 @@ public:
     // Ordering of two rows by one column, for sorting.
     bool LessThan(int rowA, int rowB, int column) const;
 
-private:
+  private:
     const Variant* Cell(int row, int column) const;
 
     QIcon folderIcon_, fileIcon_;
@@ -90,10 +90,10 @@ private:
 
 class TResultSortProxy : public QSortFilterProxyModel {
     Q_OBJECT
-public:
+  public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
 
-protected:
+  protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 };
 

@@ -46,8 +46,8 @@ std::vector<int> TRowActions::Delete(const std::vector<TRowFile>& selected) {
         it->second.push_back(file.row);
     }
     if (order.empty()) return {};
-    const std::string text =
-        order.size() == 1 ? ConfirmText(order.front()) : ConfirmText(static_cast<int>(order.size()));
+    const std::string text = order.size() == 1 ? ConfirmText(order.front())
+                                               : ConfirmText(static_cast<int>(order.size()));
     if (prompt_.Ask("Corvane", text, false) != TAnswer::Yes) return {};
 
     std::vector<int> gone;

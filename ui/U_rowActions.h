@@ -31,7 +31,7 @@ struct TRowFile {
 std::string JoinFullName(const std::string& directory, const std::string& fileName);
 
 class TRowActions {
-public:
+  public:
     TRowActions(IShellService& shell, IUserPrompt& prompt) : shell_(shell), prompt_(prompt) {}
 
     void Open(const TRowFile& file);
@@ -44,7 +44,7 @@ public:
     static std::string ConfirmText(const std::string& fullName);
     static std::string ConfirmText(int count);
 
-private:
+  private:
     IShellService& shell_;
     IUserPrompt& prompt_;
 };

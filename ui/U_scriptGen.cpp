@@ -45,7 +45,9 @@ std::string DragTextForExpandedTable(const std::vector<std::string>& columns) {
     return " " + text + " ";
 }
 
-std::string DragTextForTable(const std::string& alias) { return " " + alias + " "; }
+std::string DragTextForTable(const std::string& alias) {
+    return " " + alias + " ";
+}
 
 std::string DragTextForColumn(const std::string& alias, const std::string& column) {
     return " " + alias + "." + column + " ";

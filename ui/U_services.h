@@ -19,7 +19,7 @@ namespace corvane {
 enum class TAnswer { Yes, No, Cancel };
 
 class IUserPrompt {
-public:
+  public:
     virtual ~IUserPrompt() = default;
     // A question with Yes/No buttons, or Yes/No/Cancel when withCancel.
     virtual TAnswer Ask(const std::string& title, const std::string& text, bool withCancel) = 0;
@@ -30,7 +30,7 @@ public:
 };
 
 class IDialogs {
-public:
+  public:
     virtual ~IDialogs() = default;
     // Each returns false when the user cancels.
     virtual bool OpenProject(const std::string& startDir, std::string& file) = 0;
@@ -44,7 +44,7 @@ public:
 };
 
 class IShellService {
-public:
+  public:
     virtual ~IShellService() = default;
     // Opens a file or folder with the desktop's default handler.
     virtual bool OpenPath(const std::string& path) = 0;

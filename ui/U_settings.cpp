@@ -46,7 +46,8 @@ void TConfig::ApplySettings(const TSettings& settings) {
     ini_.WriteBool(kSetting, "useExpert", settings_.useExpert);
     // A smaller count keeps the list as it is until the next push rewrites
     // it; the keys are written for the first N entries only.
-    while (static_cast<int>(recent_.size()) < settings_.recentCount) recent_.emplace_back();
+    while (static_cast<int>(recent_.size()) < settings_.recentCount)
+        recent_.emplace_back();
     WriteRecentKeys();
 }
 
@@ -60,7 +61,8 @@ bool TConfig::PushRecent(const std::string& file) {
 }
 
 void TConfig::WriteRecentKeys() {
-    for (int i = 1; i <= kMaxRecentCount; ++i) ini_.DeleteKey(kRecent, "file" + std::to_string(i));
+    for (int i = 1; i <= kMaxRecentCount; ++i)
+        ini_.DeleteKey(kRecent, "file" + std::to_string(i));
     for (int i = 0; i < settings_.recentCount && i < static_cast<int>(recent_.size()); ++i)
         ini_.WriteString(kRecent, "file" + std::to_string(i + 1), recent_[static_cast<size_t>(i)]);
     ini_.Flush();

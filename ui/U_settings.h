@@ -42,7 +42,7 @@ TConfigLocation ChooseConfigLocation(const std::string& programDir, bool program
                                      const std::string& userConfigDir, const std::string& homeDir);
 
 class TConfig {
-public:
+  public:
     // Reads the settings and the recent list (start-up). An empty default
     // directory becomes fallbackDir; a recent count outside 1..6 is clamped.
     TConfig(const std::string& iniPath, const std::string& fallbackDir);
@@ -60,7 +60,7 @@ public:
     // true when the list changed (the keys are then rewritten).
     bool PushRecent(const std::string& file);
 
-private:
+  private:
     void WriteRecentKeys();
 
     TIniFile ini_;

@@ -27,7 +27,8 @@ TSqlEditor::TSqlEditor(QWidget* parent) : QsciScintilla(parent) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     auto* lexer = new QsciLexerSQL(this);  // owned by the editor
     lexer->setDefaultFont(font);
-    for (int style = 0; style <= QsciLexerSQL::QuotedOperator; ++style) lexer->setFont(font, style);
+    for (int style = 0; style <= QsciLexerSQL::QuotedOperator; ++style)
+        lexer->setFont(font, style);
     lexer->setColor(Qt::blue, QsciLexerSQL::Keyword);
     lexer->setColor(Qt::blue, QsciLexerSQL::KeywordSet5);
     setLexer(lexer);
@@ -55,7 +56,9 @@ void TSqlEditor::dragMoveEvent(QDragMoveEvent* event) {
     mm_SQLDragOver(event->position().toPoint());
 }
 
-void TSqlEditor::dragLeaveEvent(QDragLeaveEvent* event) { event->accept(); }
+void TSqlEditor::dragLeaveEvent(QDragLeaveEvent* event) {
+    event->accept();
+}
 
 void TSqlEditor::dropEvent(QDropEvent* event) {
     if (!FromTree(event->mimeData())) {

@@ -15,19 +15,19 @@ namespace corvane {
 
 class TSqlEditor : public QsciScintilla {
     Q_OBJECT
-public:
+  public:
     explicit TSqlEditor(QWidget* parent = nullptr);
 
     std::string Text() const { return text().toStdString(); }
     void SetText(const std::string& text) { setText(QString::fromStdString(text)); }
 
-protected:
+  protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-private:
+  private:
     void mm_SQLDragOver(const QPoint& pos);
     void mm_SQLDragDrop(const QString& text);
 };

@@ -1,0 +1,165 @@
+// The query runner: the engine lives on a worker thread, progress arrives
+// while it runs, Cancel stops it, and every outcome reaches the window's
+// thread.
+#include <QSignalSpy>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "ui/U_queryRunner.h"
+
+using namespace corvane;
+
+namespace {
+
+// Where the fake engine was made, used and destroyed.
+struct EngineLog {
+    std::atomic<int> alive{0};
+    std::thread::id made, executed, destroyed;
+};
+
+// Lists "entries" until cancelled or until it has listed `total`; can fail
+// to parse or fail while executing.
+class FakeEngine : public IQueryEngine {
+  public:
+    FakeEngine(EngineLog& log, long long total) : log_(log), total_(total) {
+        ++log_.alive;
+        log_.made = std::this_thread::get_id();
+    }
+    ~FakeEngine() override {
+        --log_.alive;
+        log_.destroyed = std::this_thread::get_id();
+    }
+    void SetSQL(const std::string& sql) override { sql_ = sql; }
+    void Parse() override {}
+    std::string GetErrorText() override {
+        return sql_.rfind("bad", 0) == 0 ? "Syntax error near bad\r\nsecond\r\n" : "";
+    }
+    void Execute(IProgress* progress) override {
+        log_.executed = std::this_thread::get_id();
+        if (sql_ == "throw") throw std::runtime_error("地址越界。");
+        for (long long n = 1; n <= total_; ++n) {
+            if (progress->Cancelled()) return;
+            progress->Listed(n);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        rows_ = total_;
+    }
+    TQueryResult TakeResult() override {
+        TQueryResult r;
+        r.fieldNames = {"a.path", "a.filename"};
+        for (long long i = 0; i < rows_; ++i)
+            r.rows.push_back(std::make_unique<TSimpleRow>(TSimpleRow{Variant("/d"), Variant("f")}));
+        return r;
+    }
+
+  private:
+    EngineLog& log_;
+    long long total_;
+    std::string sql_;
+    long long rows_ = 0;
+};
+
+TEngineFactory Factory(EngineLog& log, long long total) {
+    return [&log, total] {
+        return std::unique_ptr<IQueryEngine>(std::make_unique<FakeEngine>(log, total));
+    };
+}
+
+std::shared_ptr<TQueryOutcome> WaitFor(QSignalSpy& finished) {
+    if (finished.isEmpty() && !finished.wait(20000)) return nullptr;
+    return finished.first().first().value<std::shared_ptr<TQueryOutcome>>();
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(std::shared_ptr<corvane::TQueryOutcome>)
+
+class QueryRunnerTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { qRegisterMetaType<std::shared_ptr<TQueryOutcome>>(); }
+
+    void theEngineLivesAndDiesOnTheWorker() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 50));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        QVERIFY(runner.Start("select"));
+        QVERIFY(runner.IsRunning());
+        QVERIFY(!runner.Start("select"));  // one at a time
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome);
+        QVERIFY(outcome->executed);
+        QCOMPARE(outcome->result.rows.size(), size_t(50));
+        QCOMPARE(outcome->listed, 50LL);
+        QVERIFY(outcome->elapsedMs >= 0);
+        QCOMPARE(log.alive.load(), 0);
+        QVERIFY(log.made != std::this_thread::get_id());
+        QCOMPARE(log.executed, log.made);
+        QCOMPARE(log.destroyed, log.made);
+        QVERIFY(!runner.IsRunning());
+    }
+
+    void cancelStopsTheListing() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 100000000));  // would run for hours
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        QSignalSpy progress(&runner, &TQueryRunner::Progress);
+        QVERIFY(runner.Start("select"));
+        QVERIFY(progress.wait(10000));  // progress arrives while it runs
+        QVERIFY(progress.last().first().toLongLong() > 0);
+        runner.Cancel();
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome);
+        QVERIFY(outcome->cancelled);
+        QVERIFY(!outcome->executed);
+        QVERIFY(outcome->result.rows.empty());
+        QVERIFY(outcome->runError.empty());
+        QCOMPARE(log.alive.load(), 0);
+    }
+
+    void parseErrorsComeBackWithoutExecuting() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 10));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        runner.Start("bad statement");
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome);
+        QCOMPARE(outcome->parseErrors, std::string("Syntax error near bad\r\nsecond\r\n"));
+        QVERIFY(!outcome->executed);
+        QCOMPARE(log.executed, std::thread::id());
+    }
+
+    void anErrorWhileExecutingIsReported() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 10));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        runner.Start("throw");
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome);
+        QCOMPARE(outcome->runError, std::string("地址越界。"));
+        QVERIFY(!outcome->executed);
+        QCOMPARE(log.alive.load(), 0);
+    }
+
+    void stoppingWaitsForTheWorker() {
+        EngineLog log;
+        {
+            TQueryRunner runner(Factory(log, 100000000));
+            runner.Start("select");
+            QTRY_VERIFY(log.alive.load() == 1);
+        }  // destroyed while running: cancelled and joined
+        QCOMPARE(log.alive.load(), 0);
+    }
+
+    void theSyntaxCheckSaysOk() {
+        EngineLog log;
+        QCOMPARE(CheckSyntax(Factory(log, 0), "select"), std::string("OK"));
+        QCOMPARE(CheckSyntax(Factory(log, 0), "bad"),
+                 std::string("Syntax error near bad\r\nsecond\r\n"));
+    }
+};
+
+QTEST_MAIN(QueryRunnerTest)
+#include "U_queryRunner_test.moc"
