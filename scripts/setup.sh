@@ -3,7 +3,12 @@
 # Usage: scripts/setup.sh [extra package...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev "$@")
+packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev
+          # The desktop program: Qt 6 Widgets, QScintilla for the SQL editor,
+          # a virtual display for screenshots and a font with CJK glyphs
+          # (without it every Chinese caption is a box).
+          qt6-base-dev libqscintilla2-qt6-dev libgl-dev xvfb xauth fonts-wqy-microhei
+          "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,64 +4,29 @@
 #include <memory>
 
 #include "engine/UVeskEngine.h"
-#include "ui/U_dirText.h"
+#include "filesource/U_CorvaneAdptr.h"
 
 namespace corvane {
 
 namespace {
 
-// While the engine's parser and executor are not part of the build, the
-// adapter still compiles and says so as a statement error.
-template <class E>
-void ParseWith(E& e) {
-    if constexpr (requires { e.Parse(); })
-        e.Parse();
-    else
-        e.Errors().Add("查询引擎尚未完成");
-}
-
-template <class E>
-void ExecuteWith(E& e, IProgress* progress) {
-    if constexpr (requires { e.Execute(progress); }) {
-        e.Execute(progress);
-    } else if constexpr (requires {
-                             e.SetProgress(progress);
-                             e.Execute();
-                         }) {
-        e.SetProgress(progress);
-        e.Execute();
-    } else if constexpr (requires { e.Execute(); }) {
-        e.Execute();
-    }
-}
-
 class TFileSystemEngine : public IQueryEngine {
   public:
-    TFileSystemEngine() {
-#ifndef CORVANE_DIRTEXT_STANDIN
-        engine_.AddDataBase(std::make_shared<TVeskDBAdapterForFile>());
-#endif
-    }
+    TFileSystemEngine() { engine_.AddDataBase(std::make_shared<TVeskDBAdapterForFile>()); }
 
-    void SetSQL(const std::string& sql) override {
-        engine_.SetSQL(sql);
-    }
+    void SetSQL(const std::string& sql) override { engine_.SetSQL(sql); }
+    void Parse() override { engine_.Parse(); }
+    std::string GetErrorText() override { return engine_.GetErrorText(); }
 
-    void Parse() override {
-        ParseWith(engine_);
-    }
-
-    std::string GetErrorText() override {
-        return engine_.GetErrorText();
-    }
-
+    // A cancelled run throws QueryCancelledError; the runner reports it as
+    // cancelled because it asked for it.
     void Execute(IProgress* progress) override {
-        ExecuteWith(engine_, progress);
+        engine_.SetProgress(progress);
+        engine_.Execute();
+        engine_.SetProgress(nullptr);
     }
 
-    TQueryResult TakeResult() override {
-        return corvane::TakeResult(engine_.DataSet());
-    }
+    TQueryResult TakeResult() override { return corvane::TakeResult(engine_.DataSet()); }
 
   private:
     TVeskEngineCustomer engine_;

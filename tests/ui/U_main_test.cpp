@@ -255,8 +255,9 @@ class MainWindowTest : public QObject {
         f.Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
         f.window->SelectTreeNode(f.window->TreeModel().RootIndex());
         f.window->N6Click();
-        QCOMPARE(f.window->Editor().Text(),
-                 std::string("select a.*,b.*\nfrom \"/d1/* /ah/ad\" a,\"/d2/* /ah/ad\" b"));
+        QCOMPARE(f.window->Editor().Text(), "select a.*,b.*\nfrom " +
+                                                FormatDirOption({58, false, "/d1", ""}) + " a," +
+                                                FormatDirOption({58, false, "/d2", ""}) + " b");
         QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 0);
         QVERIFY(f.window->Controller().Modified());
     }
