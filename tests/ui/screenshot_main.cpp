@@ -47,10 +47,13 @@ int main(int argc, char* argv[]) {
     docs.path = repo + "/docs";
     docs.attrMask = 63;
     window.TreeModel().AddTable(docs);
-    window.Editor().SetText("select a.filename, a.extension, a.size, a.lastwritetime, a.isdir, a.path\n"
-                            "from " + corvane::FormatDirOption(top) + " a\n"
-                            "where not (a.filename like 'build%')\n"
-                            "order by a.isdir desc, a.filename");
+    window.Editor().SetText(
+        "select a.filename, a.extension, a.size, a.lastwritetime, a.isdir, a.path\n"
+        "from " +
+        corvane::FormatDirOption(top) +
+        " a\n"
+        "where not (a.filename like 'build%')\n"
+        "order by a.isdir desc, a.filename");
     window.show();
 
     QSignalSpy finished(&window.Runner(), &corvane::TQueryRunner::Finished);

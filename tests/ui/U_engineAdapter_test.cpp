@@ -1,0 +1,106 @@
+// The real engine behind the window's runner: a query over a directory of
+// the test, the statements the manual shows, and Cancel during a long
+// listing.
+#include <QSignalSpy>
+#include <QtTest>
+#include <fstream>
+
+#include "ui/U_engineAdapter.h"
+
+using namespace corvane;
+
+Q_DECLARE_METATYPE(std::shared_ptr<corvane::TQueryOutcome>)
+
+class EngineAdapterTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    std::string D() const { return dir.path().toStdString(); }
+
+    std::shared_ptr<TQueryOutcome> Run(TQueryRunner& runner, const std::string& sql) {
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        if (!runner.Start(sql) || !finished.wait(60000)) return nullptr;
+        return finished.first().first().value<std::shared_ptr<TQueryOutcome>>();
+    }
+
+  private slots:
+    void initTestCase() {
+        qRegisterMetaType<std::shared_ptr<TQueryOutcome>>();
+        for (const char* name : {"b.txt", "a.log", "c.txt"})
+            std::ofstream(D() + "/" + name) << std::string(std::strlen(name) * 100, 'x');
+        QDir(dir.path()).mkdir(QStringLiteral("sub"));
+    }
+
+    void aQueryRunsOnTheWorker() {
+        TQueryRunner runner(FileSystemEngineFactory());
+        auto outcome = Run(runner, "select a.filename, a.size from '" + D() +
+                                       "/*.txt' a where a.size > 0 order by a.filename desc");
+        QVERIFY(outcome);
+        QCOMPARE(outcome->parseErrors, std::string());
+        QVERIFY(outcome->executed);
+        QCOMPARE(outcome->result.fieldNames, (std::vector<std::string>{"a.filename", "a.size"}));
+        QCOMPARE(outcome->result.rows.size(), size_t(2));
+        QCOMPARE((*outcome->result.rows[0])[0].AsString(), std::string("c.txt"));
+        QCOMPARE((*outcome->result.rows[1])[1].AsInteger(), int64_t(500));
+        QVERIFY(outcome->listed >= 2);
+    }
+
+    void parseErrorsAreTheEnginesText() {
+        TQueryRunner runner(FileSystemEngineFactory());
+        auto outcome = Run(runner, "update x");
+        QVERIFY(outcome);
+        QCOMPARE(outcome->parseErrors, std::string("无效的select语句\r\n"));
+        QVERIFY(!outcome->executed);
+    }
+
+    void theManualsStatementsParse_data() {
+        QTest::addColumn<QString>("sql");
+        const QString d = dir.path();
+        QTest::newRow("plain") << "select filename, size, lastwritetime from '" + d +
+                                      "/*.txt /s' where size > 1000000 order by size desc";
+        QTest::newRow("join") << "select a.filename, a.size, b.size from '" + d + "' a, '" + d +
+                                     "/sub' b where a.filename = b.filename and a.size <> b.size";
+        QTest::newRow("top") << "select top 20 path, filename, size from '" + d +
+                                    " /s' order by size desc";
+        QTest::newRow("in and dates")
+            << "select filename, lastwritetime from '" + d +
+                   "/* /s' where lastwritetime > now-7 and extension in ('doc','odt','pdf')";
+        QTest::newRow("expressions")
+            << "select filename, size div 1024 kb, yearof(lastwritetime) y from '" + d + "'";
+        QTest::newRow("count") << "select path, filename from '" + d +
+                                      " /s' where isdir = true and count <= 2";
+        QTest::newRow("like and not")
+            << "select filename from '" + d + "' where not (filename like 'build%')";
+        QTest::newRow("generated") << "select a.*\nfrom \"" + d + " /ah/ad\" a";
+    }
+
+    void theManualsStatementsParse() {
+        QFETCH(QString, sql);
+        const std::string answer = CheckSyntax(FileSystemEngineFactory(), sql.toStdString());
+        // Computed expressions arrive with the script runtime; until then
+        // the engine says so, and these rows wait for it.
+        if (answer.rfind("暂不支持表达式", 0) == 0) QSKIP("expressions are not in the engine yet");
+        QCOMPARE(QString::fromStdString(CheckSyntax(FileSystemEngineFactory(), sql.toStdString())),
+                 QStringLiteral("OK"));
+    }
+
+    void cancelStopsARealListing() {
+        TQueryRunner runner(FileSystemEngineFactory());
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        QSignalSpy progress(&runner, &TQueryRunner::Progress);
+        // A large tree that every Debian system has.
+        QVERIFY(runner.Start("select filename from '/usr /s/all' order by filename"));
+        bool listing = false;
+        while (!listing && finished.isEmpty() && progress.wait(10000))
+            listing = progress.last().first().toLongLong() > 0;
+        if (!finished.isEmpty()) QSKIP("the listing ended before it could be cancelled");
+        runner.Cancel();
+        QVERIFY(finished.wait(30000));
+        auto outcome = finished.first().first().value<std::shared_ptr<TQueryOutcome>>();
+        QVERIFY(outcome->cancelled);
+        QVERIFY(outcome->runError.empty());
+        QVERIFY(outcome->result.rows.empty());
+    }
+};
+
+QTEST_MAIN(EngineAdapterTest)
+#include "U_engineAdapter_test.moc"
