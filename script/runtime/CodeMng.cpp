@@ -20,6 +20,14 @@ bool PlainInteger(const TXVarData& v) {
     return !v.IsExternal() && IsIntegerClass(v.DataType());
 }
 
+// A destination that takes the exact 64-bit result of integer arithmetic:
+// an integer variable, or a variant, which then holds an integer instead
+// of the double the floating-point path would give it (size*2+1 stays an
+// exact integer whatever the size).
+bool ExactTarget(const TXVarData& v) {
+    return PlainInteger(v) || (!v.IsExternal() && v.DataType() == dtVariant);
+}
+
 int Sign(double d) {
     return d < 0 ? -1 : (d > 0 ? 1 : 0);
 }
@@ -368,7 +376,7 @@ void TASMCodeEngine::Execute() {
                     break;
                 }
                 int64_t n;
-                if (PlainInteger(d) && PlainInteger(s1) && PlainInteger(s2) &&
+                if (ExactTarget(d) && PlainInteger(s1) && PlainInteger(s2) &&
                     !__builtin_add_overflow(s1.AsInteger(), s2.AsInteger(), &n)) {
                     d.SetInteger(n);  // exact 64-bit sum
                     break;
@@ -402,7 +410,7 @@ void TASMCodeEngine::Execute() {
                 const TXVarData& s1 = cur->Resolve(ins.Src1);
                 const TXVarData& s2 = cur->Resolve(ins.Src2);
                 int64_t n;
-                if (PlainInteger(d) && PlainInteger(s1) && PlainInteger(s2) &&
+                if (ExactTarget(d) && PlainInteger(s1) && PlainInteger(s2) &&
                     !(op == opSub ? __builtin_sub_overflow(s1.AsInteger(), s2.AsInteger(), &n)
                                   : __builtin_mul_overflow(s1.AsInteger(), s2.AsInteger(), &n))) {
                     d.SetInteger(n);  // exact 64-bit result

@@ -166,6 +166,12 @@ TEST_F(CodeMngTest, IntegerArithmeticIsExactIn64Bits) {
         Result({V("result", dtInteger), V("a", dtInteger), V("b", dtInteger)},
                {Load(L(1), "-9007199254740993"), Load(L(2), "1"), I(opSub, L(0), L(1), L(2))}),
         "-9007199254740994");
+    // A variant destination holds the exact integer too.
+    int n = Add(Fn("f", {V("result", dtVariant), V("a", dtInteger), V("b", dtWord)}, 1,
+                   {Load(L(1), "9007199254740993"), Load(L(2), "2"), I(opMul, L(0), L(1), L(2))}));
+    Variant product = Run(n)->Locals().At(0).AsVariant();
+    EXPECT_EQ(product.type(), VarType::Integer);
+    EXPECT_EQ(product.AsInteger(), 18014398509481986);
     // Beyond 64 bits the result is an error, not a wrapped value.
     EXPECT_EQ(Error({V("result", dtInteger), V("a", dtInteger)},
                     {Load(L(1), "9223372036854775807"), I(opAdd, L(0), L(1), L(1))}),
