@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "script/compiler/u_compile.h"
 #include "support/TempTree.h"
 
@@ -166,6 +168,31 @@ end.)";
     EXPECT_EQ(FunctionNames(), std::vector<std::string>{"two"});
     EXPECT_EQ(builder_.FunctionKeys(), std::vector<std::string>{"file___1.2"});
     EXPECT_EQ(Run().AsInteger(), 2);
+}
+
+TEST_F(BuildTest, AChainOfCallsLongerThanTheLinkLimitIsRecorded) {
+    // f0 calls f1 calls f2 ... : linking nests once per new function.
+    const int n = 600;
+    std::string text = "interface\n";
+    for (int i = 0; i < n; ++i)
+        text += "function f" + std::to_string(i) + ": integer;\n";
+    text += "implementation\n";
+    for (int i = 0; i < n; ++i) {
+        text += "function f" + std::to_string(i) + ": integer;\nbegin\n";
+        text +=
+            i + 1 < n ? "  result := f" + std::to_string(i + 1) + " + 1;\n" : "  result := 0;\n";
+        text += "end;\n";
+    }
+    text += "end.";
+    EXPECT_TRUE(Build(text, "f0"));
+    EXPECT_NE(std::find(builder_.ErrorTexts().begin(), builder_.ErrorTexts().end(),
+                        "Build: line 0:嵌套层次太深。"),
+              builder_.ErrorTexts().end());
+    // A chain within the limit links completely.
+    EXPECT_TRUE(Build(text, "f200"));
+    EXPECT_TRUE(builder_.ErrorTexts().empty());
+    EXPECT_EQ(builder_.Program().FuncCount(), n - 200);
+    EXPECT_EQ(Run().AsInteger(), n - 201);
 }
 
 TEST_F(BuildTest, CompileErrorsAreRenderedAndNothingIsLinked) {
