@@ -1,5 +1,6 @@
 #include "script/runtime/varMng.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "platform/DateTime.h"
@@ -66,7 +67,7 @@ TXVarData& TXVarData::operator=(TXVarData&&) noexcept = default;
 
 TXVarData TXVarData::MakeArray(std::string name, int64_t count, TDataType elementType) {
     TXVarData v(std::move(name), dtNone);
-    v.array_ = std::make_unique<TvarList>(count, elementType);
+    v.array_ = std::make_unique<TvarList>(count, elementType, v.name_);
     return v;
 }
 
@@ -549,10 +550,23 @@ void TXVarData::ResetValue() {
 // ---------------------------------------------------------------------------
 // TvarList, TShellArray
 
-TvarList::TvarList(int64_t count, TDataType elementType) {
+namespace {
+std::atomic<int64_t> g_liveArrayElements{0};
+}
+
+TvarList::TvarList(int64_t count, TDataType elementType, std::string_view arrayName) {
+    if (count < 0 || count > kMaxArrayElements ||
+        g_liveArrayElements.fetch_add(count) + count > kMaxLiveArrayElements) {
+        if (count > 0 && count <= kMaxArrayElements) g_liveArrayElements.fetch_sub(count);
+        throw EScriptError(Formatted(kMsgArrayTooLarge, arrayName));
+    }
     items_.reserve(static_cast<size_t>(count));
     for (int64_t i = 0; i < count; ++i)
         items_.emplace_back(std::string(), elementType);
+}
+
+TvarList::~TvarList() {
+    g_liveArrayElements.fetch_sub(static_cast<int64_t>(items_.size()));
 }
 
 TXVarData& TShellArray::Next() {
@@ -572,8 +586,6 @@ int TVarMngr::AddScalar(std::string name, TDataType type) {
 }
 
 int TVarMngr::AddArray(std::string name, int64_t count, TDataType elementType) {
-    if (count < 0 || count > kMaxArrayElements)
-        throw EScriptError(Formatted(kMsgArrayTooLarge, name));
     items_.push_back(
         std::make_unique<TXVarData>(TXVarData::MakeArray(std::move(name), count, elementType)));
     return Count() - 1;

@@ -57,10 +57,13 @@ inline constexpr const char* kMsgInvalidFloatOp = "Invalid floating point operat
 // kMaxArrayElements); %s is the variable's name.
 inline constexpr const char* kMsgArrayTooLarge = "数组“%s”太大。";
 
-// The largest array the runtime allocates. Array lengths come from script
-// source, which is untrusted; a script asking for more gets kMsgArrayTooLarge
-// instead of exhausting memory.
-inline constexpr int64_t kMaxArrayElements = 1 << 20;
+// The largest array the runtime allocates, and the most array elements alive
+// at once in the whole process (every activation of a recursive function has
+// its own arrays). Array lengths come from script source, which is
+// untrusted; a script asking for more gets kMsgArrayTooLarge instead of
+// exhausting memory. An element takes about 200 bytes.
+inline constexpr int64_t kMaxArrayElements = 1 << 18;
+inline constexpr int64_t kMaxLiveArrayElements = 1 << 20;
 
 // One named value: parameters of external functions, built-ins and the
 // OnParam event.
@@ -175,7 +178,12 @@ class TXVarData {
 // different class of the same name: a view over variable definitions.)
 class TvarList {
   public:
-    TvarList(int64_t count, TDataType elementType);
+    // Raises kMsgArrayTooLarge (with the array's name) beyond
+    // kMaxArrayElements or the live-element budget.
+    TvarList(int64_t count, TDataType elementType, std::string_view arrayName = {});
+    ~TvarList();
+    TvarList(const TvarList&) = delete;
+    TvarList& operator=(const TvarList&) = delete;
     int Count() const { return static_cast<int>(items_.size()); }
     TXVarData& Item(int i) { return items_[static_cast<size_t>(i)]; }
 

@@ -387,6 +387,21 @@ TEST_F(VarMngTest, HugeArrayIsRefused) {
     EXPECT_EQ(t.Count(), 0);
 }
 
+TEST_F(VarMngTest, LiveArrayElementsHaveABudget) {
+    TVarMngr t;
+    const int64_t fit = kMaxLiveArrayElements / kMaxArrayElements;
+    for (int64_t i = 0; i < fit; ++i)
+        t.AddArray("a" + std::to_string(i), kMaxArrayElements, dtByte);
+    try {
+        t.AddArray("more", 1, dtByte);
+        FAIL();
+    } catch (const EScriptError& e) {
+        EXPECT_STREQ(e.what(), "数组“more”太大。");
+    }
+    t.Clear();  // freed arrays give their elements back
+    EXPECT_EQ(t.AddArray("again", kMaxArrayElements, dtByte), 0);
+}
+
 TEST_F(VarMngTest, AddExternalRefusesAPresentName) {
     TVarMngr t;
     EXPECT_EQ(t.AddScalar("x", dtInteger), 0);
