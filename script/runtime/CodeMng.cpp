@@ -39,6 +39,12 @@ int CompareBytes(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
+// A text that doubles in a loop would take all memory before long: joining
+// stops at kMaxTextLength.
+void CheckTextLength(const std::string& t) {
+    if (t.size() > kMaxTextLength) throw EScriptError(kMsgTextTooLong);
+}
+
 std::string CallTooDeepText() {
     return FormatMsg(kMsgCallTooDeep, kMaxCallDepth);
 }
@@ -372,6 +378,7 @@ void TASMCodeEngine::Execute() {
                 if (s1.DataType() == dtString || s2.DataType() == dtString) {
                     std::string t = s1.AsString();
                     s2.AppendString(t);
+                    CheckTextLength(t);
                     d.SetString(t);
                     break;
                 }
@@ -463,6 +470,7 @@ void TASMCodeEngine::Execute() {
                 TXVarData& d = cur->Resolve(ins.Dest);
                 std::string t = cur->Resolve(ins.Src1).AsString();
                 cur->Resolve(ins.Src2).AppendString(t);
+                CheckTextLength(t);
                 d.SetString(t);
                 break;
             }

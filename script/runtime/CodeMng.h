@@ -55,6 +55,9 @@ inline constexpr int kMaxCallDepth = 1000;
 // Instructions executed between two polls of the cancellation check.
 inline constexpr int kCancelPollInterval = 4096;
 
+// The longest text a join (+ of texts) may produce: 64 MiB.
+inline constexpr size_t kMaxTextLength = size_t{64} << 20;
+inline constexpr const char* kMsgTextTooLong = "字符串太长。";
 inline constexpr const char* kMsgCallTooDeep = "函数调用嵌套太深，最多允许%d层。";
 inline constexpr const char* kMsgRunCancelled = "程序运行被中止。";
 inline constexpr const char* kMsgDivisionByZero = "Division by zero";

@@ -621,6 +621,15 @@ TEST_F(CodeMngTest, ResetIPRunsAgainWithTheVariablesAsTheyAre) {
     EXPECT_EQ(e.Locals().At(0).AsInteger(), 2);
 }
 
+TEST_F(CodeMngTest, ATextThatKeepsDoublingStops) {
+    EXPECT_EQ(Error({V("result", dtString), V("s", dtString)},
+                    {Load(L(1), "x"), I(opConcat, L(1), L(1), L(1)), I(opJmp, {}, {}, {}, 1)}),
+              "字符串太长。");
+    EXPECT_EQ(Error({V("result", dtString), V("s", dtString)},
+                    {Load(L(1), "x"), I(opAdd, L(1), L(1), L(1)), I(opJmp, {}, {}, {}, 1)}),
+              "字符串太长。");
+}
+
 TEST_F(CodeMngTest, AnEndlessLoopStopsWhenCancelled) {
     int n = Add(Fn("f", {V("result", dtInteger)}, 1,
                    {I(opAddImm, L(0), L(0), {}, 1), I(opJmp, {}, {}, {}, 0)}));
