@@ -1,5 +1,6 @@
 #include "script/runtime/CodeMng.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -527,8 +528,12 @@ void TASMCodeEngine::Execute() {
                 cur->calleeLocals_ = nullptr;
                 cur->callee_.reset();
                 std::unique_ptr<TASMCodeEngine> next;
-                if (cur->spare_ && cur->spare_->funcIndex_ == ins.Imm) {
-                    next = std::move(cur->spare_);
+                auto& spares = cur->spares_;
+                auto same = std::find_if(spares.begin(), spares.end(),
+                                         [&](const auto& e) { return e->funcIndex_ == ins.Imm; });
+                if (same != spares.end()) {
+                    next = std::move(*same);
+                    spares.erase(same);
                     next->Refresh();
                 } else {
                     next = std::make_unique<TASMCodeEngine>(ins.Imm, cur->globals_, cur->funcs_,
@@ -554,7 +559,10 @@ void TASMCodeEngine::Execute() {
             }
             case opCallEnd:
                 cur->calleeLocals_ = nullptr;
-                if (cur->callee_) cur->spare_ = std::move(cur->callee_);
+                if (cur->callee_) {
+                    if (cur->spares_.size() >= kMaxSpares) cur->spares_.erase(cur->spares_.begin());
+                    cur->spares_.push_back(std::move(cur->callee_));
+                }
                 break;
             case opAddImm: {
                 TXVarData& d = cur->Resolve(ins.Dest);

@@ -54,6 +54,8 @@ using TCancelCheck = std::function<bool()>;
 inline constexpr int kMaxCallDepth = 1000;
 // Instructions executed between two polls of the cancellation check.
 inline constexpr int kCancelPollInterval = 4096;
+// Finished callees an activation keeps for reuse (see spares_).
+inline constexpr size_t kMaxSpares = 8;
 
 // The longest text a join (+ of texts) may produce: 64 MiB.
 inline constexpr size_t kMaxTextLength = size_t{64} << 20;
@@ -133,11 +135,11 @@ class TASMCodeEngine {
     void Execute();  // the instruction loop
 
     std::unique_ptr<TASMCodeEngine> callee_;  // from opCallPrep to opCallEnd
-    // The last callee after its opCallEnd, kept so that the next call of the
+    // Finished callees (oldest first), kept so that the next call of the
     // same function (a built-in called once per row, a loop calling a
-    // function) refreshes it instead of building a new activation.
-    std::unique_ptr<TASMCodeEngine> spare_;
-    TASMCodeEngine* caller_ = nullptr;  // while this runs as a callee
+    // function) refreshes one instead of building a new activation.
+    std::vector<std::unique_ptr<TASMCodeEngine>> spares_;  // at most kMaxSpares
+    TASMCodeEngine* caller_ = nullptr;                     // while this runs as a callee
     size_t ip_ = 0;
     TVarMngr locals_;
     TVarMngr* globals_;
