@@ -48,7 +48,8 @@ int main(int argc, char* argv[]) {
     docs.attrMask = 63;
     window.TreeModel().AddTable(docs);
     window.Editor().SetText(
-        "select a.filename, a.extension, a.size, a.lastwritetime, a.isdir, a.path\n"
+        "select a.filename, a.extension, a.size, trunc(a.size/1024) kb, a.lastwritetime,\n"
+        "       a.isdir, a.path\n"
         "from " +
         corvane::FormatDirOption(top) +
         " a\n"
