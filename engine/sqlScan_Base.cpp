@@ -380,9 +380,11 @@ bool TWhereParser::IsBracketedOperand(int pos, bool& isOperand, std::string& mes
 }
 
 // operand -> primary { ("*" | "+" | "-" | "/" | "div" | "mod") primary }
-// primary -> ["+" | "-"] number | "(" ... ")" | "[" ... "]" | token
+// primary -> ["+" | "-"] number | "(" ... ")" | "[" ... "]" | token ["(" ... ")"]
 // Blanks inside an operand are dropped; the last character of the text is
-// never read as a continuation.
+// never read as a continuation. A word directly followed by a bracket is a
+// function call (yearof(lastwritetime) = 2024): the bracket belongs to the
+// operand, which then binds as an expression.
 bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::string& message) {
     text.clear();
     message.clear();
@@ -427,8 +429,19 @@ bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::stri
             return true;
         } else {
             int tokenPos = 0;
-            text += ReadToken(text_, p, tokenPos);
+            const std::string word = ReadToken(text_, p, tokenPos);
+            text += word;
             if (tokenPos > 0) p = RawTokenEnd(text_, tokenPos) + 1;
+            if (tokenPos > 0 && !word.empty() && !IsQuote(word[0]) && p <= length_ &&
+                At(p) == '(') {
+                const int close = MatchBracket(p);
+                if (close == 0) {
+                    message = "括号不匹配";
+                    return false;
+                }
+                text.append(text_, static_cast<size_t>(p - 1), static_cast<size_t>(close - p + 1));
+                p = close + 1;
+            }
         }
         // Continuation.
         int n = p;

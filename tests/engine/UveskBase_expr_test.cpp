@@ -96,9 +96,12 @@ TEST_F(ExprSql, WhereOperandsAreExpressions) {
         {"size div 1024 > 10", {"b.log"}},
         {"size*2 >= 20", {"a.txt", "b.log"}},
         {"size - 10 = 0", {"a.txt"}},
-        // A call stands in brackets: the WHERE parser reads a word operand
-        // up to the first bracket.
+        // A word directly followed by a bracket is a call; a bracketed call
+        // reads the same.
+        {"copy(filename,1,1) = 'a'", {"a.txt"}},
         {"(copy(filename,1,1)) = 'a'", {"a.txt"}},
+        {"length(filename) = 3 and size mod 2 = 0", {"sub"}},
+        {"size between length(filename)*2 and 11", {"a.txt"}},
         {"(length(filename)) = 3 and size mod 2 = 0", {"sub"}},
         {"(iff(isdir, 1, 0)) = 1", {"sub"}},
         {"(upper_bound(size)) > 1", {}},  // does not compile: reported below
@@ -112,6 +115,12 @@ TEST_F(ExprSql, WhereOperandsAreExpressions) {
         EXPECT_EQ(r.errors, "") << c.where;
         EXPECT_EQ(r.rows, c.rows) << c.where;
     }
+}
+
+TEST_F(ExprSql, AWhereCallNeedsNoBrackets) {
+    Result r = Query("select filename from d where yearof(lastwritetime) = 1999");
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.rows, std::vector<std::string>{"old"});
 }
 
 TEST_F(ExprSql, AFailingWhereExpressionIsFalse) {

@@ -164,6 +164,8 @@ TEST(TWhereParser, TreeShapes) {
         {"not (size = 1 or size = 2)", "!(size#0#1 | size#0#2)"},
         {"size = 1 and (size = 2 and size = 3)", "size#0#1 & size#0#2 & size#0#3"},
         {"size * 2 >= -5", "size*2#3#-5"},
+        {"Copy(FileName, 1, 2) = 'ab'", "copy(FileName, 1, 2)#0#ab"},
+        {"length(filename)*2 > 4", "length(filename)*2#2#4"},
         {"true and not false", "true & !false"},
         {"not not size = 1", "!size#0#1"},
         {"filename like 'a%' or", "filename#8#a%"},
