@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the normal and the sanitizer configuration and runs the whole test
-# suite in both. Exits non-zero on any failure.
+# suite in both; in between, builds the libFuzzer targets and runs each for
+# a short fixed time (FUZZ_SECONDS, default 20; 0 skips them). Exits
+# non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +20,12 @@ build() { # dir, extra cmake args...
 echo "== normal build"
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+fuzz_seconds=${FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" -gt 0 ]; then
+    echo "== fuzz targets, ${fuzz_seconds}s each"
+    scripts/fuzz.sh "$fuzz_seconds"
+fi
 
 echo "== sanitizer build (address, undefined)"
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
