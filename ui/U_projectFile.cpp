@@ -48,6 +48,17 @@ std::string EscapeAttribute(const std::string& text) {
             case '"':
                 out += "&quot;";
                 break;
+            // A reader folds a raw line break or tab in an attribute into a
+            // blank; as references they read back as themselves.
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
             default:
                 out += c;
         }

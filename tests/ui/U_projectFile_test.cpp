@@ -128,6 +128,34 @@ class ProjectFileTest : public QObject {
         QCOMPARE(back.dirs[0].alias, p.dirs[0].alias);
     }
 
+    // Inputs the fuzzer (tests/fuzz/fuzz_project_file) found: what reads must
+    // read back the same after saving.
+    void whatReadsSavesAndReadsBackTheSame_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("alias");
+        // Line breaks and tabs in an attribute came back as blanks.
+        QTest::newRow("line break in an alias")
+            << QByteArray(
+                   "<corvane><dirlist><dir alias='sr&#10;c&#13;&#9;d'><![CDATA[\"/tmp\"]]>"
+                   "</dir></dirlist><sql>x</sql></corvane>")
+            << QByteArray("sr\nc\r\td");
+    }
+    void whatReadsSavesAndReadsBackTheSame() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, alias);
+        TProjectData p;
+        std::string error;
+        QVERIFY2(ParseProject(bytes.toStdString(), p, error), error.c_str());
+        QCOMPARE(p.dirs.size(), size_t(1));
+        QCOMPARE(p.dirs[0].alias, alias.toStdString());
+        TProjectData back;
+        QVERIFY2(ParseProject(FormatProject(p), back, error), error.c_str());
+        QCOMPARE(back.sql, p.sql);
+        QCOMPARE(back.dirs.size(), p.dirs.size());
+        QCOMPARE(back.dirs[0].alias, p.dirs[0].alias);
+        QCOMPARE(FormatDirOption(back.dirs[0].option), FormatDirOption(p.dirs[0].option));
+    }
+
     void anEmptyProjectKeepsItsStatement() {
         TProjectData p;
         p.sql = "select 1";
