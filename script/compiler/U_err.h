@@ -114,6 +114,8 @@ inline constexpr std::string_view BoundsExceeded = "Bounds is exceeded!";
 // more labels than it may hold, and a nesting too deep to compile.
 inline constexpr std::string_view TooManyLabels = "标签太多，一个函数最多只能声明%d个标签。";
 inline constexpr std::string_view NestingTooDeep = "嵌套层次太深。";
+// An array declared with more than kMaxArrayElements (qv_consts) elements.
+inline constexpr std::string_view ArrayTooLarge = "数组太大，一个数组最多只能有%d个元素。";
 
 // Runtime texts of the same table (raised by the image reader and the
 // runtime units).

@@ -47,6 +47,14 @@ enum TDataType : uint8_t {
 // The byte a dtChar holds when it holds no character.
 constexpr uint8_t EmptyChar = 156;
 
+// The most elements one array variable may have. Array lengths come from
+// script source, which is untrusted: the compiler refuses a longer
+// declaration (msg::ArrayTooLarge) and the runtime, which may be handed an
+// image from elsewhere, refuses to allocate one (kMsgArrayTooLarge). One
+// constant for both, so a program that compiles never fails at run time for
+// its array lengths alone.
+inline constexpr int64_t kMaxArrayElements = 1 << 18;
+
 // Comparison kinds, carried in the immediate of a comparison instruction.
 enum TCompareKind : int32_t {
     ckEqual = 0,

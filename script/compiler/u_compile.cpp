@@ -611,9 +611,9 @@ bool TsourceFile::VarGroup(bool paramMode, TvarDeflist* added) {
         if (NextChar() != '[') return fail(FormatMsg(msg::Expected, "["));
         const std::string nw = NextWord();
         int64_t n = 0;
-        if (!TryParseInteger(nw, n) || n < std::numeric_limits<int32_t>::min() ||
-            n > std::numeric_limits<int32_t>::max())
+        if (!TryParseInteger(nw, n) || n < std::numeric_limits<int32_t>::min())
             return fail(nw + std::string(msg::NotInteger));
+        if (n > kMaxArrayElements) return fail(FormatMsg(msg::ArrayTooLarge, kMaxArrayElements));
         if (NextChar() != ']') return fail(FormatMsg(msg::Expected, "]"));
         if (NextWord() != "of") return fail(FormatMsg(msg::Expected, "of"));
         if (!TypeCodeOf(NextWord(), type)) return fail(FormatMsg(msg::TypeAfter, "of"));

@@ -248,7 +248,6 @@ class TsourceFile {
     Tcodetxt lineList_;
     std::vector<std::string> lower_;
     TScanPos pos_;
-    int lastLineNo_ = -1;  // line number after running past the end
 
     TstringStack pending_;
     Tconstclass consts_;

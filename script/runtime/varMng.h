@@ -57,12 +57,12 @@ inline constexpr const char* kMsgInvalidFloatOp = "Invalid floating point operat
 // kMaxArrayElements); %s is the variable's name.
 inline constexpr const char* kMsgArrayTooLarge = "数组“%s”太大。";
 
-// The largest array the runtime allocates, and the most array elements alive
-// at once in the whole process (every activation of a recursive function has
-// its own arrays). Array lengths come from script source, which is
-// untrusted; a script asking for more gets kMsgArrayTooLarge instead of
+// The largest array the runtime allocates is kMaxArrayElements (qv_consts,
+// shared with the compiler). kMaxLiveArrayElements bounds the array elements
+// alive at once in the whole process (every activation of a recursive
+// function has its own arrays). Array lengths come from script source, which
+// is untrusted; a script asking for more gets kMsgArrayTooLarge instead of
 // exhausting memory. An element takes about 200 bytes.
-inline constexpr int64_t kMaxArrayElements = 1 << 18;
 inline constexpr int64_t kMaxLiveArrayElements = 1 << 20;
 
 // One named value: parameters of external functions, built-ins and the

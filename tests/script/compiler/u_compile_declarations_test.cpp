@@ -53,6 +53,13 @@ INSTANTIATE_TEST_SUITE_P(
              "interface\nvar x: array[0] of integer;\nvar y: array[n] of integer;\n"
              "var z: array[abc] of integer;\nimplementation\nend.\n",
              {L(3, "n不是有效的整数。"), L(4, "abc不是有效的整数。")}},
+        // The bound is the runtime's: a program that compiles never fails
+        // for its array lengths when it runs.
+        Case{"ArraysBeyondTheBound",
+             "interface\nvar x: array[262144] of integer;\nvar y: array[262145] of byte;\n"
+             "var z: array[99999999999] of string;\nimplementation\nend.\n",
+             {L(3, "数组太大，一个数组最多只能有262144个元素。"),
+              L(4, "数组太大，一个数组最多只能有262144个元素。")}},
         Case{"VariableGroups",
              "interface\nvar x: integer external;\nvar y: integer ext;\nvar z: integer);\n"
              "var w: foo;\nvar v: array[2] of;\nvar u: array 2] of integer;\n"
