@@ -2,6 +2,7 @@
 
 #include "engine/sqlScan_Base.h"
 #include "platform/Text.h"
+#include "script/compiler/U_err.h"
 #include "script/compiler/u_functions_consts.h"
 
 namespace corvane {
@@ -109,13 +110,33 @@ void TVeskEngineCustomer::Execute() {
     const bool hasOrder = order_->Count() > 0;
     TWhereExecuter executer(*from_, whereObj_.get());
     executer.SetProgress(progress_);
+    // A match-tree node is smaller than a held cell; the same bound keeps
+    // the trees of an exploding join within a few gigabytes.
+    executer.SetNodeLimit(cellLimit_);
     executer.OnRow = [this](bool& stop, const std::vector<int>& recNos) {
         select_->HandleRow(stop, recNos);
     };
     executer.OnBufferedRow = [this](bool& stop) { select_->HandleBufferedRow(stop); };
     executer.OnDebug = OnDebug;
-    select_->Prepare(*dataSet_, sink_, hasOrder);
-    executer.Run();
+    // TOP with ORDER BY needs only the first rows: when the held rows reach
+    // the cell limit they are sorted and cut, so "the ten largest files" of
+    // a huge tree never hits the limit.
+    std::function<void()> compact;
+    if (hasOrder && select_->Clause().topCount > 0)
+        compact = [this, top = select_->Clause().topCount] {
+            order_->Sort(*dataSet_);
+            if (top < dataSet_->GetRecordCount()) dataSet_->TruncateRows(static_cast<int>(top));
+        };
+    select_->Prepare(*dataSet_, sink_, hasOrder, cellLimit_, std::move(compact));
+    try {
+        executer.Run();
+    } catch (const EScriptError&) {
+        // The interpreter stops a script loop of a computed expression with
+        // its own error when the progress answers "cancelled"; for the host
+        // that is the cancelled query.
+        if (progress_ && progress_->Cancelled()) throw QueryCancelledError();
+        throw;
+    }
     executeError_ = executer.ErrorText();
     if (hasOrder) order_->Sort(*dataSet_);
     const int64_t top = select_->Clause().topCount;
@@ -125,6 +146,8 @@ void TVeskEngineCustomer::Execute() {
         std::vector<const Variant*> values;
         const int rows = dataSet_->GetRecordCount();
         for (int r = 0; r < rows; ++r) {
+            if (progress_ && (r & 1023) == 1023 && progress_->Cancelled())
+                throw QueryCancelledError();
             const TSimpleRow& row = dataSet_->RowAt(r);
             values.clear();
             for (const Variant& v : row)

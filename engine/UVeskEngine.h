@@ -22,6 +22,13 @@
 //   - A cancelled Execute ends promptly by throwing QueryCancelledError
 //     (UveskBase.h). The rows produced so far stay in DataSet (or have
 //     reached the sink); ORDER BY and TOP are then not applied to them.
+//     This holds as well when the cancellation stops a script loop inside
+//     a computed expression (the interpreter polls the same progress).
+//   - A result the engine would have to hold beyond the cell limit
+//     (SetCellLimit, kDefaultCellLimit) ends with ResultTooLargeError,
+//     keeping the rows so far like a cancelled run. TOP with ORDER BY (and
+//     without DISTINCT) sorts and cuts the held rows whenever they reach the
+//     limit instead, so it only fails when TOP itself asks for more.
 //   - Any other failure while executing (a value that does not convert for
 //     ORDER BY, a data-source fault) is thrown as an exception carrying its
 //     message; rows appended before stay.
@@ -133,6 +140,10 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     // only the field definitions; without ORDER BY they are streamed as they
     // are produced. Borrowed; null removes it.
     void SetRowSink(IRowSink* sink) { sink_ = sink; }
+    // Cells (rows x result columns) a result may hold in memory; 0 removes
+    // the bound. Streamed rows are not held.
+    void SetCellLimit(int64_t cells) { cellLimit_ = cells; }
+    int64_t CellLimit() const { return cellLimit_; }
     // Called with the match trees of every answered WHERE branch.
     std::function<void(const TDebugObject&)> OnDebug;
 
@@ -158,6 +169,7 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     std::unique_ptr<TOrderClause> order_;
     IProgress* progress_ = nullptr;
     IRowSink* sink_ = nullptr;
+    int64_t cellLimit_ = kDefaultCellLimit;
     std::string executeError_;
 };
 

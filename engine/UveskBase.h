@@ -43,6 +43,36 @@ class QueryCancelledError : public std::runtime_error {
     QueryCancelledError() : std::runtime_error("查询已取消。") {}
 };
 
+// How much of a result the engine holds in memory at most, in cells (rows x
+// result columns): 30 million cells are 2 million rows of "select *" or 30
+// million rows of one column, a few gigabytes at most. The rows a result
+// holds are the result dataset's rows and, for DISTINCT while streaming, the
+// copies kept to recognise duplicates. Rows streamed to a row sink are not
+// held and not counted, so a streamed result has no bound.
+//
+// The bound exists for joins: three directories of ten thousand entries
+// joined without a condition make 10^12 rows, which would exhaust memory
+// long before the user could react. Hosts may change it
+// (TVeskEngineCustomer::SetCellLimit).
+inline constexpr int64_t kDefaultCellLimit = 30'000'000;
+
+// Thrown out of TVeskEngineCustomer::Execute when the result would hold more
+// rows than the cell limit allows, or a join's match trees more combinations
+// (they are built before the first row of the join is produced). The rows
+// produced before stay in the result; ORDER BY and TOP have not been applied
+// to them.
+class ResultTooLargeError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+    static ResultTooLargeError Rows(int64_t rows) {
+        return ResultTooLargeError("查询结果超过" + std::to_string(rows) + "行，已停止。");
+    }
+    static ResultTooLargeError Combinations(int64_t combinations) {
+        return ResultTooLargeError("连接的中间结果超过" + std::to_string(combinations) +
+                                   "个组合，已停止。");
+    }
+};
+
 // Where an operand's value comes from. Each index is -1 when the reference
 // is not of that kind; tag is a number chosen by whoever resolved it.
 struct TOperandRef {

@@ -129,6 +129,8 @@ TTT_Row* TTT_tableList::NewRow() {
 }
 
 TTT_node* TTT_tableList::NewNode() {
+    if (nodeLimit > 0 && static_cast<int64_t>(nodePool_.size()) >= nodeLimit)
+        throw ResultTooLargeError::Combinations(nodeLimit);
     return &nodePool_.emplace_back();
 }
 
@@ -368,6 +370,7 @@ class TExtension {
     }
 
     void Extend(TTT_node* n) {
+        ex_.CheckCancel();
         if (n->Position() + 1 == u_[0]) {
             for (int v : recs_) {
                 n = tree_.Child(n, v);
@@ -380,6 +383,7 @@ class TExtension {
     }
 
     bool Check(TTT_node* n, size_t k) {
+        ex_.CheckCancel();
         const int pos = n->Position();
         bool result = false;
         if (pos < b_[k]) {
@@ -524,6 +528,7 @@ class TExtension {
         auto it = index_.find(probeKey_);
         if (it == index_.end()) return true;
         for (TTT_Row* row : it->second) {
+            ex_.CheckCancel();
             t.SetCursor(row);
             result = true;
             recs_.clear();
@@ -704,6 +709,7 @@ void TWhereExecuter::AnswerBranch(TwhrItem& branch, bool several) {
     }
 
     TTT_tableList list(n);
+    list.nodeLimit = nodeLimit_;
     std::vector<std::unique_ptr<TTT_Tree>> trees;
     auto debug = [&] {
         if (OnDebug) OnDebug(TDebugObject{&trees, &list});

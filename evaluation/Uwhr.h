@@ -128,6 +128,10 @@ class TTT_tableList {
     // Releases a node (the pruning cascade; see the unit comment).
     void ReleaseNode(TTT_node* node);
     bool treesAlive = true;
+    // Nodes the branch may create at most (0: no bound); NewNode raises
+    // ResultTooLargeError beyond it. Released nodes stay in the pool and
+    // count.
+    int64_t nodeLimit = 0;
 
   private:
     std::deque<TTT_Table> tables_;
@@ -197,6 +201,10 @@ class TWhereExecuter {
     std::function<void(bool& stop)> OnBufferedRow;
     std::function<void(const TDebugObject&)> OnDebug;
     void SetProgress(IProgress* progress) { progress_ = progress; }
+    // Match-tree nodes one WHERE branch may create at most (0: no bound):
+    // a join whose trees would hold more combinations ends with
+    // ResultTooLargeError instead of exhausting memory.
+    void SetNodeLimit(int64_t nodes) { nodeLimit_ = nodes; }
 
     // Throws QueryCancelledError when the progress object asks to stop.
     void Run();
@@ -216,6 +224,7 @@ class TWhereExecuter {
     TFromClause& from_;
     TWhrObj* where_;
     IProgress* progress_ = nullptr;
+    int64_t nodeLimit_ = 0;
     bool stop_ = false;
     std::string errorText_;
     unsigned tick_ = 0;

@@ -96,7 +96,8 @@ bool SameRow(const std::vector<const Variant*>& values, const TSimpleRow& row) {
 
 // ---- TSelectEnviroment ------------------------------------------------------
 
-void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder) {
+void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder,
+                                int64_t cellLimit, std::function<void()> compact) {
     result.ClearFieldDefs();
     for (int i = 0; i < clause_.Count(); ++i)
         result.AddFieldDef(clause_.Item(i).outputName, clause_.Item(i).typeName);
@@ -105,6 +106,10 @@ void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool has
     run_.sink = sink;
     run_.streaming = sink && !hasOrder;
     run_.stopWhenFull = !hasOrder && clause_.topCount > 0;
+    if (cellLimit > 0)
+        run_.rowLimit = std::max<int64_t>(1, cellLimit / std::max(1, clause_.Count()));
+    // DISTINCT looks duplicates up by row index, which compacting would move.
+    if (!clause_.distinct) run_.compact = std::move(compact);
     run_.values.resize(static_cast<size_t>(clause_.Count()));
     if (sink) sink->Begin(result.FieldDefs());
 }
@@ -139,6 +144,8 @@ void TSelectEnviroment::EmitRow(bool& stop) {
         if (IsDuplicate(h)) return;
         int index;
         if (run_.streaming) {
+            if (run_.rowLimit > 0 && static_cast<int64_t>(run_.keptRows.size()) >= run_.rowLimit)
+                throw ResultTooLargeError::Rows(run_.rowLimit);
             TSimpleRow copy(static_cast<size_t>(count));
             for (int i = 0; i < count; ++i)
                 copy[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);
@@ -153,6 +160,11 @@ void TSelectEnviroment::EmitRow(bool& stop) {
     if (run_.streaming) {
         run_.sink->Row(std::span<const Variant* const>(run_.values.data(), run_.values.size()));
     } else {
+        if (run_.rowLimit > 0 && run_.result->GetRecordCount() >= run_.rowLimit) {
+            if (run_.compact) run_.compact();
+            if (run_.result->GetRecordCount() >= run_.rowLimit)
+                throw ResultTooLargeError::Rows(run_.rowLimit);
+        }
         TSimpleRow& row = run_.result->RowAt(run_.result->AppendRow());
         for (int i = 0; i < count && static_cast<size_t>(i) < row.size(); ++i)
             row[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,6 +74,10 @@ struct TSelectRun {
     IRowSink* sink = nullptr;
     bool streaming = false;     // rows go straight to the sink
     bool stopWhenFull = false;  // TOP without ORDER BY: stop at topCount rows
+    int64_t rowLimit = 0;       // rows held at most (0: no bound)
+    // Called when the held rows reach rowLimit, before giving up: TOP with
+    // ORDER BY sorts and keeps only the first rows there.
+    std::function<void()> compact;
     int64_t rowsOut = 0;
     std::vector<const Variant*> values;  // the current row's values
     // DISTINCT: hash of a kept row -> its index in keptRows (or in the
@@ -89,8 +94,12 @@ class TSelectEnviroment {
     void SetFromClause(TFromClause* from) { from_ = from; }
 
     // Defines the result fields and renews the run state. With a sink and
-    // no ORDER BY, rows are streamed to the sink.
-    void Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder);
+    // no ORDER BY, rows are streamed to the sink. A row that would make the
+    // result hold more than cellLimit cells (rows x columns; 0: no bound)
+    // raises ResultTooLargeError, unless compact (when given) makes room
+    // first.
+    void Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder, int64_t cellLimit = 0,
+                 std::function<void()> compact = {});
     // A qualifying combination, one record number per FROM table.
     void HandleRow(bool& stop, const std::vector<int>& recNos);
     // A combination whose values already stand in the row buffers.

@@ -290,6 +290,42 @@ end.
     EXPECT_EQ(r.out, "4\n");
 }
 
+// Endless recursion and oversized arrays end with their messages, never by
+// exhausting the stack or memory.
+TEST_F(CliScript, DeepRecursionAndHugeArraysAreRefused) {
+    std::string deep = Program("deep.pas", R"(interface
+function main: integer;
+function down(n: integer): integer;
+implementation
+function main: integer;
+begin
+  result := down(0);
+end;
+function down(n: integer): integer;
+begin
+  result := down(n + 1) + 1;
+end;
+end.
+)");
+    Result r = Run({"--script", deep, "--main", "main"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, "函数调用嵌套太深，最多允许1000层。\n");
+
+    std::string huge = Program("huge.pas", R"(interface
+function main: integer;
+implementation
+function main: integer;
+var a: array[5000000] of integer;
+begin
+  result := 1;
+end;
+end.
+)");
+    r = Run({"--script", huge, "--main", "main"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Compile: line 5:数组太大，一个数组最多只能有1048576个元素。\n");
+}
+
 TEST_F(CliScript, MessagesToStandardOutputTagsToStandardError) {
     std::string file = Program("hooks.pas", R"(interface
 function main: string;

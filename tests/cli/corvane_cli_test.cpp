@@ -1,6 +1,7 @@
 // corvane-cli end to end on a fixture tree made in a temporary directory:
 // formats, --check, -f, exit codes, a closed pipe.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -185,6 +186,58 @@ TEST_F(CliTest, CheckAndExitCodes) {
     Result help = Run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+}
+
+// True once the process has a handler for SIGINT (corvane-cli installs it
+// right before it executes the statement).
+bool CatchesSigint(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) != 0;
+    return false;
+}
+
+// Statements that would run for ages: an astronomically large join with
+// output, the same with no row qualifying, sorted (rows held), and a script
+// loop inside a computed expression. Ctrl-C stops each with exit code 130.
+TEST_F(CliTest, CtrlCStopsEndlessQueries) {
+    std::string twelve;
+    for (char c = 'a'; c < 'a' + 12; ++c)
+        twelve += std::string(twelve.empty() ? "" : ", ") + Table(" /s") + " " + c;
+    const std::vector<std::string> statements = {
+        "select a.filename, l.size from " + twelve,
+        "select a.filename from " + twelve +
+            " where "
+            "a.size+b.size+c.size+d.size+e.size+f.size+g.size+h.size+i.size+j.size+k.size+l.size < "
+            "0",
+        "select a.filename from " + twelve + " order by a.filename",
+        "select (1);repeat;result:=1;until(false);result:=(2) from " + Table(),
+    };
+    for (const std::string& sql : statements) {
+        SCOPED_TRACE(sql.substr(0, 60));
+        const fs::path out = root_ / "stdout", err = root_ / "stderr";
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::string cli = CORVANE_CLI_PATH, format = "--format=csv", text = sql;
+        char* argv[] = {cli.data(), format.data(), text.data(), nullptr};
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&fa);
+        int status = 0;
+        bool ended = false;
+        while (!CatchesSigint(pid) && !(ended = waitpid(pid, &status, WNOHANG) == pid))
+            usleep(1000);
+        ASSERT_FALSE(ended) << "ended by itself: " << Slurp(err);
+        kill(pid, SIGINT);
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        EXPECT_EQ(Slurp(err), "corvane-cli: interrupted\n");
+    }
 }
 
 TEST_F(CliTest, ClosedPipeEndsQuietly) {
