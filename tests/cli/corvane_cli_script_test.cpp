@@ -323,7 +323,7 @@ end.
 )");
     r = Run({"--script", huge, "--main", "main"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Compile: line 5:数组太大，一个数组最多只能有1048576个元素。\n");
+    EXPECT_EQ(r.err, "Compile: line 5:数组太大，一个数组最多只能有262144个元素。\n");
 }
 
 TEST_F(CliScript, MessagesToStandardOutputTagsToStandardError) {
