@@ -24,8 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (again.sql != project.sql || again.dirs.size() != project.dirs.size()) __builtin_trap();
     for (size_t i = 0; i < project.dirs.size(); ++i) {
         if (again.dirs[i].alias != project.dirs[i].alias) __builtin_trap();
-        if (FormatDirOption(again.dirs[i].option) != FormatDirOption(project.dirs[i].option))
-            __builtin_trap();
+        // The table text is carried exactly. (A path or filter with a blank
+        // followed by "/" has no table text that parses back to it; that is
+        // the table text's limit, not the project file's.)
+        TFileDirOption expected;
+        if (!ParseDirOption(FormatDirOption(project.dirs[i].option), expected)) __builtin_trap();
+        if (!(again.dirs[i].option == expected)) __builtin_trap();
     }
     return 0;
 }
