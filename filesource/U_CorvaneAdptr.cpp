@@ -207,12 +207,23 @@ std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::st
 //
 // Per entry: one getdents64 record and, when the entry can be kept or
 // recursed into at all (name filter and what the entry type reveals), one
-// statx relative to the open directory. Directories kept get a counting
-// pass. Nothing is allocated for an entry that is not kept.
+// statx relative to the open directory. Nothing is allocated for an entry
+// that is not kept.
+//
+// The `count` of a kept directory is the number of entries an enumeration
+// of it yields. When the walk will list that directory anyway (with /s, a
+// directory that is not hidden), the count comes from that listing: its
+// record is marked pending and filled when the walk reaches it, which
+// saves a second open and read of every directory. A filter must see all
+// fifteen values before it decides, so with a filter installed, and for
+// directories the walk does not enter, a counting pass runs at once. A
+// count still pending when the walk ends early (cancelled, or the tree
+// moved under it) is worked out from the path when the column is read.
 class TDirLister {
   public:
     TDirLister(TVeskDSAdapterForFile& table, const TFileDirOption& option) : t_(table), o_(option) {
         mask_ = o_.nameMask.empty() ? std::string_view("*") : std::string_view(o_.nameMask);
+        deferCounts_ = t_.filter_ == nullptr;
     }
 
     // Lists the tree below root; false when cancelled.
@@ -221,22 +232,44 @@ class TDirLister {
         stack_.push_back(Frame{});
         stack_.back().fd = std::move(root);
         stack_.back().pathLength = path_.size();
-        DirectoryIdentity(stack_.back().fd.Get(), stack_.back().dev, stack_.back().ino);
-        bool ok = ListOne(stack_.back()) && Walk();
+        bool ok = ListOne(stack_.back()).completed && Walk();
         if (t_.progress_) t_.progress_->Listed(examined_);
         return ok;
     }
 
   private:
+    static constexpr uint32_t kNoRecord = UINT32_MAX;
+
     // One directory of the walk.
     struct Frame {
-        FileHandle fd;  // closed while parked (see kMaxOpenDirs)
-        uint64_t dev = 0, ino = 0;
-        size_t pathLength = 0;   // its `path` text is path_ cut to this
-        int64_t pathIndex = -1;  // into dirPaths_, once a record needs it
-        std::string subdirs;     // names still to visit, each NUL-terminated
-        size_t next = 0;         // first unvisited name in subdirs
+        FileHandle fd;                        // closed while parked (see kMaxOpenDirs)
+        uint64_t dev = 0, ino = 0;            // identity, taken when parked
+        size_t pathLength = 0;                // its `path` text is path_ cut to this
+        int64_t pathIndex = -1;               // into dirPaths_, once a record needs it
+        std::string subdirs;                  // names still to visit, each NUL-terminated
+        std::vector<uint32_t> subdirRecords;  // per name: record awaiting its count, or kNoRecord
+        size_t next = 0;                      // first unvisited name in subdirs
+        size_t nextIndex = 0;                 // its position in subdirRecords
     };
+
+    // What reading one directory gave.
+    struct ListResult {
+        bool completed = true;  // false when cancelled
+        bool readFailed = false;
+        uint64_t entries = 0;  // as an enumeration yields them, "." and ".." included
+    };
+
+    static uint32_t CountFrom(const ListResult& r) {
+        if (r.readFailed) return 0;  // as a counting pass that cannot read counts 0
+        return r.entries > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(r.entries);
+    }
+
+    void SettleCount(uint32_t record, uint32_t count) {
+        if (record == kNoRecord) return;
+        TFileRecord& r = t_.records_[record];
+        r.count = count;
+        r.computed &= static_cast<uint8_t>(~TFileRecord::rcCountPending);
+    }
 
     // Depth first over the sub-directories gathered by ListOne.
     bool Walk() {
@@ -247,18 +280,31 @@ class TDirLister {
                 const char* name = top.subdirs.c_str() + top.next;
                 size_t len = std::strlen(name);
                 top.next += len + 1;
+                const uint32_t record = top.subdirRecords[top.nextIndex++];
                 FileHandle child = OpenSubDirectory(top.fd.Get(), name);
-                if (!child.Valid()) continue;  // unreadable or gone: lists nothing
+                if (!child.Valid()) {
+                    // Unreadable or gone: lists nothing and counts 0, as a
+                    // counting pass would.
+                    SettleCount(record, 0);
+                    continue;
+                }
                 path_.resize(top.pathLength);
                 if (path_.empty() || path_.back() != '/') path_ += '/';
                 path_.append(name, len);
                 Frame frame;
                 frame.fd = std::move(child);
                 frame.pathLength = path_.size();
-                DirectoryIdentity(frame.fd.Get(), frame.dev, frame.ino);
-                if (stack_.size() - firstOpen >= kMaxOpenDirs) stack_[firstOpen++].fd.Reset();
+                if (stack_.size() - firstOpen >= kMaxOpenDirs) {
+                    // Park the outermost open ancestor; its identity lets
+                    // the way back through ".." be checked.
+                    Frame& park = stack_[firstOpen++];
+                    if (!DirectoryIdentity(park.fd.Get(), park.dev, park.ino)) park.ino = 0;
+                    park.fd.Reset();
+                }
                 stack_.push_back(std::move(frame));
-                if (!ListOne(stack_.back())) return false;
+                ListResult listed = ListOne(stack_.back());
+                if (!listed.completed) return false;
+                SettleCount(record, CountFrom(listed));
             } else {
                 size_t topIndex = stack_.size() - 1;
                 if (topIndex > 0 && topIndex - 1 < firstOpen) {
@@ -292,14 +338,19 @@ class TDirLister {
     }
 
     // Reads one directory: keeps its entries and gathers the sub-directories
-    // to visit. False when cancelled.
-    bool ListOne(Frame& f) {
+    // to visit.
+    ListResult ListOne(Frame& f) {
+        ListResult result;
         DirReader reader(f.fd.Get(), listBuffer_);
         RawDirEntry e;
         while (reader.Next(e)) {
+            ++result.entries;
             std::string_view name(e.name, e.nameLength);
             if (name == "." || name == ".." || name.empty()) continue;
-            if (++examined_ % kProgressStep == 0 && !Tick()) return false;
+            if (++examined_ % kProgressStep == 0 && !Tick()) {
+                result.completed = false;
+                return result;
+            }
             bool hidden = name.front() == '.';
             bool mayKeep = WildcardMatch(name, mask_) && Possible(e.type, hidden);
             bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
@@ -307,29 +358,38 @@ class TDirLister {
             EntryStat st;
             if (!StatEntry(f.fd.Get(), e.name, st)) continue;  // gone meanwhile
             uint32_t attr = AttributesFromMode(st.mode, name);
-            if (mayKeep && (attr & ~o_.attrMask) == 0) Keep(f, e, name, st, attr);
             // Recursion selects directories alone: hidden, system and
             // volume entries are skipped, read-only ones are not.
-            if (mayRecurse && (attr & faDirectory) &&
-                !(attr & (faHidden | faSysFile | faVolumeId))) {
+            const bool recurse =
+                mayRecurse && (attr & faDirectory) && !(attr & (faHidden | faSysFile | faVolumeId));
+            uint32_t record = kNoRecord;
+            if (mayKeep && (attr & ~o_.attrMask) == 0) record = Keep(f, e, name, st, attr, recurse);
+            if (recurse) {
                 f.subdirs.append(name);
                 f.subdirs.push_back('\0');
+                f.subdirRecords.push_back(record);
             }
         }
-        return true;
+        result.readFailed = reader.Failed();
+        return result;
     }
 
-    void Keep(Frame& f, const RawDirEntry& e, std::string_view name, const EntryStat& st,
-              uint32_t attr) {
+    // Builds the record of an entry that passed the mask (and, with a
+    // filter, the filter). Returns its index when its count is left for the
+    // walk to fill (see the class comment), else kNoRecord.
+    uint32_t Keep(Frame& f, const RawDirEntry& e, std::string_view name, const EntryStat& st,
+                  uint32_t attr, bool willList) {
         bool dir = (attr & faDirectory) != 0;
         int64_t size = dir                                          ? 0
                        : st.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
                                                                     : static_cast<int64_t>(st.size);
-        uint32_t count = dir ? CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_) : 0;
+        const bool deferCount = dir && willList && deferCounts_;
+        uint32_t count =
+            dir && !deferCount ? CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_) : 0;
         uint32_t extStart = ExtensionStart(name);
-        TDateTime created = DateTimeFromUnixLocal(st.birthOrChange);
-        TDateTime written = DateTimeFromUnixLocal(st.modified);
-        TDateTime accessed = DateTimeFromUnixLocal(st.accessed);
+        TDateTime created = times_.FromUnix(st.birthOrChange);
+        TDateTime written = times_.FromUnix(st.modified);
+        TDateTime accessed = times_.FromUnix(st.accessed);
 
         if (IFilterObject* filter = t_.filter_) {
             // In the filtered listing an empty extension stands for the
@@ -354,7 +414,7 @@ class TDirLister {
             for (int i = 0; i < fcColumnCount; ++i)
                 filter->SetValue(i, v[static_cast<size_t>(i)]);
             bool keep = false;
-            if (!filter->Evaluate().TryAsBoolean(keep) || !keep) return;
+            if (!filter->Evaluate().TryAsBoolean(keep) || !keep) return kNoRecord;
         }
 
         if (f.pathIndex < 0) {
@@ -371,6 +431,9 @@ class TDirLister {
         r.attri = attr;
         r.count = count;
         r.extensionStart = extStart;
+        if (!deferCount) return kNoRecord;
+        r.computed |= TFileRecord::rcCountPending;
+        return static_cast<uint32_t>(t_.records_.size() - 1);
     }
 
     bool Tick() {
@@ -383,8 +446,10 @@ class TDirLister {
     const TFileDirOption& o_;
     std::string_view mask_;
     std::string path_;  // `path` text of the directory being read
+    bool deferCounts_;  // no filter: counts of directories the walk enters come from it
     DirBuffer listBuffer_;
     DirBuffer countBuffer_;
+    LocalTimeCache times_;
     std::vector<Frame> stack_;
     long long examined_ = 0;
 };
@@ -443,20 +508,38 @@ bool TVeskDSAdapterForFile::Load() {
     return lister.Run(std::move(root));
 }
 
+std::string TVeskDSAdapterForFile::DirectoryOnDisk(const TFileRecord& record) const {
+    // The `path` text starts with the table's path as written; the
+    // directory really opened may lack blanks at its end.
+    const std::string& shown = dirPaths_.at(record.pathIndex);
+    std::string dir = rootOpened_;
+    dir.append(shown, rootText_.size() <= shown.size() ? rootText_.size() : shown.size());
+    return dir;
+}
+
 int32_t TVeskDSAdapterForFile::VersionOf(TFileRecord& record) {
     if (record.computed & TFileRecord::rcVersion) return record.version;
     record.computed |= TFileRecord::rcVersion;
     record.version = -1;
     // Only regular files are ever opened.
     if (!(record.attri & faArchive)) return record.version;
-    const std::string& shown = dirPaths_.at(record.pathIndex);
-    std::string full = rootOpened_;
-    full.append(shown, rootText_.size() <= shown.size() ? rootText_.size() : shown.size());
+    std::string full = DirectoryOnDisk(record);
     if (full.empty() || full.back() != '/') full += '/';
     full += record.filename;
     int64_t number = FileVersionNumber(full);
     record.version = number < 0 ? -1 : static_cast<int32_t>(number);
     return record.version;
+}
+
+uint32_t TVeskDSAdapterForFile::CountOf(TFileRecord& record) {
+    if (!(record.computed & TFileRecord::rcCountPending)) return record.count;
+    record.computed &= static_cast<uint8_t>(~TFileRecord::rcCountPending);
+    FileHandle dir = OpenDirectoryPath(DirectoryOnDisk(record));
+    if (dir.Valid()) {
+        DirBuffer buffer;
+        record.count = CountSubDirectoryEntries(dir.Get(), record.filename.c_str(), buffer);
+    }
+    return record.count;
 }
 
 void TVeskDSAdapterForFile::GetFieldValue(int index, Variant& value) {
@@ -492,7 +575,7 @@ void TVeskDSAdapterForFile::GetFieldValue(int index, Variant& value) {
             value.SetInteger(r.attri);
             break;
         case fcCount:
-            value.SetInteger(r.count);
+            value.SetInteger(CountOf(r));
             break;
         case fcVersion: {
             int32_t v = VersionOf(r);

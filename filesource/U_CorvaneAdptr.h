@@ -105,7 +105,9 @@ class TFileInfo {
 
 // One loaded entry. Flags readOnly, isdir and hidden are bits of attri.
 struct TFileRecord {
-    enum : uint8_t { rcData = 1, rcVersion = 2 };  // computed flags
+    // Computed flags. rcCountPending: count is not known yet (the walk
+    // fills it when it lists the directory; see TDirLister).
+    enum : uint8_t { rcData = 1, rcVersion = 2, rcCountPending = 4 };
 
     std::string filename;
     int64_t size = 0;  // full byte count; 0 for directories
@@ -117,7 +119,7 @@ struct TFileRecord {
     uint32_t count = 0;           // entries of a directory, "." and ".." included
     uint32_t extensionStart = 0;  // extension = filename from here
     int32_t version = -1;         // file version number; -1 = empty text
-    uint8_t computed = 0;         // rcData | rcVersion once worked out
+    uint8_t computed = 0;         // rcData | rcVersion once worked out; rcCountPending
 
     std::string_view Extension() const { return std::string_view(filename).substr(extensionStart); }
     bool IsDir() const { return (attri & faDirectory) != 0; }
@@ -163,7 +165,9 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     void SetFilter(IFilterObject* filter) override { filter_ = filter; }
     void SetProgress(IProgress* progress) override { progress_ = progress; }
 
-    // Direct access for tests and tools.
+    // Direct access for tests and tools: the record as stored (a count
+    // still pending after an incomplete load reads 0 here; GetFieldValue
+    // works it out).
     const TFileRecord& RecordAt(int index) const { return records_.at(static_cast<size_t>(index)); }
     const std::string& PathOf(const TFileRecord& record) const {
         return dirPaths_.at(record.pathIndex);
@@ -174,6 +178,11 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     bool Load();
     // The version number of a record, read from disk on first request.
     int32_t VersionOf(TFileRecord& record);
+    // The count of a directory whose listing did not finish, worked out now.
+    uint32_t CountOf(TFileRecord& record);
+    // Where a record's entry is on disk: its directory as opened, and the
+    // full name.
+    std::string DirectoryOnDisk(const TFileRecord& record) const;
 
     bool active_ = false;
     std::string tableText_;

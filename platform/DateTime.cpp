@@ -1,8 +1,8 @@
 #include "platform/DateTime.h"
 
+#include <sys/time.h>
 #include <cmath>
 #include <ctime>
-#include <sys/time.h>
 
 namespace corvane {
 
@@ -50,11 +50,63 @@ void Split(TDateTime dt, int64_t& days, int64_t& ms) {
     }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+void TimeFromMs(int64_t ms, int& hour, int& minute, int& second, int& msec) {
+    msec = static_cast<int>(ms % 1000);
+    int64_t secs = ms / 1000;
+    second = static_cast<int>(secs % 60);
+    minute = static_cast<int>(secs / 60 % 60);
+    hour = static_cast<int>(secs / 3600);
+}
+
+// Floored division by a positive divisor.
+int64_t FloorDiv(int64_t a, int64_t b) {
+    int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+// The date-time of a local day (days since 1970-01-01) and a second of that
+// day. Every local conversion ends here, so the cached and the direct one
+// give the same bits.
+TDateTime FromLocalDay(int64_t days, int64_t secondOfDay) {
+    double date = static_cast<double>(days) + kUnixEpochDate;
+    double tod = static_cast<double>(secondOfDay) / 86400.0;
+    return date < 0 ? date - tod : date + tod;
+}
+
+// Local time of t as the C library computes it: the local day and the
+// second of that day (86400 during a leap second).
+bool LocalDayAndSecond(int64_t unixSeconds, int64_t& days, int64_t& secondOfDay) {
+    time_t t = static_cast<time_t>(unixSeconds);
+    struct tm tmv {};
+    if (!localtime_r(&t, &tmv)) return false;
+    days = DaysFromCivil(static_cast<int64_t>(tmv.tm_year) + 1900,
+                         static_cast<unsigned>(tmv.tm_mon + 1), static_cast<unsigned>(tmv.tm_mday));
+    secondOfDay = tmv.tm_hour * 3600 + tmv.tm_min * 60 + tmv.tm_sec;
+    return true;
+}
+
+// Local seconds minus UTC seconds at t.
+bool LocalOffset(int64_t unixSeconds, int64_t& offset) {
+    int64_t days, second;
+    if (!LocalDayAndSecond(unixSeconds, days, second)) return false;
+    offset = days * 86400 + second - unixSeconds;
+    return true;
+}
+
+// Time stamps the cache handles; the C library fails far beyond them anyway
+// (its year is an int), and the day arithmetic stays far from overflow.
+constexpr int64_t kCacheRange = int64_t{1} << 50;
+constexpr int64_t kNoDay = INT64_MIN;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -82,6 +134,12 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 }
 
 void AppendNumber(std::string& out, int value, int width) {
+    if (value >= 0 && value < 100 && width <= 2) {
+        // Months, days, hours, minutes, seconds: the common case.
+        if (value >= 10 || width == 2) out.push_back(static_cast<char>('0' + value / 10));
+        out.push_back(static_cast<char>('0' + value % 10));
+        return;
+    }
     char buf[16];
     int n = 0;
     unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
@@ -89,13 +147,17 @@ void AppendNumber(std::string& out, int value, int width) {
         buf[n++] = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v && n < 15);
-    for (int i = n; i < width; ++i) out.push_back('0');
-    while (n) out.push_back(buf[--n]);
+    for (int i = n; i < width; ++i)
+        out.push_back('0');
+    while (n)
+        out.push_back(buf[--n]);
 }
 
 }  // namespace
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
     static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -107,8 +169,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
         day > DaysInMonth(year, month))
         return false;
-    out = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                            static_cast<unsigned>(day))) +
+    out = static_cast<double>(
+              DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) +
           kUnixEpochDate;
     return true;
 }
@@ -130,11 +192,15 @@ void DecodeDate(TDateTime dt, int& year, int& month, int& day) {
 void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& msec) {
     int64_t days, ms;
     Split(dt, days, ms);
-    msec = static_cast<int>(ms % 1000);
-    int64_t secs = ms / 1000;
-    second = static_cast<int>(secs % 60);
-    minute = static_cast<int>(secs / 60 % 60);
-    hour = static_cast<int>(secs / 3600);
+    TimeFromMs(ms, hour, minute, second, msec);
+}
+
+void DecodeDateTime(TDateTime dt, int& year, int& month, int& day, int& hour, int& minute,
+                    int& second, int& msec) {
+    int64_t days, ms;
+    Split(dt, days, ms);
+    CivilFromDays(days - static_cast<int64_t>(kUnixEpochDate), year, month, day);
+    TimeFromMs(ms, hour, minute, second, msec);
 }
 
 int DayOfWeek(TDateTime dt) {
@@ -147,15 +213,34 @@ int DayOfWeek(TDateTime dt) {
 }
 
 TDateTime DateTimeFromUnixLocal(int64_t unixSeconds) {
-    time_t t = static_cast<time_t>(unixSeconds);
-    struct tm tmv {};
-    if (!localtime_r(&t, &tmv)) return kUnixEpochDate + static_cast<double>(unixSeconds) / 86400.0;
-    int64_t days = DaysFromCivil(static_cast<int64_t>(tmv.tm_year) + 1900,
-                                 static_cast<unsigned>(tmv.tm_mon + 1),
-                                 static_cast<unsigned>(tmv.tm_mday));
-    double date = static_cast<double>(days) + kUnixEpochDate;
-    double tod = (tmv.tm_hour * 3600.0 + tmv.tm_min * 60.0 + tmv.tm_sec) / 86400.0;
-    return date < 0 ? date - tod : date + tod;
+    int64_t days, second;
+    if (!LocalDayAndSecond(unixSeconds, days, second))
+        return kUnixEpochDate + static_cast<double>(unixSeconds) / 86400.0;
+    return FromLocalDay(days, second);
+}
+
+LocalTimeCache::LocalTimeCache() : slots_(new Slot[kSlots]) {
+    for (size_t i = 0; i < kSlots; ++i)
+        slots_[i] = Slot{kNoDay, 0, false};
+}
+
+TDateTime LocalTimeCache::FromUnix(int64_t unixSeconds) {
+    if (unixSeconds <= -kCacheRange || unixSeconds >= kCacheRange)
+        return DateTimeFromUnixLocal(unixSeconds);
+    const int64_t day = FloorDiv(unixSeconds, 86400);
+    Slot& slot = slots_[static_cast<uint64_t>(day) & (kSlots - 1)];
+    if (slot.day != day) {
+        int64_t first = 0, last = 0;
+        const bool known =
+            LocalOffset(day * 86400, first) && LocalOffset(day * 86400 + 86399, last);
+        slot.day = day;
+        slot.uniform = known && first == last && first > INT32_MIN && first < INT32_MAX;
+        slot.offset = slot.uniform ? static_cast<int32_t>(first) : 0;
+    }
+    if (!slot.uniform) return DateTimeFromUnixLocal(unixSeconds);
+    const int64_t local = unixSeconds + slot.offset;
+    const int64_t localDay = FloorDiv(local, 86400);
+    return FromLocalDay(localDay, local - localDay * 86400);
 }
 
 TDateTime Now() {
@@ -184,8 +269,8 @@ bool TryParseTime(std::string_view text, const FormatSettings& fs, TDateTime& ou
     std::string_view s = Trim(text);
     int pm = -1;  // -1 no marker, 0 AM, 1 PM
     for (int k = 0; k < 2 && pm < 0; ++k) {
-        std::string_view marker = k == 0 ? std::string_view(fs.timeAMString)
-                                         : std::string_view(fs.timePMString);
+        std::string_view marker =
+            k == 0 ? std::string_view(fs.timeAMString) : std::string_view(fs.timePMString);
         if (!marker.empty() && s.size() > marker.size() &&
             EqualsIgnoreCase(s.substr(s.size() - marker.size()), marker)) {
             s = Trim(s.substr(0, s.size() - marker.size()));
@@ -206,7 +291,8 @@ bool TryParseTime(std::string_view text, const FormatSettings& fs, TDateTime& ou
                 ++pos;
                 size_t start = pos;
                 if (!ReadNumber(s, pos, 3, ms)) return false;
-                for (size_t k = pos - start; k < 3; ++k) ms *= 10;
+                for (size_t k = pos - start; k < 3; ++k)
+                    ms *= 10;
             }
         }
     }
@@ -235,11 +321,18 @@ bool TryParseDateTime(std::string_view text, const FormatSettings& fs, TDateTime
     return true;
 }
 
-void AppendSimplePattern(std::string& out, std::string_view pattern, TDateTime dt,
-                         const FormatSettings& fs) {
-    int y, mo, d, h, mi, s, ms;
-    DecodeDate(dt, y, mo, d);
-    DecodeTime(dt, h, mi, s, ms);
+namespace {
+
+// The calendar fields of one value, decoded once for a whole pattern.
+struct Fields {
+    int year, month, day, hour, minute, second, msec;
+    explicit Fields(TDateTime dt) {
+        DecodeDateTime(dt, year, month, day, hour, minute, second, msec);
+    }
+};
+
+void AppendFieldsByPattern(std::string& out, std::string_view pattern, const Fields& f,
+                           const FormatSettings& fs) {
     size_t i = 0;
     while (i < pattern.size()) {
         char c = pattern[i];
@@ -253,30 +346,57 @@ void AppendSimplePattern(std::string& out, std::string_view pattern, TDateTime d
         }
         switch (lc) {
             case 'y':
-                if (run <= 2) AppendNumber(out, y % 100, 2);
-                else AppendNumber(out, y, 4);
+                if (run <= 2)
+                    AppendNumber(out, f.year % 100, 2);
+                else
+                    AppendNumber(out, f.year, 4);
                 break;
-            case 'm': AppendNumber(out, mo, run >= 2 ? 2 : 1); break;
-            case 'd': AppendNumber(out, d, run >= 2 ? 2 : 1); break;
-            case 'h': AppendNumber(out, h, run >= 2 ? 2 : 1); break;
-            case 'n': AppendNumber(out, mi, run >= 2 ? 2 : 1); break;
-            case 's': AppendNumber(out, s, run >= 2 ? 2 : 1); break;
-            case 'z': AppendNumber(out, ms, run >= 3 ? 3 : 1); break;
-            case '/': out.append(run, fs.dateSeparator); break;
-            case ':': out.append(run, fs.timeSeparator); break;
-            default: out.append(pattern.substr(i, run)); break;
+            case 'm':
+                AppendNumber(out, f.month, run >= 2 ? 2 : 1);
+                break;
+            case 'd':
+                AppendNumber(out, f.day, run >= 2 ? 2 : 1);
+                break;
+            case 'h':
+                AppendNumber(out, f.hour, run >= 2 ? 2 : 1);
+                break;
+            case 'n':
+                AppendNumber(out, f.minute, run >= 2 ? 2 : 1);
+                break;
+            case 's':
+                AppendNumber(out, f.second, run >= 2 ? 2 : 1);
+                break;
+            case 'z':
+                AppendNumber(out, f.msec, run >= 3 ? 3 : 1);
+                break;
+            case '/':
+                out.append(run, fs.dateSeparator);
+                break;
+            case ':':
+                out.append(run, fs.timeSeparator);
+                break;
+            default:
+                out.append(pattern.substr(i, run));
+                break;
         }
         i += run;
     }
 }
 
+}  // namespace
+
+void AppendSimplePattern(std::string& out, std::string_view pattern, TDateTime dt,
+                         const FormatSettings& fs) {
+    AppendFieldsByPattern(out, pattern, Fields(dt), fs);
+}
+
+// Decodes once for both halves: listings write three of these per row.
 void AppendDateTimeText(std::string& out, TDateTime dt, const FormatSettings& fs) {
-    AppendSimplePattern(out, fs.shortDateFormat, dt, fs);
-    int h, mi, s, ms;
-    DecodeTime(dt, h, mi, s, ms);
-    if (h != 0 || mi != 0 || s != 0) {
+    const Fields f(dt);
+    AppendFieldsByPattern(out, fs.shortDateFormat, f, fs);
+    if (f.hour != 0 || f.minute != 0 || f.second != 0) {
         out.push_back(' ');
-        AppendSimplePattern(out, fs.longTimeFormat, dt, fs);
+        AppendFieldsByPattern(out, fs.longTimeFormat, f, fs);
     }
 }
 

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,9 @@ bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out);
 // Date-time to calendar fields. Values outside years 1..9999 are clamped.
 void DecodeDate(TDateTime dt, int& year, int& month, int& day);
 void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& msec);
+// Both at once (one split of the value instead of two).
+void DecodeDateTime(TDateTime dt, int& year, int& month, int& day, int& hour, int& minute,
+                    int& second, int& msec);
 // Day of the week, 1 = Sunday .. 7 = Saturday.
 int DayOfWeek(TDateTime dt);
 
@@ -43,6 +47,37 @@ int DayOfWeek(TDateTime dt);
 TDateTime DateTimeFromUnixLocal(int64_t unixSeconds);
 // The current local date and time, with milliseconds.
 TDateTime Now();
+
+// DateTimeFromUnixLocal for many stamps in a row, with the same results.
+//
+// Local time is UTC plus an offset that changes only at the zone's
+// transitions. The cache asks the C library for the offset at the first and
+// the last second of a stamp's UTC day and, when both agree, uses it for
+// every stamp of that day; a day whose ends disagree (a transition falls in
+// it) is converted stamp by stamp. Skipping a day is safe only if no zone
+// changes its offset and back again within one day: in the tz database the
+// closest pair of transitions is about four days apart, and DST rules in a
+// TZ variable that last under a day are not supported. Leap-second zones
+// are covered: the offset seen through the calendar fields changes at the
+// leap second, so that day is converted stamp by stamp.
+//
+// One cache per listing (or per thread): it does not notice a change of the
+// TZ variable after it was filled, and it is not safe to share between
+// threads.
+class LocalTimeCache {
+  public:
+    LocalTimeCache();
+    TDateTime FromUnix(int64_t unixSeconds);
+
+  private:
+    struct Slot {
+        int64_t day;     // UTC day number (seconds / 86400, floored); kNoDay when empty
+        int32_t offset;  // local seconds minus UTC seconds, for the whole day
+        bool uniform;    // false: a transition falls in this day
+    };
+    static constexpr size_t kSlots = 4096;  // direct-mapped by day number
+    std::unique_ptr<Slot[]> slots_;
+};
 
 // Reads a date ("yyyy-mm-dd", "yyyy/mm/dd" or with the settings' date
 // separator), a time of day ("h", "h:nn", "h:nn:ss", "h:nn:ss.zzz", each
