@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 
 #include "platform/PeVersion.h"
 #include "platform/Text.h"
@@ -183,6 +184,26 @@ int TFileInfo::IndexOf(std::string_view name) {
 }
 
 // ---------------------------------------------------------------------------
+// Records
+
+const TFileRecord& TRecordList::at(size_t index) const {
+    if (index >= count_) throw std::out_of_range("TRecordList::at");
+    return blocks_[index >> kShift][index & kMask];
+}
+
+TFileRecord& TRecordList::emplace_back() {
+    if ((count_ >> kShift) == blocks_.size())
+        blocks_.push_back(std::make_unique<TFileRecord[]>(kMask + 1));
+    return (*this)[count_++];
+}
+
+void TRecordList::clear() {
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    count_ = 0;
+}
+
+// ---------------------------------------------------------------------------
 // The data source
 
 std::string TVeskDBAdapterForFile::GetTableName(int) {
@@ -223,6 +244,9 @@ class TDirLister {
   public:
     TDirLister(TVeskDSAdapterForFile& table, const TFileDirOption& option) : t_(table), o_(option) {
         mask_ = o_.nameMask.empty() ? std::string_view("*") : std::string_view(o_.nameMask);
+        while (!mask_.empty() && mask_.back() == ' ')
+            mask_.remove_suffix(1);
+        anyName_ = mask_ == "*";
         deferCounts_ = t_.filter_ == nullptr;
     }
 
@@ -352,7 +376,7 @@ class TDirLister {
                 return result;
             }
             bool hidden = name.front() == '.';
-            bool mayKeep = WildcardMatch(name, mask_) && Possible(e.type, hidden);
+            bool mayKeep = (anyName_ || WildcardMatch(name, mask_)) && Possible(e.type, hidden);
             bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
             if (!mayKeep && !mayRecurse) continue;
             EntryStat st;
@@ -445,6 +469,7 @@ class TDirLister {
     TVeskDSAdapterForFile& t_;
     const TFileDirOption& o_;
     std::string_view mask_;
+    bool anyName_;      // the mask is "*": no need to match
     std::string path_;  // `path` text of the directory being read
     bool deferCounts_;  // no filter: counts of directories the walk enters come from it
     DirBuffer listBuffer_;
@@ -471,7 +496,6 @@ std::string TVeskDSAdapterForFile::GetFieldName(int index) {
 void TVeskDSAdapterForFile::Close() {
     active_ = false;
     records_.clear();
-    records_.shrink_to_fit();
     dirPaths_.clear();
     dirPaths_.shrink_to_fit();
 }

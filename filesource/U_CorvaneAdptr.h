@@ -127,6 +127,25 @@ struct TFileRecord {
     bool Hidden() const { return (attri & faHidden) != 0; }
 };
 
+// The loaded records of a table, in fixed blocks: growing never moves a
+// record, so a listing of 200 000 entries neither copies them over and over
+// nor holds an old and a new array at once, and access by index stays a
+// shift and a mask.
+class TRecordList {
+  public:
+    size_t size() const { return count_; }
+    TFileRecord& operator[](size_t index) { return blocks_[index >> kShift][index & kMask]; }
+    const TFileRecord& at(size_t index) const;  // throws std::out_of_range
+    TFileRecord& emplace_back();
+    void clear();  // releases the memory too
+
+  private:
+    static constexpr size_t kShift = 12;  // 4096 records (about 400 KB) per block
+    static constexpr size_t kMask = (size_t{1} << kShift) - 1;
+    std::vector<std::unique_ptr<TFileRecord[]>> blocks_;
+    size_t count_ = 0;
+};
+
 // The data source "FileSystem". Stateless: every GetDataset makes a new
 // table object without looking at the disk.
 class TVeskDBAdapterForFile : public IXSimpleDataBase {
@@ -187,7 +206,7 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     bool active_ = false;
     std::string tableText_;
     int current_ = 0;
-    std::vector<TFileRecord> records_;
+    TRecordList records_;
     // The `path` column of every listed directory, shared by its records.
     std::vector<std::string> dirPaths_;
     // The table's path as written, and as actually opened (they differ when

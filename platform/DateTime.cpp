@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 
 namespace corvane {
@@ -323,6 +324,13 @@ bool TryParseDateTime(std::string_view text, const FormatSettings& fs, TDateTime
 
 namespace {
 
+// Whether s is exactly the literal (a fixed-size compare the compiler
+// inlines).
+template <size_t N>
+bool Is(const std::string& s, const char (&literal)[N]) {
+    return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
+}
+
 // The calendar fields of one value, decoded once for a whole pattern.
 struct Fields {
     int year, month, day, hour, minute, second, msec;
@@ -390,11 +398,40 @@ void AppendSimplePattern(std::string& out, std::string_view pattern, TDateTime d
     AppendFieldsByPattern(out, pattern, Fields(dt), fs);
 }
 
-// Decodes once for both halves: listings write three of these per row.
+// Decodes once for both halves: listings write three of these per row, so
+// the default formats are written without interpreting the patterns.
 void AppendDateTimeText(std::string& out, TDateTime dt, const FormatSettings& fs) {
     const Fields f(dt);
+    const bool withTime = f.hour != 0 || f.minute != 0 || f.second != 0;
+    if (Is(fs.shortDateFormat, "yyyy-mm-dd") && (!withTime || Is(fs.longTimeFormat, "hh:nn:ss"))) {
+        // Decoded years lie in 1..9999: always four digits.
+        static constexpr char kPairs[] =
+            "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+            "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+            "8081828384858687888990919293949596979899";
+        const auto two = [](char* p, int v) {
+            std::memcpy(p, kPairs + 2 * static_cast<unsigned>(v), 2);
+        };
+        char buf[19];
+        two(buf, f.year / 100);
+        two(buf + 2, f.year % 100);
+        buf[4] = '-';
+        two(buf + 5, f.month);
+        buf[7] = '-';
+        two(buf + 8, f.day);
+        if (withTime) {
+            buf[10] = ' ';
+            two(buf + 11, f.hour);
+            buf[13] = fs.timeSeparator;
+            two(buf + 14, f.minute);
+            buf[16] = fs.timeSeparator;
+            two(buf + 17, f.second);
+        }
+        out.append(buf, withTime ? 19 : 10);
+        return;
+    }
     AppendFieldsByPattern(out, fs.shortDateFormat, f, fs);
-    if (f.hour != 0 || f.minute != 0 || f.second != 0) {
+    if (withTime) {
         out.push_back(' ');
         AppendFieldsByPattern(out, fs.longTimeFormat, f, fs);
     }
