@@ -269,6 +269,7 @@ class TDirLister {
         FileHandle fd;                        // closed while parked (see kMaxOpenDirs)
         uint64_t dev = 0, ino = 0;            // identity, taken when parked
         size_t pathLength = 0;                // its `path` text is path_ cut to this
+        size_t nameStart = 0;                 // its own name is path_ from here to pathLength
         int64_t pathIndex = -1;               // into dirPaths_, once a record needs it
         std::string subdirs;                  // names still to visit, each NUL-terminated
         std::vector<uint32_t> subdirRecords;  // per name: record awaiting its count, or kNoRecord
@@ -314,8 +315,9 @@ class TDirLister {
                 }
                 path_.resize(top.pathLength);
                 if (path_.empty() || path_.back() != '/') path_ += '/';
-                path_.append(name, len);
                 Frame frame;
+                frame.nameStart = path_.size();
+                path_.append(name, len);
                 frame.fd = std::move(child);
                 frame.pathLength = path_.size();
                 if (stack_.size() - firstOpen >= kMaxOpenDirs) {
@@ -335,14 +337,52 @@ class TDirLister {
                     // The parent was parked: reopen it through "..".
                     Frame& parent = stack_[topIndex - 1];
                     parent.fd = ReopenParentDirectory(top.fd.Get(), parent.dev, parent.ino);
-                    // Moved meanwhile: what is left cannot be reached safely.
-                    if (!parent.fd.Valid()) return true;
+                    if (!parent.fd.Valid()) {
+                        // ".." leads elsewhere: this directory was moved
+                        // meanwhile. Find the way down from the table's
+                        // directory instead; ancestors that moved as well
+                        // are given up like directories removed meanwhile,
+                        // and the listing goes on with the rest.
+                        const size_t reached = Reconnect(topIndex - 1);
+                        if (reached == 0) return true;  // nothing is where it was
+                        stack_.resize(reached);
+                        firstOpen = reached - 1;
+                        continue;
+                    }
                     firstOpen = topIndex - 1;
                 }
                 stack_.pop_back();
             }
         }
         return true;
+    }
+
+    // Reopens the parked frame target by walking down from the table's
+    // directory, name by name, checking each directory's identity. Returns
+    // how many frames from the bottom are still where they were: target + 1
+    // when all are, k when frame k was moved or removed. The deepest of
+    // those, frame (result - 1), is left open; the others stay parked.
+    size_t Reconnect(size_t target) {
+        FileHandle cur = OpenDirectoryPath(t_.rootOpened_);
+        if (!IsFrameDirectory(cur, stack_[0])) return 0;
+        for (size_t k = 1; k <= target; ++k) {
+            const Frame& f = stack_[k];
+            const std::string name(path_, f.nameStart, f.pathLength - f.nameStart);
+            FileHandle next = OpenSubDirectory(cur.Get(), name.c_str());
+            if (!IsFrameDirectory(next, f)) {
+                stack_[k - 1].fd = std::move(cur);
+                return k;
+            }
+            cur = std::move(next);
+        }
+        stack_[target].fd = std::move(cur);
+        return target + 1;
+    }
+
+    static bool IsFrameDirectory(const FileHandle& fd, const Frame& frame) {
+        uint64_t dev = 0, ino = 0;
+        return fd.Valid() && DirectoryIdentity(fd.Get(), dev, ino) && dev == frame.dev &&
+               ino == frame.ino;
     }
 
     // Whether an entry of this type could pass the attribute mask at all.

@@ -40,7 +40,9 @@ constexpr double kMaxDate = 2958465.0;  // 9999-12-31
 // day, rounding to the millisecond the way every decoder must agree on.
 void Split(TDateTime dt, int64_t& days, int64_t& ms) {
     if (!std::isfinite(dt)) dt = 0;
-    if (dt < kMinDate) dt = kMinDate;
+    // Before 1899-12-30 the fraction still counts forward from midnight, so
+    // the first day's values run from kMinDate down to almost kMinDate - 1.
+    if (dt < kMinDate - 0.99999998) dt = kMinDate - 0.99999998;
     if (dt > kMaxDate + 0.99999998) dt = kMaxDate + 0.99999998;
     double whole = std::trunc(dt);
     ms = std::llround(std::fabs(dt - whole) * kMsPerDay);
