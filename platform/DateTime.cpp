@@ -44,9 +44,13 @@ void Split(TDateTime dt, int64_t& days, int64_t& ms) {
     // the first day's values run from kMinDate down to almost kMinDate - 1.
     if (dt < kMinDate - 0.99999998) dt = kMinDate - 0.99999998;
     if (dt > kMaxDate + 0.99999998) dt = kMaxDate + 0.99999998;
-    double whole = std::trunc(dt);
-    ms = std::llround(std::fabs(dt - whole) * kMsPerDay);
-    days = static_cast<int64_t>(whole);
+    // Truncation and rounding by hand (the value is clamped, so the integer
+    // conversions are exact): the same results as trunc and llround (half
+    // away from zero) without two library calls per value.
+    days = static_cast<int64_t>(dt);
+    const double scaled = std::fabs(dt - static_cast<double>(days)) * kMsPerDay;
+    ms = static_cast<int64_t>(scaled);
+    if (scaled - static_cast<double>(ms) >= 0.5) ++ms;
     if (ms >= static_cast<int64_t>(kMsPerDay)) {
         ms -= static_cast<int64_t>(kMsPerDay);
         days += dt < 0 ? -1 : 1;
