@@ -236,7 +236,10 @@ std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::st
 // directory that is not hidden), the count comes from that listing: its
 // record is marked pending and filled when the walk reaches it, which
 // saves a second open and read of every directory. A filter must see all
-// fifteen values before it decides, so with a filter installed, and for
+// fifteen values before it decides, so with a filter installed the
+// directory is read at once instead, and the walk later lists it from what
+// was read then (within a budget of descriptors and memory; past it, the
+// reading is only counted and the walk reads the directory again). For
 // directories the walk does not enter, a counting pass runs at once. A
 // count still pending when the walk ends early (cancelled, or the tree
 // moved under it) is worked out from the path when the column is read.
@@ -264,17 +267,32 @@ class TDirLister {
   private:
     static constexpr uint32_t kNoRecord = UINT32_MAX;
 
+    // A directory read when its entry was met (filtered listing), kept
+    // open with its records until the walk lists it.
+    struct ReadAhead {
+        FileHandle fd;
+        std::string records;
+    };
+
+    // A sub-directory the walk will enter.
+    struct Queued {
+        uint32_t record = kNoRecord;  // record awaiting its count from the walk
+        ReadAhead ahead;              // fd valid when it was read ahead
+    };
+
     // One directory of the walk.
     struct Frame {
-        FileHandle fd;                        // closed while parked (see kMaxOpenDirs)
-        uint64_t dev = 0, ino = 0;            // identity, taken when parked
-        size_t pathLength = 0;                // its `path` text is path_ cut to this
-        size_t nameStart = 0;                 // its own name is path_ from here to pathLength
-        int64_t pathIndex = -1;               // into dirPaths_, once a record needs it
-        std::string subdirs;                  // names still to visit, each NUL-terminated
-        std::vector<uint32_t> subdirRecords;  // per name: record awaiting its count, or kNoRecord
-        size_t next = 0;                      // first unvisited name in subdirs
-        size_t nextIndex = 0;                 // its position in subdirRecords
+        FileHandle fd;               // closed while parked (see kMaxOpenDirs)
+        uint64_t dev = 0, ino = 0;   // identity, taken when parked
+        size_t pathLength = 0;       // its `path` text is path_ cut to this
+        size_t nameStart = 0;        // its own name is path_ from here to pathLength
+        int64_t pathIndex = -1;      // into dirPaths_, once a record needs it
+        std::string subdirs;         // names still to visit, each NUL-terminated
+        std::vector<Queued> queued;  // per name in subdirs, in the same order
+        size_t next = 0;             // first unvisited name in subdirs
+        size_t nextIndex = 0;        // its position in queued
+        std::string readAhead;       // records to list it from, when read ahead
+        bool replay = false;         // list from readAhead, not from the directory
     };
 
     // What reading one directory gave.
@@ -305,8 +323,20 @@ class TDirLister {
                 const char* name = top.subdirs.c_str() + top.next;
                 size_t len = std::strlen(name);
                 top.next += len + 1;
-                const uint32_t record = top.subdirRecords[top.nextIndex++];
-                FileHandle child = OpenSubDirectory(top.fd.Get(), name);
+                Queued& q = top.queued[top.nextIndex++];
+                const uint32_t record = q.record;
+                std::string readAhead;
+                bool replay = false;
+                FileHandle child;
+                if (q.ahead.fd.Valid()) {
+                    child = std::move(q.ahead.fd);
+                    readAhead = std::move(q.ahead.records);
+                    replay = true;
+                    --heldDirs_;
+                    heldBytes_ -= readAhead.size();
+                } else {
+                    child = OpenSubDirectory(top.fd.Get(), name);
+                }
                 if (!child.Valid()) {
                     // Unreadable or gone: lists nothing and counts 0, as a
                     // counting pass would.
@@ -320,6 +350,8 @@ class TDirLister {
                 path_.append(name, len);
                 frame.fd = std::move(child);
                 frame.pathLength = path_.size();
+                frame.readAhead = std::move(readAhead);
+                frame.replay = replay;
                 if (stack_.size() - firstOpen >= kMaxOpenDirs) {
                     // Park the outermost open ancestor; its identity lets
                     // the way back through ".." be checked.
@@ -344,6 +376,8 @@ class TDirLister {
                         // are given up like directories removed meanwhile,
                         // and the listing goes on with the rest.
                         const size_t reached = Reconnect(topIndex - 1);
+                        for (size_t k = reached; k < stack_.size(); ++k)
+                            Forget(stack_[k]);
                         if (reached == 0) return true;  // nothing is where it was
                         stack_.resize(reached);
                         firstOpen = reached - 1;
@@ -379,6 +413,18 @@ class TDirLister {
         return target + 1;
     }
 
+    // Gives back the budget of what a dropped frame still held read ahead.
+    void Forget(Frame& f) {
+        for (size_t k = f.nextIndex; k < f.queued.size(); ++k) {
+            ReadAhead& a = f.queued[k].ahead;
+            if (!a.fd.Valid()) continue;
+            --heldDirs_;
+            heldBytes_ -= a.records.size();
+            a.fd.Reset();
+            std::string().swap(a.records);
+        }
+    }
+
     static bool IsFrameDirectory(const FileHandle& fd, const Frame& frame) {
         uint64_t dev = 0, ino = 0;
         return fd.Valid() && DirectoryIdentity(fd.Get(), dev, ino) && dev == frame.dev &&
@@ -404,8 +450,14 @@ class TDirLister {
     // Reads one directory: keeps its entries and gathers the sub-directories
     // to visit.
     ListResult ListOne(Frame& f) {
+        ListResult result = f.replay ? ListEntries(f, DirReader(f.readAhead))
+                                     : ListEntries(f, DirReader(f.fd.Get(), listBuffer_));
+        std::string().swap(f.readAhead);
+        return result;
+    }
+
+    ListResult ListEntries(Frame& f, DirReader reader) {
         ListResult result;
-        DirReader reader(f.fd.Get(), listBuffer_);
         RawDirEntry e;
         while (reader.Next(e)) {
             ++result.entries;
@@ -431,8 +483,11 @@ class TDirLister {
             if (recurse) {
                 f.subdirs.append(name);
                 f.subdirs.push_back('\0');
-                f.subdirRecords.push_back(record);
+                Queued& q = f.queued.emplace_back();
+                q.record = record;
+                q.ahead = std::move(ahead_);
             }
+            ahead_ = ReadAhead{};  // read ahead only for a directory the walk enters
         }
         result.readFailed = reader.Failed();
         return result;
@@ -448,8 +503,11 @@ class TDirLister {
                        : st.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
                                                                     : static_cast<int64_t>(st.size);
         const bool deferCount = dir && willList && deferCounts_;
-        uint32_t count =
-            dir && !deferCount ? CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_) : 0;
+        uint32_t count = 0;
+        if (dir && !deferCount)
+            count = willList && heldDirs_ < kMaxHeldDirs && heldBytes_ < kMaxHeldBytes
+                        ? ReadAheadCount(f, e.name)
+                        : CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_);
         uint32_t extStart = ExtensionStart(name);
         TDateTime created = times_.FromUnix(st.birthOrChange);
         TDateTime written = times_.FromUnix(st.modified);
@@ -500,6 +558,23 @@ class TDirLister {
         return static_cast<uint32_t>(t_.records_.size() - 1);
     }
 
+    // Counts the entries of sub-directory name as a counting pass would,
+    // keeping what it read in ahead_ for the walk when the budget allows.
+    uint32_t ReadAheadCount(Frame& f, const char* name) {
+        FileHandle dir = OpenSubDirectory(f.fd.Get(), name);
+        if (!dir.Valid()) return 0;
+        DirReadAhead read;
+        if (!ReadAheadDirectory(dir.Get(), countBuffer_, kMaxHeldBytes - heldBytes_, read))
+            return 0;
+        if (read.kept) {
+            ++heldDirs_;
+            heldBytes_ += read.records.size();
+            ahead_.fd = std::move(dir);
+            ahead_.records = std::move(read.records);
+        }
+        return read.entries > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(read.entries);
+    }
+
     bool Tick() {
         if (!t_.progress_) return true;
         t_.progress_->Listed(examined_);
@@ -514,6 +589,12 @@ class TDirLister {
     bool deferCounts_;  // no filter: counts of directories the walk enters come from it
     DirBuffer listBuffer_;
     DirBuffer countBuffer_;
+    // Directories read ahead and not listed yet, and the budget for them.
+    static constexpr size_t kMaxHeldDirs = 128;
+    static constexpr size_t kMaxHeldBytes = size_t{8} << 20;
+    size_t heldDirs_ = 0;
+    size_t heldBytes_ = 0;
+    ReadAhead ahead_;  // what Keep read for the entry ListEntries is at
     LocalTimeCache times_;
     std::vector<Frame> stack_;
     long long examined_ = 0;

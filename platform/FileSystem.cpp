@@ -92,7 +92,8 @@ int OpenPathLong(const std::string& path, int flags) {
         while (next < path.size() && path[next] == '/')
             ++next;
         bool last = next >= path.size();
-        if (component.empty()) component = ".";  // path ended in "/"
+        // The path ended in "/". (assign: GCC 12 warns falsely about "=" here.)
+        if (component.empty()) component.assign(1, '.');
         int nfd = ::openat(cur.Get(), component.c_str(),
                            last ? flags : (O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (nfd < 0) return -1;
@@ -146,10 +147,9 @@ bool DirectoryExists(const std::string& path) {
 DirBuffer::DirBuffer() : storage_(new uint64_t[kSize / sizeof(uint64_t)]) {}
 
 bool DirReader::Next(RawDirEntry& entry) {
-    char* base = buf_.Data();
     for (;;) {
         if (pos_ < end_) {
-            char* rec = base + pos_;
+            const char* rec = base_ + pos_;
             unsigned short reclen = 0;
             std::memcpy(&reclen, rec + offsetof(struct dirent64, d_reclen), sizeof reclen);
             // The kernel's records are well formed; a zero length would loop
@@ -167,7 +167,7 @@ bool DirReader::Next(RawDirEntry& entry) {
             return true;
         }
         if (done_) return false;
-        ssize_t got = ::getdents64(fd_, base, DirBuffer::kSize);
+        ssize_t got = ::getdents64(fd_, buf_, DirBuffer::kSize);
         if (got < 0) {
             if (errno == EINTR) continue;
             error_ = errno;
@@ -178,9 +178,45 @@ bool DirReader::Next(RawDirEntry& entry) {
             done_ = true;
             return false;
         }
+        base_ = buf_;
         pos_ = 0;
         end_ = static_cast<size_t>(got);
     }
+}
+
+bool ReadAheadDirectory(int fd, DirBuffer& buffer, size_t keepLimit, DirReadAhead& out) {
+    out.records.clear();
+    out.entries = 0;
+    out.kept = true;
+    char* base = buffer.Data();
+    for (;;) {
+        ssize_t got = ::getdents64(fd, base, DirBuffer::kSize);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (got == 0) return true;
+        for (size_t pos = 0; pos < static_cast<size_t>(got);) {
+            unsigned short reclen = 0;
+            std::memcpy(&reclen, base + pos + offsetof(struct dirent64, d_reclen), sizeof reclen);
+            if (reclen == 0) {
+                got = -1;
+                break;
+            }
+            pos += reclen;
+            ++out.entries;
+        }
+        if (got < 0) break;
+        if (out.kept && out.records.size() + static_cast<size_t>(got) <= keepLimit) {
+            out.records.append(base, static_cast<size_t>(got));
+        } else if (out.kept) {
+            out.kept = false;
+            std::string().swap(out.records);
+        }
+    }
+    out.kept = false;
+    std::string().swap(out.records);
+    return false;
 }
 
 uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buffer) {

@@ -118,20 +118,38 @@ struct RawDirEntry {
 // them ("." and ".." included). Does not own the descriptor.
 class DirReader {
   public:
-    DirReader(int fd, DirBuffer& buffer) : fd_(fd), buf_(buffer) {}
+    DirReader(int fd, DirBuffer& buffer) : fd_(fd), buf_(buffer.Data()) {}
+    // Replays records that ReadAheadDirectory kept; never reads the
+    // directory. records must outlive the reader.
+    explicit DirReader(std::string_view records)
+        : base_(records.data()), end_(records.size()), done_(true) {}
     // The next entry; false at the end or on a read error (see Failed).
     bool Next(RawDirEntry& entry);
     // True when reading stopped because of an error rather than the end.
     bool Failed() const { return error_ != 0; }
 
   private:
-    int fd_;
-    DirBuffer& buf_;
+    int fd_ = -1;
+    char* buf_ = nullptr;         // DirBuffer the kernel fills
+    const char* base_ = nullptr;  // records being walked
     size_t pos_ = 0;
     size_t end_ = 0;
     int error_ = 0;
     bool done_ = false;
 };
+
+// A directory read ahead: the number of its entries ("." and ".."
+// included) and, when they fit the limit given, its records in the
+// kernel's format for a DirReader to replay.
+struct DirReadAhead {
+    uint64_t entries = 0;
+    bool kept = false;    // records holds every record of the directory
+    std::string records;  // empty unless kept
+};
+
+// Reads the whole open directory fd. Memory stays within keepLimit: past
+// it, the records are dropped and only counted. False on a read error.
+bool ReadAheadDirectory(int fd, DirBuffer& buffer, size_t keepLimit, DirReadAhead& out);
 
 // Number of entries an enumeration of sub-directory name of parentFd yields,
 // "." and ".." included; 0 when it cannot be opened or read. Only counts:

@@ -117,6 +117,42 @@ TEST(DirReader, ManyEntriesSpanSeveralBufferFills) {
     EXPECT_FALSE(failed);
 }
 
+TEST(ReadAheadDirectory, CountsAndKeepsRecordsWithinTheLimitForReplay) {
+    TempTree t;
+    for (int i = 0; i < 700; ++i)  // more than one buffer fill
+        t.File("file-with-a-rather-long-name-to-fill-buffers-" + std::to_string(i));
+    FileHandle dir = OpenDirectoryPath(t.Root());
+    DirBuffer buf;
+    DirReadAhead all;
+    ASSERT_TRUE(ReadAheadDirectory(dir.Get(), buf, size_t{1} << 20, all));
+    EXPECT_EQ(all.entries, 702u);
+    ASSERT_TRUE(all.kept);
+    DirReader replay(all.records);
+    std::set<std::string> replayed;
+    RawDirEntry e;
+    while (replay.Next(e))
+        replayed.insert(std::string(e.name, e.nameLength));
+    EXPECT_FALSE(replay.Failed());
+    FileHandle again = OpenDirectoryPath(t.Root());
+    bool failed = true;
+    EXPECT_EQ(replayed, ReadAll(again.Get(), failed));
+
+    DirReadAhead counted;  // past the limit: counted only
+    FileHandle third = OpenDirectoryPath(t.Root());
+    ASSERT_TRUE(ReadAheadDirectory(third.Get(), buf, 1000, counted));
+    EXPECT_EQ(counted.entries, 702u);
+    EXPECT_FALSE(counted.kept);
+    EXPECT_TRUE(counted.records.empty());
+}
+
+TEST(DirReader, ReplayOfDamagedRecordsEndsAsAnError) {
+    std::string records(64, '\0');  // a record length of 0
+    DirReader reader(records);
+    RawDirEntry e;
+    EXPECT_FALSE(reader.Next(e));
+    EXPECT_TRUE(reader.Failed());
+}
+
 TEST(CountSubDirectoryEntries, CountsDotsAndNeverFollowsOrOpensOthers) {
     TempTree t;
     t.Dir("empty");
