@@ -286,7 +286,7 @@ class TDirLister {
         uint64_t dev = 0, ino = 0;   // identity, taken when parked
         size_t pathLength = 0;       // its `path` text is path_ cut to this
         size_t nameStart = 0;        // its own name is path_ from here to pathLength
-        int64_t pathIndex = -1;      // into dirPaths_, once a record needs it
+        int64_t node = -1;           // its node in dirNodes_, once a record needs it
         std::string subdirs;         // names still to visit, each NUL-terminated
         std::vector<Queued> queued;  // per name in subdirs, in the same order
         size_t next = 0;             // first unvisited name in subdirs
@@ -539,23 +539,40 @@ class TDirLister {
             if (!filter->Evaluate().TryAsBoolean(keep) || !keep) return kNoRecord;
         }
 
-        if (f.pathIndex < 0) {
-            t_.dirPaths_.emplace_back(path_, 0, f.pathLength);
-            f.pathIndex = static_cast<int64_t>(t_.dirPaths_.size() - 1);
-        }
+        const uint32_t node = NodeOfTop();
         TFileRecord& r = t_.records_.emplace_back();
         r.filename.assign(name);
         r.size = size;
         r.creationtime = created;
         r.lastwritetime = written;
         r.lastaccesstime = accessed;
-        r.pathIndex = static_cast<uint32_t>(f.pathIndex);
+        r.pathIndex = node;
         r.attri = attr;
         r.count = count;
         r.extensionStart = extStart;
         if (!deferCount) return kNoRecord;
         r.computed |= TFileRecord::rcCountPending;
         return static_cast<uint32_t>(t_.records_.size() - 1);
+    }
+
+    // The directory node of the frame being listed (the top of the stack),
+    // made with those of its ancestors that have none yet.
+    uint32_t NodeOfTop() {
+        size_t k = stack_.size() - 1;
+        if (stack_[k].node >= 0) return static_cast<uint32_t>(stack_[k].node);
+        while (k > 0 && stack_[k - 1].node < 0)
+            --k;
+        auto& nodes = t_.dirNodes_;
+        for (; k < stack_.size(); ++k) {
+            Frame& f = stack_[k];
+            if (k == 0)
+                nodes.push_back({TVeskDSAdapterForFile::kNoParent, path_.substr(0, f.pathLength)});
+            else
+                nodes.push_back({static_cast<uint32_t>(stack_[k - 1].node),
+                                 path_.substr(f.nameStart, f.pathLength - f.nameStart)});
+            f.node = static_cast<int64_t>(nodes.size() - 1);
+        }
+        return static_cast<uint32_t>(stack_.back().node);
     }
 
     // Counts the entries of sub-directory name as a counting pass would,
@@ -617,8 +634,10 @@ std::string TVeskDSAdapterForFile::GetFieldName(int index) {
 void TVeskDSAdapterForFile::Close() {
     active_ = false;
     records_.clear();
-    dirPaths_.clear();
-    dirPaths_.shrink_to_fit();
+    dirNodes_.clear();
+    dirNodes_.shrink_to_fit();
+    pathCacheNode_ = kNoParent;
+    std::string().swap(pathCache_);
 }
 
 void TVeskDSAdapterForFile::Open() {
@@ -653,10 +672,26 @@ bool TVeskDSAdapterForFile::Load() {
     return lister.Run(std::move(root));
 }
 
+const std::string& TVeskDSAdapterForFile::PathText(uint32_t node) const {
+    if (node == pathCacheNode_) return pathCache_;
+    pathChain_.clear();
+    for (uint32_t n = node; n != kNoParent; n = dirNodes_.at(n).parent)
+        pathChain_.push_back(n);
+    pathCache_.clear();
+    for (size_t i = pathChain_.size(); i-- > 0;) {
+        const TDirNode& d = dirNodes_[pathChain_[i]];
+        if (d.parent != kNoParent && (pathCache_.empty() || pathCache_.back() != '/'))
+            pathCache_ += '/';
+        pathCache_ += d.name;
+    }
+    pathCacheNode_ = node;
+    return pathCache_;
+}
+
 std::string TVeskDSAdapterForFile::DirectoryOnDisk(const TFileRecord& record) const {
     // The `path` text starts with the table's path as written; the
     // directory really opened may lack blanks at its end.
-    const std::string& shown = dirPaths_.at(record.pathIndex);
+    const std::string& shown = PathText(record.pathIndex);
     std::string dir = rootOpened_;
     dir.append(shown, rootText_.size() <= shown.size() ? rootText_.size() : shown.size());
     return dir;
@@ -693,7 +728,7 @@ void TVeskDSAdapterForFile::GetFieldValue(int index, Variant& value) {
     TFileRecord& r = records_[static_cast<size_t>(current_)];
     switch (index) {
         case fcPath:
-            value.SetString(dirPaths_[r.pathIndex]);
+            value.SetString(PathText(r.pathIndex));
             break;
         case fcFilename:
             value.SetString(r.filename);

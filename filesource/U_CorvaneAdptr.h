@@ -26,9 +26,9 @@
 // from a per-day offset cache (LocalTimeCache).
 //
 // Memory: a loaded record is about 90 bytes plus its name. The `path`
-// column is shared by every record of one directory (an index into the
-// table's list of directory paths), the extension is a position in the
-// name, and `version` is read from the file only when asked for.
+// column is shared by every record of one directory (a node in the table's
+// tree of directory names), the extension is a position in the name, and
+// `version` is read from the file only when asked for.
 //
 // What this unit does not do: the system calls (platform/FileSystem), the
 // version resource parsing (platform/PeVersion), the WHERE condition that a
@@ -120,7 +120,7 @@ struct TFileRecord {
     TDateTime creationtime = 0;
     TDateTime lastwritetime = 0;
     TDateTime lastaccesstime = 0;
-    uint32_t pathIndex = 0;       // into the table's directory paths
+    uint32_t pathIndex = 0;       // the table's node of the record's directory
     uint32_t attri = 0;           // attribute word
     uint32_t count = 0;           // entries of a directory, "." and ".." included
     uint32_t extensionStart = 0;  // extension = filename from here
@@ -194,9 +194,8 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     // still pending after an incomplete load reads 0 here; GetFieldValue
     // works it out).
     const TFileRecord& RecordAt(int index) const { return records_.at(static_cast<size_t>(index)); }
-    const std::string& PathOf(const TFileRecord& record) const {
-        return dirPaths_.at(record.pathIndex);
-    }
+    // The `path` column of a record.
+    std::string PathOf(const TFileRecord& record) const { return PathText(record.pathIndex); }
 
   private:
     friend class TDirLister;
@@ -208,13 +207,27 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     // Where a record's entry is on disk: its directory as opened, and the
     // full name.
     std::string DirectoryOnDisk(const TFileRecord& record) const;
+    // The `path` text of a directory node, put together from the names.
+    const std::string& PathText(uint32_t node) const;
 
     bool active_ = false;
     std::string tableText_;
     int current_ = 0;
     TRecordList records_;
-    // The `path` column of every listed directory, shared by its records.
-    std::vector<std::string> dirPaths_;
+    // The directories that records were listed from, as a tree of names:
+    // the `path` text of a deep directory is not stored again for each
+    // level (which would make memory grow with the square of the depth).
+    // Node 0 is the table's directory, its name the path as written.
+    struct TDirNode {
+        uint32_t parent;   // kNoParent for the table's directory
+        std::string name;  // joined to the parent's text with "/"
+    };
+    static constexpr uint32_t kNoParent = UINT32_MAX;
+    std::vector<TDirNode> dirNodes_;
+    // The last path text put together: a directory's records are adjacent.
+    mutable uint32_t pathCacheNode_ = kNoParent;
+    mutable std::string pathCache_;
+    mutable std::vector<uint32_t> pathChain_;  // scratch for PathText
     // The table's path as written, and as actually opened (they differ when
     // blanks at its end had to be dropped to find the directory).
     std::string rootText_;
