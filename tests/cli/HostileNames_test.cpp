@@ -5,9 +5,7 @@
 // names (bytes that are not UTF-8 as U+FFFD), and the table format keeps
 // one line per row.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +17,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/CliProcess.h"
 
 namespace {
 
@@ -408,30 +406,9 @@ class HostileNames : public ::testing::Test {
 
     // Runs corvane-cli; standard output and the exit code.
     std::pair<std::string, int> Run(const std::vector<std::string>& args) {
-        const std::string out = root_ + "/stdout";
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> all = {CORVANE_CLI_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        int code = -1;
-        if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&fa);
-        std::ifstream in(out, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return {ss.str(), code};
+        const corvane::testing::CliResult r =
+            corvane::testing::RunCli(CORVANE_CLI_PATH, args, root_);
+        return {r.out, r.code};
     }
 
     std::string Query() const {

@@ -3,10 +3,7 @@
 // recursion, var parameters, arrays and string indexing, used units), faulty
 // programs with their rendered diagnostics, run-time errors, the host hooks
 // and Ctrl-C.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+#include "tests/support/CliProcess.h"
 
 namespace {
 
@@ -25,17 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    std::string out, err;
-    int code = -1;
-};
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using Result = corvane::testing::CliResult;
+using corvane::testing::Slurp;
 
 class CliScript : public ::testing::Test {
   protected:
@@ -54,34 +42,11 @@ class CliScript : public ::testing::Test {
         return p.string();
     }
 
-    pid_t Spawn(std::vector<std::string> args) {
-        const fs::path out = root_ / "stdout", err = root_ / "stderr";
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        std::string cli = CORVANE_CLI_PATH;
-        argv.push_back(cli.data());
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        return pid;
+    pid_t Spawn(const std::vector<std::string>& args) {
+        return corvane::testing::SpawnCli(CORVANE_CLI_PATH, args, root_);
     }
-    Result Wait(pid_t pid) {
-        Result r;
-        int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = Slurp(root_ / "stdout");
-        r.err = Slurp(root_ / "stderr");
-        return r;
-    }
-    Result Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
+    Result Wait(pid_t pid) { return corvane::testing::WaitCli(pid, root_); }
+    Result Run(const std::vector<std::string>& args) { return Wait(Spawn(args)); }
 
     fs::path root_;
 };

@@ -2,9 +2,7 @@
 // formats, --check, -f, exit codes, a closed pipe.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,7 +13,7 @@
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
+#include "tests/support/CliProcess.h"
 
 namespace {
 
@@ -23,17 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    std::string out, err;
-    int code = -1;
-};
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using Result = corvane::testing::CliResult;
+using corvane::testing::Slurp;
 
 class CliTest : public ::testing::Test {
   protected:
@@ -66,30 +55,9 @@ class CliTest : public ::testing::Test {
         std::ofstream(p, std::ios::binary) << text;
     }
 
-    Result Run(std::vector<std::string> args, const std::string& input = "") {
-        const fs::path in = root_ / "stdin", out = root_ / "stdout", err = root_ / "stderr";
-        Write(in, input);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        std::string cli = CORVANE_CLI_PATH;
-        argv.push_back(cli.data());
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid;
-        Result r;
-        if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), environ) != 0) return r;
-        posix_spawn_file_actions_destroy(&fa);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = Slurp(out);
-        r.err = Slurp(err);
-        return r;
+    Result Run(const std::vector<std::string>& args, const std::string& input = "") {
+        Write(root_ / "stdin", input);
+        return corvane::testing::RunCli(CORVANE_CLI_PATH, args, root_, root_ / "stdin");
     }
 
     std::string Table(const std::string& options = "") {
@@ -216,27 +184,19 @@ TEST_F(CliTest, CtrlCStopsEndlessQueries) {
     };
     for (const std::string& sql : statements) {
         SCOPED_TRACE(sql.substr(0, 60));
-        const fs::path out = root_ / "stdout", err = root_ / "stderr";
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::string cli = CORVANE_CLI_PATH, format = "--format=csv", text = sql;
-        char* argv[] = {cli.data(), format.data(), text.data(), nullptr};
-        pid_t pid = -1;
-        ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&fa);
+        const pid_t pid =
+            corvane::testing::SpawnCli(CORVANE_CLI_PATH, {"--format=csv", sql}, root_);
+        ASSERT_GT(pid, 0);
         int status = 0;
         bool ended = false;
         while (!CatchesSigint(pid) && !(ended = waitpid(pid, &status, WNOHANG) == pid))
             usleep(1000);
-        ASSERT_FALSE(ended) << "ended by itself: " << Slurp(err);
+        ASSERT_FALSE(ended) << "ended by itself: " << Slurp(root_ / "stderr");
         kill(pid, SIGINT);
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 130);
-        EXPECT_EQ(Slurp(err), "corvane-cli: interrupted\n");
+        EXPECT_EQ(Slurp(root_ / "stderr"), "corvane-cli: interrupted\n");
     }
 }
 
