@@ -7,60 +7,21 @@
 #include <gtest/gtest.h>
 
 #include "script/compiler/U_err.h"
+#include "tests/support/HandCode.h"
 
 namespace corvane {
 namespace {
 
-Taddr Addr(uint32_t kind, int index) {
-    Taddr a;
-    a.Kind = kind;
-    a.Index = index;
-    return a;
-}
-Taddr L(int i) {
-    return Addr(akLocal, i);
-}
-Taddr G(int i) {
-    return Addr(akGlobal, i);
-}
-Taddr C(int i) {
-    return Addr(akCallee, i);
-}
-// Element (value of local idx) of local i.
-Taddr LI(int i, int idx) {
-    Taddr a = L(i);
-    a.Indexed = 1;
-    a.IndexVar = idx;
-    return a;
-}
+using testing::Addr;
+using testing::C;
+using testing::Fn;
+using testing::G;
+using testing::I;
+using testing::L;
+using testing::LI;
 
-TQVInstruction I(int op, Taddr d = {}, Taddr s1 = {}, Taddr s2 = {}, int32_t imm = 0,
-                 std::string text = {}) {
-    TQVInstruction ins;
-    ins.OpCode = static_cast<TOpCode>(op);
-    ins.Dest = std::move(d);
-    ins.Src1 = std::move(s1);
-    ins.Src2 = std::move(s2);
-    ins.Imm = imm;
-    ins.Text = std::move(text);
-    return ins;
-}
 TQVInstruction Load(Taddr d, std::string text) {
     return I(opLoadText, d, {}, {}, 0, text);
-}
-
-// A function: variables (0 is the result), the head count, the code.
-std::unique_ptr<TClassDefInf> Fn(std::string name, std::vector<Tvardef> vars, int headCount,
-                                 std::vector<TQVInstruction> code) {
-    auto f = std::make_unique<TClassDefInf>();
-    f->Name = std::move(name);
-    f->ResultType = vars.empty() ? dtNone : vars[0].DataType;
-    f->varDefs = std::move(vars);
-    f->HeadCount = headCount;
-    f->code = std::move(code);
-    f->code.push_back(I(opHalt));
-    f->Loaded = 1;
-    return f;
 }
 
 class CodeMngTest : public ::testing::Test {

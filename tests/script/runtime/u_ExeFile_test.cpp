@@ -7,47 +7,18 @@
 #include <gtest/gtest.h>
 
 #include "script/runtime/u_paramDlg.h"
+#include "tests/support/HandCode.h"
 
 namespace corvane {
 namespace {
 
-Taddr Addr(uint32_t kind, int index) {
-    Taddr a;
-    a.Kind = kind;
-    a.Index = index;
-    return a;
-}
-Taddr L(int i) {
-    return Addr(akLocal, i);
-}
-Taddr G(int i) {
-    return Addr(akGlobal, i);
-}
-
-TQVInstruction I(int op, Taddr d = {}, Taddr s1 = {}, Taddr s2 = {}, int32_t imm = 0,
-                 std::string text = {}) {
-    TQVInstruction ins;
-    ins.OpCode = static_cast<TOpCode>(op);
-    ins.Dest = std::move(d);
-    ins.Src1 = std::move(s1);
-    ins.Src2 = std::move(s2);
-    ins.Imm = imm;
-    ins.Text = std::move(text);
-    return ins;
-}
-
-std::unique_ptr<TClassDefInf> Fn(std::string name, std::vector<Tvardef> vars, int headCount,
-                                 std::vector<TQVInstruction> code) {
-    auto f = std::make_unique<TClassDefInf>();
-    f->Name = std::move(name);
-    f->ResultType = vars[0].DataType;
-    f->varDefs = std::move(vars);
-    f->HeadCount = headCount;
-    f->code = std::move(code);
-    f->code.push_back(I(opHalt));
-    f->Loaded = 1;
-    return f;
-}
+using testing::Addr;
+using testing::C;
+using testing::Fn;
+using testing::G;
+using testing::I;
+using testing::L;
+using testing::LI;
 
 Tvardef V(const char* name, TDataType t, const char* init = "", int size = 1) {
     return Tvardef(name, t, init, 0, size);
