@@ -563,28 +563,25 @@ void BiDate(Tparamlist&, Variant& r) {
     r.SetDouble(std::floor(Now()));
 }
 
-void BiYearOf(Tparamlist& p, Variant& r) {
+// Year (0), month (1) or day (2) of the date argument.
+int64_t DatePart(Tparamlist& p, int which) {
     double d = ArgDate(p, 1);
     CheckDate(d);
-    int y, m, dd;
-    DecodeDate(d, y, m, dd);
-    r.SetInteger(y);
+    int ymd[3];
+    DecodeDate(d, ymd[0], ymd[1], ymd[2]);
+    return ymd[which];
+}
+
+void BiYearOf(Tparamlist& p, Variant& r) {
+    r.SetInteger(DatePart(p, 0));
 }
 
 void BiMonthOf(Tparamlist& p, Variant& r) {
-    double d = ArgDate(p, 1);
-    CheckDate(d);
-    int y, m, dd;
-    DecodeDate(d, y, m, dd);
-    r.SetInteger(m);
+    r.SetInteger(DatePart(p, 1));
 }
 
 void BiDayOf(Tparamlist& p, Variant& r) {
-    double d = ArgDate(p, 1);
-    CheckDate(d);
-    int y, m, dd;
-    DecodeDate(d, y, m, dd);
-    r.SetInteger(dd);
+    r.SetInteger(DatePart(p, 2));
 }
 
 void BiDayOfTheWeek(Tparamlist& p, Variant& r) {
