@@ -1,7 +1,5 @@
 #include "cli/ScriptMode.h"
 
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/Interrupt.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
 #include "script/runtime/qv_build.h"
@@ -18,17 +17,7 @@ namespace corvane::cli {
 
 namespace {
 
-constexpr int kExitOk = 0;
 constexpr int kExitCompile = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitRuntime = 3;
-constexpr int kExitInterrupted = 130;
-
-volatile sig_atomic_t g_scriptInterrupted = 0;
-
-extern "C" void OnScriptInterrupt(int) {
-    g_scriptInterrupted = 1;
-}
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "corvane-cli: %s\nTry 'corvane-cli --help'.\n", message.c_str());
@@ -192,20 +181,15 @@ int RunScriptMode(int argc, char** argv) {
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
     });
-    program.SetCancelCheck([] { return g_scriptInterrupted != 0; });
-
-    struct sigaction sa {};
-    sa.sa_handler = OnScriptInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
-    ::sigaction(SIGINT, &sa, nullptr);
+    program.SetCancelCheck([] { return Interrupted(); });
+    CatchInterrupt();
 
     try {
         const Variant result = program.ExecuteMain();
         std::printf("%s\n", result.AsString().c_str());
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        if (g_scriptInterrupted) {
+        if (Interrupted()) {
             std::fputs("corvane-cli: interrupted\n", stderr);
             return kExitInterrupted;
         }

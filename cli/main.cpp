@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "cli/CliOutput.h"
+#include "cli/Interrupt.h"
 #include "cli/ScriptMode.h"
 #include "engine/UVeskEngine.h"
 #include "filesource/U_CorvaneAdptr.h"
@@ -35,17 +36,7 @@ using namespace corvane::cli;
 
 namespace {
 
-constexpr int kExitOk = 0;
 constexpr int kExitStatementErrors = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitRuntime = 3;
-constexpr int kExitInterrupted = 130;
-
-volatile sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
-}
 
 const char* const kHelp = R"(Usage: corvane-cli [options] [STATEMENT]
        corvane-cli --script FILE --main NAME [--arg NAME=VALUE]... [--units DIR] [--dump]
@@ -137,7 +128,7 @@ class CliProgress : public IProgress {
         WriteErr(line, static_cast<size_t>(n));
         shown_ = true;
     }
-    bool Cancelled() const override { return g_interrupted != 0; }
+    bool Cancelled() const override { return Interrupted(); }
     void Clear() {
         if (!shown_) return;
         WriteErr("\r\033[K", 4);
@@ -247,11 +238,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
-    ::sigaction(SIGINT, &sa, nullptr);
+    CatchInterrupt();
 
     OutBuffer out(1);
     std::unique_ptr<ResultWriter> writer = MakeWriter(format, out);
