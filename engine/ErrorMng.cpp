@@ -4,8 +4,8 @@ namespace corvane {
 
 std::string TmyErrorMng::Text() const {
     std::string out;
-    for (const std::string& m : items_) {
-        out += m;
+    for (const Entry& m : items_) {
+        out += m.text;
         out += "\r\n";
     }
     return out;

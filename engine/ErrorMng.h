@@ -4,6 +4,10 @@
 // problem with a statement appends one message and goes on, and the host
 // decides by the emptiness of the text whether to execute. The list keeps
 // insertion order and duplicates.
+//
+// Each message may carry the place in the statement it is about: a 1-based
+// byte offset into the text the host gave to SetSQL (0 when the place is not
+// known). An editor uses it to mark the spot; Text() does not show it.
 #pragma once
 
 #include <string>
@@ -12,16 +16,29 @@
 namespace corvane {
 
 class TmyErrorMng {
-public:
-    void Add(std::string message) { items_.push_back(std::move(message)); }
+  public:
+    void Add(std::string message, int position = 0) {
+        items_.push_back({std::move(message), position > 0 ? position : 0});
+    }
     void Clear() { items_.clear(); }
     int Count() const { return static_cast<int>(items_.size()); }
-    const std::string& Item(int index) const { return items_.at(static_cast<size_t>(index)); }
+    const std::string& Item(int index) const { return items_.at(static_cast<size_t>(index)).text; }
+    // The statement offset of message index (1-based bytes), 0 = unknown.
+    int Position(int index) const { return items_.at(static_cast<size_t>(index)).position; }
+    // Gives a message that was added without a place the place its caller
+    // knows (a name resolver reports without knowing where the name stood).
+    void SetPosition(int index, int position) {
+        items_.at(static_cast<size_t>(index)).position = position > 0 ? position : 0;
+    }
     // Every message followed by CR LF, in insertion order; empty when none.
     std::string Text() const;
 
-private:
-    std::vector<std::string> items_;
+  private:
+    struct Entry {
+        std::string text;
+        int position;
+    };
+    std::vector<Entry> items_;
 };
 
 }  // namespace corvane

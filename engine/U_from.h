@@ -36,6 +36,7 @@ struct TFromTable {
     bool bracketed = false;  // the table text is enclosed in "(" and ")"
     std::string tableText;   // the name handed to the data sources
     std::string itemText;    // the whole FROM list piece
+    int textPos = 0;         // statement offset of the table text (1-based), 0 unknown
     DataSetRef dataset;      // null until bound
     int fieldCount = 0;      // set by Prepare
 };

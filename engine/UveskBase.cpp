@@ -4,7 +4,10 @@
 #include <utility>
 
 #include "engine/UVeskEngine.h"
+#include "platform/DateTime.h"
+#include "platform/FormatSettings.h"
 #include "platform/Text.h"
+#include "script/compiler/U_err.h"
 #include "script/compiler/qv_consts.h"
 #include "script/compiler/u_functions_consts.h"
 #include "script/runtime/u_expr.h"
@@ -37,7 +40,11 @@ bool IsScriptDeclaration(std::string_view line) {
 class ScriptExpressionBackend : public IExpressionBackend {
   public:
     ScriptExpressionBackend() { expr_.SetAutoInitVars(false); }
-    void SetExpr(const std::string& text) override { expr_.SetExpr(text); }
+    // One token per line: the compiler's line numbers then say which token
+    // it stumbled over.
+    void SetExpr(const std::string& text) override {
+        expr_.SetExpr(SpreadExpression(text, lineStarts_));
+    }
     void SetGlobalDeclarations(const std::string& declarations) override {
         std::vector<std::string> lines;
         size_t start = 0;
@@ -66,9 +73,18 @@ class ScriptExpressionBackend : public IExpressionBackend {
         expr_.SetCancelCheck(std::move(check));
     }
     std::string Errors() override { return expr_.ErrorText(); }
+    std::vector<TTextMessage> Diagnostics() override {
+        std::vector<TTextMessage> out;
+        for (const TExprDiagnostic& d : expr_.Diagnostics()) {
+            const bool known = d.line >= 1 && static_cast<size_t>(d.line) <= lineStarts_.size();
+            out.push_back({d.text, known ? lineStarts_[static_cast<size_t>(d.line - 1)] : 0});
+        }
+        return out;
+    }
 
   private:
     TXExpression expr_;
+    std::vector<int> lineStarts_;  // per line of the spread text, its place in the text
 };
 
 ExpressionBackendFactory& Factory() {
@@ -80,6 +96,81 @@ ExpressionBackendFactory& Factory() {
 
 bool IsQuoteChar(char c) {
     return c == '\'' || c == '"';
+}
+
+bool IsDigitChar(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A date with a four-digit year as the comparisons read one
+// ("2024-01-31", "2024/1/31"): written without quotes it is still a date,
+// not a subtraction.
+bool IsDateLiteral(std::string_view text) {
+    const std::string_view t = TrimView(text);
+    if (t.size() < 8) return false;
+    for (size_t i = 0; i < 4; ++i)
+        if (!IsDigitChar(t[i])) return false;
+    if (IsDigitChar(t[4])) return false;
+    TDateTime d;
+    return TryParseDate(t, FormatSettings::Current(), d);
+}
+
+// An item of an IN list without quotes: what a constant operand may be,
+// except a quoted text.
+bool IsPlainListItem(std::string_view item) {
+    return IsWellFormedNumber(item) || IsBooleanText(item) || IsDateLiteral(item) ||
+           IsTimeText(item);
+}
+
+// The items of a bracketed list, split at commas outside quotes and
+// brackets, each trimmed, with the position of its first byte in text
+// (1-based). False when text is not bracketed by "()" or "[]".
+struct TListItem {
+    std::string text;
+    int position;
+};
+bool SplitBracketedList(std::string_view text, std::vector<TListItem>& items) {
+    const size_t n = text.size();
+    if (n < 2 || !((text.front() == '(' && text.back() == ')') ||
+                   (text.front() == '[' && text.back() == ']')))
+        return false;
+    items.clear();
+    char quote = 0;
+    int depth = 0;
+    size_t start = 1;
+    auto flush = [&](size_t end) {
+        const std::string_view raw = text.substr(start, end - start);
+        const std::string_view trimmed = TrimView(raw);
+        const size_t lead = trimmed.empty() ? 0 : static_cast<size_t>(trimmed.data() - raw.data());
+        items.push_back({std::string(trimmed), static_cast<int>(start + lead) + 1});
+    };
+    for (size_t i = 1; i + 1 < n; ++i) {
+        const char c = text[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (IsQuoteChar(c)) {
+            quote = c;
+        } else if (c == '(' || c == '[') {
+            ++depth;
+        } else if (c == ')' || c == ']') {
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            flush(i);
+            start = i + 1;
+        }
+    }
+    flush(n - 1);
+    return true;
+}
+
+// How many characters (not bytes) of UTF-8 text come before byte position
+// pos (1-based), plus one.
+int CharacterPosition(std::string_view text, int pos) {
+    int chars = 1;
+    const size_t end = std::min(text.size(), static_cast<size_t>(std::max(pos - 1, 0)));
+    for (size_t i = 0; i < end; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++chars;
+    return chars;
 }
 
 // The texts of an IN list: every token read from the start, quotes
@@ -112,6 +203,23 @@ bool HasExpressionBackend() {
     return static_cast<bool>(Factory());
 }
 
+std::vector<TTextMessage> IExpressionBackend::Diagnostics() {
+    return {};
+}
+
+std::string ExpressionMessage(std::string_view text, int position, std::string_view detail) {
+    std::string out = "表达式“";
+    out += text;
+    out += "”";
+    if (position > static_cast<int>(text.size()))
+        out += "末尾";
+    else if (position > 0)
+        out += "第" + std::to_string(CharacterPosition(text, position)) + "个字符";
+    out += "：";
+    out += detail;
+    return out;
+}
+
 // ---- TVeskExprPlus --------------------------------------------------------
 
 TVeskExprPlus::TVeskExprPlus() = default;
@@ -122,22 +230,64 @@ std::string TVeskExprPlus::Prepare() {
     refs_.clear();
     names_.clear();
     errors_.clear();
+    messages_.clear();
+    backend_.reset();
+    auto fail = [this](int position, std::string_view detail) {
+        messages_.push_back({ExpressionMessage(text_, position, detail), position});
+    };
+    auto joined = [this] {
+        std::string out;
+        for (const TTextMessage& m : messages_) {
+            if (!out.empty()) out += '\n';
+            out += m.text;
+        }
+        return out;
+    };
     if (source_) source_->Prepare();
-    if (!Factory()) {
-        errors_ = std::string(kExpressionUnavailable) + text_;
+    // Refused before anything is compiled: grouping that the engine does not
+    // have, and text that would leave the expression's place in the
+    // generated program.
+    std::string detail;
+    if (const int at = FindAggregateCall(text_, detail)) {
+        fail(at, FormatMsg(kMsgNoGrouping, detail));
+        errors_ = joined();
         return errors_;
     }
-    backend_ = Factory()();
+    if (const int at = CheckSingleExpression(text_, detail)) {
+        fail(at, detail);
+        errors_ = joined();
+        return errors_;
+    }
+    if (Factory()) backend_ = Factory()();
     if (!backend_) {
         errors_ = std::string(kExpressionUnavailable) + text_;
+        messages_.push_back({errors_, 0});
         return errors_;
     }
     backend_->SetGlobalDeclarations(source_ ? source_->GetDeclarations() : std::string());
     // A script loop inside an expression stops when the query is cancelled.
     if (source_) backend_->SetCancelCheck([source = source_] { return source->Cancelled(); });
     backend_->SetExpr(text_);
-    errors_ = backend_->Compile();
-    if (!errors_.empty()) return errors_;
+    const std::string compileErrors = backend_->Compile();
+    if (!compileErrors.empty()) {
+        std::vector<TTextMessage> diagnostics = backend_->Diagnostics();
+        if (diagnostics.empty()) {
+            // A backend that does not place its faults: every line of its
+            // error text, about the expression as a whole.
+            size_t start = 0;
+            while (start < compileErrors.size()) {
+                size_t end = compileErrors.find('\n', start);
+                if (end == std::string::npos) end = compileErrors.size();
+                if (end > start)
+                    diagnostics.push_back({compileErrors.substr(start, end - start), 0});
+                start = end + 1;
+            }
+        }
+        for (const TTextMessage& d : diagnostics)
+            fail(d.position, d.text);
+        errors_ = joined();
+        return errors_;
+    }
     compiled_ = true;
     const int count = backend_->GlobalCount();
     for (int i = 0; i < count; ++i) {
@@ -170,34 +320,98 @@ std::string TVeskExprPlus::Errors() const {
 
 TROperandDef::~TROperandDef() = default;
 
-std::string TROperandDef::Bind() {
+std::string TROperandDef::Bind(bool inList) {
     ref.paramIndex = ref.tableIndex = ref.fieldIndex = ref.subQueryIndex = ref.variableIndex = -1;
-    text = Trim(text);
+    const std::string_view trimmed = TrimView(text);
+    if (!trimmed.empty() && trimmed.data() != text.data()) {
+        // Keep the place in the statement in step with the trimmed text.
+        const size_t lead = static_cast<size_t>(trimmed.data() - text.data());
+        if (!textMap.empty())
+            textMap.erase(textMap.begin(), textMap.begin() + static_cast<std::ptrdiff_t>(
+                                                                 std::min(lead, textMap.size())));
+        else if (textPos > 0)
+            textPos += static_cast<int>(lead);
+    }
+    text = std::string(trimmed);
+    if (textMap.size() > text.size()) textMap.resize(text.size());
     isList = false;
     listTexts.clear();
+    listValues.clear();
+    messages.clear();
+    auto result = [this] {
+        std::string out;
+        for (const TTextMessage& m : messages) {
+            if (!out.empty()) out += '\n';
+            out += m.text;
+        }
+        return out;
+    };
+    auto makeList = [this] {
+        text.clear();
+        kind = okConstant;
+        isList = true;
+        literalType = 0;
+    };
 
-    // An IN list: a bracketed run of quoted texts. Lists of unquoted values
-    // are not lists; they are bound as expressions below.
+    // The right side of IN: a bracketed list of constants. An unquoted item
+    // compares like "=" does; a quoted one matches its text exactly.
     const size_t n = text.size();
-    if (n > 4 && ((text.front() == '(' && text.back() == ')') ||
-                  (text.front() == '[' && text.back() == ']'))) {
+    const bool quotedListShape = [&] {
+        if (n <= 4 || !((text.front() == '(' && text.back() == ')') ||
+                        (text.front() == '[' && text.back() == ']')))
+            return false;
         size_t first = 1;
         while (first < n - 1 && IsBlankChar(text[first]))
             ++first;
         size_t last = n - 2;
         while (last > first && IsBlankChar(text[last]))
             --last;
-        if (first < last && IsQuoteChar(text[first]) && IsQuoteChar(text[last])) {
-            ReadInList(std::string_view(text).substr(first, last - first + 1), listTexts);
-            text.clear();
-            kind = okConstant;
-            isList = true;
-            literalType = 0;
-            return {};
+        return first < last && IsQuoteChar(text[first]) && IsQuoteChar(text[last]);
+    }();
+    if (inList) {
+        std::vector<TListItem> items;
+        if (SplitBracketedList(text, items)) {
+            bool literals = true, unquoted = false;
+            for (const TListItem& item : items) {
+                if (IsSingleQuotedText(item.text)) continue;
+                if (!IsPlainListItem(item.text)) {
+                    literals = false;
+                    break;
+                }
+                unquoted = true;
+            }
+            if (literals && (unquoted || !quotedListShape)) {
+                for (const TListItem& item : items) {
+                    if (IsSingleQuotedText(item.text))
+                        listTexts.push_back(StripQuotes(item.text));
+                    else
+                        listValues.emplace_back(item.text);
+                }
+                makeList();
+                return {};
+            }
         }
     }
+    // A bracketed run of quoted texts is a list of texts wherever it stands
+    // (the items are read as tokens, so "('a' ,'b')" holds an empty text).
+    if (quotedListShape) {
+        size_t first = 1;
+        while (IsBlankChar(text[first]))
+            ++first;
+        size_t last = n - 2;
+        while (IsBlankChar(text[last]))
+            --last;
+        ReadInList(std::string_view(text).substr(first, last - first + 1), listTexts);
+        makeList();
+        return {};
+    }
+    if (inList) {
+        messages.push_back({std::string(kMsgInListExpected) + text, 0});
+        makeList();
+        return result();
+    }
 
-    if (IsLiteral(text)) {
+    if (IsLiteral(text) && !IsComputedLiteral(text)) {
         literalType = LiteralType(text);
         if (IsQuotedText(text)) text = StripQuotes(text);
         kind = okConstant;
@@ -209,7 +423,9 @@ std::string TROperandDef::Bind() {
         if (!expr) expr = std::make_unique<TVeskExprPlus>();
         expr->SetExpr(text);
         expr->SetSource(source);
-        return expr->Prepare();
+        expr->Prepare();
+        messages = expr->Messages();
+        return result();
     }
 
     TOperandRef found;
@@ -224,9 +440,20 @@ std::string TROperandDef::Bind() {
     } else if (ref.variableIndex >= 0) {
         kind = okVariable;
     } else {
-        return "不认识的字符串：" + text;
+        messages.push_back({"不认识的字符串：" + text, 0});
+        return result();
     }
     return {};
+}
+
+int TROperandDef::StatementPos(int posInText) const {
+    const int at = std::max(posInText, 1);
+    if (!textMap.empty()) {
+        if (static_cast<size_t>(at) <= textMap.size()) return textMap[static_cast<size_t>(at - 1)];
+        return textMap.back() + 1;
+    }
+    if (textPos <= 0) return 0;
+    return textPos + std::min(at, static_cast<int>(text.size()) + 1) - 1;
 }
 
 const Variant& TROperandDef::Evaluate() {
@@ -266,7 +493,11 @@ int TROperandDef::Cost() const {
 void TROperandDef::CopyFrom(const TROperandDef& other) {
     value.Assign(other.value);
     listTexts = other.listTexts;
+    listValues = other.listValues;
     isList = other.isList;
+    textPos = other.textPos;
+    textMap = other.textMap;
+    messages = other.messages;
     literalType = other.literalType;
     kind = other.kind;
     ref = other.ref;
@@ -389,6 +620,78 @@ bool HasOperator(std::string_view text) {
         }
     }
     return false;
+}
+
+bool IsWellFormedNumber(std::string_view text) {
+    const std::string_view t = TrimView(text);
+    size_t i = 0;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+    const size_t digits = i;
+    while (i < t.size() && IsDigitChar(t[i]))
+        ++i;
+    if (i == digits) return false;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && IsDigitChar(t[i]))
+            ++i;
+    }
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+        const size_t exponent = i;
+        while (i < t.size() && IsDigitChar(t[i]))
+            ++i;
+        if (i == exponent) return false;
+    }
+    return i == t.size();
+}
+
+bool IsSingleQuotedText(std::string_view text) {
+    const std::string_view t = TrimView(text);
+    if (t.size() < 2 || !IsQuoteChar(t.front())) return false;
+    return t.find(t.front(), 1) == t.size() - 1;
+}
+
+bool IsComputedLiteral(std::string_view text) {
+    const std::string_view t = TrimView(text);
+    if (t.empty() || !HasOperator(t)) return false;
+    if (IsQuoteChar(t.front())) return !IsSingleQuotedText(t);
+    const size_t first = t.front() == '-' ? 1 : 0;
+    if (first < t.size() && IsDigitChar(t[first]))
+        return !IsWellFormedNumber(t) && !IsDateLiteral(t);
+    return false;
+}
+
+int FindAggregateCall(std::string_view text, std::string& name) {
+    static constexpr std::string_view kAggregates[] = {"count", "sum", "min", "max", "avg"};
+    char quote = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+            continue;
+        }
+        if (IsQuoteChar(c)) {
+            quote = c;
+            continue;
+        }
+        if (IsSeparator(c) || (i > 0 && !IsSeparator(text[i - 1]))) continue;
+        size_t end = i;
+        while (end < text.size() && !IsSeparator(text[end]))
+            ++end;
+        const std::string_view word = text.substr(i, end - i);
+        size_t next = end;
+        while (next < text.size() && IsBlankChar(text[next]))
+            ++next;
+        if (next < text.size() && text[next] == '(')
+            for (std::string_view aggregate : kAggregates)
+                if (SameTextAscii(word, aggregate)) {
+                    name = std::string(word);
+                    return static_cast<int>(i) + 1;
+                }
+        i = end - 1;
+    }
+    return 0;
 }
 
 void SortIntList(std::vector<int>& list, bool descending) {

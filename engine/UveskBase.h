@@ -107,6 +107,14 @@ class IGVarMng {
     virtual bool Cancelled() { return false; }
 };
 
+// A message about a piece of statement text (an operand, an expression),
+// with the 1-based byte position within that text it is about: 0 for the
+// text as a whole, the text's length + 1 for its end.
+struct TTextMessage {
+    std::string text;
+    int position = 0;
+};
+
 // ---------------------------------------------------------------------------
 // The expression seam.
 
@@ -129,6 +137,10 @@ class IExpressionBackend {
     // Errors() then says why. Run-time faults are thrown.
     virtual bool Evaluate(Variant& out) = 0;
     virtual std::string Errors() = 0;
+    // The faults of the last Compile, each with the position in the
+    // expression text where it was noticed (0 when not known). Empty by
+    // default: the lines of Compile's text are then taken, without a place.
+    virtual std::vector<TTextMessage> Diagnostics();
     // Polled while an evaluation runs long; true stops it with an error.
     virtual void SetCancelCheck(std::function<bool()> check) { (void)check; }
 };
@@ -144,6 +156,18 @@ bool HasExpressionBackend();
 // The statement error of an expression operand while no expression
 // component is installed; followed by the operand text.
 inline constexpr std::string_view kExpressionUnavailable = "暂不支持表达式：";
+// A call of an aggregate function (count, sum, min, max, avg): the engine has
+// no grouping. "%s" is the function's name as written.
+inline constexpr const char* kMsgNoGrouping = "暂不支持分组，不能使用聚合函数“%s”。";
+// The right side of IN that is not a bracketed list of constants; followed
+// by the operand text.
+inline constexpr std::string_view kMsgInListExpected = "in之后应是括号中的常量列表：";
+
+// How a fault of an expression reads: the expression as the user wrote it
+// and where in it (counted in characters), then the fault itself:
+//   表达式“size+”末尾：需要操作数。
+//   表达式“size;x”第5个字符：只能是一个表达式，不能含有“;”。
+std::string ExpressionMessage(std::string_view text, int position, std::string_view detail);
 
 // The engine's side of the seam (one per expression operand).
 class TVeskExprPlus {
@@ -153,8 +177,13 @@ class TVeskExprPlus {
     void SetExpr(const std::string& text) { text_ = text; }
     void SetSource(IGVarMng* source) { source_ = source; }
     // Compiles against the source's declarations and resolves the globals
-    // the expression reads. Returns the error text, empty on success.
+    // the expression reads. Returns the error text, empty on success; the
+    // same faults, each as one message that names the expression and the
+    // place in it, are in Messages(). A text that is not one expression
+    // (CheckSingleExpression) or that calls an aggregate function is refused
+    // before anything is compiled.
     std::string Prepare();
+    const std::vector<TTextMessage>& Messages() const { return messages_; }
     // Copies the current values in and runs; out is left unchanged when the
     // expression did not compile.
     void Evaluate(Variant& out);
@@ -172,6 +201,7 @@ class TVeskExprPlus {
     std::vector<TOperandRef> refs_;   // one per global the expression reads
     std::vector<std::string> names_;  // their names as the expression wrote them
     std::string errors_;
+    std::vector<TTextMessage> messages_;  // positions within text_
     bool compiled_ = false;
 };
 
@@ -195,8 +225,19 @@ class TROperandDef {
     TROperandDef& operator=(const TROperandDef&) = delete;
 
     // Classifies the text and ties the operand to its source (set the
-    // source first). The empty string, or one message.
-    std::string Bind();
+    // source first). The messages, each also in messages with its place,
+    // joined by line feeds; empty when bound. inList: the operand is the
+    // right side of IN, so a bracketed list of constants is a list even
+    // when its items are not quoted, and anything else is an error.
+    //
+    // A text that only starts like a literal is an expression when an
+    // operator stands outside its quotes: "2*5", "-1+2", "'a'+'b'" (but not
+    // the well-formed numbers "-5" and "1e-5", nor a date "2024-01-31").
+    std::string Bind(bool inList = false);
+    // The statement offset (1-based bytes of the text given to SetSQL) of a
+    // 1-based position within text; a position past the end stands for the
+    // end of the operand. 0 when the operand's place is not known.
+    int StatementPos(int posInText) const;
     // The operand's current value. For a column this is the row-buffer slot
     // itself (nothing is copied); for every other kind it is value.
     const Variant& Evaluate();
@@ -206,12 +247,20 @@ class TROperandDef {
     void CopyFrom(const TROperandDef& other);
 
     std::string text;  // as the parser cut it; trimmed by Bind
+    // Where text stands in the statement: the offset of its first byte, or,
+    // when the parser joined it from pieces (blanks dropped), textMap holds
+    // the offset of every byte. 0 and empty when not known (items made by
+    // expanding "*").
+    int textPos = 0;
+    std::vector<int> textMap;
     TOperandKind kind = okConstant;
     TOperandRef ref;                      // kinds 1, 2, 4, 5
     IGVarMng* source = nullptr;           // borrowed: the FROM clause
     Variant value;                        // current value (not for columns)
-    std::vector<std::string> listTexts;   // the texts of an IN list
+    std::vector<std::string> listTexts;   // IN list: the quoted items, matched as exact text
+    std::vector<Variant> listValues;      // IN list: the unquoted items, compared like "="
     bool isList = false;                  // bound as an IN list
+    std::vector<TTextMessage> messages;   // of the last Bind, positions within text
     int literalType = 0;                  // LiteralType of a constant's text
     int evalCount = 0;                    // constants are computed only once
     std::unique_ptr<TVeskExprPlus> expr;  // kind 3
@@ -286,5 +335,17 @@ std::string StripQuotes(std::string_view text);
 bool HasOperator(std::string_view text);
 // Stable ascending sort; descending reverses the sorted list.
 void SortIntList(std::vector<int>& list, bool descending);
+// Trimmed: an optional sign, digits, at most one "." (digits may follow
+// it), and an optional exponent ("e" or "E", an optional sign, digits):
+// "-5", "1.5", "1e-5", "2.5E+3". "2*5", "1.2.3", "1e" and "1abc" are not.
+bool IsWellFormedNumber(std::string_view text);
+// Trimmed: one quoted literal and nothing else, "'a'" but not "'a'+'b'".
+bool IsSingleQuotedText(std::string_view text);
+// Whether a literal-looking text is really an expression (see Bind).
+bool IsComputedLiteral(std::string_view text);
+// The 1-based position of the first call of an aggregate function (count,
+// sum, min, max, avg followed by "(") outside quotes, with the name as
+// written; 0 when there is none.
+int FindAggregateCall(std::string_view text, std::string& name);
 
 }  // namespace corvane

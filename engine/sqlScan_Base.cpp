@@ -39,20 +39,30 @@ int FirstBlankOutside(std::string_view s) {
     return 0;
 }
 
+// How many bytes Trim removes from the front of s.
+int LeadingTrimmed(std::string_view s) {
+    const std::string_view t = TrimView(s);
+    return t.empty() ? static_cast<int>(s.size()) : static_cast<int>(t.data() - s.data());
+}
+
 // Splits at commas at bracket depth 0 outside quotes. With skipNext the
 // character right after a comma is never a separator (the FROM list rule).
-std::vector<std::string> SplitAtCommas(std::string_view s, bool skipNext) {
+// starts, when given, receives the 1-based position of every piece in s.
+std::vector<std::string> SplitAtCommas(std::string_view s, bool skipNext,
+                                       std::vector<int>* starts = nullptr) {
     std::vector<std::string> pieces;
     int start = 1;
     int comma = FindNameOutside(",", s, 1);
     while (comma > 0) {
         pieces.emplace_back(
             s.substr(static_cast<size_t>(start - 1), static_cast<size_t>(comma - start)));
+        if (starts) starts->push_back(start);
         start = comma + 1;
         comma = FindNameOutside(",", s, comma + (skipNext ? 2 : 1));
     }
     pieces.emplace_back(
         s.substr(static_cast<size_t>(std::min<int>(start - 1, static_cast<int>(s.size())))));
+    if (starts) starts->push_back(start);
     return pieces;
 }
 
@@ -99,18 +109,39 @@ std::string TWhereParser::Where(const char* prefix) const {
     return std::string(prefix) + text_ + "的" + std::to_string(pos_) + "位置)";
 }
 
+int TWhereParser::StatementPos(int pos) const {
+    if (!origin_) return 0;
+    return origin_(partOffset_ + std::clamp(pos, 1, length_ + 1));
+}
+
+// A message of the parser stands where the parser stopped.
 void TWhereParser::Report(const std::string& message) {
-    if (!message.empty()) engine_.Errors().Add(message);
+    if (!message.empty()) engine_.Errors().Add(message, StatementPos(pos_));
+}
+
+void TWhereParser::StoreOperand(TROperandDef& op, std::string text, const std::vector<int>& map) {
+    op.text = std::move(text);
+    op.textPos = 0;
+    op.textMap.clear();
+    if (!origin_) return;
+    op.textMap.reserve(map.size());
+    for (int p : map)
+        op.textMap.push_back(StatementPos(p));
+    if (!op.textMap.empty()) op.textPos = op.textMap.front();
 }
 
 // where-part -> "where" condition
 void TWhereParser::ParseWhere(const std::string& wherePart) {
     const std::string w = Trim(wherePart);
+    partOffset_ = LeadingTrimmed(wherePart);
+    length_ = 0;
+    pos_ = 1;
     if (w.empty()) return;
     if (w.size() <= 5) {
         Report("where部分不完整。");
         return;
     }
+    partOffset_ += 5 + LeadingTrimmed(std::string_view(w).substr(5));
     text_ = Trim(std::string_view(w).substr(5));
     if (text_.empty()) {
         Report("where部分不完整。");
@@ -259,13 +290,14 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
     TRelaSimpleExpr& rel = *node.relation;
     const int start = pos_;
     std::string operand, message;
+    std::vector<int> map;
     int end = pos_ - 1;
-    if (!ReadOperand(pos_, operand, end, message)) {
+    if (!ReadOperand(pos_, operand, map, end, message)) {
         Report(message);
         return false;
     }
     if (operand.empty()) return false;  // no operand where one must stand
-    rel.left->text = operand;
+    StoreOperand(*rel.left, operand, map);
     pos_ = end + 1;
 
     SkipBlanksHere();
@@ -306,12 +338,12 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
     }
 
     end = pos_ - 1;
-    if (!ReadOperand(pos_, operand, end, message)) {
+    if (!ReadOperand(pos_, operand, map, end, message)) {
         Report(message);
         return false;
     }
     if (operand.empty()) return false;
-    rel.right->text = operand;
+    StoreOperand(*rel.right, operand, map);
     pos_ = end + 1;
     if (rel.op == roBetween) {
         int tokenPos = 0;
@@ -323,12 +355,12 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
         pos_ = tokenPos + 3;
         if (!rel.upper) rel.upper = std::make_unique<TROperandDef>();
         end = pos_ - 1;
-        if (!ReadOperand(pos_, operand, end, message)) {
+        if (!ReadOperand(pos_, operand, map, end, message)) {
             Report(message);
             return false;
         }
         if (operand.empty()) return false;
-        rel.upper->text = operand;
+        StoreOperand(*rel.upper, operand, map);
         pos_ = end + 1;
     }
     rel.text = text_.substr(static_cast<size_t>(start - 1),
@@ -385,9 +417,23 @@ bool TWhereParser::IsBracketedOperand(int pos, bool& isOperand, std::string& mes
 // never read as a continuation. A word directly followed by a bracket is a
 // function call (yearof(lastwritetime) = 2024): the bracket belongs to the
 // operand, which then binds as an expression.
-bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::string& message) {
+bool TWhereParser::ReadOperand(int start, std::string& text, std::vector<int>& map, int& end,
+                               std::string& message) {
     text.clear();
+    map.clear();
     message.clear();
+    // Appends bytes of the condition text from position from on, or other
+    // bytes that stand for the place at.
+    auto take = [&](int from, int count) {
+        text.append(text_, static_cast<size_t>(from - 1), static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i)
+            map.push_back(from + i);
+    };
+    auto put = [&](std::string_view bytes, int at) {
+        text += bytes;
+        for (size_t i = 0; i < bytes.size(); ++i)
+            map.push_back(std::min(at + static_cast<int>(i), length_));
+    };
     int p = start;
     while (true) {
         while (p <= length_ && IsBlankChar(At(p)))
@@ -401,11 +447,17 @@ bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::stri
             int tokenPos = 0;
             const std::string word = ReadToken(text_, p + 1, tokenPos);
             double d;
-            if (tokenPos == 0 || !TryParseDouble(word, '.', d)) {
+            // "-1e-5": the word ends at the exponent's sign.
+            const int after = tokenPos > 0 ? RawTokenEnd(text_, tokenPos) + 1 : 0;
+            const bool exponent = tokenPos > 0 && word.size() >= 2 && (word.back() == 'e') &&
+                                  after < length_ && (At(after) == '+' || At(after) == '-') &&
+                                  At(after + 1) >= '0' && At(after + 1) <= '9' &&
+                                  TryParseDouble(word.substr(0, word.size() - 1), '.', d);
+            if (tokenPos == 0 || (!exponent && !TryParseDouble(word, '.', d))) {
                 message = "无效的数字";
                 return false;
             }
-            text.push_back(c);
+            put(std::string_view(&c, 1), p);
             p = tokenPos;
             c = At(p);
         }
@@ -415,7 +467,7 @@ bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::stri
                 message = "括号不匹配";
                 return false;
             }
-            text.append(text_, static_cast<size_t>(p - 1), static_cast<size_t>(close - p + 1));
+            take(p, close - p + 1);
             p = close + 1;
         } else if (c == '[') {
             const int close = PosOutsideQuotes("]", text_, p);
@@ -424,13 +476,13 @@ bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::stri
                 end = length_ + 1;
                 return false;
             }
-            text.append(text_, static_cast<size_t>(p - 1), static_cast<size_t>(close - p + 1));
+            take(p, close - p + 1);
             end = close;
             return true;
         } else {
             int tokenPos = 0;
             const std::string word = ReadToken(text_, p, tokenPos);
-            text += word;
+            put(word, tokenPos > 0 ? tokenPos : p);
             if (tokenPos > 0) p = RawTokenEnd(text_, tokenPos) + 1;
             if (tokenPos > 0 && !word.empty() && !IsQuote(word[0]) && p <= length_ &&
                 At(p) == '(') {
@@ -439,7 +491,7 @@ bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::stri
                     message = "括号不匹配";
                     return false;
                 }
-                text.append(text_, static_cast<size_t>(p - 1), static_cast<size_t>(close - p + 1));
+                take(p, close - p + 1);
                 p = close + 1;
             }
         }
@@ -453,14 +505,16 @@ bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::stri
         }
         const char op = At(n);
         if (op == '*' || op == '+' || op == '-' || op == '/') {
-            text.push_back(op);
+            put(std::string_view(&op, 1), n);
             p = n + 1;
             continue;
         }
         int tokenPos = 0;
         const std::string word = ReadToken(text_, n, tokenPos);
         if (tokenPos == n && (word == "div" || word == "mod")) {
-            text += " " + word + " ";
+            put(" ", n);
+            put(word, n);
+            put(" ", n + 2);
             p = n + 3;
             continue;
         }
@@ -472,8 +526,14 @@ bool TWhereParser::ReadOperand(int start, std::string& text, int& end, std::stri
 // ===========================================================================
 // Statement parser
 
-void TASQLSource::Report(const std::string& message) {
-    if (!message.empty()) engine_.Errors().Add(message);
+void TASQLSource::Report(const std::string& message, int position) {
+    if (!message.empty()) engine_.Errors().Add(message, Origin(position));
+}
+
+int TASQLSource::Origin(int pos) const {
+    if (pos < 1 || origin_.empty()) return 0;
+    if (static_cast<size_t>(pos) <= origin_.size()) return origin_[static_cast<size_t>(pos - 1)];
+    return origin_.back() + 1;
 }
 
 bool TASQLSource::HasErrors() const {
@@ -485,6 +545,10 @@ void TASQLSource::SetText(const std::string& text) {
     if (t != source_) {
         source_ = t;
         text_ = t;
+        const int lead = LeadingTrimmed(text);
+        origin_.resize(text_.size());
+        for (size_t i = 0; i < origin_.size(); ++i)
+            origin_[i] = lead + static_cast<int>(i) + 1;
     }
 }
 
@@ -514,7 +578,9 @@ void TASQLSource::Parse() {
     if (!HasErrors()) {
         ParseFromList();
         ParseSelectList();
-        TWhereParser(engine_).ParseWhere(wherePart_);
+        TWhereParser where(engine_);
+        where.SetOrigin([this](int pos) { return Origin(whereStart_ + pos - 1); });
+        where.ParseWhere(wherePart_);
         ParseOrderList();
     }
     if (!HasErrors()) {
@@ -538,11 +604,16 @@ void TASQLSource::SubstituteParameters() {
         if (word.empty()) break;
         const int index = params.IndexOfName(word);
         if (index < 0) {
-            Report("不认识的参数:" + word);
+            Report("不认识的参数:" + word, colon);
         } else {
             const int wordEnd = RawTokenEnd(text_, tokenPos);
+            const std::string& name = params.Item(index).internalName;
             text_.replace(static_cast<size_t>(colon - 1), static_cast<size_t>(wordEnd - colon + 1),
-                          params.Item(index).internalName);
+                          name);
+            // The internal name stands where the reference stood.
+            const int at = Origin(colon);
+            origin_.erase(origin_.begin() + (colon - 1), origin_.begin() + wordEnd);
+            origin_.insert(origin_.begin() + (colon - 1), name.size(), at);
         }
         colon = PosOutsideQuotes(":", text_, colon + 1);
     }
@@ -568,9 +639,9 @@ void TASQLSource::LocateClauses() {
     if (wherePos_ > 0 &&
         ((orderPos_ > 0 && orderPos_ < wherePos_) || (groupPos_ > 0 && groupPos_ < wherePos_) ||
          (havingPos_ > 0 && havingPos_ < wherePos_)))
-        Report("期待where出现");
+        Report("期待where出现", wherePos_);
     if (havingPos_ > 0 && (groupPos_ == 0 || groupPos_ > havingPos_))
-        Report("having之前应有group by");
+        Report("having之前应有group by", havingPos_);
 }
 
 void TASQLSource::CutClauses() {
@@ -581,27 +652,36 @@ void TASQLSource::CutClauses() {
             if (o > own && o < best) best = o;
         return best;
     };
-    auto cut = [&](int from, int to) {  // [from, to) as 1-based positions, trimmed
+    // [from, to) as 1-based positions, trimmed; start receives where the
+    // trimmed part begins in text_.
+    auto cut = [&](int from, int to, int* start = nullptr) {
         if (from < 1 || to <= from) return std::string();
-        return Trim(std::string_view(text_).substr(static_cast<size_t>(from - 1),
-                                                   static_cast<size_t>(to - from)));
+        const std::string_view raw = std::string_view(text_).substr(static_cast<size_t>(from - 1),
+                                                                    static_cast<size_t>(to - from));
+        if (start) *start = from + LeadingTrimmed(raw);
+        return Trim(raw);
     };
     selectPart_.clear();
+    selectStart_ = fromStart_ = whereStart_ = orderStart_ = 0;
     if (!lower_.starts_with("select")) {
-        Report("无效的select语句");
+        Report("无效的select语句", 1);
     } else {
         selectPart_ =
-            cut(1, nearestAfter(0, {fromPos_, wherePos_, groupPos_, orderPos_, havingPos_}));
+            cut(1, nearestAfter(0, {fromPos_, wherePos_, groupPos_, orderPos_, havingPos_}),
+                &selectStart_);
     }
     fromPart_ =
         fromPos_
-            ? cut(fromPos_, nearestAfter(fromPos_, {wherePos_, groupPos_, orderPos_, havingPos_}))
+            ? cut(fromPos_, nearestAfter(fromPos_, {wherePos_, groupPos_, orderPos_, havingPos_}),
+                  &fromStart_)
             : std::string();
     wherePart_ = wherePos_
-                     ? cut(wherePos_, nearestAfter(wherePos_, {orderPos_, groupPos_, havingPos_}))
+                     ? cut(wherePos_, nearestAfter(wherePos_, {orderPos_, groupPos_, havingPos_}),
+                           &whereStart_)
                      : std::string();
-    orderPart_ = orderPos_ ? cut(orderPos_, nearestAfter(orderPos_, {groupPos_, havingPos_}))
-                           : std::string();
+    orderPart_ =
+        orderPos_ ? cut(orderPos_, nearestAfter(orderPos_, {groupPos_, havingPos_}), &orderStart_)
+                  : std::string();
     groupPart_ = groupPos_ ? cut(groupPos_, nearestAfter(groupPos_, {orderPos_, havingPos_}))
                            : std::string();
     havingPart_ =
@@ -614,14 +694,23 @@ void TASQLSource::ParseFromList() {
     if (fromPart_.empty()) return;
     const std::string list =
         fromPart_.size() > 5 ? Trim(std::string_view(fromPart_).substr(5)) : std::string();
+    const int listStart =
+        fromPart_.size() > 5
+            ? fromStart_ + 5 + LeadingTrimmed(std::string_view(fromPart_).substr(5))
+            : 0;
     TFromClause& from = engine_.FromClause();
-    for (const std::string& raw : SplitAtCommas(list, true)) {
+    std::vector<int> starts;
+    const std::vector<std::string> pieces = SplitAtCommas(list, true, &starts);
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const std::string& raw = pieces[k];
+        const int pieceStart = listStart + starts[k] - 1 + LeadingTrimmed(raw);
         if (from.Count() >= kMaxFromTables) {
-            Report("FROM中的表太多，最多" + std::to_string(kMaxFromTables) + "个");
+            Report("FROM中的表太多，最多" + std::to_string(kMaxFromTables) + "个", pieceStart);
             return;
         }
         TFromTable& table = from.AddTable();
         table.itemText = raw;
+        table.textPos = Origin(pieceStart);
         const std::string piece = Trim(raw);
         const int blank = FirstBlankOutside(piece);
         if (blank == 0) {
@@ -639,7 +728,7 @@ void TASQLSource::ParseFromList() {
         table.bracketed = table.tableText.size() >= 2 && table.tableText.front() == '(' &&
                           table.tableText.back() == ')';
         if (table.bracketed)
-            Report("不支持FROM中的子查询：" + table.tableText);
+            Report("不支持FROM中的子查询：" + table.tableText, pieceStart);
         else if (table.alias.empty())
             table.alias = table.tableText;
     }
@@ -653,6 +742,7 @@ void TASQLSource::ParseSelectList() {
     clause.distinct = false;
     clause.Clear();
     const std::string rest = selectPart_.size() > 6 ? selectPart_.substr(6) : std::string();
+    const int restStart = selectStart_ + 6;  // where rest begins in text_
     const std::string low = LowerCaseAscii(rest);
     const int n = static_cast<int>(rest.size());
     int p = 1;
@@ -672,7 +762,8 @@ void TASQLSource::ParseSelectList() {
             if (ParseTopCount(count, value))
                 clause.topCount = value;
             else
-                Report("Top 之后应该是一个整数");
+                Report("Top 之后应该是一个整数",
+                       restStart + (countPos > 0 ? countPos : tokenPos) - 1);
             p = countPos > 0 ? RawTokenEnd(low, countPos) + 1 : n + 1;
             if (countPos > 0 && p <= countPos) p = countPos + 1;
         } else if (word == "distinct") {
@@ -684,11 +775,17 @@ void TASQLSource::ParseSelectList() {
         skip();
     }
     const std::string items = p <= n ? rest.substr(static_cast<size_t>(p - 1)) : std::string();
-    for (const std::string& raw : SplitAtCommas(items, false)) {
+    const int itemsStart = restStart + p - 1;
+    std::vector<int> starts;
+    const std::vector<std::string> pieces = SplitAtCommas(items, false, &starts);
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const std::string& raw = pieces[k];
+        const int pieceStart = itemsStart + starts[k] - 1 + LeadingTrimmed(raw);
         const std::string piece = Trim(raw);
         TSelectField& item = clause.Insert(std::string(), -1);
+        item.textPos = Origin(pieceStart);
         if (piece.empty()) {
-            Report("缺失输出项");
+            Report("缺失输出项", pieceStart);
             continue;
         }
         const int blank = FirstBlankOutside(piece);
@@ -714,14 +811,30 @@ void TASQLSource::ParseSelectList() {
 // orders -> order { "," order }
 // order  -> name ["asc" | "desc" | "descending"]
 void TASQLSource::ParseOrderList() {
+    orderItemPos_.clear();
     if (orderPart_.empty()) return;
     std::string s = Trim(orderPart_);
-    s = s.size() > 5 ? Trim(std::string_view(s).substr(5)) : std::string();
-    s = s.size() > 2 ? Trim(std::string_view(s).substr(2)) : std::string();
+    int at = orderStart_;  // where s begins in text_
+    if (s.size() > 5) {
+        at += 5 + LeadingTrimmed(std::string_view(s).substr(5));
+        s = Trim(std::string_view(s).substr(5));
+    } else {
+        s.clear();
+    }
+    if (s.size() > 2) {
+        at += 2 + LeadingTrimmed(std::string_view(s).substr(2));
+        s = Trim(std::string_view(s).substr(2));
+    } else {
+        s.clear();
+    }
     TOrderClause& order = engine_.OrderClause();
-    for (const std::string& piece : SplitAtCommas(s, false)) {
-        const std::string item = Trim(piece);
-        if (!item.empty()) order.Add(item);
+    std::vector<int> starts;
+    const std::vector<std::string> pieces = SplitAtCommas(s, false, &starts);
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const std::string item = Trim(pieces[k]);
+        if (item.empty()) continue;
+        order.Add(item);
+        orderItemPos_.push_back(at + starts[k] - 1 + LeadingTrimmed(pieces[k]));
     }
 }
 
@@ -733,7 +846,7 @@ bool TASQLSource::BindTables() {
         if (t.bracketed) continue;
         t.dataset = t.tableText.empty() ? nullptr : engine_.DataBases().FindDataset(t.tableText);
         if (!t.dataset) {
-            Report(t.tableText + "不是有效的表");
+            engine_.Errors().Add(t.tableText + "不是有效的表", t.textPos);
             ok = false;
         }
     }
@@ -758,7 +871,7 @@ void TASQLSource::BindWhere() {
                     for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
                         if (!op) continue;
                         op->source = &from;
-                        Report(op->Bind());
+                        BindOperand(*op, op == r.right.get() && r.op == roIn, true);
                     }
                     r.CollectTables();
                 }
@@ -768,6 +881,22 @@ void TASQLSource::BindWhere() {
     } else {
         engine_.WhereObj().Build(TOrNodeList(), from.Count());
     }
+}
+
+// Binds one operand and reports its messages where it stands: all of them
+// (reportAll) or only an expression's own (select items: a name that does
+// not resolve reports itself through the FROM clause).
+void TASQLSource::BindOperand(TROperandDef& op, bool inList, bool reportAll) {
+    TmyErrorMng& errors = engine_.Errors();
+    const int before = errors.Count();
+    op.Bind(inList);
+    // The value source reports a name it cannot resolve without knowing
+    // where the name stood.
+    for (int i = before; i < errors.Count(); ++i)
+        if (errors.Position(i) == 0) errors.SetPosition(i, op.StatementPos(1));
+    if (!reportAll && op.kind != okExpression) return;
+    for (const TTextMessage& m : op.messages)
+        errors.Add(m.text, op.StatementPos(m.position));
 }
 
 void TASQLSource::BindSelectList() {
@@ -790,7 +919,7 @@ void TASQLSource::BindSelectList() {
         const std::string name = text.substr(0, static_cast<size_t>(std::max(0, dot - 1)));
         const int t = from.IndexOfTable(name);
         if (t < 0) {
-            Report("没有相应的表：" + name);
+            engine_.Errors().Add("没有相应的表：" + name, clause.Item(i).textPos);
             return;
         }
         clause.Remove(i);
@@ -817,6 +946,8 @@ void TASQLSource::BindSelectList() {
         if (index < 0) {
             TSelectField& added = clause.Insert(std::string(), -1);
             added.text = item.name;
+            if (static_cast<size_t>(k) < orderItemPos_.size())
+                added.textPos = Origin(orderItemPos_[static_cast<size_t>(k)]);
             item.boundText = item.name;
             index = clause.Count() - 1;
         }
@@ -827,8 +958,7 @@ void TASQLSource::BindSelectList() {
     for (int i = 0; i < clause.Count(); ++i) {
         TSelectField& item = clause.Item(i);
         item.source = &from;
-        const std::string message = item.Bind();
-        if (item.kind == okExpression) Report(message);
+        BindOperand(item, false, false);
     }
     // 5. ambiguous names in expressions
     engine_.SelectEnv().CheckAmbiguity();

@@ -20,13 +20,16 @@
 // (evaluation/), and neither is operand classification (UveskBase).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
 class TVeskEngineCustomer;
 class TBoolNode;
+class TROperandDef;
 
 // How deeply brackets and NOTs may nest in a WHERE condition.
 inline constexpr int kMaxWhereDepth = 200;
@@ -36,6 +39,10 @@ inline constexpr int kMaxFromTables = 255;
 class TWhereParser {
   public:
     explicit TWhereParser(TVeskEngineCustomer& engine) : engine_(engine) {}
+    // Where the WHERE part stands in the statement: maps a 1-based position
+    // in the WHERE part to the statement offset (1-based bytes of the text
+    // given to SetSQL). Without it, operands and messages carry no place.
+    void SetOrigin(std::function<int(int)> origin) { origin_ = std::move(origin); }
     // where-part -> "where" condition
     void ParseWhere(const std::string& wherePart);
 
@@ -43,7 +50,13 @@ class TWhereParser {
     bool ParseOrGroup(TBoolNode& node);
     bool ParseTerm(int level, TBoolNode& node);
     bool ParseRelation(TBoolNode& node);
-    bool ReadOperand(int start, std::string& text, int& end, std::string& message);
+    // The operand text, and in map the position (in the condition text) of
+    // every byte of it, since blanks inside an operand are dropped.
+    bool ReadOperand(int start, std::string& text, std::vector<int>& map, int& end,
+                     std::string& message);
+    // The statement offset of a position in the condition text.
+    int StatementPos(int pos) const;
+    void StoreOperand(TROperandDef& op, std::string text, const std::vector<int>& map);
     bool IsBracketedOperand(int pos, bool& isOperand, std::string& message);
     int MatchBracket(int pos) const;
     void SkipBlanksHere();
@@ -52,7 +65,9 @@ class TWhereParser {
     void Report(const std::string& message);
 
     TVeskEngineCustomer& engine_;
-    std::string text_;
+    std::function<int(int)> origin_;
+    int partOffset_ = 0;  // position in the WHERE part of the condition's first byte, minus 1
+    std::string text_;    // the condition, without "where"
     int length_ = 0;
     int pos_ = 1;
     int depth_ = 0;
@@ -87,15 +102,25 @@ class TASQLSource {
     bool BindTables();
     void BindWhere();
     void BindSelectList();
-    void Report(const std::string& message);
+    void BindOperand(TROperandDef& op, bool inList, bool reportAll);
+    // position: a 1-based position in text_ (0 when not known).
+    void Report(const std::string& message, int position = 0);
     bool HasErrors() const;
+    // The statement offset of a 1-based position in text_; 0 when not known.
+    int Origin(int pos) const;
 
     TVeskEngineCustomer& engine_;
     std::string text_;
     std::string lower_;
     std::string source_;
+    // The statement offset of every byte of text_: text_ is the trimmed
+    // statement with parameter references replaced.
+    std::vector<int> origin_;
     std::string selectPart_, fromPart_, wherePart_, orderPart_, groupPart_, havingPart_;
     int fromPos_ = 0, wherePos_ = 0, orderPos_ = 0, groupPos_ = 0, havingPos_ = 0;
+    // Where each (trimmed) part starts in text_, 1-based.
+    int selectStart_ = 0, fromStart_ = 0, whereStart_ = 0, orderStart_ = 0;
+    std::vector<int> orderItemPos_;  // per ORDER BY item, its position in text_
 };
 
 }  // namespace corvane

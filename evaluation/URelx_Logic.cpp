@@ -150,12 +150,13 @@ TRelaSimpleExpr::TRelaSimpleExpr()
 TRelaSimpleExpr::~TRelaSimpleExpr() = default;
 
 bool TRelaSimpleExpr::InList(const Variant& v) {
-    const std::string& s = TextOf(v, scratch_);
     const std::vector<std::string>& list = right->listTexts;
+    if (list.empty()) return InValues(v);
+    const std::string& s = TextOf(v, scratch_);
     if (list.size() <= 16) {
         for (const std::string& item : list)
             if (item == s) return true;
-        return false;
+        return InValues(v);
     }
     if (!listSetBuilt_) {
         listSet_.clear();
@@ -163,7 +164,35 @@ bool TRelaSimpleExpr::InList(const Variant& v) {
             listSet_.insert(item);
         listSetBuilt_ = true;
     }
-    return listSet_.count(std::string_view(s)) != 0;
+    return listSet_.count(std::string_view(s)) != 0 || InValues(v);
+}
+
+bool TRelaSimpleExpr::InValues(const Variant& v) {
+    const std::vector<Variant>& values = right->listValues;
+    if (values.size() > 16 && (v.type() == VarType::String || v.type() == VarType::Integer ||
+                               v.type() == VarType::Double)) {
+        // The comparison of a text with an item text is byte-wise, of a
+        // number with an item the comparison of both as doubles: sets give
+        // the same answers.
+        if (!valueSetsBuilt_) {
+            valueTexts_.clear();
+            valueNumbers_.clear();
+            for (const Variant& item : values) {
+                valueTexts_.insert(item.RawString());
+                double d;
+                if (item.TryAsDouble(d)) valueNumbers_.insert(d);
+            }
+            valueSetsBuilt_ = true;
+        }
+        if (v.type() == VarType::String) return valueTexts_.count(v.RawString()) != 0;
+        double d;
+        return v.TryAsDouble(d) && valueNumbers_.count(d) != 0;
+    }
+    for (const Variant& item : values) {
+        TCompareResult c;
+        if (TryRelCompare(v, item, c) && c == TCompareResult::crEqual) return true;
+    }
+    return false;
 }
 
 bool TRelaSimpleExpr::Evaluate() noexcept {
@@ -254,6 +283,7 @@ void TRelaSimpleExpr::CopyFrom(const TRelaSimpleExpr& other) {
     text = other.text;
     tables = other.tables;
     listSetBuilt_ = false;
+    valueSetsBuilt_ = false;
 }
 
 // ---- TBoolNode ---------------------------------------------------------------

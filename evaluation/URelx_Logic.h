@@ -110,9 +110,17 @@ class TRelaSimpleExpr {
     TDsRefList tables;
 
   private:
+    // IN: v matches a quoted item by its exact text, or an unquoted item
+    // by the relational comparison (as "=" would).
     bool InList(const Variant& v);
+    bool InValues(const Variant& v);
     std::unordered_set<std::string_view> listSet_;  // built on first use of a long list
     bool listSetBuilt_ = false;
+    // A long list of unquoted items, looked up by a text's bytes and by a
+    // number's value; built on first use.
+    std::unordered_set<std::string_view> valueTexts_;
+    std::unordered_set<double> valueNumbers_;
+    bool valueSetsBuilt_ = false;
     std::string scratch_;  // text forms of IN and LIKE operands, reused per row
     std::string scratch2_;
 };

@@ -1,6 +1,10 @@
 #include "script/runtime/u_expr.h"
 
+#include <algorithm>
+
 #include "platform/Text.h"
+#include "script/compiler/U_err.h"
+#include "script/compiler/u_keywords.h"
 #include "script/runtime/qv_build.h"
 
 namespace corvane {
@@ -58,7 +62,167 @@ size_t TokenEnd(std::string_view s, size_t i) {
     return k;
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A byte below the blank (or DEL) that is not a blank: the compiler's line
+// reader would pass it on into names and literals.
+bool IsControl(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u < 0x20 || u == 0x7f) && !IsBlank(c);
+}
+
+// "12e", "1.5E": a number that an exponent sign continues ("12e-3").
+bool IsExponentStem(std::string_view w) {
+    if (w.size() < 2 || (w.back() != 'e' && w.back() != 'E') || !IsDigit(w.front())) return false;
+    bool point = false;
+    for (size_t i = 0; i + 1 < w.size(); ++i) {
+        if (IsDigit(w[i])) continue;
+        if (w[i] != '.' || point) return false;
+        point = true;
+    }
+    return true;
+}
+
+// The reserved words an expression may use: its word operators and the type
+// names, which convert ("integer(x)").
+bool IsExpressionWord(std::string_view lower) {
+    static constexpr std::string_view kWords[] = {
+        "and",  "or",       "not",    "div",   "mod",     "like",   "any",    "bealoon",
+        "char", "datetime", "double", "float", "integer", "string", "variant"};
+    for (std::string_view w : kWords)
+        if (w == lower) return true;
+    return false;
+}
+
+// "Compile: line 12:text" -> 12 and "text"; false for any other form.
+bool SplitRenderedDiagnostic(std::string_view rendered, int& line, std::string& text) {
+    static constexpr std::string_view kLine = ": line ";
+    const size_t at = rendered.find(kLine);
+    if (at == std::string_view::npos) return false;
+    size_t k = at + kLine.size();
+    const bool negative = k < rendered.size() && rendered[k] == '-';
+    if (negative) ++k;
+    const size_t digits = k;
+    long long value = 0;
+    while (k < rendered.size() && IsDigit(rendered[k]) && value < 1000000000) {
+        value = value * 10 + (rendered[k] - '0');
+        ++k;
+    }
+    if (k == digits || k >= rendered.size() || rendered[k] != ':') return false;
+    line = static_cast<int>(negative ? -value : value);
+    text = std::string(rendered.substr(k + 1));
+    return true;
+}
+
 }  // namespace
+
+int CheckSingleExpression(std::string_view s, std::string& detail) {
+    const size_t n = s.size();
+    std::vector<std::pair<char, size_t>> open;  // open brackets and where they stand
+    auto fault = [&](size_t at, std::string text) {
+        detail = std::move(text);
+        return static_cast<int>(at) + 1;
+    };
+    size_t i = 0;
+    while (i < n) {
+        const char c = s[i];
+        if (c == '\'' || c == '"') {
+            // A literal ends at its quote on the same line, as the compiler
+            // reads it.
+            size_t k = i + 1;
+            while (k < n && s[k] != c && s[k] != '\n' && s[k] != '\r')
+                ++k;
+            if (k >= n || s[k] != c) return fault(i, kMsgQuoteNotClosed);
+            i = k + 1;
+            continue;
+        }
+        if (IsBlank(c)) {
+            ++i;
+            continue;
+        }
+        if (IsControl(c)) return fault(i, kMsgControlCharacter);
+        const std::string_view two = s.substr(i, 2);
+        if (two == "(*" || two == "*)" || two == "//")
+            return fault(i, FormatMsg(kMsgOnlyOneExpression, two));
+        if (c == ';' || c == ':' || c == '{' || c == '}')
+            return fault(i, FormatMsg(kMsgOnlyOneExpression, s.substr(i, 1)));
+        if (c == '(' || c == '[') {
+            open.emplace_back(c, i);
+            ++i;
+            continue;
+        }
+        if (c == ')' || c == ']') {
+            if (open.empty() || open.back().first != (c == ')' ? '(' : '['))
+                return fault(i, kMsgBracketsDoNotMatch);
+            open.pop_back();
+            ++i;
+            continue;
+        }
+        if (IsDelimiter(c)) {
+            ++i;
+            continue;
+        }
+        // A word; each of its dotted parts is looked at ("t.end" hides "end").
+        size_t end = i;
+        while (end < n && !IsDelimiter(s[end]) && !IsControl(s[end]) && s[end] != '{' &&
+               s[end] != '}')
+            ++end;
+        size_t part = i;
+        while (part < end) {
+            size_t dot = part;
+            while (dot < end && s[dot] != '.')
+                ++dot;
+            const std::string_view word = s.substr(part, dot - part);
+            if (!word.empty() && IsKeyword(word) && !IsExpressionWord(LowerCaseAscii(word)))
+                return fault(part, FormatMsg(kMsgOnlyOneExpression, word));
+            part = dot + 1;
+        }
+        i = end;
+    }
+    if (!open.empty()) return fault(open.back().second, kMsgBracketsDoNotMatch);
+    return 0;
+}
+
+std::string SpreadExpression(std::string_view s, std::vector<int>& lineStarts) {
+    lineStarts.clear();
+    std::string out;
+    const size_t n = s.size();
+    size_t i = 0;
+    while (i < n) {
+        const char c = s[i];
+        if (IsBlank(c)) {
+            ++i;
+            continue;
+        }
+        size_t end;
+        const std::string_view two = s.substr(i, 2);
+        if (c == '\'' || c == '"') {
+            end = TokenEnd(s, i);
+        } else if (two == "<>" || two == "<=" || two == ">=" || two == ":=" || two == "..") {
+            end = i + 2;
+        } else if (IsDelimiter(c)) {
+            end = i + 1;
+        } else {
+            end = TokenEnd(s, i);
+            if (IsExponentStem(s.substr(i, end - i)) && end + 1 < n &&
+                (s[end] == '+' || s[end] == '-') && IsDigit(s[end + 1]))
+                end = TokenEnd(s, end + 1);
+            if (end < n && s[end] == '(') ++end;
+        }
+        out.append(s, i, end - i);
+        out += '\n';
+        lineStarts.push_back(static_cast<int>(i) + 1);
+        i = end;
+    }
+    lineStarts.push_back(static_cast<int>(n) + 1);
+    return out;
+}
 
 std::string RewriteExternalNames(std::string_view expr, const TExternalMap& map) {
     std::string text(expr);
@@ -87,7 +251,7 @@ std::vector<std::string> GenerateExpressionProgram(std::string_view expr,
                                                    const std::vector<std::string>& externals,
                                                    const std::vector<std::string>& externalFuncs,
                                                    const std::vector<std::string>& gvarDefs,
-                                                   TExternalMap& map) {
+                                                   TExternalMap& map, int* exprLine) {
     std::vector<std::string> lines;
     lines.push_back("interface");
     lines.push_back("const PI=3.1415926;");
@@ -124,7 +288,24 @@ std::vector<std::string> GenerateExpressionProgram(std::string_view expr,
     }
     lines.push_back(declarations.empty() ? std::string() : "var " + declarations);
     lines.push_back("begin");
-    lines.push_back("result:=" + RewriteExternalNames(expr, map) + ";");
+    if (exprLine) *exprLine = static_cast<int>(lines.size()) + 1;
+    // One program line per expression line, so that the compiler's line
+    // numbers tell the host which line of its text a diagnostic is about.
+    const std::string rewritten = RewriteExternalNames(expr, map);
+    std::string line = "result:=";
+    for (size_t start = 0;;) {
+        const size_t feed = rewritten.find('\n', start);
+        if (feed == std::string::npos) {
+            line.append(rewritten, start);
+            break;
+        }
+        line.append(rewritten, start, feed - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        line.clear();
+        start = feed + 1;
+    }
+    lines.push_back(line + ";");
     lines.push_back("end;");
     lines.push_back("end.");
     return lines;
@@ -182,17 +363,48 @@ std::string TXExpression::ErrorText() const {
 }
 
 std::string TXExpression::Compile() {
-    std::vector<std::string> lines =
-        GenerateExpressionProgram(expr_, externals_, externalFuncs_, gvarDefs_, externalMap_);
+    errors_.clear();
+    diagnostics_.clear();
+    int firstLine = 0;
+    std::vector<std::string> lines = GenerateExpressionProgram(expr_, externals_, externalFuncs_,
+                                                               gvarDefs_, externalMap_, &firstLine);
+    // A text that is more than one expression never reaches the compiler:
+    // pasted after "result:=" it would run as statements of its own.
+    std::string detail;
+    if (const int at = CheckSingleExpression(expr_, detail)) {
+        const int line =
+            1 + static_cast<int>(std::count(expr_.begin(), expr_.begin() + (at - 1), '\n'));
+        errors_.push_back("Compile: line " + std::to_string(firstLine + line - 1) + ":" + detail);
+        diagnostics_.push_back({line, detail});
+        return ErrorText();
+    }
     TBuildObj builder;
+    auto takeErrors = [&] {
+        errors_ = builder.ErrorTexts();
+        const int exprLines = 1 + static_cast<int>(std::count(expr_.begin(), expr_.end(), '\n'));
+        for (const std::string& rendered : errors_) {
+            TExprDiagnostic d;
+            int programLine = 0;
+            if (SplitRenderedDiagnostic(rendered, programLine, d.text)) {
+                const int line = programLine - firstLine + 1;
+                d.line = line >= 1 && line <= exprLines ? line : 0;
+            } else {
+                d.text = rendered;
+            }
+            diagnostics_.push_back(std::move(d));
+        }
+    };
     try {
         if (!builder.Build(lines, kExprFuncName)) {
-            errors_ = builder.ErrorTexts();
+            takeErrors();
             return ErrorText();
         }
     } catch (const std::exception& e) {
-        errors_ = builder.ErrorTexts();
-        if (errors_.empty()) errors_.push_back(e.what());
+        takeErrors();
+        if (errors_.empty()) {
+            errors_.push_back(e.what());
+            diagnostics_.push_back({0, e.what()});
+        }
         return ErrorText();
     }
     TMemoryStream stream;
@@ -240,6 +452,7 @@ void TXExpression::Assign(const TXExpression& source) {
     expr_ = source.expr_;
     compiled_ = source.compiled_;
     errors_ = source.errors_;
+    diagnostics_ = source.diagnostics_;
     externalMap_ = source.externalMap_;
 }
 

@@ -22,6 +22,15 @@
 // (GenerateExpressionProgram, RewriteExternalNames) so that they can be read
 // and tested on their own.
 //
+// The expression is pasted into the generated program as the right side of
+// "result:=". Compile refuses a text that could leave that place and run as
+// statements of its own (CheckSingleExpression): ";", ":", comments, reserved
+// words other than operators and type names, unclosed quotes, unbalanced
+// brackets. An expression that spans several lines keeps its lines in the
+// program, and Diagnostics gives every compile diagnostic with the line of
+// the expression it was noticed on; a host that wants a position within a
+// one-line text lays it out one token per line first (SpreadExpression).
+//
 // This unit does not compile (u_compile), link (qv_build) or interpret
 // (CodeMng); it does not know SQL (the engine's TVeskExprPlus binds columns
 // to the globals).
@@ -57,12 +66,49 @@ using TExternalMap = std::vector<TExternalMapEntry>;
 std::string RewriteExternalNames(std::string_view expr, const TExternalMap& map);
 
 // The generated program's source lines, and the external map built from the
-// Externals lines.
+// Externals lines. Each line of the expression (a line feed ends one) is a
+// line of the program; the first follows "result:=", the last is followed by
+// ";". exprLine, when given, receives the 1-based program line number of the
+// first expression line.
 std::vector<std::string> GenerateExpressionProgram(std::string_view expr,
                                                    const std::vector<std::string>& externals,
                                                    const std::vector<std::string>& externalFuncs,
                                                    const std::vector<std::string>& gvarDefs,
-                                                   TExternalMap& map);
+                                                   TExternalMap& map, int* exprLine = nullptr);
+
+// Texts of CheckSingleExpression.
+inline constexpr const char* kMsgOnlyOneExpression = "只能是一个表达式，不能含有“%s”。";
+inline constexpr const char* kMsgQuoteNotClosed = "引号不匹配";
+inline constexpr const char* kMsgBracketsDoNotMatch = "括号不匹配";
+inline constexpr const char* kMsgControlCharacter = "含有无效的控制字符。";
+
+// Whether expr is one expression that stays where it is pasted: outside
+// quoted literals no ";" or ":" (no statement end, no assignment), no
+// comment opener or closer ("{", "}", "(*", "*)", "//"), no reserved word but
+// the operators (and, or, not, div, mod, like) and the type names used as
+// conversions, no control character but blanks; every quote closed on its
+// line; round and square brackets balanced and properly nested. A reserved
+// word is also found as a part of a dotted word ("t.end"). Returns 0 when it
+// is; otherwise the 1-based position of the first fault, with its text in
+// detail.
+int CheckSingleExpression(std::string_view expr, std::string& detail);
+
+// expr laid out one token per line, as the compiler reads tokens: quoted
+// literals, words (a number with an exponent and sign, "1e-5", stays one
+// token), two-character operators and single delimiters. A word keeps a
+// round bracket that follows it directly (integer(x) is a conversion only
+// with the bracket on the same line). The text ends with a line feed, so that
+// the ";" after it stands on a line of its own: a fault noticed after the
+// last token is reported there. lineStarts receives, per line, the 1-based
+// position in expr where the line's first token starts; the entry of that
+// last, empty line is expr.size() + 1. Blanks between tokens are dropped.
+std::string SpreadExpression(std::string_view expr, std::vector<int>& lineStarts);
+
+// One compile diagnostic of an expression.
+struct TExprDiagnostic {
+    int line = 0;      // 1-based line of Expr it was noticed on; 0 elsewhere or unknown
+    std::string text;  // the diagnostic's text, without list name and line
+};
 
 class TXExpression {
   public:
@@ -116,6 +162,9 @@ class TXExpression {
 
     const std::vector<std::string>& Errors() const { return errors_; }
     std::string ErrorText() const;  // the errors, one per line
+    // The errors of the last Compile, each with the line of Expr it is
+    // about (see TExprDiagnostic).
+    const std::vector<TExprDiagnostic>& Diagnostics() const { return diagnostics_; }
     bool Dirty() const { return dirty_; }
     bool Compiled() const { return compiled_; }
     const Variant& LastValue() const { return lastValue_; }
@@ -133,6 +182,7 @@ class TXExpression {
     bool dirty_ = false;
     Variant lastValue_;
     std::vector<std::string> errors_;
+    std::vector<TExprDiagnostic> diagnostics_;
     TExternalMap externalMap_;
 };
 

@@ -162,7 +162,7 @@ TEST_F(ExpressionSeam, WithoutAComponentAnExpressionIsAStatementError) {
 TEST_F(ExpressionSeam, CompileErrorsAndAmbiguousNamesAreReported) {
     std::string errors;
     Run("select size+1 from u", &errors);
-    EXPECT_EQ(errors, "cannot compile size+1\r\n");
+    EXPECT_EQ(errors, "表达式“size+1”：cannot compile size+1\r\n");
     Run("select size*2 from u, v", &errors);
     EXPECT_EQ(errors, "\"size\" 有歧义\r\n");
     Run("select size from u, v", &errors);  // a plain column takes the first table
