@@ -105,6 +105,26 @@ TEST(TmyErrorMng, TextIsEveryMessageWithCrLf) {
     EXPECT_EQ(e.Text(), "a\r\na\r\n");
 }
 
+// Each message may carry its place in the statement (1-based bytes, 0 when
+// not known); the text shows the messages only.
+TEST(TmyErrorMng, MessagesKeepTheirOrderAndTheirPlaces) {
+    TmyErrorMng errors;
+    errors.Add("a");
+    errors.Add("b", 7);
+    errors.Add("b", -3);  // no place is 0
+    ASSERT_EQ(errors.Count(), 3);
+    EXPECT_EQ(errors.Item(1), "b");
+    EXPECT_EQ(errors.Position(0), 0);
+    EXPECT_EQ(errors.Position(1), 7);
+    EXPECT_EQ(errors.Position(2), 0);
+    EXPECT_EQ(errors.Text(), "a\r\nb\r\nb\r\n");
+    errors.SetPosition(0, 12);
+    EXPECT_EQ(errors.Position(0), 12);
+    EXPECT_THROW(errors.Position(3), std::out_of_range);
+    errors.Clear();
+    EXPECT_EQ(errors.Count(), 0);
+}
+
 TEST(TSimpleDataset, CursorAndFieldLookup) {
     TSimpleDataset ds;
     ds.AddFieldDef("Name", "string");

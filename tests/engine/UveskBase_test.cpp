@@ -60,6 +60,94 @@ TEST(TROperandDef, BindClassifies) {
     }
 }
 
+// A text that starts like a literal but carries an operator outside its
+// quotes is computed; a well-formed number, a date or a single quoted text
+// stays a constant.
+TEST(TROperandDef, ConstantArithmeticIsAnExpression) {
+    TVeskEngineCustomer e;
+    auto src = std::make_shared<FakeSource>();
+    src->AddTable("t", Files({{"a", 1, false}}));
+    e.AddDataBase(src);
+    e.SetSQL("select filename from t");
+    e.Parse();
+    ASSERT_EQ(e.GetErrorText(), "");
+    struct Case {
+        const char* text;
+        TOperandKind kind;
+        const char* value;  // after one evaluation
+    } cases[] = {
+        {"2*5", okExpression, "10"},
+        {"-5*2", okExpression, "-10"},
+        {"1+1", okExpression, "2"},
+        {"100/4", okExpression, "25"},
+        {"2*size", okExpression, "2"},
+        {"'a'+'b'", okExpression, "ab"},
+        {"\"a\"+'b'", okExpression, "ab"},
+        {"-5", okConstant, "-5"},
+        {"1.5", okConstant, "1.5"},
+        {"1e-5", okConstant, "1e-5"},
+        {"-2.5E+3", okConstant, "-2.5E+3"},
+        {"'a+b'", okConstant, "a+b"},
+        {"'it''s'", okConstant, "it''s"},  // no operator outside the quotes
+        {"2024-01-31", okConstant, "2024-01-31"},
+        {"1abc", okConstant, "1abc"},
+        {"12:30", okConstant, "12:30"},
+    };
+    for (const Case& c : cases) {
+        TROperandDef op;
+        op.text = c.text;
+        op.source = &e.FromClause();
+        EXPECT_EQ(op.Bind(), "") << c.text;
+        EXPECT_EQ(op.kind, c.kind) << c.text;
+        e.FromClause().Buffer(0).assign(3, Variant(int64_t{1}));
+        EXPECT_EQ(op.Evaluate().AsString(), c.value) << c.text;
+    }
+}
+
+// The right side of IN: a bracketed list of constants. Quoted items are
+// texts matched exactly, unquoted ones values compared as "=" does.
+TEST(TROperandDef, InListsOfConstants) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> texts;
+        std::vector<std::string> values;
+        const char* message;
+    } cases[] = {
+        {"(3)", {}, {"3"}, ""},
+        {"(0, 3)", {}, {"0", "3"}, ""},
+        {"( 1.5 ,2 )", {}, {"1.5", "2"}, ""},
+        {"[-1, 1e2]", {}, {"-1", "1e2"}, ""},
+        {"(true)", {}, {"true"}, ""},
+        {"('a', 3, 'b,c')", {"a", "b,c"}, {"3"}, ""},
+        {"('')", {""}, {}, ""},
+        // Only quoted items: read as before, a blank before a comma
+        // included.
+        {"('a' ,'b')", {"a", "", "b"}, {}, ""},
+        {"3", {}, {}, "in之后应是括号中的常量列表：3"},
+        {"(size)", {}, {}, "in之后应是括号中的常量列表：(size)"},
+        {"(1,)", {}, {}, "in之后应是括号中的常量列表：(1,)"},
+        {"(2*5)", {}, {}, "in之后应是括号中的常量列表：(2*5)"},
+        {"()", {}, {}, "in之后应是括号中的常量列表：()"},
+    };
+    for (const Case& c : cases) {
+        TROperandDef op;
+        op.text = c.text;
+        EXPECT_EQ(op.Bind(true), c.message) << c.text;
+        EXPECT_TRUE(op.isList) << c.text;
+        EXPECT_EQ(op.kind, okConstant) << c.text;
+        EXPECT_EQ(op.listTexts, c.texts) << c.text;
+        std::vector<std::string> values;
+        for (const Variant& v : op.listValues)
+            values.push_back(v.AsString());
+        EXPECT_EQ(values, c.values) << c.text;
+    }
+    // Outside IN an unquoted bracket is no list.
+    TROperandDef op;
+    op.text = "(3)";
+    op.Bind();
+    EXPECT_FALSE(op.isList);
+}
+
 TEST(TROperandDef, ConstantKeepsItsFirstValue) {
     TROperandDef op;
     op.text = "'x'";
@@ -67,6 +155,36 @@ TEST(TROperandDef, ConstantKeepsItsFirstValue) {
     EXPECT_EQ(op.Evaluate().AsString(), "x");
     op.text = "changed";
     EXPECT_EQ(op.Evaluate().AsString(), "x");
+}
+
+TEST(Helpers, LiteralShapes) {
+    for (const char* t : {"0", "-5", "+5", "1.5", "5.", "1e5", "1E-5", "-2.5e+3", " 7 "})
+        EXPECT_TRUE(IsWellFormedNumber(t)) << t;
+    for (const char* t :
+         {"", "-", ".5", "1.2.3", "1e", "1e+", "2*5", "1abc", "1 2", "0x10", "1e5.0"})
+        EXPECT_FALSE(IsWellFormedNumber(t)) << t;
+    for (const char* t : {"'a'", "\"a'b\"", " '' ", "'a+b'"})
+        EXPECT_TRUE(IsSingleQuotedText(t)) << t;
+    for (const char* t : {"'a'+'b'", "'a", "'", "'a\"", "a"})
+        EXPECT_FALSE(IsSingleQuotedText(t)) << t;
+    for (const char* t : {"2*5", "-5*2", "1+1", "'a'+'b'", "1 div 2", "5(1)"})
+        EXPECT_TRUE(IsComputedLiteral(t)) << t;
+    for (const char* t :
+         {"-5", "1e-5", "'a+b'", "2024-01-31", "2024/1/31", "1abc", "size*2", "12:30"})
+        EXPECT_FALSE(IsComputedLiteral(t)) << t;
+    std::string name;
+    EXPECT_EQ(FindAggregateCall("count(*)", name), 1);
+    EXPECT_EQ(name, "count");
+    EXPECT_EQ(FindAggregateCall("1+Max (size)", name), 3);
+    EXPECT_EQ(name, "Max");
+    for (const char* t : {"count", "count*2", "'sum(x)'", "recount(x)", "t.avg(x)", "minute(x)"})
+        EXPECT_EQ(FindAggregateCall(t, name), 0) << t;
+}
+
+TEST(Helpers, ExpressionMessagesCountCharacters) {
+    EXPECT_EQ(ExpressionMessage("size+", 6, "x"), "表达式“size+”末尾：x");
+    EXPECT_EQ(ExpressionMessage("size+", 0, "x"), "表达式“size+”：x");
+    EXPECT_EQ(ExpressionMessage("'é'+s", 5, "x"), "表达式“'é'+s”第4个字符：x");
 }
 
 TEST(Helpers, TextHelpers) {

@@ -245,6 +245,90 @@ TEST(TASQLSource, HostileInputEndsInMessages) {
     }
 }
 
+// Every message carries the byte offset (1-based) in the statement text
+// given to SetSQL of what it is about: the place in an expression where the
+// compiler stumbled, the select item, the WHERE operand, the table, or where
+// the WHERE parser stopped. Places are written as an anchor text in the
+// statement plus a byte offset from the anchor's start.
+TEST(TASQLSource, MessagesCarryTheirPlaceInTheStatement) {
+    struct Expected {
+        const char* message;
+        const char* anchor;
+        int offset;
+    };
+    struct Case {
+        std::string sql;
+        std::vector<Expected> messages;
+        std::string parameter = {};  // a parameter the host supplies, if any
+    } cases[] = {
+        // The place within an item; the statement starts with blanks.
+        {"  select filename, size+ from t",
+         {{"表达式“size+”末尾：需要操作数。", "size+", 5},
+          {"表达式“size+”末尾：不正确的表达式。", "size+", 5}}},
+        // Blanks dropped from a WHERE operand do not shift the place.
+        {"select filename from t where size *  nosuch > 1",
+         {{"表达式“size*nosuch”第6个字符：“nosuch”没有被声明。", "nosuch", 0},
+          {"表达式“size*nosuch”第6个字符：不正确的表达式。", "nosuch", 0}}},
+        {"select filename from t\nwhere size\n+\nnosuch > 1",
+         {{"表达式“size+nosuch”第6个字符：“nosuch”没有被声明。", "nosuch", 0},
+          {"表达式“size+nosuch”第6个字符：不正确的表达式。", "nosuch", 0}}},
+        // The message counts characters, the place bytes.
+        {"select 'é'+size from t",
+         {{"表达式“'é'+size”第5个字符：类型不兼容。", "size", 0},
+          {"表达式“'é'+size”第5个字符：类型不兼容。", "size", 0}}},
+        {"select size;result:=99 x from t",
+         {{"表达式“size;result:=99”第5个字符：只能是一个表达式，不能含有“;”。", ";", 0}}},
+        {"select filename from t where f(1;2) = 1",
+         {{"表达式“f(1;2)”第4个字符：只能是一个表达式，不能含有“;”。", ";", 0}}},
+        {"select filename, count(*) from t",
+         {{"表达式“count(*)”第1个字符：暂不支持分组，不能使用聚合函数“count”。", "count", 0}}},
+        // An ORDER BY column added to the select list keeps its place.
+        {"select filename from t order by size+nosuch",
+         {{"表达式“size+nosuch”第6个字符：“nosuch”没有被声明。", "nosuch", 0},
+          {"表达式“size+nosuch”第6个字符：不正确的表达式。", "nosuch", 0}}},
+        // Items, operands and tables as a whole.
+        {"select filename, nosuch from t", {{"nosuch is unkonwn.", "nosuch", 0}}},
+        {"select filename from t where  nosuch = 1",
+         {{"nosuch is unkonwn.", "nosuch", 0}, {"不认识的字符串：nosuch", "nosuch", 0}}},
+        {"select filename from t where size in 3", {{"in之后应是括号中的常量列表：3", "3", 0}}},
+        {"select filename from t, nosuch n", {{"nosuch不是有效的表", "nosuch", 0}}},
+        {"select z.*, filename from t", {{"没有相应的表：z", "z.*", 0}}},
+        {"select filename,  , size from t", {{"缺失输出项", ",  ,", 3}}},
+        {"select top x filename from t", {{"Top 之后应该是一个整数", "x", 0}}},
+        {"update t set x = 1", {{"无效的select语句", "update", 0}}},
+        {"select filename from t :nosuch", {{"不认识的参数:nosuch", ":", 0}}},
+        // The WHERE parser's messages stand where it stopped.
+        {"select filename from t where size >> 1",
+         {{"不认识的关系运算符:>>", ">>", 0},
+          {"试图获得一个关系式时，失败了.(size >> 1的6位置)", ">>", 0},
+          {"试图获得一个布尔表达式时失败.(size >> 1的6位置)", ">>", 0}}},
+        {"select filename from t where", {{"where部分不完整。", "where", 0}}},
+        // A parameter's internal name is longer than its reference: places
+        // after it stay those of the text the host gave.
+        {"select filename, :p, nosuch from t",
+         {{"pm000000001 is unkonwn.", ":p", 0}, {"nosuch is unkonwn.", "nosuch", 0}},
+         "p"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        TVeskEngineCustomer e;
+        e.AddDataBase(Source());
+        e.SetSQL(c.sql);
+        if (!c.parameter.empty()) e.Params().Add({c.parameter, "", Variant(int64_t{1}), "integer"});
+        e.Parse();
+        const TmyErrorMng& errors = e.Errors();
+        ASSERT_EQ(errors.Count(), static_cast<int>(c.messages.size())) << e.GetErrorText();
+        for (size_t i = 0; i < c.messages.size(); ++i) {
+            const Expected& m = c.messages[i];
+            const size_t at = c.sql.find(m.anchor);
+            ASSERT_NE(at, std::string::npos) << m.anchor;
+            EXPECT_EQ(errors.Item(static_cast<int>(i)), m.message);
+            EXPECT_EQ(errors.Position(static_cast<int>(i)), static_cast<int>(at) + 1 + m.offset)
+                << m.message;
+        }
+    }
+}
+
 // Random statements from the dialect's own pieces: every one parses to
 // messages or runs; none raises, crashes or hangs.
 TEST(TASQLSource, RandomStatementsNeverRaise) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/UVeskEngine.h"
 #include "platform/DateTime.h"
 #include "tests/engine/FakeSource.h"
@@ -13,6 +15,7 @@ namespace corvane {
 namespace {
 
 using testing::FakeSource;
+using testing::FakeTableData;
 using testing::Files;
 
 TEST(Compare, OrderingComparison) {
@@ -69,6 +72,78 @@ TEST(Compare, RelationalComparisonWithEmptyAndNull) {
         TCompareResult r;
         ASSERT_TRUE(TryRelCompare(c.a, c.b, r));
         EXPECT_EQ(r, c.r);
+    }
+}
+
+// IN with unquoted items answers exactly as the OR of "=" over the same
+// items, for values of every kind, short lists (compared item by item) and
+// long ones (looked up in sets) alike; NOT IN is the exact complement.
+TEST(InList, UnquotedItemsAnswerAsEqualsDoes) {
+    TDateTime day;
+    TryEncodeDate(2024, 1, 2, day);
+    FakeTableData data{{"name", "val"}, {"string", "any"}, {}};
+    const std::vector<std::pair<std::string, Variant>> values = {
+        {"empty", Variant()},
+        {"null", Variant::Null()},
+        {"i0", Variant(int64_t{0})},
+        {"i5", Variant(int64_t{5})},
+        {"i10", Variant(int64_t{10})},
+        {"ineg", Variant(int64_t{-1})},
+        {"ibig", Variant(int64_t{9007199254740993})},
+        {"d5", Variant(5.0)},
+        {"dhalf", Variant(0.5)},
+        {"s5", Variant("5")},
+        {"s50", Variant("5.0")},
+        {"sabc", Variant("abc")},
+        {"sempty", Variant("")},
+        {"strue", Variant("true")},
+        {"btrue", Variant(true)},
+        {"bfalse", Variant(false)},
+        {"date", Variant::FromDate(day)},
+    };
+    for (const auto& [name, v] : values)
+        data.rows.push_back({Variant(name), v});
+    auto src = std::make_shared<FakeSource>();
+    src->AddTable("m", std::move(data));
+    auto names = [&](const std::string& where) {
+        TVeskEngineCustomer e;
+        e.AddDataBase(src);
+        e.SetSQL("select name from m where " + where);
+        e.Parse();
+        EXPECT_EQ(e.GetErrorText(), "") << where;
+        e.Execute();
+        std::vector<std::string> rows = testing::Rows(e.DataSet());
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    const std::vector<std::vector<std::string>> lists = {
+        {"5"},
+        {"0"},
+        {"1e1", "-1"},
+        {"5.0", "0.5"},
+        {"true"},
+        {"false"},
+        {"2024-01-02"},
+        {"9007199254740992"},
+        {"1", "2", "3", "4", "6", "7", "8", "9", "11", "12", "13", "14", "15", "16", "17", "18",
+         "5"},
+        {"100", "200", "300", "400", "600", "700", "800", "900", "1100", "1200", "1300", "1400",
+         "1500", "1600", "1700", "1800", "0.5", "-1"},
+    };
+    for (const std::vector<std::string>& items : lists) {
+        std::string list, equals;
+        for (const std::string& item : items) {
+            list += (list.empty() ? "" : ", ") + item;
+            equals += (equals.empty() ? "val = " : " or val = ") + item;
+        }
+        const std::vector<std::string> in = names("val in (" + list + ")");
+        EXPECT_EQ(in, names(equals)) << list;
+        std::vector<std::string> notIn = names("not (val in (" + list + "))");
+        std::vector<std::string> all = in;
+        all.insert(all.end(), notIn.begin(), notIn.end());
+        std::sort(all.begin(), all.end());
+        EXPECT_EQ(all, names("true")) << list;
+        EXPECT_EQ(all.size(), values.size()) << list;
     }
 }
 

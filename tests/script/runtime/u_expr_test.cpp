@@ -72,6 +72,80 @@ TEST(ExprText, PrivateNamesCountEveryLineAndKeepBlanksInNames) {
     EXPECT_EQ(lines[7], "result:=_E_1 + size;");
 }
 
+TEST(ExprText, EveryLineOfTheExpressionIsALineOfTheProgram) {
+    TExternalMap map;
+    int first = 0;
+    auto lines = GenerateExpressionProgram("size\r\n+\n1", {}, {}, {"size:integer;"}, map, &first);
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(first, 10);
+    EXPECT_EQ(lines[9], "result:=size");
+    EXPECT_EQ(lines[10], "+");
+    EXPECT_EQ(lines[11], "1;");
+    EXPECT_EQ(lines[12], "end;");
+    // A final line feed puts the ";" on a line of its own.
+    lines = GenerateExpressionProgram("1\n", {}, {}, {}, map, &first);
+    EXPECT_EQ(first, 8);
+    EXPECT_EQ(lines[7], "result:=1");
+    EXPECT_EQ(lines[8], ";");
+}
+
+// What could leave the place after "result:=" is refused, with the place of
+// the first fault; everything an expression needs passes.
+TEST(ExprText, OnlyOneExpressionPasses) {
+    struct Case {
+        const char* expr;
+        int position;
+        const char* detail;
+    } cases[] = {
+        {"size*2+1", 0, ""},
+        {"iff(name like 'a%', integer(size) div 2, -1.5e-3)", 0, ""},
+        {"'a;b{c}(*d*)//e:=f end' + \"begin;'\"", 0, ""},
+        {"t.size + a.b.c + [1] + (not x) and y or z mod 2", 0, ""},
+        {"friend + endx + xend + ending", 0, ""},
+        {"size\r\n+\t1", 0, ""},
+        {"size;result:=99", 5, "只能是一个表达式，不能含有“;”。"},
+        {"size:=1", 5, "只能是一个表达式，不能含有“:”。"},
+        {"1 {comment", 3, "只能是一个表达式，不能含有“{”。"},
+        {"1 }", 3, "只能是一个表达式，不能含有“}”。"},
+        {"(*x*)", 1, "只能是一个表达式，不能含有“(*”。"},
+        {"(x*)", 3, "只能是一个表达式，不能含有“*)”。"},
+        {"1 // rest", 3, "只能是一个表达式，不能含有“//”。"},
+        {"1 end", 3, "只能是一个表达式，不能含有“end”。"},
+        {"1+End.x", 3, "只能是一个表达式，不能含有“End”。"},
+        {"x.begin", 3, "只能是一个表达式，不能含有“begin”。"},
+        {"(1)then", 4, "只能是一个表达式，不能含有“then”。"},
+        {"'a'while", 4, "只能是一个表达式，不能含有“while”。"},
+        {"initialization", 1, "只能是一个表达式，不能含有“initialization”。"},
+        {"function", 1, "只能是一个表达式，不能含有“function”。"},
+        {"(1", 1, "括号不匹配"},
+        {"1)", 2, "括号不匹配"},
+        {"(1]", 3, "括号不匹配"},
+        {"[(1])", 4, "括号不匹配"},
+        {"'abc", 1, "引号不匹配"},
+        {"'a\nb'", 1, "引号不匹配"},
+        {"1+\x01", 3, "含有无效的控制字符。"},
+    };
+    for (const Case& c : cases) {
+        std::string detail;
+        EXPECT_EQ(CheckSingleExpression(c.expr, detail), c.position) << c.expr;
+        if (c.position) {
+            EXPECT_EQ(detail, c.detail) << c.expr;
+        }
+    }
+}
+
+TEST(ExprText, OneTokenPerLine) {
+    std::vector<int> starts;
+    EXPECT_EQ(SpreadExpression("size * 2+ f(x, 'a b') <>1e-5", starts),
+              "size\n*\n2\n+\nf(\nx\n,\n'a b'\n)\n<>\n1e-5\n");
+    EXPECT_EQ(starts, (std::vector<int>{1, 6, 8, 9, 11, 13, 14, 16, 21, 23, 25, 29}));
+    EXPECT_EQ(SpreadExpression("  ", starts), "");
+    EXPECT_EQ(starts, std::vector<int>{3});
+    // A word and a bracket apart stay apart; "1e" without a signed
+    // exponent is a word of its own.
+    EXPECT_EQ(SpreadExpression("f (1e-x)", starts), "f\n(\n1e\n-\nx\n)\n");
+}
+
 TEST(ExprText, RenamingTouchesWholeTokensOutsideQuotesOnly) {
     TExternalMap map{{"_E_0", "Size"}, {"_E_1", "name"}};
     struct Case {
@@ -151,6 +225,33 @@ TEST(XExpression, NamesInsideQuotesOrWordsAreNotExternals) {
     EXPECT_EQ(e.ErrorText(),
               "Compile: line 8:“filesize”没有被声明。\n"
               "Compile: line 8:不正确的表达式。");
+}
+
+TEST(XExpression, DiagnosticsTellTheLineOfTheExpression) {
+    TXExpression e;
+    e.SetGVarDefs({"size:integer;"});
+    e.SetExpr("size\n+\nnosuch\n");
+    ASSERT_NE(e.Compile(), "");
+    ASSERT_EQ(e.Diagnostics().size(), 2u);
+    EXPECT_EQ(e.Diagnostics()[0].line, 3);
+    EXPECT_EQ(e.Diagnostics()[0].text, "“nosuch”没有被声明。");
+    e.SetExpr("size\n+\n");
+    e.Compile();
+    ASSERT_FALSE(e.Diagnostics().empty());
+    EXPECT_EQ(e.Diagnostics()[0].line, 3);  // the line of the ";"
+    EXPECT_EQ(e.Diagnostics()[0].text, "需要操作数。");
+}
+
+TEST(XExpression, MoreThanOneExpressionIsNeverCompiled) {
+    TXExpression e;
+    e.SetExpr("1;\nresult:=99");
+    Variant r(int64_t{5});
+    EXPECT_FALSE(e.Evaluate(r));
+    EXPECT_EQ(r.AsInteger(), 5);
+    EXPECT_FALSE(e.Compiled());
+    EXPECT_EQ(e.ErrorText(), "Compile: line 8:只能是一个表达式，不能含有“;”。");
+    ASSERT_EQ(e.Diagnostics().size(), 1u);
+    EXPECT_EQ(e.Diagnostics()[0].line, 1);
 }
 
 TEST(XExpression, ABlankBeforeTheColonKeepsTheNameFromMatching) {
