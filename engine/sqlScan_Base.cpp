@@ -83,6 +83,18 @@ int RawTokenEnd(std::string_view text, int tokenPos) {
     return end - 1;
 }
 
+// The 1-based position of the first whole-word occurrence of name outside
+// quotes in text, letter case ignored; 1 when there is none.
+int WordPosition(std::string_view text, std::string_view name) {
+    const std::string lower = LowerCaseAscii(text);
+    const std::string key = LowerCaseAscii(name);
+    const int len = static_cast<int>(key.size());
+    for (int p = PosOutsideQuotes(key, lower, 1); p > 0 && len > 0;
+         p = PosOutsideQuotes(key, lower, p + 1))
+        if (IsWholeWord(lower, p, p + len - 1)) return p;
+    return 1;
+}
+
 bool ParseTopCount(std::string_view word, int64_t& out) {
     if (word.empty()) return false;
     for (char c : word)
@@ -960,8 +972,24 @@ void TASQLSource::BindSelectList() {
         item.source = &from;
         BindOperand(item, false, false);
     }
-    // 5. ambiguous names in expressions
+    // 5. ambiguous names in expressions. The check reports one message per
+    // ambiguous name, items from the last to the first; the same walk here
+    // tells where each name stands.
+    const int before = engine_.Errors().Count();
     engine_.SelectEnv().CheckAmbiguity();
+    int next = before;
+    for (int i = clause.Count() - 1; i >= 0 && next < engine_.Errors().Count(); --i) {
+        TSelectField& item = clause.Item(i);
+        if (item.kind != okExpression || !item.expr) continue;
+        const auto& refs = item.expr->VarRefs();
+        const auto& names = item.expr->VarNames();
+        for (size_t k = 0; k < refs.size() && k < names.size(); ++k) {
+            if (refs[k].tableIndex < 0 || from.CountTablesWithField(names[k]) <= 1) continue;
+            if (next >= engine_.Errors().Count()) break;
+            engine_.Errors().SetPosition(next++,
+                                         item.StatementPos(WordPosition(item.text, names[k])));
+        }
+    }
     // 6. output names
     for (int i = clause.Count() - 1; i >= 0; --i) {
         TSelectField& item = clause.Item(i);

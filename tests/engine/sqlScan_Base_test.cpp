@@ -288,6 +288,7 @@ TEST(TASQLSource, MessagesCarryTheirPlaceInTheStatement) {
           {"表达式“size+nosuch”第6个字符：不正确的表达式。", "nosuch", 0}}},
         // Items, operands and tables as a whole.
         {"select filename, nosuch from t", {{"nosuch is unkonwn.", "nosuch", 0}}},
+        {"select 1+Size, a.size*2 from t, t a", {{"\"size\" 有歧义", "Size", 0}}},
         {"select filename from t where  nosuch = 1",
          {{"nosuch is unkonwn.", "nosuch", 0}, {"不认识的字符串：nosuch", "nosuch", 0}}},
         {"select filename from t where size in 3", {{"in之后应是括号中的常量列表：3", "3", 0}}},
