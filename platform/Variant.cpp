@@ -1,5 +1,6 @@
 #include "platform/Variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -36,6 +37,35 @@ bool TryParseBooleanWord(std::string_view text, bool& out) {
     if (EqualsIgnoreCase(s, "true")) { out = true; return true; }
     if (EqualsIgnoreCase(s, "false")) { out = false; return true; }
     return false;
+}
+
+// Whether a number text of digits, ".", an exponent "e" and signs (one
+// that from_chars reported as out of range) lies below 1 in magnitude: its
+// first significant digit, moved by the exponent, stands after the point.
+bool BelowOne(std::string_view t) {
+    size_t i = 0;
+    if (i < t.size() && t[i] == '-') ++i;
+    bool point = false, significant = false;
+    long long wholeDigits = 0, leadingZeros = 0;
+    for (; i < t.size() && t[i] != 'e'; ++i) {
+        if (t[i] == '.') {
+            point = true;
+        } else if (significant || t[i] != '0') {
+            significant = true;
+            if (!point) ++wholeDigits;
+        } else if (point) {
+            ++leadingZeros;
+        }
+    }
+    if (!significant) return true;
+    long long exponent = 0;
+    bool negative = false;
+    if (i < t.size()) ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    for (; i < t.size(); ++i)
+        exponent = std::min(exponent * 10 + (t[i] - '0'), 1000000000LL);
+    const long long magnitude = wholeDigits > 0 ? wholeDigits - 1 : -(leadingZeros + 1);
+    return magnitude + (negative ? -exponent : exponent) < 0;
 }
 
 }  // namespace
@@ -110,8 +140,10 @@ bool TryParseDouble(std::string_view text, char decimalSeparator, double& out) n
     auto [ptr, ec] = std::from_chars(buf, buf + n, v, std::chars_format::general);
     if (ptr != buf + n) return false;
     if (ec == std::errc::result_out_of_range) {
-        if (std::fabs(v) > 1) return false;  // overflow; underflow reads as 0
-        v = 0;
+        // from_chars leaves v as it was: tell overflow from underflow by
+        // the text itself.
+        if (!BelowOne(std::string_view(buf, n))) return false;  // overflow
+        v = 0;                                                  // underflow reads as 0
     } else if (ec != std::errc()) {
         return false;
     }

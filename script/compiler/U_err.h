@@ -105,6 +105,7 @@ inline constexpr std::string_view NotInteger = "不是有效的整数。";      
 inline constexpr std::string_view TypeAfter = "“%s”之后应该是数据类型。";    // 65213
 inline constexpr std::string_view UnknownType = "“%s”未知的数据类型。";      // 65214
 inline constexpr std::string_view NoProperEnd = "程序/函数不能正常结束。";   // 65215
+inline constexpr std::string_view NumberOutOfRange = "数值超出范围：%s";     // 65216
 inline constexpr std::string_view StackEmpty = "栈为空。";                   // 65230
 inline constexpr std::string_view TooManyFiles = "引用文件太多。";           // 65231
 // Texts without a number.

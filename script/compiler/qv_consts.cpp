@@ -233,6 +233,29 @@ bool IsNumberText(std::string_view s) {
     return true;
 }
 
+bool IsNumberLiteral(std::string_view s) {
+    s = TrimView(s);
+    if (!s.empty() && s.front() == '-') s.remove_prefix(1);
+    size_t i = 0;
+    auto digits = [&] {
+        const size_t from = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+            ++i;
+        return i > from;
+    };
+    if (!digits()) return false;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        digits();  // "2." is a number, as the runtime reads it
+    }
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        if (!digits()) return false;
+    }
+    return i == s.size();
+}
+
 bool IsTimeText(std::string_view s) {
     TDateTime t;
     return TryParseTime(s, FormatSettings::Current(), t);
@@ -248,7 +271,8 @@ bool IsLiteral(std::string_view s) {
 //     ('x' and ''), else string;
 //  2. true/false: boolean;
 //  3. no number: date when it reads as a time of day, else 0;
-//  4. a number with ".": double;
+//  4. a number with "." or a well-formed number with an exponent ("1e-5"):
+//     double;
 //  5. a number that is no 32-bit integer ("1abc", 99999999999): integer;
 //  6. a negative number: integer;
 //  7. above 65535: date when it reads as a time of day, else integer;
@@ -258,7 +282,9 @@ int LiteralType(std::string_view s) {
     if (IsBooleanText(s)) return dtBoolean;
     if (!IsNumberText(s)) return IsTimeText(s) ? dtDate : dtNone;
     const std::string_view t = TrimView(s);
-    if (t.find('.') != std::string_view::npos) return dtDouble;
+    if (t.find('.') != std::string_view::npos ||
+        (IsNumberLiteral(t) && t.find_first_of("eE") != std::string_view::npos))
+        return dtDouble;
     int64_t v = 0;
     if (!TryParseInteger(t, v) || v < std::numeric_limits<int32_t>::min() ||
         v > std::numeric_limits<int32_t>::max())

@@ -239,13 +239,19 @@ bool IsBooleanText(std::string_view s);
 // Trimmed: an optional leading "-", then a digit; after it digits, at most
 // one "." and any other character (which is not tested further).
 bool IsNumberText(std::string_view s);
+// Trimmed: a well-formed decimal number, as the script language writes one:
+// an optional leading "-", digits, at most one "." followed by digits, and
+// an optional exponent ("e" or "E", an optional sign, digits). "1e-5",
+// "1.5E+5" and "2." are numbers; "1abc", "1e" and "1.2.3" are not.
+bool IsNumberLiteral(std::string_view s);
 // Whether s reads as a time of day with the current regional settings.
 bool IsTimeText(std::string_view s);
 // Quoted, number or boolean text, else IsTimeText.
 bool IsLiteral(std::string_view s);
 // The type code of a literal text (0 when it is none); see the rules in the
 // implementation. Numbers are typed by a 32-bit test: at run time integers
-// are 64 bits wide, but a literal's type does not depend on that.
+// are 64 bits wide, but a literal's type does not depend on that. A number
+// with a "." or an exponent is a double.
 int LiteralType(std::string_view s);
 
 }  // namespace corvane

@@ -118,6 +118,22 @@ bool IsRecoverDelimiter(char c) {
 // ===========================================================================
 // Temporaries
 
+NumberCheck CheckNumber(std::string_view text, int type) {
+    if (!IsNumberText(text)) return NumberCheck::Ok;
+    if (type == dtDouble) {
+        double d = 0;
+        if (TryParseDouble(text, '.', d)) return NumberCheck::Ok;
+    } else if (type == dtInteger || type == dtWord) {
+        // TryParseInteger also reads the "0x10" and "$10" that loaded as
+        // integers all along.
+        int64_t n = 0;
+        if (TryParseInteger(text, n)) return NumberCheck::Ok;
+    } else {
+        return NumberCheck::Ok;  // a number that reads as a time of day
+    }
+    return IsNumberLiteral(text) ? NumberCheck::OutOfRange : NumberCheck::Malformed;
+}
+
 bool IsTempName(std::string_view name) {
     return StartsWith(name, "_tmp_");
 }
@@ -144,7 +160,11 @@ std::string Ttmpmng::FreeName(const std::string& stem, size_t& number) const {
     return stem + std::to_string(number);
 }
 
-int Ttmpmng::Allocate(int type) {
+TDataType Ttmpmng::StorageOf(int type) {
+    return type == dtWord || type == dtByte ? dtInteger : static_cast<TDataType>(type);
+}
+
+int Ttmpmng::Allocate(int type, bool exact) {
     const int cls = (type >= 1 && type <= 9) ? TypeClassOf(type) : dtUnknown;
     if (cls == dtUnknown) {
         size_t number = untyped_.size();
@@ -161,22 +181,21 @@ int Ttmpmng::Allocate(int type) {
         untyped_.push_back(s);
         return slot;
     }
+    const TDataType storage = exact ? static_cast<TDataType>(type) : StorageOf(type);
     Ttmp_inf& c = classes_[cls - 1];
     for (Tvar_state& s : c.states) {
         if (s.inUse || s.locked) continue;
+        // A reused temporary keeps the definition it was created with, so it
+        // is taken only when that definition holds the new value unchanged.
+        const TDataType def = (*vars_->defs)[static_cast<size_t>(s.slot)].DataType;
+        if (exact ? def != storage : TypePick(def, storage) != 1) continue;
         s.DataType = static_cast<TDataType>(type);
         s.inUse = 1;
-        // A reused temporary keeps the type it was created with, unless that
-        // type cannot hold the new value (a word temporary reused for an
-        // integer): then its definition widens, or the value would be cut
-        // at run time.
-        Tvardef& def = (*vars_->defs)[static_cast<size_t>(s.slot)];
-        if (!TypePick(def.DataType, type)) def.DataType = static_cast<TDataType>(type);
         return s.slot;
     }
     size_t number = c.states.size() + 1;
     const std::string name = FreeName("_tmp_" + c.prefix + "_", number);
-    const int slot = vars_->Add({name, static_cast<TDataType>(type)});
+    const int slot = vars_->Add({name, storage});
     Tvar_state s;
     s.Name = name;
     s.inUse = 1;
@@ -219,7 +238,7 @@ void Ttmpmng::Retype(int slot, int type) {
     c.states.push_back(s);
     Tvardef& def = (*vars_->defs)[static_cast<size_t>(slot)];
     def.Name = name;
-    def.DataType = static_cast<TDataType>(type);
+    def.DataType = StorageOf(type);
 }
 
 Tvar_state* Ttmpmng::StateOf(int slot, int cls) {
@@ -431,8 +450,23 @@ std::string TsourceFile::NextWord() {
         return word;
     }
     const int start = pos_.col;
+    // The sign of a number's exponent belongs to the number: "1e-5" is one
+    // word, not "1e" minus 5.
+    auto exponentSign = [&](int col) {
+        const size_t at = static_cast<size_t>(col - 1);
+        if (c < '0' || c > '9' || at + 1 >= l.size() || l[at + 1] < '0' || l[at + 1] > '9')
+            return false;
+        const std::string_view mantissa =
+            std::string_view(l).substr(static_cast<size_t>(start - 1), at - (start - 1));
+        return !mantissa.empty() && mantissa.back() == 'e' &&
+               IsNumberLiteral(std::string(mantissa) + "0");
+    };
     while (pos_.col <= len) {
         const char d = l[static_cast<size_t>(pos_.col - 1)];
+        if ((d == '+' || d == '-') && exponentSign(pos_.col)) {
+            ++pos_.col;
+            continue;
+        }
         if (IsSeparator(d)) break;
         if (d == '.' && pos_.col < len && l[static_cast<size_t>(pos_.col)] == '.') break;
         ++pos_.col;
@@ -1165,9 +1199,9 @@ bool TsourceFile::CompileIf(TsubList& list, bool inLoop, TgotoList* gotos) {
         Error(msg::Expected, "then");
         return false;
     }
-    if (PeekChar() == ';') return true;  // no code at all, not even the condition
     Optimize(cond);
     AppendList(cond, list);
+    if (PeekChar() == ';') return true;  // nothing to choose, but the condition runs
     Emit(Make(opTest, c), list, ifLine);
     Emit(Jump(opJmpTrue, static_cast<int32_t>(list.size()) + 2), list, ifLine);
     const size_t j1 = list.size();
@@ -1217,7 +1251,8 @@ bool TsourceFile::CompileWhile(TsubList& list) {
         Error(msg::Expected, "do");
         return false;
     }
-    if (PeekChar() == ';') return false;  // no code, no diagnostic; the list recovers to ";"
+    // An empty body keeps its loop: "while step do ;" calls step until it
+    // gives false.
     Optimize(cond);
     AppendList(cond, list);
     Emit(Make(opTest, c), list, LineNo());
@@ -1240,10 +1275,6 @@ bool TsourceFile::CompileRepeat(TsubList& list) {
     // repeat -> "repeat" statement-list "until" expression
     NextWord();
     const int start = static_cast<int>(list.size());
-    if (PeekWord() == "until") {
-        RecoverStatement();
-        return true;
-    }
     TgotoList gotos;
     if (!CompileStatementList(list, "until", &gotos, true)) {
         Error(std::string(msg::WrongStatement));
@@ -1253,10 +1284,8 @@ bool TsourceFile::CompileRepeat(TsubList& list) {
         Error(msg::Expected, "until");
         return false;
     }
-    if (static_cast<int>(list.size()) == start) {
-        RecoverStatement();
-        return true;
-    }
+    // Statements that leave no code ("repeat until f", "repeat n := n
+    // until f") still loop on the condition.
     // "continue" goes to the until-test, so it can never skip it.
     const int test = static_cast<int>(list.size());
     Taddr c;
@@ -1317,32 +1346,70 @@ bool TsourceFile::CompileFor(TsubList& list) {
         Error(std::string(msg::WrongStatement));
         return false;
     }
-    if (PeekChar() == ';') return true;
+    // An empty body keeps its loop: the bounds may call functions, and the
+    // counter ends past the end bound as always.
     Optimize(startList);
     AppendList(startList, list);
     Optimize(endList);
     AppendList(endList, list);
     temps_.Lock(e, true);
+    // The last value the counter's type can hold in the loop's direction.
+    const char* typeEnd = step > 0 ? (vt == dtInteger ? "9223372036854775807"
+                                      : vt == dtWord  ? "65535"
+                                                      : "255")
+                                   : (vt == dtInteger ? "-9223372036854775808" : "0");
+    if (vt != dtInteger) {
+        // A word or byte counter cannot go past its type: an end bound
+        // beyond it becomes the type's last value, or the counter would wrap
+        // round and the loop never end.
+        Taddr lim;
+        LoadText(typeEnd, list, lim);
+        const Taddr inside = LocalAddr(temps_.Allocate(dtBoolean));
+        Emit(Make(opCmp, inside, e, lim, step > 0 ? ckLessEqual : ckGreaterEqual), list, forLine);
+        Emit(Make(opTest, inside), list, forLine);
+        Emit(Jump(opJmpTrue, static_cast<int32_t>(list.size()) + 2), list, forLine);
+        Emit(Make(opMov, e, lim), list, forLine);
+    }
     Emit(Make(opMov, v, s), list, forLine);
-    const int top = static_cast<int>(list.size());
     const Taddr c = LocalAddr(temps_.Allocate(dtBoolean));
     Emit(Make(opCmp, c, v, e, step > 0 ? ckGreater : ckLess), list, forLine);
     Emit(Make(opTest, c), list, forLine);
-    const size_t x = list.size();
+    const size_t none = list.size();
     Emit(Jump(opJmpTrue), list, forLine);
+    const int top = static_cast<int>(list.size());
     TgotoList gotos;
     if (!CompileStatement(list, true, &gotos)) {
         temps_.Lock(e, false);
         Error(std::string(msg::WrongStatement));
         return false;
     }
-    // "continue" goes to the step, so it can never skip it.
-    const int stepPos = static_cast<int>(list.size());
-    Emit(Make(opAddImm, v, v, {}, step), list, LineNo());
-    Emit(Jump(opJmp, top), list, LineNo());
+    // After each pass: the pass at the end bound was the last one. The test
+    // comes before the step, so the counter never steps beyond its type.
+    // "continue" goes here, so it can never skip the test or the step.
+    const int next = static_cast<int>(list.size());
+    const int line = LineNo();
+    const Taddr done = LocalAddr(temps_.Allocate(dtBoolean));
+    Emit(Make(opCmp, done, v, e, step > 0 ? ckGreaterEqual : ckLessEqual), list, line);
+    Emit(Make(opTest, done), list, line);
+    const size_t last = list.size();
+    Emit(Jump(opJmpTrue), list, line);
+    Emit(Make(opAddImm, v, v, {}, step), list, line);
+    Emit(Jump(opJmp, top), list, line);
+    // After the last pass the counter steps once more, past the end bound,
+    // unless it stands on its type's last value.
+    list[last].Imm = static_cast<int32_t>(list.size());
+    Taddr lim;
+    LoadText(typeEnd, list, lim);
+    const Taddr atEnd = LocalAddr(temps_.Allocate(dtBoolean));
+    Emit(Make(opCmp, atEnd, v, lim, step > 0 ? ckGreaterEqual : ckLessEqual), list, line);
+    Emit(Make(opTest, atEnd), list, line);
+    const size_t skip = list.size();
+    Emit(Jump(opJmpTrue), list, line);
+    Emit(Make(opAddImm, v, v, {}, step), list, line);
     const int exitPos = static_cast<int>(list.size());
-    list[x].Imm = exitPos;
-    FillGotos(list, gotos, exitPos, stepPos);
+    list[none].Imm = exitPos;
+    list[skip].Imm = exitPos;
+    FillGotos(list, gotos, exitPos, next);
     temps_.Lock(e, false);
     return true;
 }
@@ -1362,12 +1429,12 @@ bool TsourceFile::CompileCase(TsubList& list, bool inLoop, TgotoList* gotos) {
         Error(msg::Expected, "of");
         return false;
     }
-    if (PeekWord() == "end") {
-        NextWord();
-        return true;
-    }
     Optimize(selList);
     AppendList(selList, list);
+    if (PeekWord() == "end") {
+        NextWord();
+        return true;  // no branch, but the selector still runs (it may call)
+    }
     temps_.Lock(sel, true);
     TgotoList exits;
     auto branchEnd = [&] {
@@ -1655,7 +1722,11 @@ void TsourceFile::FinishInstruction(TQVInstruction& q, int wanted) {
     const bool unary = q.OpCode == opMov || q.OpCode == opNot;
     const Taddr& rp = unary ? q.Src1 : (OperandType(q.Src1) == vt ? q.Src1 : q.Src2);
     if (wanted == dtUnknown) {
-        if (IsTempOperand(rp) && TypePick(OperandType(rp), vt) == 1) {
+        // Working in place needs a temporary whose definition holds the
+        // result uncut (not the true word of a word(x) conversion).
+        if (IsTempOperand(rp) && TypePick(OperandType(rp), vt) == 1 &&
+            TypePick((*funcVars_.defs)[static_cast<size_t>(rp.Index)].DataType,
+                     Ttmpmng::StorageOf(vt)) == 1) {
             q.Dest = rp;
         } else {
             q.Dest = LocalAddr(temps_.Allocate(vt));
@@ -1789,7 +1860,9 @@ bool TsourceFile::CompileOperand(TsubList& list, bool allowMinus, Taddr& operand
 void TsourceFile::LoadText(const std::string& text, TsubList& list, Taddr& operand) {
     int type = LiteralType(text);
     // A constant whose value is no literal: a variant takes the text as it is.
-    if (type < 1 || type > 9) type = dtVariant;
+    if (type < 1 || type > 9 || CheckNumber(text, type) == NumberCheck::Malformed) type = dtVariant;
+    // A number the run time cannot hold would load as a silent 0.
+    if (CheckNumber(text, type) == NumberCheck::OutOfRange) Error(msg::NumberOutOfRange, text);
     operand = LocalAddr(temps_.Allocate(type));
     TQVInstruction ins = Make(opLoadText, operand);
     ins.Text = (type == dtString || type == dtChar) && IsQuotedText(text) ? Unquote(text) : text;
@@ -1800,6 +1873,9 @@ int TsourceFile::ResolveWord(const std::string& word, TsubList& list, Taddr& ope
     // Literals, then names: local constant, local variable, global constant,
     // global variable, "iff", function, conversion.
     if (IsLiteral(word)) {
+        // A word that starts like a number but is none ("1abc", "1e") is
+        // neither a literal nor a name that could be declared.
+        if (CheckNumber(word, LiteralType(word)) == NumberCheck::Malformed) return 0;
         LoadText(word, list, operand);
         return 4;
     }
@@ -1866,7 +1942,9 @@ int TsourceFile::ResolveWord(const std::string& word, TsubList& list, Taddr& ope
             return 0;
         }
         const Taddr src = list.back().Dest;
-        operand = LocalAddr(temps_.Allocate(conv));
+        // word(x) and byte(x) cut the value: their temporary is a true word
+        // or byte.
+        operand = LocalAddr(temps_.Allocate(conv, true));
         Emit(Make(opConvert, operand, src), list, LineNo());
         return 5;
     }
@@ -2089,6 +2167,13 @@ void TsourceFile::Optimize(TsubList& list) {
             case opCall:
             case opCallEnd:
                 continue;
+            case opConvert:
+                // word(x) cuts its value; writing the conversion straight
+                // into a variable of another type would not.
+                if (OperandType(m.Dest) !=
+                    (*funcVars_.defs)[static_cast<size_t>(p.Dest.Index)].DataType)
+                    continue;
+                break;
             default:
                 break;
         }

@@ -77,7 +77,17 @@ class Ttmpmng {
     void Reset(compiler::TvarList* vars);
     // The slot of a free (or new) temporary for a value of this type; type
     // 100, or a code without a class, gives an untyped one.
-    int Allocate(int type);
+    //
+    // A temporary holds an intermediate value, and intermediate integer
+    // values are never cut: a temporary for a word or a byte is defined as
+    // an integer (StorageOf), so 1024*1024*1024 or 60000+10000 keep their
+    // value in it. The type the compiler checks with is still the word or
+    // byte (TypeOfSlot); a value is narrowed only when it is stored into a
+    // declared word or byte variable. With exact set the definition has the
+    // type itself: the result of word(x) and byte(x), which must be cut.
+    int Allocate(int type, bool exact = false);
+    // The type a temporary for a value of this type is defined with.
+    static TDataType StorageOf(int type);
     // Keeps a temporary out of reuse (flag true) or lets it go.
     void Lock(const Taddr& a, bool flag);
     // The type the temporary at slot holds, or -1 when slot is no temporary.
@@ -98,6 +108,13 @@ class Ttmpmng {
     std::vector<Tvar_state> untyped_;
     int body_ = 0;
 };
+
+// What a literal text of type `type` (LiteralType) holds when it is a
+// number: a value the run time reads (Ok, also for any text that is no
+// number), a well-formed number beyond a 64-bit integer or a double
+// (OutOfRange), or a text that only starts like a number (Malformed).
+enum class NumberCheck { Ok, OutOfRange, Malformed };
+NumberCheck CheckNumber(std::string_view text, int type);
 
 // Whether a name marks a temporary (also one the source declares itself).
 bool IsTempName(std::string_view name);

@@ -16,17 +16,58 @@ bool IsIntegerClass(TDataType t) {
     return t == dtInteger || t == dtWord || t == dtByte;
 }
 
-// A stored integer that arithmetic may use exactly (no host conversion).
-bool PlainInteger(const TXVarData& v) {
-    return !v.IsExternal() && IsIntegerClass(v.DataType());
+// An operand of + - * read once: an exact integer when it holds one (an
+// integer, word or byte variable, or a variant or external variable whose
+// value is an integer), else a double. Integer operands are computed in 64
+// bits whatever their declared width, as Pascal promotes them.
+struct Number {
+    bool exact = false;
+    int64_t i = 0;
+    double d = 0;
+};
+
+Number ReadNumber(const TXVarData& v, Variant& scratch) {
+    if (!v.IsExternal()) {
+        if (IsIntegerClass(v.DataType())) return {true, v.AsInteger(), 0};
+        if (v.DataType() != dtVariant) return {false, 0, v.AsFloat()};
+    }
+    v.ReadVariant(scratch);
+    if (scratch.type() == VarType::Integer) return {true, scratch.AsInteger(), 0};
+    if (v.IsExternal() && scratch.IsNull()) return {false, 0, 0};
+    return {false, 0, scratch.AsDouble()};
 }
 
-// A destination that takes the exact 64-bit result of integer arithmetic:
-// an integer variable, or a variant, which then holds an integer instead
-// of the double the floating-point path would give it (size*2+1 stays an
-// exact integer whatever the size).
-bool ExactTarget(const TXVarData& v) {
-    return PlainInteger(v) || (!v.IsExternal() && v.DataType() == dtVariant);
+// The exact result of a + b, a - b or a * b; a result beyond 64 bits is the
+// run-time error that any integer overflow raises, never a wrapped value.
+int64_t IntegerArithmetic(TOpCode op, int64_t a, int64_t b) {
+    int64_t n = 0;
+    const bool overflow = op == opAdd   ? __builtin_add_overflow(a, b, &n)
+                          : op == opSub ? __builtin_sub_overflow(a, b, &n)
+                                        : __builtin_mul_overflow(a, b, &n);
+    if (overflow) throw EScriptError(kMsgIntegerOverflow);
+    return n;
+}
+
+// Stores an integer result. Only here is it narrowed: a word or byte
+// destination keeps its low bits. A double or a date takes it as a double;
+// opAdd leaves any other destination alone, opSub and opMul write it as
+// they write a double.
+void StoreInteger(TXVarData& d, TOpCode op, int64_t n) {
+    switch (d.DataType()) {
+        case dtInteger:
+        case dtWord:
+        case dtByte:
+        case dtVariant:
+            d.SetInteger(n);
+            break;
+        case dtDouble:
+        case dtDate:
+            d.SetFloat(static_cast<double>(n));
+            break;
+        default:
+            if (op != opAdd) d.SetInteger(n);
+            break;
+    }
 }
 
 int Sign(double d) {
@@ -383,13 +424,15 @@ void TASMCodeEngine::Execute() {
                     d.SetString(t);
                     break;
                 }
-                int64_t n;
-                if (ExactTarget(d) && PlainInteger(s1) && PlainInteger(s2) &&
-                    !__builtin_add_overflow(s1.AsInteger(), s2.AsInteger(), &n)) {
-                    d.SetInteger(n);  // exact 64-bit sum
+                Variant va, vb;
+                const Number a = ReadNumber(s1, va);
+                const Number b = ReadNumber(s2, vb);
+                if (a.exact && b.exact) {
+                    StoreInteger(d, op, IntegerArithmetic(op, a.i, b.i));
                     break;
                 }
-                double x = s1.AsFloat() + s2.AsFloat();
+                const double x = (a.exact ? static_cast<double>(a.i) : a.d) +
+                                 (b.exact ? static_cast<double>(b.i) : b.d);
                 switch (d.DataType()) {
                     case dtInteger:
                         d.SetInteger(TruncToInteger(x));
@@ -417,15 +460,16 @@ void TASMCodeEngine::Execute() {
                 TXVarData& d = cur->Resolve(ins.Dest);
                 const TXVarData& s1 = cur->Resolve(ins.Src1);
                 const TXVarData& s2 = cur->Resolve(ins.Src2);
-                int64_t n;
-                if (ExactTarget(d) && PlainInteger(s1) && PlainInteger(s2) &&
-                    !(op == opSub ? __builtin_sub_overflow(s1.AsInteger(), s2.AsInteger(), &n)
-                                  : __builtin_mul_overflow(s1.AsInteger(), s2.AsInteger(), &n))) {
-                    d.SetInteger(n);  // exact 64-bit result
+                Variant va, vb;
+                const Number a = ReadNumber(s1, va);
+                const Number b = ReadNumber(s2, vb);
+                if (a.exact && b.exact) {
+                    StoreInteger(d, op, IntegerArithmetic(op, a.i, b.i));
                     break;
                 }
-                double a = s1.AsFloat(), b = s2.AsFloat();
-                d.SetFloat(op == opSub ? a - b : a * b);
+                const double x = a.exact ? static_cast<double>(a.i) : a.d;
+                const double y = b.exact ? static_cast<double>(b.i) : b.d;
+                d.SetFloat(op == opSub ? x - y : x * y);
                 break;
             }
             case opDiv: {

@@ -64,6 +64,9 @@ inline constexpr const char* kMsgCallTooDeep = "函数调用嵌套太深，最�
 inline constexpr const char* kMsgRunCancelled = "程序运行被中止。";
 inline constexpr const char* kMsgDivisionByZero = "Division by zero";
 inline constexpr const char* kMsgFloatDivisionByZero = "Floating point division by zero";
+// An integer result of + - * beyond 64 bits: the text that an integer too
+// large for its variable has always raised.
+inline constexpr const char* kMsgIntegerOverflow = kMsgInvalidFloatOp;
 
 // The flag register's save area: 50 entries; a push beyond them raises
 // "范围越界。" and a pop of an empty stack gives 0 (compiled code pushes and

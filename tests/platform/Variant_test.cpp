@@ -40,6 +40,18 @@ TEST(Variant, TextToNumber) {
         double d;
         EXPECT_FALSE(Variant(bad).TryAsDouble(d)) << bad;
     }
+    // A double beyond the range is no number; a value too small for a
+    // double reads as 0.
+    for (const char* tooLarge :
+         {"1e400", "-1e400", "0.001e312", "1234567890e300", "1e99999999999"}) {
+        double d = 0;
+        EXPECT_FALSE(TryParseDouble(tooLarge, '.', d)) << tooLarge;
+    }
+    for (const char* tiny : {"1e-400", "-1e-400", "12345e-330", "0.00001e-320"}) {
+        double d = 1;
+        EXPECT_TRUE(TryParseDouble(tiny, '.', d)) << tiny;
+        EXPECT_EQ(d, 0) << tiny;
+    }
     try {
         Variant("abc").AsInteger();
         FAIL();

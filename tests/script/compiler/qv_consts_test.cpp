@@ -182,6 +182,16 @@ TEST(Recognisers, QuotedBooleanNumberTime) {
     for (auto c : numbers)
         EXPECT_EQ(IsNumberText(c.s), c.ok) << '[' << c.s << ']';
 
+    // Well-formed numbers: digits, at most one "." and an exponent.
+    Case literals[] = {
+        {"0", true},      {"-12", true},    {"1.5", true},      {"2.", true},     {"1e-5", true},
+        {"1.5E+5", true}, {"2e3", true},    {" -1e400 ", true}, {"1abc", false},  {"1e", false},
+        {"1e+", false},   {"1.2.3", false}, {"1e5.5", false},   {"1e5e5", false}, {".5", false},
+        {"-", false},     {"", false},      {"0x10", false},    {"1 2", false},   {"1e--5", false},
+    };
+    for (auto c : literals)
+        EXPECT_EQ(IsNumberLiteral(c.s), c.ok) << '[' << c.s << ']';
+
     EXPECT_TRUE(IsTimeText("12:30"));
     EXPECT_TRUE(IsTimeText("9"));
     EXPECT_TRUE(IsTimeText("23:59:59"));
@@ -222,6 +232,13 @@ TEST(Recognisers, LiteralType) {
         {"-0", dtWord},
         {"1.5", dtDouble},
         {"-1.5", dtDouble},
+        {"1e-5", dtDouble},
+        {"1.5E+5", dtDouble},
+        {"2e3", dtDouble},
+        {"-2e3", dtDouble},
+        {"1e400", dtDouble},
+        {"1e", dtInteger},
+        {"1e5x", dtInteger},
         {"1.2.3", dtNone},
         {"99999999999", dtInteger},
         {"2147483647", dtInteger},

@@ -146,6 +146,17 @@ INSTANTIATE_TEST_SUITE_P(
              "i := arr[1.5];",
              {"loadtext _tmp_int_1 '1.5'", "mov i, arr[_tmp_int_1]", "halt"},
              {At(1, kMismatch)}},
+        Case{"NumbersBeyondTheirRange",
+             "d := 1e400; i := 9223372036854775808; i := -9223372036854775809;",
+             {"loadtext d '1e400'", "loadtext i '9223372036854775808'",
+              "loadtext i '-9223372036854775809'", "halt"},
+             {At(1, "数值超出范围：1e400"), At(1, "数值超出范围：9223372036854775808"),
+              At(1, "数值超出范围：-9223372036854775809")}},
+        Case{"WordsThatOnlyStartLikeANumber",
+             "i := 12abc; d := 1e; d := 1e+ 5;",
+             {"halt"},
+             {At(1, "“12abc”没有被声明。"), At(1, kBad), At(1, "“1e”没有被声明。"), At(1, kBad),
+              At(1, "“1e”没有被声明。"), At(1, kBad)}},
         Case{"StringElementIsTypedAsTheString",
              "ch := s[1];",
              {"loadtext _tmp_int_1 '1'", "mov ch, s[_tmp_int_1]", "halt"},
@@ -213,6 +224,25 @@ INSTANTIATE_TEST_SUITE_P(
              {"loadtext _tmp_int_1 '0'", "sub i, _tmp_int_1, j", "loadtext i '-5'",
               "loadtext d '-1.5'", "halt"},
              {}},
+        Case{"ExponentsMakeOneDoubleLiteral",
+             "d := 1e-5; d := 1.5E+5; d := 2e3; d := - 2e-3; d := 2e-3-1;",
+             {"loadtext d '1e-5'", "loadtext d '1.5e+5'", "loadtext d '2e3'", "loadtext d '-2e-3'",
+              "loadtext _tmp_flt_1 '2e-3'", "loadtext _tmp_int_1 '1'",
+              "sub d, _tmp_flt_1, _tmp_int_1", "halt"},
+             {}},
+        Case{"LiteralsAtTheEndsOf64Bits",
+             "i := 9223372036854775807; i := -9223372036854775808;",
+             {"loadtext i '9223372036854775807'", "loadtext i '-9223372036854775808'", "halt"},
+             {}},
+        Case{"ResultsOfWordsAreHeldUncut",
+             // The word temporaries are defined as integers (see the test of
+             // their definitions); a conversion's result is a true word, and
+             // what follows it is computed in another temporary.
+             "i := word(j) + 65535 + 1;",
+             {"mov _tmp_int_1, j", "convert _tmp_int_2, _tmp_int_1", "loadtext _tmp_int_1 '65535'",
+              "add _tmp_int_3, _tmp_int_2, _tmp_int_1", "loadtext _tmp_int_1 '1'",
+              "add i, _tmp_int_3, _tmp_int_1", "halt"},
+             {}},
         Case{"Parentheses",
              "i := (a + b) * j; d := (1);",
              {"add _tmp_int_1, a, b", "mul i, _tmp_int_1, j", "loadtext d '1'", "halt"},
@@ -241,6 +271,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Conversion",
              "w := word(i);",
              {"mov _tmp_int_1, i", "convert w, _tmp_int_1", "halt"},
+             {}},
+        Case{"ConversionIntoAnotherTypeKeepsItsTemporary",
+             // Converting straight into i would not cut the value.
+             "i := word(j);",
+             {"mov _tmp_int_1, j", "convert _tmp_int_2, _tmp_int_1", "mov i, _tmp_int_2", "halt"},
              {}},
         Case{"ParameterlessFunction",
              "i := q;",
@@ -297,6 +332,26 @@ TEST(Expressions, ConstantsOfEveryScope) {
                         "concat result, _tmp_str_1, _tmp_str_2", "loadtext result '70000'", "halt"};
     EXPECT_EQ(r.Code("f"), want);
     EXPECT_EQ(r.errors, Lines{"Compile: line 7:类型不兼容。"});  // an integer into a string
+}
+
+TEST(Expressions, ConstantsSpellNumberLiterals) {
+    const auto r = testing::CompileSource(
+        "interface\nconst tiny = 1e-5; huge = 1e400; odd = 12abc;\nfunction f: variant;\n"
+        "implementation\n"
+        "function f: variant;\n"
+        "begin result := tiny; result := huge; result := odd; end;\n"
+        "end.\n");
+    // A value beyond the range is reported where it is used; a value that
+    // only starts like a number is a text, like any other constant that is
+    // no literal.
+    const Lines want = {"loadtext result '1e-5'", "loadtext result '1e400'",
+                        "loadtext result '12abc'", "halt"};
+    EXPECT_EQ(r.Code("f"), want);
+    EXPECT_EQ(r.errors, Lines{"Compile: line 6:数值超出范围：1e400"});
+    const TClassDefInf& f = r.Func("f");
+    ASSERT_EQ(f.varDefs.size(), 3u);  // result, _tmp_flt_1 (used twice), _tmp_any_1
+    EXPECT_EQ(f.varDefs[1].DataType, dtDouble);
+    EXPECT_EQ(f.varDefs[2].DataType, dtVariant);
 }
 
 TEST(Expressions, LetterCaseOfNamesAndLiterals) {

@@ -437,6 +437,31 @@ TEST(Temporaries, AReusedWordTemporaryWidensForAnInteger) {
     EXPECT_EQ(r.Code("f"), want);
 }
 
+TEST(Temporaries, WordAndByteTemporariesAreDefinedAsIntegers) {
+    // 60000 + 10000 is a word by the type rules, but its temporaries hold
+    // 70000: they are integers; only the result of word(x) is a true word.
+    const auto r = testing::CompileFragment("i := (60000 + 10000) * 1; w := word(i) * 1;");
+    ASSERT_TRUE(r.errors.empty()) << r.errors[0];
+    const TClassDefInf& f = r.Func("f");
+    std::vector<std::pair<std::string, int>> temps;
+    for (size_t k = 16; k < f.varDefs.size(); ++k)
+        temps.push_back({f.varDefs[k].Name, f.varDefs[k].DataType});
+    const std::vector<std::pair<std::string, int>> want = {
+        {"_tmp_int_1", dtInteger}, {"_tmp_int_2", dtInteger}, {"_tmp_int_3", dtWord}};
+    EXPECT_EQ(temps, want);
+    const Lines code = {"loadtext _tmp_int_1 '60000'",
+                        "loadtext _tmp_int_2 '10000'",
+                        "add _tmp_int_1, _tmp_int_1, _tmp_int_2",
+                        "loadtext _tmp_int_2 '1'",
+                        "mul i, _tmp_int_1, _tmp_int_2",
+                        "mov _tmp_int_1, i",
+                        "convert _tmp_int_3, _tmp_int_1",
+                        "loadtext _tmp_int_1 '1'",
+                        "mul w, _tmp_int_3, _tmp_int_1",
+                        "halt"};
+    EXPECT_EQ(r.Code("f"), code);
+}
+
 TEST(Temporaries, DeclaredVariablesNamedLikeTemporariesAreSkipped) {
     const auto r = CompileSource(
         "interface\nfunction f: integer;\nimplementation\nfunction f: integer;\n"
