@@ -104,6 +104,9 @@ enum TOpCode : uint8_t {
 //  - After linking, opCallPrep's Imm is the program-wide function number
 //    (negative: built-in -Imm) and Imm2 is 0.
 //  - An open jump target while compiling is kNoJump (-1).
+//  - opAdd, opSub, opMul: two integer operands (of any declared width, or
+//    variants holding integers) give the exact 64-bit result or the
+//    overflow error; it is cut only by a word or byte destination.
 
 constexpr int kOpCodeCount = 26;  // opMov..opAddImm
 constexpr int32_t kNoJump = -1;

@@ -1305,6 +1305,16 @@ bool TsourceFile::CompileRepeat(TsubList& list) {
 
 bool TsourceFile::CompileFor(TsubList& list) {
     // for -> "for" variable ":=" expression ( "to" | "downto" ) expression "do" statement
+    //
+    // Layout (for "downto" read < for >, <= for >=, the type's first value
+    // for its last and -1 for +1):
+    //         start; end; [word or byte counter: if e > last then e := last]
+    //         v := s; if v > e goto exit
+    //   top:  body
+    //   next: if v >= e goto done; v := v + 1; goto top
+    //   done: if v >= last goto exit; v := v + 1
+    //   exit:
+    // where last is the last value of the counter's type.
     NextWord();
     const int forLine = LineNo();
     const std::string vw = NextWord();

@@ -19,6 +19,17 @@
 //    (CompileExpression), operand resolution (ResolveWord) and calls;
 //  - temporaries, emission, list appending and a small peephole pass
 //    (Ttmpmng, Emit, AppendList, Optimize).
+// Integer expressions are never cut inside: the temporaries that hold
+// intermediate word and byte values are integers (Ttmpmng::Allocate), and
+// the interpreter computes integer operands in 64 bits, so only the store
+// into a declared word or byte variable narrows. The type table still
+// decides what may be combined and assigned.
+//
+// No construct is dropped because it looks empty: a loop with an empty
+// body, "if c then ;" and "case e of end" still evaluate their expressions
+// (they may call functions); the peephole pass only removes x := x and
+// merges a temporary into the instruction that reads it.
+//
 // Faults are recorded as diagnostics and compiling goes on; a faulty
 // statement is skipped by RecoverStatement. Two faults raise instead and
 // leave Compile at once: a name twice in one variable group and a 101st

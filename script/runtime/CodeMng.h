@@ -19,6 +19,13 @@
 // check (SetCancelCheck) is polled every kCancelPollInterval instructions
 // and raises kMsgRunCancelled when it answers true.
 //
+// Arithmetic: + - * on two integer operands (integer, word or byte
+// variables, and variants or external variables holding an integer) is
+// exact in 64 bits whatever the operands' declared widths; a result beyond
+// 64 bits raises kMsgIntegerOverflow. Only the store into a word or byte
+// destination keeps the low bits. Any other operand makes it double
+// arithmetic. div and / divide as doubles, mod is a 64-bit remainder.
+//
 // The engine trusts nothing about the code it runs beyond what the image
 // reader checked: an address outside its table raises "地址越界。", a
 // callee address without a prepared callee raises "无效的地址访问。", an

@@ -139,6 +139,68 @@ TEST_F(CodeMngTest, IntegerArithmeticIsExactIn64Bits) {
               "Invalid floating point operation");
 }
 
+TEST_F(CodeMngTest, IntegerOperandsOfEveryKindAreExact) {
+    // 2^53 + 1 held by an integer, by a variant and by an external variable
+    // (the host answers with an integer) is added, subtracted and multiplied
+    // as an integer, into every numeric destination.
+    globals_.SetGetHandler(
+        [](const std::string&, Variant& v) { v = Variant(int64_t{9007199254740993}); });
+    const int extInt = globals_.AddExternal("xi", dtInteger);
+    const int extAny = globals_.AddExternal("xv", dtVariant);
+    struct Case {
+        int op;
+        Taddr s1;
+        TDataType dest;
+        const char* expected;
+    } cases[] = {
+        {opAdd, L(2), dtInteger, "9007199254740995"},
+        {opAdd, L(3), dtInteger, "9007199254740995"},
+        {opAdd, G(extInt), dtVariant, "9007199254740995"},
+        {opAdd, G(extAny), dtInteger, "9007199254740995"},
+        {opSub, L(3), dtVariant, "9007199254740991"},
+        {opSub, G(extInt), dtInteger, "9007199254740991"},
+        {opMul, L(3), dtInteger, "18014398509481986"},
+        {opMul, G(extAny), dtVariant, "18014398509481986"},
+        // a word keeps the low 16 bits of the exact value
+        {opAdd, L(3), dtWord, "3"},
+        {opMul, G(extInt), dtWord, "2"},
+        // a double takes the nearest double of the exact value
+        {opAdd, L(3), dtDouble, "9.007199254741E15"},
+    };
+    for (const Case& c : cases) {
+        // locals: result, the addend 2, an integer and a variant holding 2^53 + 1
+        const std::string r =
+            Result({V("result", c.dest), V("two", dtInteger), V("n", dtInteger), V("v", dtVariant)},
+                   {Load(L(1), "2"), Load(L(2), "9007199254740993"), I(opMov, L(3), L(2)),
+                    I(c.op, L(0), c.s1, L(1))});
+        EXPECT_EQ(r, c.expected) << c.op << " " << c.s1.Kind << ":" << c.s1.Index << " into "
+                                 << int(c.dest);
+    }
+    // A variant holding a double, or a double operand, keeps double arithmetic.
+    EXPECT_EQ(Result({V("result", dtVariant), V("d", dtDouble), V("v", dtVariant)},
+                     {Load(L(1), "0.5"), I(opMov, L(2), L(1)), I(opAdd, L(0), L(2), L(2))}),
+              "1");
+}
+
+TEST_F(CodeMngTest, IntegerOverflowIsAnErrorWhateverTheDestination) {
+    for (TDataType dest : {dtInteger, dtWord, dtByte, dtDouble, dtVariant, dtDate}) {
+        for (int op : {opAdd, opSub, opMul}) {
+            // max + max, min - max, max * max
+            EXPECT_EQ(
+                Error({V("result", dest), V("a", dtInteger), V("b", dtInteger)},
+                      {Load(L(1), op == opSub ? "-9223372036854775808" : "9223372036854775807"),
+                       Load(L(2), "9223372036854775807"), I(op, L(0), L(1), L(2))}),
+                kMsgIntegerOverflow)
+                << op << " into " << int(dest);
+        }
+    }
+    // The ends of the range themselves are no overflow.
+    EXPECT_EQ(
+        Result({V("result", dtInteger), V("a", dtInteger), V("b", dtInteger)},
+               {Load(L(1), "-9223372036854775807"), Load(L(2), "1"), I(opSub, L(0), L(1), L(2))}),
+        "-9223372036854775808");
+}
+
 TEST_F(CodeMngTest, MovRoundsWhileArithmeticTruncates) {
     for (auto [text, expected] : {std::pair{"2.5", "2"}, {"3.5", "4"}, {"-2.5", "-2"}})
         EXPECT_EQ(Result({V("result", dtInteger), V("d", dtDouble)},
