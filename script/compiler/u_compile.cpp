@@ -116,7 +116,7 @@ bool IsRecoverDelimiter(char c) {
 }  // namespace
 
 // ===========================================================================
-// Temporaries
+// Number literals
 
 NumberCheck CheckNumber(std::string_view text, int type) {
     if (!IsNumberText(text)) return NumberCheck::Ok;
@@ -124,8 +124,8 @@ NumberCheck CheckNumber(std::string_view text, int type) {
         double d = 0;
         if (TryParseDouble(text, '.', d)) return NumberCheck::Ok;
     } else if (type == dtInteger || type == dtWord) {
-        // TryParseInteger also reads the "0x10" and "$10" that loaded as
-        // integers all along.
+        // TryParseInteger also reads a hexadecimal "0x10", which has always
+        // loaded as an integer.
         int64_t n = 0;
         if (TryParseInteger(text, n)) return NumberCheck::Ok;
     } else {
@@ -133,6 +133,9 @@ NumberCheck CheckNumber(std::string_view text, int type) {
     }
     return IsNumberLiteral(text) ? NumberCheck::OutOfRange : NumberCheck::Malformed;
 }
+
+// ===========================================================================
+// Temporaries
 
 bool IsTempName(std::string_view name) {
     return StartsWith(name, "_tmp_");
@@ -452,14 +455,13 @@ std::string TsourceFile::NextWord() {
     const int start = pos_.col;
     // The sign of a number's exponent belongs to the number: "1e-5" is one
     // word, not "1e" minus 5.
+    auto isDigit = [](char ch) { return ch >= '0' && ch <= '9'; };
     auto exponentSign = [&](int col) {
-        const size_t at = static_cast<size_t>(col - 1);
-        if (c < '0' || c > '9' || at + 1 >= l.size() || l[at + 1] < '0' || l[at + 1] > '9')
-            return false;
-        const std::string_view mantissa =
-            std::string_view(l).substr(static_cast<size_t>(start - 1), at - (start - 1));
-        return !mantissa.empty() && mantissa.back() == 'e' &&
-               IsNumberLiteral(std::string(mantissa) + "0");
+        const size_t at = static_cast<size_t>(col - 1);  // where the sign stands
+        if (!isDigit(c) || at + 1 >= l.size() || !isDigit(l[at + 1])) return false;
+        // What comes before the sign must be a number up to its "e".
+        const std::string before(l, static_cast<size_t>(start - 1), at - (start - 1));
+        return !before.empty() && before.back() == 'e' && IsNumberLiteral(before + "0");
     };
     while (pos_.col <= len) {
         const char d = l[static_cast<size_t>(pos_.col - 1)];
@@ -1869,10 +1871,12 @@ bool TsourceFile::CompileOperand(TsubList& list, bool allowMinus, Taddr& operand
 
 void TsourceFile::LoadText(const std::string& text, TsubList& list, Taddr& operand) {
     int type = LiteralType(text);
-    // A constant whose value is no literal: a variant takes the text as it is.
-    if (type < 1 || type > 9 || CheckNumber(text, type) == NumberCheck::Malformed) type = dtVariant;
+    const NumberCheck number = CheckNumber(text, type);
+    // A constant whose value is no literal (nor a well-formed number): a
+    // variant takes the text as it is.
+    if (type < 1 || type > 9 || number == NumberCheck::Malformed) type = dtVariant;
     // A number the run time cannot hold would load as a silent 0.
-    if (CheckNumber(text, type) == NumberCheck::OutOfRange) Error(msg::NumberOutOfRange, text);
+    if (number == NumberCheck::OutOfRange) Error(msg::NumberOutOfRange, text);
     operand = LocalAddr(temps_.Allocate(type));
     TQVInstruction ins = Make(opLoadText, operand);
     ins.Text = (type == dtString || type == dtChar) && IsQuotedText(text) ? Unquote(text) : text;
