@@ -150,6 +150,8 @@ TEST(ScriptArithmetic, IntegerExpressionsAgreeWithWideArithmetic) {
         {"-9223372036854775808-1", Int(kMin) - 1},
         {"0-9223372036854775807-1", Int(0) - kMax - 1},
         {"-9223372036854775808*-1", Int(kMin) * -1},
+        {"0-(-9223372036854775808)", Int(0) - kMin},
+        {"0-(0-9223372036854775807)", Int(0) - (Int(0) - kMax)},
         {"-9223372036854775808 mod -1", Int(kMin) % -1},
         {"70000 mod 65536", Int(70000) % 65536},
         // word and byte variables: promoted, never cut inside the expression
