@@ -104,7 +104,11 @@ struct SqlCase {
 
 std::vector<SqlCase> LoadCases() {
     std::vector<SqlCase> cases;
+#ifdef CORVANE_SQL_CASES_DIR
+    const std::filesystem::path dir = CORVANE_SQL_CASES_DIR;
+#else
     const auto dir = std::filesystem::path(__FILE__).parent_path() / "sql";
+#endif
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir))
         if (entry.path().extension() == ".test") files.push_back(entry.path());
