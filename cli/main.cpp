@@ -56,7 +56,12 @@ Options:
 
 A table is a quoted directory, optionally with a file-name filter and
 options after a blank: '/var/log/*.log /s' lists *.log files in /var/log
-and all its sub-directories. Options: /s recurse, /all every kind of entry,
+and all its sub-directories. '.', '..', '~', '~/src' and relative paths
+work as in the shell; a last part with * or ? is a filter, and so is one
+with a dot unless it is an existing directory ('/etc/apt/sources.list.d'
+lists that directory; '/data/v1.2/.' always means the directory). A table
+directory that cannot be opened, or sub-directories that /s could not read,
+are named on standard error. Options: /s recurse, /all every kind of entry,
 /ar add read-only files, /ah hidden, /ad directories, /as other entries
 (links, devices), /a-d etc. remove a kind. The default lists regular files,
 directories and hidden entries that the owner may write.
@@ -149,6 +154,13 @@ class CliProgress : public IProgress {
     bool shown_ = false;
     Clock::time_point start_, last_;
 };
+
+// What the tables could not read, one line each on standard error after
+// the result; the exit code stays what the run gave.
+void PrintWarnings(const TVeskEngineCustomer& engine) {
+    for (const std::string& w : engine.Warnings())
+        std::fprintf(stderr, "%s\n", w.c_str());
+}
 
 bool ReadAll(std::istream& in, std::string& out) {
     std::ostringstream ss;
@@ -251,6 +263,7 @@ int main(int argc, char** argv) {
         } catch (const QueryCancelledError&) {
             progress.Clear();
             writer->Finish();
+            PrintWarnings(engine);
             std::fputs("corvane-cli: interrupted\n", stderr);
             return kExitInterrupted;
         }
@@ -264,8 +277,10 @@ int main(int argc, char** argv) {
             writer->Finish();
         } catch (...) {
         }
+        PrintWarnings(engine);
         std::fprintf(stderr, "%s\n", e.what());
         return kExitRuntime;
     }
+    PrintWarnings(engine);
     return kExitOk;
 }

@@ -1,5 +1,7 @@
 #include "engine/UVeskEngine.h"
 
+#include <algorithm>
+
 #include "engine/sqlScan_Base.h"
 #include "platform/Text.h"
 #include "script/compiler/U_err.h"
@@ -102,8 +104,21 @@ void TVeskEngineCustomer::Parse() {
     source.Parse();
 }
 
+void TVeskEngineCustomer::CollectWarnings() {
+    warnings_.clear();
+    for (int t = 0; t < from_->Count(); ++t) {
+        const DataSetRef& ds = from_->Table(t).dataset;
+        if (!ds) continue;
+        // A table named twice in FROM loads twice and says the same twice.
+        for (std::string& w : ds->Warnings())
+            if (std::find(warnings_.begin(), warnings_.end(), w) == warnings_.end())
+                warnings_.push_back(std::move(w));
+    }
+}
+
 void TVeskEngineCustomer::Execute() {
     executeError_.clear();
+    warnings_.clear();
     if (errors_.Count() > 0) return;
     dataSet_->ClearRows();
     from_->Prepare();
@@ -129,14 +144,21 @@ void TVeskEngineCustomer::Execute() {
         };
     select_->Prepare(*dataSet_, sink_, hasOrder, cellLimit_, std::move(compact));
     try {
-        executer.Run();
-    } catch (const EScriptError&) {
-        // The interpreter stops a script loop of a computed expression with
-        // its own error when the progress answers "cancelled"; for the host
-        // that is the cancelled query.
-        if (progress_ && progress_->Cancelled()) throw QueryCancelledError();
+        try {
+            executer.Run();
+        } catch (const EScriptError&) {
+            // The interpreter stops a script loop of a computed expression
+            // with its own error when the progress answers "cancelled"; for
+            // the host that is the cancelled query.
+            if (progress_ && progress_->Cancelled()) throw QueryCancelledError();
+            throw;
+        }
+    } catch (...) {
+        // What could not be read is worth saying also when the run stops.
+        CollectWarnings();
         throw;
     }
+    CollectWarnings();
     executeError_ = executer.ErrorText();
     if (hasOrder) order_->Sort(*dataSet_);
     const int64_t top = select_->Clause().topCount;

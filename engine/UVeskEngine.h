@@ -33,6 +33,11 @@
 //     ORDER BY, a data-source fault) is thrown as an exception carrying its
 //     message; rows appended before stay.
 //   - Execute after a parse that left errors does nothing.
+//   - Warnings: what the tables of the statement could not read while they
+//     loaded (a missing directory, sub-directories that could not be
+//     opened) does not stop a query. After Execute, also one that threw,
+//     Warnings() holds the tables' messages in FROM order, each text once;
+//     the host shows them beside the result. The next Execute renews them.
 //   - The parsed statement is not changed by executing it: Execute may run
 //     again and gives the same result for the same data.
 #pragma once
@@ -156,10 +161,14 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     TOrderClause& OrderClause() { return *order_; }
     // The executor's error text of the last execution (empty normally).
     const std::string& ExecuteErrorText() const { return executeError_; }
+    // What the tables could not read during the last Execute (see above).
+    const std::vector<std::string>& Warnings() const { return warnings_; }
 
   private:
     void ResetParseState();
     void RenewClauses();
+    // Gathers the warnings of every FROM table into warnings_.
+    void CollectWarnings();
 
     TDataBaseList dataBases_;
     std::unique_ptr<TFromClause> from_;
@@ -171,6 +180,7 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     IRowSink* sink_ = nullptr;
     int64_t cellLimit_ = kDefaultCellLimit;
     std::string executeError_;
+    std::vector<std::string> warnings_;
 };
 
 }  // namespace corvane

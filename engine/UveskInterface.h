@@ -13,6 +13,8 @@
 // Ownership: sources and their tables are shared (std::shared_ptr) and live
 // as long as their last holder. A filter belongs to whoever created it (the
 // where executor); a table only borrows it between two SetFilter calls.
+// Warnings (what a load could not read) belong to the table that loaded;
+// Warnings() hands out a copy, so the caller owns what it collects.
 //
 // Values travel as Variant; field types as lower-case type names ("string",
 // "integer", "date", "boolean", ...). Records are numbered from 0.
@@ -20,13 +22,14 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Variant.h"
 
 namespace corvane {
 
 class IFilterObject {
-public:
+  public:
     virtual ~IFilterObject() = default;
     // Sets one field of the candidate record, by the table's field index.
     virtual void SetValue(int fieldIndex, const Variant& value) = 0;
@@ -39,7 +42,7 @@ public:
 // something large calls Listed() now and then; when Cancelled() turns true it
 // stops loading as soon as it can. The front ends install one per query.
 class IProgress {
-public:
+  public:
     virtual ~IProgress() = default;
     // Called with the number of entries examined so far (not only kept).
     virtual void Listed(long long entriesSoFar) = 0;
@@ -47,7 +50,7 @@ public:
 };
 
 class IXSimpleDataset {
-public:
+  public:
     virtual ~IXSimpleDataset() = default;
     virtual std::string GetName() = 0;
     virtual int GetFieldCount() = 0;
@@ -75,10 +78,17 @@ public:
     // Progress and cancellation for the next Open (borrowed); null removes
     // it. Sources that load instantly may ignore it.
     virtual void SetProgress(IProgress* progress) { (void)progress; }
+    // What the last Open could not read although the load went on (a table
+    // whose directory is missing lists nothing, yet the user should learn
+    // why): one finished message per element, for the user, without line
+    // ends. Kept until the next Open (Close keeps them, so they can be read
+    // after a walk that closes its tables); empty for sources that never
+    // skip anything.
+    virtual std::vector<std::string> Warnings() { return {}; }
 };
 
 class IXSimpleDataBase {
-public:
+  public:
     virtual ~IXSimpleDataBase() = default;
     // Two housekeeping operations the engine never calls.
     virtual void Connect() {}

@@ -2,9 +2,12 @@
 
 #include <dirent.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <stdexcept>
 
 #include "platform/PeVersion.h"
@@ -42,20 +45,128 @@ uint32_t ExtensionStart(std::string_view name) {
     return static_cast<uint32_t>(dot + 1);
 }
 
-// True when the last component of path would be read as a filter.
-bool LastComponentIsFilter(std::string_view path) {
+// Messages of a load; every host shows these texts as they are.
+constexpr std::string_view kWarnTableDir = "表 '%s' 的目录不存在或无法打开";
+constexpr std::string_view kWarnResolvedDir = "（%s）";
+constexpr std::string_view kWarnSubDirs = "表 '%s' 中有 %s 个子目录无法读取：%s";
+constexpr std::string_view kWarnPathSeparator = "、";
+constexpr std::string_view kWarnMorePaths = "…";
+// How many skipped sub-directories a warning names.
+constexpr size_t kWarnPathsShown = 3;
+
+// pattern with each "%s" replaced by the next argument.
+std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> args) {
+    std::string out;
+    auto arg = args.begin();
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' &&
+            arg != args.end()) {
+            out += *arg++;
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+// The text without one pair of enclosing equal quotes, as the parser reads
+// it.
+std::string_view Unquoted(std::string_view text) {
+    if (text.size() >= 2 && text.front() == text.back() &&
+        (text.front() == '"' || text.front() == '\''))
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
+std::string_view LastComponent(std::string_view path) {
     size_t slash = path.rfind('/');
-    std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    return last.find_first_of(".*?") != std::string_view::npos;
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool IsDotDirectory(std::string_view component) {
+    return component == "." || component == "..";
+}
+
+// True when the last component of path holds "*", "?" or "." and is not
+// "." or "..": written last in a table text, it may read as a filter.
+bool MayReadAsFilter(std::string_view path) {
+    std::string_view last = LastComponent(path);
+    return !IsDotDirectory(last) && last.find_first_of(".*?") != std::string_view::npos;
+}
+
+// Whether "/." written after path marks path as the directory (and is
+// dropped by the parser): path would read as a filter, or path ends in
+// such a marker itself (so "/data/v1.2/." survives as a path as well).
+bool TakesDirectoryMarker(std::string_view path) {
+    for (;;) {
+        if (path.empty()) return false;
+        if (MayReadAsFilter(path)) return true;
+        if (path.size() < 2 || path.substr(path.size() - 2) != "/.") return false;
+        path.remove_suffix(2);
+    }
+}
+
+// Whether location names an existing directory, tried as written and, as
+// loading does, without blanks at its end.
+bool NamesDirectory(std::string_view location, std::string_view baseDir) {
+    if (DirectoryExists(ResolveTablePath(location, baseDir))) return true;
+    size_t end = location.find_last_not_of(' ');
+    return end != std::string_view::npos && end + 1 < location.size() &&
+           DirectoryExists(ResolveTablePath(location.substr(0, end + 1), baseDir));
 }
 
 }  // namespace
 
+std::string ResolveTablePath(std::string_view path, std::string_view baseDir) {
+    if (path == "~" || path.substr(0, 2) == "~/") {
+        std::string home = HomeDirectory();
+        if (!home.empty()) {
+            std::string_view rest = path.substr(1);  // "" or "/..."
+            if (!rest.empty() && home.back() == '/') rest.remove_prefix(1);
+            home += rest;
+            return home;
+        }
+    }
+    if (baseDir.empty() || path.empty() || path.front() == '/') return std::string(path);
+    std::string_view rest = path;
+    while (rest.substr(0, 2) == "./") {
+        rest.remove_prefix(2);
+        while (!rest.empty() && rest.front() == '/')
+            rest.remove_prefix(1);
+    }
+    std::string out(baseDir);
+    if (rest.empty() || rest == ".") return out;
+    if (out.back() != '/') out += '/';
+    out += rest;
+    return out;
+}
+
+std::string TableDirectoryWarning(std::string_view tableText, std::string_view resolved) {
+    std::string text = Fill(kWarnTableDir, {Unquoted(tableText)});
+    if (!resolved.empty()) text += Fill(kWarnResolvedDir, {resolved});
+    return text;
+}
+
+std::string UnreadableSubDirsWarning(std::string_view tableText, uint64_t count,
+                                     const std::vector<std::string>& paths) {
+    std::string list;
+    for (size_t i = 0; i < paths.size() && i < kWarnPathsShown; ++i) {
+        if (i > 0) list += kWarnPathSeparator;
+        list += paths[i];
+    }
+    if (count > std::min<uint64_t>(paths.size(), kWarnPathsShown)) list += kWarnMorePaths;
+    return Fill(kWarnSubDirs, {Unquoted(tableText), std::to_string(count), list});
+}
+
 // table-text = [quote] location [" /" options] [quote]   (one enclosing pair
 //              of equal quotes, " or ', is removed)
-// location   = [directory "/"] filter | directory
-//              (the last component is the filter when it holds ".", "*" or
-//              "?"; the directory keeps its final "/" then)
+// location   = directory "/." | [directory "/"] filter | directory
+//              ("/." marks the directory when its last component would
+//              otherwise read as a filter; the last component is a filter
+//              when it holds "*" or "?", or holds "." and is neither "." nor
+//              ".." nor an existing directory; the directory keeps its final
+//              "/" then)
 // options    = "/" token {"/" token}   (lower-cased; tokens trimmed)
 // token      = "s" | "all" | "none" | "" | any-char ["-"] letter {any-char}
 //              letter: a archive, d directory, h hidden, r read-only,
@@ -65,10 +176,9 @@ bool LastComponentIsFilter(std::string_view path) {
 // belongs to it. Quotes inside the text are ordinary characters: Linux names
 // hold apostrophes ("Bob's files"), and treating one as an opening quote
 // would swallow the options after it.
-bool ParseDirOption(std::string_view text, TFileDirOption& option) {
+bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_view baseDir) {
     if (text.size() < 2) return false;
-    if (text.front() == text.back() && (text.front() == '"' || text.front() == '\''))
-        text = text.substr(1, text.size() - 2);
+    text = Unquoted(text);
 
     std::string_view location = text;
     std::string_view options;
@@ -79,11 +189,19 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option) {
     }
 
     TFileDirOption result;
-    if (LastComponentIsFilter(location)) {
-        size_t slash = location.rfind('/');
-        size_t cut = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::string_view last = LastComponent(location);
+    bool filter = false;
+    if (location.size() > 2 && last == "." &&
+        TakesDirectoryMarker(location.substr(0, location.size() - 2)))
+        location.remove_suffix(2);  // "/data/v1.2/.": the directory v1.2
+    else if (last.find_first_of("*?") != std::string_view::npos)
+        filter = true;
+    else if (!IsDotDirectory(last) && last.find('.') != std::string_view::npos)
+        filter = !NamesDirectory(location, baseDir);  // "/etc/apt/sources.list.d"
+    if (filter) {
+        size_t cut = location.size() - last.size();
         result.path.assign(location.substr(0, cut));
-        result.nameMask.assign(location.substr(cut));
+        result.nameMask.assign(last);
     } else {
         result.path.assign(location);
     }
@@ -137,9 +255,11 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option) {
     return true;
 }
 
-// The text is the path, then "/" and the filter; without a filter "/*" is
-// added only where the last component would otherwise read as a filter, so
-// "/data" stays "/data" (its `path` column keeps its form). Options follow
+// The text is the path, then "/" and the filter; without a filter the
+// marker "/." is added only where the last component would otherwise read
+// as a filter (or as the marker), so "/data" stays "/data" and
+// "/data/v1.2" becomes "/data/v1.2/.": both parse back to the same path,
+// whatever the disk holds. Options follow
 // a blank: "/s", then "/all" for every bit, else "/ar", "/ah", "/ad", "/as"
 // for the bits present and "/a-h", "/a-d" for hidden and directory when
 // absent, since parsing starts from a mask that holds them. Archive and
@@ -147,9 +267,11 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option) {
 std::string FormatDirOption(const TFileDirOption& option) {
     std::string text = "\"";
     text += option.path;
-    if (!option.nameMask.empty() || LastComponentIsFilter(option.path)) {
+    if (!option.nameMask.empty()) {
         if (!option.path.empty() && option.path.back() != '/') text += '/';
-        text += option.nameMask.empty() ? std::string_view("*") : std::string_view(option.nameMask);
+        text += option.nameMask;
+    } else if (TakesDirectoryMarker(option.path)) {
+        text += "/.";
     }
     std::string opts;
     if (option.subDirs) opts += "/s";
@@ -215,7 +337,7 @@ bool TVeskDBAdapterForFile::TableExists(const std::string& name) {
 }
 
 std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::string& name) {
-    return std::make_shared<TVeskDSAdapterForFile>(name);
+    return std::make_shared<TVeskDSAdapterForFile>(name, baseDir_);
 }
 
 // ---------------------------------------------------------------------------
@@ -255,14 +377,21 @@ class TDirLister {
 
     // Lists the tree below root; false when cancelled.
     bool Run(FileHandle root) {
-        path_ = o_.path;
+        path_ = t_.rootText_;
         stack_.push_back(Frame{});
         stack_.back().fd = std::move(root);
         stack_.back().pathLength = path_.size();
-        bool ok = ListOne(stack_.back()).completed && Walk();
+        ListResult first = ListOne(stack_.back());
+        if (first.readFailed) NoteUnreadable(path_.size(), {});
+        bool ok = first.completed && Walk();
         if (t_.progress_) t_.progress_->Listed(examined_);
         return ok;
     }
+
+    // Directories that could not be opened or read to the end, and the
+    // `path` texts of the first few.
+    uint64_t UnreadableCount() const { return unreadable_; }
+    const std::vector<std::string>& UnreadablePaths() const { return unreadablePaths_; }
 
   private:
     static constexpr uint32_t kNoRecord = UINT32_MAX;
@@ -336,6 +465,8 @@ class TDirLister {
                     heldBytes_ -= readAhead.size();
                 } else {
                     child = OpenSubDirectory(top.fd.Get(), name);
+                    if (!child.Valid() && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+                        NoteUnreadable(top.pathLength, std::string_view(name, len));
                 }
                 if (!child.Valid()) {
                     // Unreadable or gone: lists nothing and counts 0, as a
@@ -362,6 +493,7 @@ class TDirLister {
                 stack_.push_back(std::move(frame));
                 ListResult listed = ListOne(stack_.back());
                 if (!listed.completed) return false;
+                if (listed.readFailed) NoteUnreadable(path_.size(), {});
                 SettleCount(record, CountFrom(listed));
             } else {
                 size_t topIndex = stack_.size() - 1;
@@ -592,6 +724,17 @@ class TDirLister {
         return read.entries > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(read.entries);
     }
 
+    // Counts a directory the walk could not read: name below the directory
+    // whose `path` text is path_ cut to parentLength, or that directory
+    // itself when name is empty.
+    void NoteUnreadable(size_t parentLength, std::string_view name) {
+        if (unreadable_++ >= kWarnPathsShown) return;
+        std::string& p = unreadablePaths_.emplace_back(path_, 0, parentLength);
+        if (name.empty()) return;
+        if (p.empty() || p.back() != '/') p += '/';
+        p += name;
+    }
+
     bool Tick() {
         if (!t_.progress_) return true;
         t_.progress_->Listed(examined_);
@@ -615,13 +758,15 @@ class TDirLister {
     LocalTimeCache times_;
     std::vector<Frame> stack_;
     long long examined_ = 0;
+    uint64_t unreadable_ = 0;
+    std::vector<std::string> unreadablePaths_;
 };
 
 // ---------------------------------------------------------------------------
 // The table
 
-TVeskDSAdapterForFile::TVeskDSAdapterForFile(std::string tableText)
-    : tableText_(std::move(tableText)) {}
+TVeskDSAdapterForFile::TVeskDSAdapterForFile(std::string tableText, std::string baseDir)
+    : tableText_(std::move(tableText)), baseDir_(std::move(baseDir)) {}
 
 std::string TVeskDSAdapterForFile::GetFieldType(int index) {
     return TFileInfo::At(index).typeName;
@@ -642,6 +787,7 @@ void TVeskDSAdapterForFile::Close() {
 
 void TVeskDSAdapterForFile::Open() {
     Close();
+    warnings_.clear();
     try {
         active_ = Load();
     } catch (const std::exception&) {
@@ -652,24 +798,37 @@ void TVeskDSAdapterForFile::Open() {
 }
 
 bool TVeskDSAdapterForFile::Load() {
-    if (tableText_.empty()) return false;
     TFileDirOption option;
-    if (!ParseDirOption(tableText_, option) || option.path.empty()) return false;
-    rootText_ = option.path;
-    rootOpened_ = option.path;
+    if (!ParseDirOption(tableText_, option, baseDir_) || option.path.empty()) {
+        // Too short, or only a filter: there is no directory to list.
+        warnings_.push_back(TableDirectoryWarning(tableText_, {}));
+        return false;
+    }
+    rootText_ = ResolveTablePath(option.path, baseDir_);
+    rootOpened_ = rootText_;
     FileHandle root = OpenDirectoryPath(rootOpened_);
     if (!root.Valid()) {
         // A Linux name may end in blanks, so the path is tried as written
         // first; a typed "/data  /s" still finds /data.
-        size_t end = rootOpened_.find_last_not_of(' ');
-        if (end != std::string::npos && end + 1 < rootOpened_.size()) {
-            rootOpened_.resize(end + 1);
+        size_t end = option.path.find_last_not_of(' ');
+        if (end != std::string::npos && end + 1 < option.path.size()) {
+            rootOpened_ =
+                ResolveTablePath(std::string_view(option.path).substr(0, end + 1), baseDir_);
             root = OpenDirectoryPath(rootOpened_);
         }
     }
-    if (!root.Valid()) return true;  // missing or unreadable: no records
+    if (!root.Valid()) {
+        // Missing or unreadable: no records, and the user is told.
+        warnings_.push_back(TableDirectoryWarning(
+            tableText_, rootText_ == option.path ? std::string_view() : rootText_));
+        return true;
+    }
     TDirLister lister(*this, option);
-    return lister.Run(std::move(root));
+    const bool done = lister.Run(std::move(root));
+    if (lister.UnreadableCount() > 0)
+        warnings_.push_back(UnreadableSubDirsWarning(tableText_, lister.UnreadableCount(),
+                                                     lister.UnreadablePaths()));
+    return done;
 }
 
 const std::string& TVeskDSAdapterForFile::PathText(uint32_t node) const {

@@ -5,8 +5,16 @@
 // and options, for example
 //     '/home/me/docs/*.log /s/ar'
 // Options begin at the first blank followed by "/" (the blank belongs to the
-// separator); "/" separates directories; the last component is a filter
-// when it holds ".", "*" or "?". Options: "s" recurses into sub-directories,
+// separator); "/" separates directories. The last component is a filter
+// when it holds "*" or "?", or when it holds "." and is not an existing
+// directory; "." and ".." are always directories, and "/." after a name
+// that would read as a filter marks it as the directory (the formatter
+// writes "/data/v1.2/." so that a project file means the same on every
+// machine). A leading "~" or "~/" is the user's home directory; a relative
+// path is taken from the current directory, or from the data source's base
+// directory when it has one (the desktop program: the project's
+// directory). The `path` column shows the directory resolved that way, as
+// written otherwise. Options: "s" recurses into sub-directories,
 // "all" selects every attribute, "none" clears the mask, "a" + letter adds
 // an attribute (r read-only, h hidden, s system, d directory, a archive) and
 // "a-" + letter removes one. The default mask 58 keeps regular files,
@@ -18,7 +26,10 @@
 // sub-directory in that same order, depth first. Links are listed as
 // themselves and never followed; a directory that cannot be opened or read
 // lists nothing and the listing goes on with the rest, also when the tree
-// changes while it is listed.
+// changes while it is listed. What could not be read is not silent: the
+// table's Warnings() name a table directory that could not be opened, and
+// the sub-directories a listing had to skip (their count and the first few
+// paths).
 //
 // Speed: per entry one directory-record read and one statx relative to the
 // open directory; a directory's `count` comes from the walk's own reading
@@ -62,14 +73,38 @@ struct TFileDirOption {
 };
 
 // Parses a table text. False (and option untouched) when the text is too
-// short (fewer than 2 bytes); every other text parses.
-bool ParseDirOption(std::string_view tableText, TFileDirOption& option);
+// short (fewer than 2 bytes); every other text parses. Whether a dotted
+// last component without wildcards is a directory or a filter depends on
+// the disk: it is looked up as ResolveTablePath(location, baseDir) (and
+// without blanks at its end). `path` keeps the text as written ("~/x",
+// "./x"); only loading resolves it.
+bool ParseDirOption(std::string_view tableText, TFileDirOption& option,
+                    std::string_view baseDir = {});
 // The table text for an option record, in double quotes. It parses back to
-// the same record when the path and filter contain no blank followed by "/",
-// the filter is empty or the path is empty or ends with "/", and the mask
+// the same record, whatever is on disk, when the path and filter contain no
+// blank followed by "/", the filter is empty (a directory whose last
+// component would read as a filter gets the marker "/.") or the path is
+// empty or ends with "/" and the filter holds "*" or "?", and the mask
 // includes the archive and volume bits (as every parsed mask without "none"
-// or "a-a" does; the directory dialog's masks lack them and gain them).
+// or "a-a" does; the directory dialog's masks lack them and gain them). A
+// filter with "." but no wildcard parses back the same as long as no
+// directory of that name appears meanwhile.
 std::string FormatDirOption(const TFileDirOption& option);
+
+// The directory a table path names: a leading "~" or "~/" becomes the
+// user's home directory (HOME, else the password database; left as it is
+// when neither knows one); a relative path is joined to baseDir when that
+// is not empty ("." is baseDir itself, a leading "./" is dropped), and
+// stays relative, for the current directory, otherwise.
+std::string ResolveTablePath(std::string_view path, std::string_view baseDir = {});
+
+// The warnings a table load gives (Warnings()), built here so that every
+// host shows the same texts. tableText is the table text as written in the
+// statement; resolved is the directory looked for when it differs from the
+// text's path (else empty); paths are the first few directories skipped.
+std::string TableDirectoryWarning(std::string_view tableText, std::string_view resolved);
+std::string UnreadableSubDirsWarning(std::string_view tableText, uint64_t count,
+                                     const std::vector<std::string>& paths);
 
 // Column indexes of a directory table.
 enum TFileColumn : int {
@@ -152,20 +187,32 @@ class TRecordList {
     size_t count_ = 0;
 };
 
-// The data source "FileSystem". Stateless: every GetDataset makes a new
-// table object without looking at the disk.
+// The data source "FileSystem". Its only state is the base directory of
+// relative table paths (empty: the current directory, as on the command
+// line; the desktop program gives the project's directory). Every
+// GetDataset makes a new table object without looking at the disk.
 class TVeskDBAdapterForFile : public IXSimpleDataBase {
   public:
+    explicit TVeskDBAdapterForFile(std::string baseDir = {}) : baseDir_(std::move(baseDir)) {}
+
     std::string GetTableName(int index) override;
     bool TableExists(const std::string& name) override;
     std::shared_ptr<IXSimpleDataset> GetDataset(const std::string& name) override;
     std::string GetName() override { return "FileSystem"; }
+
+    // For tables made afterwards.
+    void SetBaseDirectory(std::string baseDir) { baseDir_ = std::move(baseDir); }
+    const std::string& BaseDirectory() const { return baseDir_; }
+
+  private:
+    std::string baseDir_;
 };
 
 // One directory table.
 class TVeskDSAdapterForFile : public IXSimpleDataset {
   public:
-    explicit TVeskDSAdapterForFile(std::string tableText);
+    // baseDir: where relative paths lead (see ResolveTablePath).
+    explicit TVeskDSAdapterForFile(std::string tableText, std::string baseDir = {});
 
     std::string GetName() override { return tableText_; }
     int GetFieldCount() override { return TFileInfo::Count(); }
@@ -189,6 +236,11 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     bool CanFilter() override { return true; }
     void SetFilter(IFilterObject* filter) override { filter_ = filter; }
     void SetProgress(IProgress* progress) override { progress_ = progress; }
+    // A table directory that could not be opened (also a text without a
+    // directory), and sub-directories that a listing could not open or
+    // read; those that vanished or turned into something else meanwhile are
+    // not reported. At most one message of each kind per load.
+    std::vector<std::string> Warnings() override { return warnings_; }
 
     // Direct access for tests and tools: the record as stored (a count
     // still pending after an incomplete load reads 0 here; GetFieldValue
@@ -212,12 +264,14 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
 
     bool active_ = false;
     std::string tableText_;
+    std::string baseDir_;
+    std::vector<std::string> warnings_;  // of the last load
     int current_ = 0;
     TRecordList records_;
     // The directories that records were listed from, as a tree of names:
     // the `path` text of a deep directory is not stored again for each
     // level (which would make memory grow with the square of the depth).
-    // Node 0 is the table's directory, its name the path as written.
+    // Node 0 is the table's directory, its name the resolved path.
     struct TDirNode {
         uint32_t parent;   // kNoParent for the table's directory
         std::string name;  // joined to the parent's text with "/"
@@ -228,8 +282,9 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     mutable uint32_t pathCacheNode_ = kNoParent;
     mutable std::string pathCache_;
     mutable std::vector<uint32_t> pathChain_;  // scratch for PathText
-    // The table's path as written, and as actually opened (they differ when
-    // blanks at its end had to be dropped to find the directory).
+    // The table's path resolved ("~", base directory), and as actually
+    // opened (they differ when blanks at its end had to be dropped to find
+    // the directory).
     std::string rootText_;
     std::string rootOpened_;
     IFilterObject* filter_ = nullptr;                  // borrowed; applied by Open

@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace corvane {
 
@@ -142,6 +145,19 @@ bool DirectoryExists(const std::string& path) {
     if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     if (errno != ENAMETOOLONG) return false;
     return OpenDirectoryPath(path).Valid();
+}
+
+std::string HomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (size_t{1} << 20))
+        buffer.resize(buffer.size() * 2);
+    if (found && found->pw_dir && *found->pw_dir) return found->pw_dir;
+    return {};
 }
 
 DirBuffer::DirBuffer() : storage_(new uint64_t[kSize / sizeof(uint64_t)]) {}

@@ -84,7 +84,8 @@ class FileHandle {
 FileHandle OpenDirectoryPath(const std::string& path);
 // Opens sub-directory name of the open directory parentFd. Never follows a
 // link and never opens anything that is not a directory. name must be
-// NUL-terminated (entry names from DirReader are).
+// NUL-terminated (entry names from DirReader are). On failure errno tells
+// why (ENOENT gone, ENOTDIR or ELOOP not a directory any more, EACCES...).
 FileHandle OpenSubDirectory(int parentFd, const char* name);
 // Reopens the parent of an open directory ("..") and checks that it is the
 // directory with the given identity; invalid when it is not (the tree was
@@ -94,6 +95,9 @@ FileHandle ReopenParentDirectory(int childFd, uint64_t expectDev, uint64_t expec
 bool DirectoryIdentity(int fd, uint64_t& dev, uint64_t& ino);
 // Whether path names an existing directory (links in the path followed).
 bool DirectoryExists(const std::string& path);
+// The user's home directory: HOME when set and not empty, else the
+// password database's entry for the real user; empty when neither knows.
+std::string HomeDirectory();
 
 // Buffer for DirReader and CountDirectoryEntries; reuse one per listing.
 class DirBuffer {

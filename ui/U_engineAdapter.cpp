@@ -12,7 +12,12 @@ namespace {
 
 class TFileSystemEngine : public IQueryEngine {
   public:
-    TFileSystemEngine() { engine_.AddDataBase(std::make_shared<TVeskDBAdapterForFile>()); }
+    TFileSystemEngine() : source_(std::make_shared<TVeskDBAdapterForFile>()) {
+        engine_.AddDataBase(source_);
+    }
+
+    void SetBaseDirectory(const std::string& dir) override { source_->SetBaseDirectory(dir); }
+    std::vector<std::string> Warnings() override { return engine_.Warnings(); }
 
     void SetSQL(const std::string& sql) override { engine_.SetSQL(sql); }
     void Parse() override { engine_.Parse(); }
@@ -29,6 +34,7 @@ class TFileSystemEngine : public IQueryEngine {
     TQueryResult TakeResult() override { return corvane::TakeResult(engine_.DataSet()); }
 
   private:
+    std::shared_ptr<TVeskDBAdapterForFile> source_;  // shared with the engine
     TVeskEngineCustomer engine_;
 };
 

@@ -336,7 +336,7 @@ void TfrmMain::tbtn_executeClick() {
     if (sql.empty() || runner_->IsRunning()) return;
     SetBusy(true);
     statusPanels_[2]->setText(QStringLiteral("已列出：0"));
-    runner_->Start(sql);
+    runner_->Start(sql, controller_->BaseDirectory());
 }
 
 void TfrmMain::tbtn_cancelClick() {
@@ -357,8 +357,11 @@ void TfrmMain::SetBusy(bool busy) {
 
 void TfrmMain::QueryFinished(std::shared_ptr<TQueryOutcome> outcome) {
     SetBusy(false);
-    mm_msg->setPlainText(outcome->parseErrors.empty() ? QStringLiteral("OK")
-                                                      : AsLines(outcome->parseErrors));
+    QString message =
+        outcome->parseErrors.empty() ? QStringLiteral("OK") : AsLines(outcome->parseErrors);
+    for (const std::string& warning : outcome->warnings)  // what could not be read
+        message += QLatin1Char('\n') + Q(warning);
+    mm_msg->setPlainText(message);
     if (outcome->executed) {
         RenderResult(std::move(outcome->result));
         PageControl1->setCurrentIndex(1);

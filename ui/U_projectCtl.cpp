@@ -1,6 +1,7 @@
 // U_projectCtl: see U_projectCtl.h.
 #include "ui/U_projectCtl.h"
 
+#include <QFileInfo>
 #include <exception>
 
 #include "ui/U_projectFile.h"
@@ -15,6 +16,11 @@ TProjectController::TProjectController(TDirTreeModel& tree, IProjectView& view, 
       dialogs_(dialogs),
       prompt_(prompt),
       shell_(shell) {}
+
+std::string TProjectController::BaseDirectory() const {
+    if (fileName_.empty()) return config_.Settings().defaultDir;
+    return QFileInfo(QString::fromStdString(fileName_)).absolutePath().toStdString();
+}
 
 bool TProjectController::AskToSave() {
     if (!modified_) return true;
@@ -141,7 +147,8 @@ void TProjectController::EditTable(const QModelIndex& index) {
     const int row = index.row();
     TFileDirOption option = tree_.Table(row).option;
     if (dialogs_.EditDirOption(option)) {
-        if (shell_.DirectoryExists(option.path))
+        // "~/src" or a path relative to the project is fine as typed.
+        if (shell_.DirectoryExists(ResolveTablePath(option.path, BaseDirectory())))
             tree_.SetOption(row, option);
         else
             prompt_.Inform("目录不存在");

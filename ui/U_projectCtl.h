@@ -42,6 +42,9 @@ class TProjectController {
 
     const std::string& FileName() const { return fileName_; }
     bool Modified() const { return modified_; }
+    // Where relative table paths of the project lead: the directory of its
+    // file, or the default directory while the project has none.
+    std::string BaseDirectory() const;
     // Every change of the editor text.
     void SqlChanged() { modified_ = true; }
 

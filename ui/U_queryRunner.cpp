@@ -43,22 +43,29 @@ TQueryRunner::~TQueryRunner() {
     Stop();
 }
 
-bool TQueryRunner::Start(const std::string& sql) {
+bool TQueryRunner::Start(const std::string& sql, const std::string& baseDir) {
     if (running_) return false;
     Join();
     running_ = true;
     progress_ = std::make_shared<TProgressState>();
     auto progress = progress_;
-    worker_ = std::thread([this, sql, progress, factory = factory_] {
+    worker_ = std::thread([this, sql, baseDir, progress, factory = factory_] {
         auto outcome = std::make_shared<TQueryOutcome>();
         const auto start = std::chrono::steady_clock::now();
         try {
             std::unique_ptr<IQueryEngine> engine = factory();
+            engine->SetBaseDirectory(baseDir);
             engine->SetSQL(sql);
             engine->Parse();
             outcome->parseErrors = engine->GetErrorText();
             if (outcome->parseErrors.empty()) {
-                engine->Execute(progress.get());
+                try {
+                    engine->Execute(progress.get());
+                } catch (...) {
+                    outcome->warnings = engine->Warnings();
+                    throw;
+                }
+                outcome->warnings = engine->Warnings();
                 if (!progress->Cancelled()) {
                     outcome->result = engine->TakeResult();
                     outcome->executed = true;
@@ -75,6 +82,7 @@ bool TQueryRunner::Start(const std::string& sql) {
             outcome->cancelled = true;
             outcome->executed = false;
             outcome->runError.clear();
+            outcome->warnings.clear();
             outcome->result = TQueryResult{};
         }
         outcome->listed = progress->ListedSoFar();

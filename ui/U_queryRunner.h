@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/UveskInterface.h"
 #include "ui/U_resultModel.h"
@@ -39,6 +40,11 @@ class IQueryEngine {
     virtual void Execute(IProgress* progress) = 0;
     // The result dataset's field names and rows, moved out.
     virtual TQueryResult TakeResult() = 0;
+    // Where relative table paths lead; set before Parse. Stand-ins that
+    // read no directories may ignore it.
+    virtual void SetBaseDirectory(const std::string& dir) { (void)dir; }
+    // What the tables could not read during Execute (also one that threw).
+    virtual std::vector<std::string> Warnings() { return {}; }
 };
 
 using TEngineFactory = std::function<std::unique_ptr<IQueryEngine>()>;
@@ -52,6 +58,9 @@ struct TQueryOutcome {
     TQueryResult result;
     long long elapsedMs = 0;  // wall time of the whole run
     long long listed = 0;     // entries examined by the listing
+    // What the tables could not read (also beside a run error; empty when
+    // cancelled).
+    std::vector<std::string> warnings;
 };
 
 // Parses on the caller's thread and returns the error text ("" = OK).
@@ -63,8 +72,9 @@ class TQueryRunner : public QObject {
     explicit TQueryRunner(TEngineFactory factory, QObject* parent = nullptr);
     ~TQueryRunner() override;
 
-    // Starts a run; false when one is still going.
-    bool Start(const std::string& sql);
+    // Starts a run; false when one is still going. Relative table paths
+    // lead from baseDir (empty: the process's current directory).
+    bool Start(const std::string& sql, const std::string& baseDir = {});
     // Asks the running query to stop; Finished still arrives.
     void Cancel();
     bool IsRunning() const { return running_; }

@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -55,7 +57,7 @@ TEST(ParseDirOption, PathFilterAndOptions) {
         {"'/home/me/docs/*.log /s/ar'", "/home/me/docs/", "*.log", 59, true},
         {"/data/x/y", "/data/x/y", "", 58, false},  // "/" alone separates directories
         {"/data/", "/data/", "", 58, false},
-        {"/data/v1.2", "/data/", "v1.2", 58, false},  // "." makes the last part a filter
+        {"/data/v1.2", "/data/", "v1.2", 58, false},  // "." and no such directory: a filter
         {"/data/a?c", "/data/", "a?c", 58, false},
         {"*.txt", "", "*.txt", 58, false},
         {"\"\"", "", "", 58, false},
@@ -112,7 +114,7 @@ TEST(FormatDirOption, WritesPathFilterAndOptionsInDoubleQuotes) {
         {Opt(63, true, "/", ""), "\"/ /s/all\""},
         {Opt(62, false, "/data", "*.c"), "\"/data/*.c /ah/ad/as\""},
         {Opt(58, false, "", "*.txt"), "\"*.txt /ah/ad\""},
-        {Opt(58, false, "/data/v1.2", ""), "\"/data/v1.2/* /ah/ad\""},  // else read as a filter
+        {Opt(58, false, "/data/v1.2", ""), "\"/data/v1.2/. /ah/ad\""},  // else read as a filter
         {Opt(56, false, "/data", ""), "\"/data /ad/a-h\""},
         {Opt(42, false, "/data", ""), "\"/data /ah/a-d\""},
         {Opt(16, false, "/data", ""), "\"/data /ad/a-h\""},  // the dialog's "directory" alone
@@ -150,6 +152,185 @@ TEST(FormatDirOption, ParsedRecordsSurviveTheRoundTrip) {
         ASSERT_TRUE(ParseDirOption(formatted, second)) << formatted;
         EXPECT_EQ(first, second) << text << " -> " << formatted;
     }
+}
+
+// ---------------------------------------------------------------------------
+// Table texts as a Linux user types them: ".", "..", "~", dotted directories
+
+// HOME for the lifetime of the object (unset when home is null).
+class HomeIs {
+  public:
+    explicit HomeIs(const char* home) {
+        if (const char* old = std::getenv("HOME")) saved_ = old, had_ = true;
+        if (home)
+            ::setenv("HOME", home, 1);
+        else
+            ::unsetenv("HOME");
+    }
+    ~HomeIs() {
+        if (had_)
+            ::setenv("HOME", saved_.c_str(), 1);
+        else
+            ::unsetenv("HOME");
+    }
+    HomeIs(const HomeIs&) = delete;
+    HomeIs& operator=(const HomeIs&) = delete;
+
+  private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+// The fixture of these tests: proj.git/ (a dotted directory) with HEAD and
+// inner/x, plain/ with p, and a.txt; HOME and the base directory are the
+// root, so "~/..." and relative texts lead into it.
+class TableTexts : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        t_.Dir("proj.git");
+        t_.File("proj.git/HEAD", "ref");
+        t_.Dir("proj.git/inner");
+        t_.File("proj.git/inner/x");
+        t_.Dir("plain");
+        t_.File("plain/p");
+        t_.File("a.txt");
+    }
+    std::string R() const { return t_.Root(); }
+
+    TempTree t_;
+    HomeIs home_{t_.Root().c_str()};
+};
+
+TEST_F(TableTexts, LastComponentIsADirectoryOrAFilter) {
+    struct Case {
+        std::string location, path, mask;
+    } cases[] = {
+        {".", ".", ""},
+        {"..", "..", ""},
+        {"./x", "./x", ""},
+        {"../x", "../x", ""},
+        {"/etc/.", "/etc/.", ""},
+        {"/.", "/.", ""},
+        {"x/..", "x/..", ""},
+        {"~", "~", ""},  // the record keeps what was typed; loading resolves it
+        {"~/x", "~/x", ""},
+        {"~/proj.git", "~/proj.git", ""},  // dotted, found below HOME
+        {"~/gone.git", "~/", "gone.git"},
+        {"proj.git", "proj.git", ""},  // relative: found below the base directory
+        {"./proj.git", "./proj.git", ""},
+        {"gone.git", "", "gone.git"},
+        {R() + "/proj.git", R() + "/proj.git", ""},  // a dotted existing directory
+        {R() + "/gone.git", R() + "/", "gone.git"},  // the same name when it does not exist
+        {R() + "/a.txt", R() + "/", "a.txt"},        // a file is no directory
+        {R() + "/proj.gi?", R() + "/", "proj.gi?"},  // a wildcard is always a filter
+        {R() + "/pro*", R() + "/", "pro*"},
+        {R() + "/proj.git/*.c", R() + "/proj.git/", "*.c"},
+        {R() + "/proj.git/", R() + "/proj.git/", ""},
+        {R() + "/proj.git/inner", R() + "/proj.git/inner", ""},
+        {R() + "/gone.git/.", R() + "/gone.git", ""},  // the marker, whatever the disk holds
+        {R() + "/proj.git/.", R() + "/proj.git", ""},
+        {R() + "/plain/.", R() + "/plain/.", ""},  // no marker needed: "." stays
+        {R() + "/gone.git/./.", R() + "/gone.git/.", ""},
+    };
+    const struct {
+        const char* text;
+        bool sub;
+        uint32_t attr;
+    } options[] = {{"", false, 58}, {" /s", true, 58}, {" /all", false, 63}};
+    for (const Case& c : cases)
+        for (const auto& o : options) {
+            const std::string text = "'" + c.location + o.text + "'";
+            TFileDirOption first;
+            ASSERT_TRUE(ParseDirOption(text, first, R())) << text;
+            EXPECT_EQ(first.path, c.path) << text;
+            EXPECT_EQ(first.nameMask, c.mask) << text;
+            EXPECT_EQ(first.subDirs, o.sub) << text;
+            EXPECT_EQ(first.attrMask, o.attr) << text;
+            // The round trip: the formatted text means the same record.
+            const std::string formatted = FormatDirOption(first);
+            TFileDirOption second;
+            ASSERT_TRUE(ParseDirOption(formatted, second, R())) << formatted;
+            EXPECT_EQ(second, first) << text << " -> " << formatted;
+        }
+}
+
+TEST_F(TableTexts, TrailingBlanksFollowTheLoadingRule) {
+    // "proj.git  /s" leaves the path "proj.git " (one blank): loading would
+    // find proj.git, so it is that directory.
+    TFileDirOption o;
+    ASSERT_TRUE(ParseDirOption("'" + R() + "/proj.git  /s'", o));
+    EXPECT_EQ(o.path, R() + "/proj.git ");
+    EXPECT_EQ(o.nameMask, "");
+}
+
+TEST(FormatDirOption, DottedDirectoriesRoundTripWhateverTheDiskHolds) {
+    struct Case {
+        TFileDirOption o;
+        const char* text;
+    } cases[] = {
+        {Opt(58, false, "/nowhere/v1.2", ""), "\"/nowhere/v1.2/. /ah/ad\""},
+        {Opt(58, true, "/nowhere/v1.2/.", ""), "\"/nowhere/v1.2/./. /s/ah/ad\""},
+        {Opt(63, false, "/nowhere/v1.2/./.", ""), "\"/nowhere/v1.2/././. /all\""},
+        {Opt(63, false, ".hidden", ""), "\".hidden/. /all\""},
+        {Opt(63, false, "~/.config", ""), "\"~/.config/. /all\""},
+        {Opt(63, false, "/data/*", ""), "\"/data/*/. /all\""},  // a directory named "*"
+        {Opt(63, false, "/data/a?", ""), "\"/data/a?/. /all\""},
+        {Opt(63, false, ".", ""), "\". /all\""},
+        {Opt(63, false, "..", ""), "\".. /all\""},
+        {Opt(63, false, "/etc/.", ""), "\"/etc/. /all\""},
+        {Opt(63, false, "/.", ""), "\"/. /all\""},
+        {Opt(63, false, "~", ""), "\"~ /all\""},
+        {Opt(63, false, "x/..", ""), "\"x/.. /all\""},
+        {Opt(63, false, "/nowhere/v1.2/", "*.txt"), "\"/nowhere/v1.2/*.txt /all\""},
+    };
+    for (auto& c : cases) {
+        const std::string text = FormatDirOption(c.o);
+        EXPECT_EQ(text, c.text);
+        TFileDirOption back;
+        ASSERT_TRUE(ParseDirOption(text, back)) << text;
+        EXPECT_EQ(back, c.o) << text;
+    }
+}
+
+TEST(ResolveTablePath, HomeAndBaseDirectory) {
+    HomeIs home("/home/me");
+    struct Case {
+        const char* path;
+        const char* base;
+        const char* resolved;
+    } cases[] = {
+        {"~", "", "/home/me"},
+        {"~/", "", "/home/me/"},
+        {"~/src", "", "/home/me/src"},
+        {"~/src", "/base", "/home/me/src"},
+        {"~user/x", "", "~user/x"},  // other users' homes are not looked up
+        {"x~", "", "x~"},
+        {"/abs/x", "/base", "/abs/x"},
+        {"x", "", "x"},  // the current directory, on the command line
+        {".", "", "."},
+        {"x", "/base", "/base/x"},  // the project's directory, in the desktop program
+        {"x", "/base/", "/base/x"},
+        {".", "/base", "/base"},
+        {"./x", "/base", "/base/x"},
+        {".//./x", "/base", "/base/x"},
+        {"./", "/base", "/base"},
+        {"..", "/base", "/base/.."},
+        {"../x", "/base", "/base/../x"},
+        {".hidden", "/base", "/base/.hidden"},
+        {"", "/base", ""},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(ResolveTablePath(c.path, c.base), c.resolved) << c.path << " in " << c.base;
+    HomeIs slash("/home/me/");
+    EXPECT_EQ(ResolveTablePath("~/src"), "/home/me/src");
+}
+
+TEST(ResolveTablePath, WithoutHomeThePasswordDatabaseAnswers) {
+    HomeIs none(nullptr);
+    const std::string home = HomeDirectory();
+    if (home.empty()) GTEST_SKIP() << "no home directory in the password database";
+    EXPECT_EQ(ResolveTablePath("~"), home);
+    EXPECT_EQ(ResolveTablePath("~/x"), (home.back() == '/' ? home : home + "/") + "x");
 }
 
 // ---------------------------------------------------------------------------
@@ -780,6 +961,194 @@ TEST(ListingProgress, ReportsAndStopsWhenCancelled) {
     EXPECT_LT(ds->GetRecordCount(), n);
     EXPECT_EQ(stop.calls, 2);  // the first report, and the final count
     ds->SetProgress(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Listing what a Linux user names
+
+// Lists text with the given base directory; the rows and the warnings.
+struct Loaded {
+    std::vector<Row> rows;
+    std::vector<std::string> warnings;
+    bool active = false;
+};
+
+Loaded LoadTable(const std::string& text, const std::string& baseDir = {},
+                 IFilterObject* filter = nullptr) {
+    TVeskDBAdapterForFile db(baseDir);
+    DataSetRef ds = db.GetDataset(text);
+    ds->SetFilter(filter);
+    ds->Open();
+    ds->SetFilter(nullptr);
+    Loaded l;
+    l.active = ds->Active();
+    l.rows = ReadRows(*ds);
+    l.warnings = ds->Warnings();
+    return l;
+}
+
+std::set<std::string> PathsAndNames(const std::vector<Row>& rows) {
+    std::set<std::string> out;
+    for (auto& r : rows)
+        out.insert(r.path + "|" + r.filename);
+    return out;
+}
+
+TEST_F(TableTexts, DotsTildeAndDottedDirectoriesListTheirContents) {
+    const std::string r = R();
+    const std::set<std::string> top = {r + "|proj.git", r + "|plain", r + "|a.txt"};
+    const std::set<std::string> git = {r + "/proj.git|HEAD", r + "/proj.git|inner"};
+    std::set<std::string> gitDeep = git;
+    gitDeep.insert(r + "/proj.git/inner|x");
+    struct Case {
+        std::string text, base;
+        std::set<std::string> rows;
+    } cases[] = {
+        {"'.'", r, top},  // the base directory itself
+        {"'./'", r, top},
+        {"'~'", "", top},
+        {"'~/proj.git'", "", git},
+        {"'~/proj.git /s'", "", gitDeep},
+        {"'" + r + "/proj.git'", "", git},
+        {"'" + r + "/proj.git /s'", "", gitDeep},
+        {"'" + r + "/proj.git/.'", "", git},
+        {"'proj.git'", r, git},
+        {"'./proj.git /s'", r, gitDeep},
+        {"'plain/..'", r, {r + "/plain/..|proj.git", r + "/plain/..|plain", r + "/plain/..|a.txt"}},
+        {"'" + r + "/proj.gi?'", "", {r + "/|proj.git"}},  // its own entry, through a wildcard
+    };
+    for (auto& c : cases) {
+        Loaded l = LoadTable(c.text, c.base);
+        EXPECT_TRUE(l.active) << c.text;
+        EXPECT_EQ(PathsAndNames(l.rows), c.rows) << c.text;
+        EXPECT_TRUE(l.warnings.empty()) << c.text << ": " << l.warnings.front();
+    }
+}
+
+TEST_F(TableTexts, VersionAndCountStillFindTheFilesOfAResolvedPath) {
+    // Columns read later go back to the disk from the resolved directory.
+    t_.Bytes("proj.git/app.exe", BuildPeImage((5u << 16) | 1u).bytes);
+    auto by = ByName(LoadTable("'~/proj.git'").rows);
+    EXPECT_EQ(by["app.exe"].version, "327681");
+    EXPECT_EQ(by["inner"].count, 3);  // ".", ".." and x
+}
+
+TEST_F(TableTexts, MissingTableDirectoryIsNamedInAWarning) {
+    const std::string r = R();
+    struct Case {
+        std::string text, base, warning;
+        bool active;
+    } cases[] = {
+        {"'" + r + "/missing'", "", "表 '" + r + "/missing' 的目录不存在或无法打开", true},
+        {"\"" + r + "/missing /s\"", "", "表 '" + r + "/missing /s' 的目录不存在或无法打开", true},
+        {"'" + r + "/a.txt/'", "", "表 '" + r + "/a.txt/' 的目录不存在或无法打开", true},
+        {"'~/missing'", "", "表 '~/missing' 的目录不存在或无法打开（" + r + "/missing）", true},
+        {"'missing'", r, "表 'missing' 的目录不存在或无法打开（" + r + "/missing）", true},
+        {"'" + r + "/gone.git/.'", "", "表 '" + r + "/gone.git/.' 的目录不存在或无法打开", true},
+        {"'*.txt'", "", "表 '*.txt' 的目录不存在或无法打开", false},  // no directory at all
+        {"x", "", "表 'x' 的目录不存在或无法打开", false},            // too short
+    };
+    for (auto& c : cases) {
+        Loaded l = LoadTable(c.text, c.base);
+        EXPECT_TRUE(l.rows.empty()) << c.text;
+        EXPECT_EQ(l.active, c.active) << c.text;
+        EXPECT_EQ(l.warnings, std::vector<std::string>{c.warning}) << c.text;
+    }
+}
+
+TEST_F(TableTexts, WarningsLastUntilTheNextOpen) {
+    TVeskDBAdapterForFile db;
+    DataSetRef ds = db.GetDataset("'" + t_.Path("later") + "'");
+    EXPECT_TRUE(ds->Warnings().empty());  // nothing loaded yet
+    ds->Open();
+    EXPECT_EQ(ds->Warnings().size(), 1u);
+    ds->Close();
+    EXPECT_EQ(ds->Warnings().size(), 1u);  // a walk closes its tables before the engine asks
+    t_.Dir("later");
+    ds->Open();
+    EXPECT_TRUE(ds->Warnings().empty());
+}
+
+TEST(ListingWarnings, UnreadableSubDirectoriesAreCountedWithTheFirstFewPaths) {
+    // locked1/ at the top, sub/locked2..5 below, .hidlocked/ (never entered),
+    // open/ readable; each locked one holds a file.
+    TempTree t;
+    t.File("top.txt");
+    t.Dir("open");
+    t.File("open/o.txt");
+    t.Dir("sub");
+    for (const char* d :
+         {"locked1", "sub/locked2", "sub/locked3", "sub/locked4", "sub/locked5", ".hidlocked"}) {
+        t.Dir(d);
+        t.File(std::string(d) + "/secret.txt");
+        ::chmod(t.Path(d).c_str(), 0300);
+    }
+    std::optional<AsOtherUser> other;
+    other.emplace();
+    if (OpenDirectoryPath(t.Path("locked1")).Valid())
+        GTEST_SKIP() << "permissions cannot be shown in this environment";
+    const std::string text = "'" + t.Root() + " /s'";
+    const std::string head = "表 '" + t.Root() + " /s' 中有 5 个子目录无法读取：";
+
+    RecordingFilter all([](const std::vector<Variant>&) { return Variant(true); });
+    for (IFilterObject* filter :
+         {static_cast<IFilterObject*>(nullptr), static_cast<IFilterObject*>(&all)}) {
+        Loaded l = LoadTable(text, {}, filter);
+        EXPECT_TRUE(l.active);
+        auto by = ByName(l.rows);
+        EXPECT_TRUE(by.count("o.txt"));  // the rest is listed
+        EXPECT_TRUE(by.count("locked3"));
+        EXPECT_FALSE(by.count("secret.txt"));
+        ASSERT_EQ(l.warnings.size(), 1u);
+        const std::string& w = l.warnings[0];
+        ASSERT_EQ(w.rfind(head, 0), 0u) << w;
+        // Three of the five paths, then "…".
+        std::string list = w.substr(head.size());
+        ASSERT_GE(list.size(), 3u);
+        EXPECT_EQ(list.substr(list.size() - 3), "…") << w;
+        list.resize(list.size() - 3);
+        std::vector<std::string> paths;
+        for (size_t from = 0;;) {
+            size_t sep = list.find("、", from);
+            paths.push_back(list.substr(from, sep - from));
+            if (sep == std::string::npos) break;
+            from = sep + std::string("、").size();
+        }
+        ASSERT_EQ(paths.size(), 3u) << w;
+        std::set<std::string> locked;
+        for (const char* d :
+             {"locked1", "sub/locked2", "sub/locked3", "sub/locked4", "sub/locked5"})
+            locked.insert(t.Path(d));
+        for (auto& p : paths)
+            EXPECT_TRUE(locked.count(p)) << p;
+    }
+
+    // The walk enters directories it does not list; without /s nothing is
+    // entered, so nothing is skipped.
+    Loaded files = LoadTable("'" + t.Root() + "/open/.. /s/a-d'");
+    ASSERT_EQ(files.warnings.size(), 1u);
+    EXPECT_EQ(files.warnings[0].rfind("表 '" + t.Root() + "/open/.. /s/a-d' 中有 5 个", 0), 0u);
+    EXPECT_TRUE(LoadTable("'" + t.Root() + "'").warnings.empty());
+    // One unreadable directory: its path alone (permissions are changed as
+    // the owner).
+    other.reset();
+    for (const char* d : {"sub/locked2", "sub/locked3", "sub/locked4", "sub/locked5"})
+        ::chmod(t.Path(d).c_str(), 0755);
+    other.emplace();
+    EXPECT_EQ(LoadTable("'" + t.Path("sub") + "/ /s'").warnings, std::vector<std::string>{});
+    EXPECT_EQ(LoadTable("'" + t.Root() + " /s'").warnings,
+              std::vector<std::string>{"表 '" + t.Root() + " /s' 中有 1 个子目录无法读取：" +
+                                       t.Root() + "/locked1"});
+}
+
+TEST(ListingWarnings, TheWarningTexts) {
+    EXPECT_EQ(TableDirectoryWarning("'/x y'", ""), "表 '/x y' 的目录不存在或无法打开");
+    EXPECT_EQ(TableDirectoryWarning("\"~/x\"", "/h/x"), "表 '~/x' 的目录不存在或无法打开（/h/x）");
+    EXPECT_EQ(TableDirectoryWarning("'a\"", ""), "表 ''a\"' 的目录不存在或无法打开");
+    EXPECT_EQ(UnreadableSubDirsWarning("'/d /s'", 2, {"/d/a", "/d/b"}),
+              "表 '/d /s' 中有 2 个子目录无法读取：/d/a、/d/b");
+    EXPECT_EQ(UnreadableSubDirsWarning("/d /s", 7, {"/d/a", "/d/b", "/d/c"}),
+              "表 '/d /s' 中有 7 个子目录无法读取：/d/a、/d/b、/d/c…");
 }
 
 }  // namespace

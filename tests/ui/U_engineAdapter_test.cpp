@@ -16,9 +16,10 @@ class EngineAdapterTest : public QObject {
     QTemporaryDir dir;
     std::string D() const { return dir.path().toStdString(); }
 
-    std::shared_ptr<TQueryOutcome> Run(TQueryRunner& runner, const std::string& sql) {
+    std::shared_ptr<TQueryOutcome> Run(TQueryRunner& runner, const std::string& sql,
+                                       const std::string& baseDir = {}) {
         QSignalSpy finished(&runner, &TQueryRunner::Finished);
-        if (!runner.Start(sql) || !finished.wait(60000)) return nullptr;
+        if (!runner.Start(sql, baseDir) || !finished.wait(60000)) return nullptr;
         return finished.first().first().value<std::shared_ptr<TQueryOutcome>>();
     }
 
@@ -95,6 +96,37 @@ class EngineAdapterTest : public QObject {
         QFETCH(QString, sql);
         QCOMPARE(QString::fromStdString(CheckSyntax(FileSystemEngineFactory(), sql.toStdString())),
                  QStringLiteral("OK"));
+    }
+
+    void relativeTablesLeadFromTheBaseDirectory() {
+        QDir(dir.path()).mkdir(QStringLiteral("v1.2"));
+        std::ofstream(D() + "/v1.2/in.txt") << "x";
+        TQueryRunner runner(FileSystemEngineFactory());
+        struct Case {
+            std::string sql;
+            std::vector<std::string> row;  // path, filename of the only row
+        } cases[] = {
+            {"select path, filename from 'v1.2'", {D() + "/v1.2", "in.txt"}},
+            {"select path, filename from './v1.2/*.txt'", {D() + "/v1.2/", "in.txt"}},
+            {"select path, filename from '.' where filename = 'a.log'", {D(), "a.log"}},
+        };
+        for (const Case& c : cases) {
+            auto outcome = Run(runner, c.sql, D());
+            QVERIFY(outcome && outcome->executed);
+            QCOMPARE(outcome->result.rows.size(), size_t(1));
+            QCOMPARE((*outcome->result.rows[0])[0].AsString(), c.row[0]);
+            QCOMPARE((*outcome->result.rows[0])[1].AsString(), c.row[1]);
+            QVERIFY(outcome->warnings.empty());
+        }
+    }
+
+    void whatCouldNotBeReadIsInTheOutcome() {
+        TQueryRunner runner(FileSystemEngineFactory());
+        auto outcome = Run(runner, "select filename from 'missing' m, '" + D() + "' d", D());
+        QVERIFY(outcome && outcome->executed);
+        QCOMPARE(outcome->warnings,
+                 (std::vector<std::string>{"表 'missing' 的目录不存在或无法打开（" + D() +
+                                           "/missing）"}));
     }
 
     void cancelStopsARealListing() {

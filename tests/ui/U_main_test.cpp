@@ -38,10 +38,19 @@ long long NowNs() {
         .count();
 }
 
+// The base directory the last stand-in engine was given (written on the
+// worker, read after the run has finished).
+std::string gBaseDir;
+
 // Answers "select <n> rows of <dir>" with n rows of files in dir; "bad"
-// does not parse; "slow" lists until cancelled.
+// does not parse; "slow" lists until cancelled; "warn" has two warnings.
 class ScriptedEngine : public IQueryEngine {
   public:
+    void SetBaseDirectory(const std::string& dir) override { gBaseDir = dir; }
+    std::vector<std::string> Warnings() override {
+        if (sql_ != "warn") return {};
+        return {"表 'a' 的目录不存在或无法打开", "表 'b /s' 中有 2 个子目录无法读取：b/x、b/y"};
+    }
     void SetSQL(const std::string& sql) override { sql_ = sql; }
     void Parse() override {}
     std::string GetErrorText() override { return sql_ == "bad" ? "语法错误\r\n" : ""; }
@@ -181,6 +190,29 @@ class MainWindowTest : public QObject {
         f.Run("bad");
         QCOMPARE(f.window->MessageText(), QStringLiteral("语法错误\n"));
         QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 0);
+    }
+
+    void whatCouldNotBeReadFollowsOkInTheMessagePane() {
+        Fixture f;
+        f.Run("warn");
+        QCOMPARE(f.window->MessageText(),
+                 QStringLiteral("OK\n表 'a' 的目录不存在或无法打开\n"
+                                "表 'b /s' 中有 2 个子目录无法读取：b/x、b/y"));
+        f.Run("select 3 rows of /data");
+        QCOMPARE(f.window->MessageText(), QStringLiteral("OK"));
+    }
+
+    void relativeTablesLeadFromTheProjectsDirectory() {
+        Fixture f;
+        gBaseDir = "unset";
+        f.Run("select 0 sizes");
+        QCOMPARE(gBaseDir, f.dir.path().toStdString() + "/");  // new: the default directory
+        QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("queries")));
+        const std::string project = f.dir.path().toStdString() + "/queries/q.cvq";
+        f.dialogs.saveFiles = {project};
+        QVERIFY(f.window->Controller().SaveAs());
+        f.Run("select 0 sizes");
+        QCOMPARE(gBaseDir, f.dir.path().toStdString() + "/queries");
     }
 
     void anEmptyEditorDoesNothing() {

@@ -16,6 +16,7 @@ namespace {
 struct EngineLog {
     std::atomic<int> alive{0};
     std::thread::id made, executed, destroyed;
+    std::string baseDir;  // as handed to the engine
 };
 
 // Lists "entries" until cancelled or until it has listed `total`; can fail
@@ -45,6 +46,13 @@ class FakeEngine : public IQueryEngine {
         }
         rows_ = total_;
     }
+    // "throw" and "select" runs have something to say.
+    std::vector<std::string> Warnings() override {
+        if (sql_ == "throw" || sql_ == "select")
+            return {"表 '" + sql_ + "' 的目录不存在或无法打开"};
+        return {};
+    }
+    void SetBaseDirectory(const std::string& dir) override { log_.baseDir = dir; }
     TQueryResult TakeResult() override {
         TQueryResult r;
         r.fieldNames = {"a.path", "a.filename"};
@@ -141,6 +149,37 @@ class QueryRunnerTest : public QObject {
         QCOMPARE(outcome->runError, std::string("地址越界。"));
         QVERIFY(!outcome->executed);
         QCOMPARE(log.alive.load(), 0);
+    }
+
+    void warningsAndTheBaseDirectoryTravel() {
+        struct Case {
+            const char* sql;
+            std::vector<std::string> warnings;
+        } cases[] = {
+            {"select", {"表 'select' 的目录不存在或无法打开"}},
+            {"throw", {"表 'throw' 的目录不存在或无法打开"}},  // beside the error
+            {"other", {}},
+        };
+        for (const Case& c : cases) {
+            EngineLog log;
+            TQueryRunner runner(Factory(log, 3));
+            QSignalSpy finished(&runner, &TQueryRunner::Finished);
+            QVERIFY(runner.Start(c.sql, "/projects/p"));
+            auto outcome = WaitFor(finished);
+            QVERIFY(outcome);
+            QCOMPARE(outcome->warnings, c.warnings);
+            QCOMPARE(log.baseDir, std::string("/projects/p"));
+        }
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 100000000));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        QVERIFY(runner.Start("select"));
+        QTRY_VERIFY(log.alive.load() == 1);
+        runner.Cancel();
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome && outcome->cancelled);
+        QVERIFY(outcome->warnings.empty());  // a cancelled run shows nothing
+        QCOMPARE(log.baseDir, std::string());
     }
 
     void stoppingWaitsForTheWorker() {
