@@ -284,6 +284,32 @@ class ProjectCtlTest : public QObject {
         QCOMPARE(f.tree.Table(0).option, changed);
     }
 
+    void relativeAndHomePathsAreCheckedWhereTheyLead() {
+        Fixture f;
+        QVERIFY(QDir(f.dir.path()).mkpath(QStringLiteral("data/v1.2")));
+        QCOMPARE(f.ctl->BaseDirectory(), f.Path(""));  // a new project: the default directory
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", f.dir.path().toUtf8());
+        f.tree.AddTable(TFileDirOption{58, false, "/tmp", ""}, "k");
+        const TFileDirOption relative{58, false, "data/v1.2", ""};
+        const TFileDirOption home{58, true, "~/data", "*.c"};
+        f.dialogs.dirOptions = {relative, home, TFileDirOption{58, false, "v1.2", ""}};
+        f.ctl->EditTable(f.tree.TableIndex(0));
+        QCOMPARE(f.tree.Table(0).option, relative);  // kept as typed
+        f.ctl->EditTable(f.tree.TableIndex(0));
+        QCOMPARE(f.tree.Table(0).option, home);
+        f.ctl->EditTable(f.tree.TableIndex(0));  // not below the default directory
+        QCOMPARE(f.prompt.informed, std::vector<std::string>{"目录不存在"});
+        qputenv("HOME", oldHome);
+        // A saved project: its own directory.
+        f.dialogs.saveFiles = {f.Path("data/q.cvq")};
+        QVERIFY(f.ctl->SaveAs());
+        QCOMPARE(f.ctl->BaseDirectory(), f.Path("data"));
+        f.dialogs.dirOptions = {TFileDirOption{58, false, "v1.2", ""}};
+        f.ctl->EditTable(f.tree.TableIndex(0));
+        QCOMPARE(f.tree.Table(0).option.path, std::string("v1.2"));
+    }
+
     void deletingATableAsksFirst() {
         Fixture f;
         f.tree.AddTable(TFileDirOption{}, "a");
