@@ -259,7 +259,8 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_v
 // marker "/." is added only where the last component would otherwise read
 // as a filter (or as the marker), so "/data" stays "/data" and
 // "/data/v1.2" becomes "/data/v1.2/.": both parse back to the same path,
-// whatever the disk holds. Options follow
+// whatever the disk holds (a path ending in a blank cannot take the marker).
+// Options follow
 // a blank: "/s", then "/all" for every bit, else "/ar", "/ah", "/ad", "/as"
 // for the bits present and "/a-h", "/a-d" for hidden and directory when
 // absent, since parsing starts from a mask that holds them. Archive and
@@ -270,7 +271,9 @@ std::string FormatDirOption(const TFileDirOption& option) {
     if (!option.nameMask.empty()) {
         if (!option.path.empty() && option.path.back() != '/') text += '/';
         text += option.nameMask;
-    } else if (TakesDirectoryMarker(option.path)) {
+    } else if (TakesDirectoryMarker(option.path) && option.path.back() != ' ') {
+        // After a blank the marker would start the options; such a path is
+        // written as it is and means the directory while it exists.
         text += "/.";
     }
     std::string opts;

@@ -82,13 +82,14 @@ bool ParseDirOption(std::string_view tableText, TFileDirOption& option,
                     std::string_view baseDir = {});
 // The table text for an option record, in double quotes. It parses back to
 // the same record, whatever is on disk, when the path and filter contain no
-// blank followed by "/", the filter is empty (a directory whose last
-// component would read as a filter gets the marker "/.") or the path is
-// empty or ends with "/" and the filter holds "*" or "?", and the mask
-// includes the archive and volume bits (as every parsed mask without "none"
-// or "a-a" does; the directory dialog's masks lack them and gain them). A
-// filter with "." but no wildcard parses back the same as long as no
-// directory of that name appears meanwhile.
+// blank followed by "/"; the filter is empty (a directory whose last
+// component would read as a filter gets the marker "/."; one that also ends
+// in a blank cannot, and means the directory only while it exists) or the
+// path is empty or ends with "/" and the filter holds "*" or "?"; and the
+// mask includes the archive and volume bits (as every parsed mask without
+// "none" or "a-a" does; the directory dialog's masks lack them and gain
+// them). A filter with "." but no wildcard parses back the same as long as
+// no directory of that name appears meanwhile.
 std::string FormatDirOption(const TFileDirOption& option);
 
 // The directory a table path names: a leading "~" or "~/" becomes the

@@ -261,6 +261,17 @@ TEST_F(TableTexts, TrailingBlanksFollowTheLoadingRule) {
     ASSERT_TRUE(ParseDirOption("'" + R() + "/proj.git  /s'", o));
     EXPECT_EQ(o.path, R() + "/proj.git ");
     EXPECT_EQ(o.nameMask, "");
+    // Such a path cannot take the marker (its blank would start the
+    // options): it is written as it is and still parses back.
+    for (const std::string& text :
+         {"'" + R() + "/proj.git  /s'", std::string("'..  '"), "'" + R() + "/plain/..  /all'"}) {
+        TFileDirOption first, second;
+        ASSERT_TRUE(ParseDirOption(text, first)) << text;
+        EXPECT_EQ(first.nameMask, "") << text;
+        const std::string formatted = FormatDirOption(first);
+        ASSERT_TRUE(ParseDirOption(formatted, second)) << formatted;
+        EXPECT_EQ(second, first) << text << " -> " << formatted;
+    }
 }
 
 TEST(FormatDirOption, DottedDirectoriesRoundTripWhateverTheDiskHolds) {
