@@ -260,11 +260,10 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_v
 // as a filter (or as the marker), so "/data" stays "/data" and
 // "/data/v1.2" becomes "/data/v1.2/.": both parse back to the same path,
 // whatever the disk holds (a path ending in a blank cannot take the marker).
-// Options follow
-// a blank: "/s", then "/all" for every bit, else "/ar", "/ah", "/ad", "/as"
-// for the bits present and "/a-h", "/a-d" for hidden and directory when
-// absent, since parsing starts from a mask that holds them. Archive and
-// volume are never written.
+// Options follow a blank: "/s", then "/all" for every bit, else "/ar",
+// "/ah", "/ad", "/as" for the bits present and "/a-h", "/a-d" for hidden and
+// directory when absent, since parsing starts from a mask that holds them.
+// Archive and volume are never written.
 std::string FormatDirOption(const TFileDirOption& option) {
     std::string text = "\"";
     text += option.path;
