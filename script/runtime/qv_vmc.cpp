@@ -427,6 +427,14 @@ bool TVMC_OBJ::LoadFromStream(TMemoryStream& s) {
     return Loaded;
 }
 
+bool IsUnitImageStart(std::string_view bytes) {
+    if (bytes.size() < kUnitImageStartBytes) return false;
+    uint32_t count = 0;
+    for (int k = 3; k >= 0; --k)
+        count = count << 8 | static_cast<uint8_t>(bytes[static_cast<size_t>(k)]);
+    return count >= kUnitImagePrefix.size() && bytes.substr(4, kUnitImagePrefix.size()) == kUnitImagePrefix;
+}
+
 bool TVMC_OBJ::SaveToAdapter(std::string_view unitName) const {
     if (!Adapter) return false;
     TMemoryStream s;

@@ -47,6 +47,13 @@ inline constexpr std::string_view kUnitImagePrefix = "qv_p_compiler";
 inline constexpr std::string_view kProgramImageIdent = "qv_vmc_exe(1.00.00)";
 inline constexpr std::string_view kProgramImagePrefix = "qv_vmc_exe";
 
+// Whether bytes (the start of a file) begin like a unit image: the
+// identification string's count and the prefix. What the file adapter
+// checks before it replaces a file with an image.
+bool IsUnitImageStart(std::string_view bytes);
+// How many leading bytes IsUnitImageStart looks at.
+inline constexpr size_t kUnitImageStartBytes = 4 + kUnitImagePrefix.size();
+
 // ---------------------------------------------------------------------------
 // A growable byte buffer with a position, as images are written to and read
 // from. Writing at the position overwrites and extends; reading past the

@@ -1,5 +1,10 @@
 #include "script/runtime/u_fileadapter.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "platform/FileIO.h"
 #include "platform/Text.h"
 
@@ -61,19 +66,57 @@ TMemoryStream* TCachedFileAdapter::GetFile(std::string_view name) {
     return StreamAt(CachePut(name, std::move(stream)));
 }
 
+namespace {
+
+// What is at a path a unit image is about to be stored under.
+enum class TTarget : uint8_t { tgAbsent, tgImage, tgOther };
+
+TTarget Inspect(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? TTarget::tgAbsent : TTarget::tgOther;
+    // A link, a directory, a device: never ours. A file we cannot read
+    // cannot be shown to be an image either.
+    if (!S_ISREG(st.st_mode)) return TTarget::tgOther;
+    std::vector<uint8_t> start;
+    if (!ReadFileStart(path, kUnitImageStartBytes, start)) return TTarget::tgOther;
+    const std::string_view bytes(reinterpret_cast<const char*>(start.data()), start.size());
+    return IsUnitImageStart(bytes) ? TTarget::tgImage : TTarget::tgOther;
+}
+
+}  // namespace
+
+bool TCachedFileAdapter::StoreLocal(std::string_view name, const std::vector<uint8_t>& bytes) {
+    const std::string path = PathOf(name);
+    // A file that appears between the look and the write (another program
+    // storing the same unit) is looked at again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const TTarget target = Inspect(path);
+        if (target == TTarget::tgOther) {
+            warnings_.push_back(FormatMsg(kMsgNotAnImage, path));
+            return false;
+        }
+        std::string error;
+        bool exists = false;
+        const TWriteMode mode =
+            target == TTarget::tgImage ? TWriteMode::wmReplace : TWriteMode::wmCreateOnly;
+        if (WriteWholeFile(path, bytes.data(), bytes.size(), error, mode, &exists)) return true;
+        if (!exists) {
+            warnings_.push_back(FormatMsg(kMsgImageNotSaved, error));
+            return false;
+        }
+    }
+    warnings_.push_back(FormatMsg(kMsgImageNotSaved, path + ": " + std::strerror(EEXIST)));
+    return false;
+}
+
 bool TCachedFileAdapter::SetFile(std::string_view name, const TMemoryStream& stream) {
     auto copy = std::make_unique<TMemoryStream>(stream.Bytes());
-    bool stored;
+    bool stored = false;
     if (LocalFile) {
         if (!IsSafeName(name)) return false;
-        std::string error;
-        const std::vector<uint8_t>& bytes = copy->Bytes();
-        if (!WriteWholeFile(PathOf(name), bytes.data(), bytes.size(), error))
-            throw EScriptError(error);
-        stored = true;
-    } else {
-        stored = false;
-        if (OnSetFile) OnSetFile(std::string(name), *copy, stored);
+        stored = StoreLocal(name, copy->Bytes());
+    } else if (OnSetFile) {
+        OnSetFile(std::string(name), *copy, stored);
     }
     copy->Seek(0);
     CachePut(name, std::move(copy));

@@ -12,6 +12,17 @@
 // that is empty, holds "/" or "..", or a NUL byte is refused (read as absent,
 // never written). Cached names compare ignoring letter case.
 //
+// A unit image is stored under the unit's bare name ("uses util.pas" saves
+// the image as "util"), a name a user's own file may well have. So a local
+// store replaces only what is absent or already a unit image (by its first
+// bytes), never anything else, and writes through a temporary file of a
+// unique name that is renamed into place: two programs compiling the same
+// unit at once each write a whole image, and a reader sees one whole image
+// or the other. A store that does not happen (a user's file in the way, a
+// directory that is not writable) is no error for the program being built,
+// which keeps the image in the cache and runs from it; the adapter records a
+// warning that the host reads from Warnings() and shows as it likes.
+//
 // What it does not do: compile or link (qv_build), read images (qv_vmc). The
 // interface it implements, TFileAdapter, lives with the images so that the
 // image reader needs no file access of its own.
@@ -27,6 +38,11 @@
 #include "script/runtime/qv_vmc.h"
 
 namespace corvane {
+
+// Warnings of a local store that did not happen. %s: the path and why;
+// the path of the file that was left as it is.
+inline constexpr std::string_view kMsgImageNotSaved = "单元映像没有保存：%s";
+inline constexpr std::string_view kMsgNotAnImage = "单元映像没有保存：“%s”不是单元映像，保留原文件。";
 
 // Host supplier (OnGetFile: fill the stream) or receiver (OnSetFile: the
 // stream to store) of a named file; set handled to true when done.
@@ -51,11 +67,17 @@ class TCachedFileAdapter : public TFileAdapter {
     // A cached file, else (LocalFile) the file Dir/name, else the host's
     // OnGetFile; null when none of them has it.
     TMemoryStream* GetFile(std::string_view name) override;
-    // Stores a copy: into Dir/name (LocalFile; a failure to write raises
-    // EScriptError), else through OnSetFile (false when not handled). The
-    // copy then enters the cache unless the name is cached already, in which
-    // case the cache keeps its earlier content.
+    // Stores a copy: into Dir/name (LocalFile; only over nothing or over a
+    // unit image, else false with a warning; a failure to write is false
+    // with a warning too), else through OnSetFile (false when not handled).
+    // The copy then enters the cache unless the name is cached already, in
+    // which case the cache keeps its earlier content.
     bool SetFile(std::string_view name, const TMemoryStream& stream) override;
+
+    // What stores did not happen, one message each, oldest first (texts
+    // kMsgImageNotSaved / kMsgNotAnImage).
+    const std::vector<std::string>& Warnings() const { return warnings_; }
+    void ClearWarnings() { warnings_.clear(); }
 
     // Appends to the cache; a name already cached keeps its stream and the
     // new one is dropped. The position of the entry; -1 for no stream.
@@ -80,8 +102,12 @@ class TCachedFileAdapter : public TFileAdapter {
     std::string Dir;
 
   private:
+    // Writes Dir/name unless something other than a unit image is there.
+    bool StoreLocal(std::string_view name, const std::vector<uint8_t>& bytes);
+
     std::vector<std::pair<std::string, std::unique_ptr<TMemoryStream>>> cache_;
     std::vector<std::pair<std::string, TAdapterClient*>> builders_;
+    std::vector<std::string> warnings_;
 };
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "platform/FileIO.h"
 #include "script/compiler/u_compile.h"
 #include "support/TempTree.h"
 
@@ -306,6 +307,48 @@ end.)"),
         << second.ErrorText();
     second.Program().ReportResult = false;
     EXPECT_EQ(second.Program().ExecuteMain().AsInteger(), 3);
+}
+
+// "uses util.pas" saves the image as "util": a user's own file of that name
+// (and one named like the old temporary, "util.tmp~") stays as it is, the
+// build says so in a warning, and the program runs from the image in memory.
+TEST_F(BuildTest, AUsersFileNamedLikeTheUnitIsNeverReplaced) {
+    TempTree tree;
+    tree.File("util.pas", R"(interface
+function twice(x: integer): integer;
+implementation
+function twice(x: integer): integer;
+begin
+  result := x * 2;
+end;
+end.)");
+    tree.File("util", "the user's notes");
+    tree.File("util.tmp~", "more notes");
+    TCachedFileAdapter adapter;
+    adapter.Dir = tree.Root();
+    builder_.SetFileAdapter(&adapter);
+    const char* program = R"(interface
+uses util.pas;
+function main: integer;
+implementation
+function main: integer;
+begin
+  result := twice(21);
+end;
+end.)";
+    ASSERT_TRUE(Build(program)) << builder_.ErrorText();
+    EXPECT_EQ(Run().AsInteger(), 42);
+    EXPECT_EQ(adapter.Warnings(),
+              std::vector<std::string>{"单元映像没有保存：“" + tree.Path("util") +
+                                       "”不是单元映像，保留原文件。"});
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadWholeFile(tree.Path("util"), bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "the user's notes");
+    ASSERT_TRUE(ReadWholeFile(tree.Path("util.tmp~"), bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "more notes");
+    // Built again with the same adapter: linked from the cached image.
+    ASSERT_TRUE(Build(program)) << builder_.ErrorText();
+    EXPECT_EQ(Run().AsInteger(), 42);
 }
 
 TEST(FileMng, VmcSuffixAddressesTheSameImage) {
