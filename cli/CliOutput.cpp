@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/DateTime.h"
+#include "platform/Text.h"
 
 namespace corvane::cli {
 
@@ -23,96 +23,46 @@ OutBuffer::~OutBuffer() {
     }
 }
 
-void OutBuffer::Flush() {
-    const char* p = buf_.data();
-    size_t left = buf_.size();
+namespace {
+
+// Writes all bytes to fd; EPIPE raises OutputClosed.
+void WriteAll(int fd, const char* p, size_t left) {
     while (left > 0) {
-        ssize_t n = ::write(fd_, p, left);
+        ssize_t n = ::write(fd, p, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            buf_.clear();
             if (errno == EPIPE) throw OutputClosed();
             throw std::runtime_error(std::string("write failed: ") + std::strerror(errno));
         }
         p += n;
         left -= static_cast<size_t>(n);
     }
+}
+
+}  // namespace
+
+void OutBuffer::Flush() {
+    try {
+        WriteAll(fd_, buf_.data(), buf_.size());
+    } catch (...) {
+        buf_.clear();
+        throw;
+    }
     buf_.clear();
+}
+
+void OutBuffer::Write(std::string_view bytes) {
+    if (buf_.empty() && bytes.size() >= kSize) {
+        WriteAll(fd_, bytes.data(), bytes.size());
+        return;
+    }
+    buf_.append(bytes);
+    Maybe();
 }
 
 // ---- Text forms ----------------------------------------------------------------
 
 namespace {
-
-// Whether any byte of w equals c (exact: the classic zero-byte test on
-// w XOR c, which has no false positives in this form).
-constexpr bool HasByte(uint64_t w, unsigned char c) {
-    const uint64_t v = w ^ (0x0101010101010101ull * c);
-    return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0;
-}
-
-// One pass over the bytes, eight at a time: every path and name of a
-// listing goes through here.
-bool NeedsCsvQuotes(std::string_view text) {
-    const char* p = text.data();
-    size_t n = text.size();
-    for (; n >= 8; p += 8, n -= 8) {
-        uint64_t w;
-        std::memcpy(&w, p, 8);
-        if (HasByte(w, ',') || HasByte(w, '"') || HasByte(w, '\r') || HasByte(w, '\n')) return true;
-    }
-    for (; n > 0; ++p, --n)
-        if (*p == ',' || *p == '"' || *p == '\r' || *p == '\n') return true;
-    return false;
-}
-
-}  // namespace
-
-void AppendCsvField(std::string& out, std::string_view text) {
-    if (!NeedsCsvQuotes(text)) {
-        out.append(text);
-        return;
-    }
-    out.push_back('"');
-    for (char c : text) {
-        if (c == '"') out.push_back('"');
-        out.push_back(c);
-    }
-    out.push_back('"');
-}
-
-namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are
-// not one.
-size_t Utf8SequenceLength(std::string_view s, size_t i) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    size_t n;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
-    for (size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) ||
-        (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return n;
-}
 
 // Display width of a cell: code points, East Asian wide ones counting two.
 size_t DisplayWidth(std::string_view s) {
@@ -140,180 +90,27 @@ size_t DisplayWidth(std::string_view s) {
     return width;
 }
 
-void AppendIsoDateTime(std::string& out, double dt) {
-    int y, mo, d, h, mi, s, ms;
-    DecodeDate(dt, y, mo, d);
-    DecodeTime(dt, h, mi, s, ms);
-    char buf[40];
-    int n =
-        ms ? std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, mo, d, h, mi,
-                           s, ms)
-           : std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", y, mo, d, h, mi, s);
-    out.append(buf, static_cast<size_t>(n));
-}
-
 }  // namespace
-
-void AppendJsonString(std::string& out, std::string_view text) {
-    static const char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            // Names on Linux are bytes; a byte run that is not UTF-8 becomes
-            // U+FFFD so the document stays valid.
-            size_t n = Utf8SequenceLength(text, i);
-            if (n == 0) {
-                out += "\\ufffd";
-                ++i;
-            } else {
-                out.append(text.substr(i, n));
-                i += n;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out.push_back(kHex[c >> 4]);
-                    out.push_back(kHex[c & 15]);
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-        ++i;
-    }
-    out.push_back('"');
-}
-
-void AppendJsonValue(std::string& out, const Variant& v, std::string& scratch) {
-    switch (v.type()) {
-        case VarType::Empty:
-        case VarType::Null:
-            out += "null";
-            return;
-        case VarType::Integer:
-            AppendInteger(out, v.RawInteger());
-            return;
-        case VarType::Double:
-            if (!std::isfinite(v.RawDouble())) {
-                out += "null";
-                return;
-            }
-            AppendGeneralFloat(out, v.RawDouble(), 15, '.');
-            return;
-        case VarType::Boolean:
-            out += v.RawBoolean() ? "true" : "false";
-            return;
-        case VarType::Date:
-            out.push_back('"');
-            AppendIsoDateTime(out, v.RawDouble());
-            out.push_back('"');
-            return;
-        case VarType::String:
-            AppendJsonString(out, v.RawString());
-            return;
-    }
-    (void)scratch;
-}
 
 // ---- Writers ------------------------------------------------------------------
 
 namespace {
 
-class CsvWriter : public ResultWriter {
+// CSV and JSON: the core's writers, handing their bytes to the OutBuffer.
+class CoreWriter : public ResultWriter {
   public:
-    explicit CsvWriter(OutBuffer& out) : out_(out) {}
-    void Begin(const std::vector<TSimpleFieldDef>& fields) override {
-        std::string& o = out_.Text();
-        for (size_t i = 0; i < fields.size(); ++i) {
-            if (i) o.push_back(',');
-            AppendCsvField(o, fields[i].name);
-        }
-        o += "\r\n";
-        out_.Maybe();
-    }
-    void Row(std::span<const Variant* const> values) override {
-        std::string& o = out_.Text();
-        for (size_t i = 0; i < values.size(); ++i) {
-            if (i) o.push_back(',');
-            const Variant& v = *values[i];
-            if (v.type() == VarType::String) {
-                AppendCsvField(o, v.RawString());
-            } else {
-                // Only texts and dates can hold a separator; numbers and
-                // booleans go straight in.
-                const size_t start = o.size();
-                v.AppendString(o);
-                if (NeedsCsvQuotes(std::string_view(o).substr(start))) {
-                    scratch_.assign(o, start);
-                    o.resize(start);
-                    AppendCsvField(o, scratch_);
-                }
-            }
-        }
-        o += "\r\n";
-        out_.Maybe();
-    }
-    void Finish() override { out_.Flush(); }
-
-  private:
-    OutBuffer& out_;
-    std::string scratch_;
-};
-
-class JsonWriter : public ResultWriter {
-  public:
-    explicit JsonWriter(OutBuffer& out) : out_(out) {}
-    void Begin(const std::vector<TSimpleFieldDef>& fields) override {
-        keys_.clear();
-        for (const TSimpleFieldDef& f : fields) {
-            std::string key;
-            AppendJsonString(key, f.name);
-            key.push_back(':');
-            keys_.push_back(std::move(key));
-        }
-        out_.Text() += "[";
-        first_ = true;
-    }
-    void Row(std::span<const Variant* const> values) override {
-        std::string& o = out_.Text();
-        o += first_ ? "\n{" : ",\n{";
-        first_ = false;
-        for (size_t i = 0; i < values.size() && i < keys_.size(); ++i) {
-            if (i) o.push_back(',');
-            o += keys_[i];
-            AppendJsonValue(o, *values[i], scratch_);
-        }
-        o.push_back('}');
-        out_.Maybe();
-    }
+    CoreWriter(TResultFormat format, OutBuffer& out)
+        : out_(out), writer_(MakeResultWriter(format, out)) {}
+    void Begin(const std::vector<TSimpleFieldDef>& fields) override { writer_->Begin(fields); }
+    void Row(std::span<const Variant* const> values) override { writer_->Row(values); }
     void Finish() override {
-        out_.Text() += first_ ? "]\n" : "\n]\n";
+        writer_->Finish();
         out_.Flush();
     }
 
   private:
     OutBuffer& out_;
-    std::vector<std::string> keys_;
-    std::string scratch_;
-    bool first_ = true;
+    std::unique_ptr<TResultWriter> writer_;
 };
 
 // Gathers every cell (the widths depend on all rows), then prints.
@@ -395,9 +192,9 @@ class TableWriter : public ResultWriter {
 std::unique_ptr<ResultWriter> MakeWriter(Format format, OutBuffer& out) {
     switch (format) {
         case Format::Csv:
-            return std::make_unique<CsvWriter>(out);
+            return std::make_unique<CoreWriter>(TResultFormat::rfCsv, out);
         case Format::Json:
-            return std::make_unique<JsonWriter>(out);
+            return std::make_unique<CoreWriter>(TResultFormat::rfJson, out);
         case Format::Table:
             break;
     }

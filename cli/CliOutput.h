@@ -1,14 +1,13 @@
 // CliOutput: how corvane-cli writes a result.
 //
 // Three row sinks (IRowSink) render the engine's result rows as they
-// arrive: an aligned text table headed by the output names, CSV after
-// RFC 4180 (header line, CRLF line ends, fields quoted when they hold a
-// comma, a quote or a line break), and a JSON array of objects keyed by
-// output name with typed values. Text cells show values the way the
-// Variant conversions render them (True/False, date-times by the regional
-// settings, doubles with 15 significant digits), which is also what the
-// desktop result list shows; JSON gives numbers, booleans, strings, null,
-// and date-times as ISO 8601 local text.
+// arrive: an aligned text table headed by the output names, made here, and
+// CSV and JSON, made by the core's result writers (output/ResultWriter,
+// which the desktop program's export shares; the formats are described
+// there). Table cells show values the way the Variant conversions render
+// them (True/False, date-times by the regional settings in local time,
+// doubles with 15 significant digits), which is also what the desktop
+// result list shows.
 //
 // Everything goes through one OutBuffer: large buffered writes on the file
 // descriptor, no iostreams. A closed pipe (EPIPE) raises OutputClosed, so
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "engine/U_simpleDS.h"
+#include "output/ResultWriter.h"
 
 namespace corvane::cli {
 
@@ -31,10 +31,12 @@ class OutputClosed : public std::runtime_error {
     OutputClosed() : std::runtime_error("output closed") {}
 };
 
-class OutBuffer {
+class OutBuffer : public ITextSink {
   public:
     explicit OutBuffer(int fd) : fd_(fd) { buf_.reserve(kSize + 4096); }
-    ~OutBuffer();
+    ~OutBuffer() override;
+    // ITextSink: the core writers hand their bytes over here.
+    void Write(std::string_view bytes) override;
     std::string& Text() { return buf_; }
     // Writes when enough has gathered.
     void Maybe() {
@@ -57,10 +59,5 @@ class ResultWriter : public IRowSink {
 };
 
 std::unique_ptr<ResultWriter> MakeWriter(Format format, OutBuffer& out);
-
-// Exposed for tests of the renderers.
-void AppendCsvField(std::string& out, std::string_view text);
-void AppendJsonString(std::string& out, std::string_view text);
-void AppendJsonValue(std::string& out, const Variant& v, std::string& scratch);
 
 }  // namespace corvane::cli

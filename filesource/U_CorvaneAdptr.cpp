@@ -643,9 +643,10 @@ class TDirLister {
                         ? ReadAheadCount(f, e.name)
                         : CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_);
         uint32_t extStart = ExtensionStart(name);
-        TDateTime created = times_.FromUnix(st.birthOrChange);
-        TDateTime written = times_.FromUnix(st.modified);
-        TDateTime accessed = times_.FromUnix(st.accessed);
+        bool createdLater, writtenLater, accessedLater;
+        TDateTime created = times_.FromUnix(st.birthOrChange, createdLater);
+        TDateTime written = times_.FromUnix(st.modified, writtenLater);
+        TDateTime accessed = times_.FromUnix(st.accessed, accessedLater);
 
         if (IFilterObject* filter = t_.filter_) {
             // In the filtered listing an empty extension stands for the
@@ -680,6 +681,8 @@ class TDirLister {
         r.creationtime = created;
         r.lastwritetime = written;
         r.lastaccesstime = accessed;
+        r.repeatedLater = static_cast<uint8_t>((createdLater ? 1 : 0) | (writtenLater ? 2 : 0) |
+                                               (accessedLater ? 4 : 0));
         r.pathIndex = node;
         r.attri = attr;
         r.count = count;
@@ -901,13 +904,13 @@ void TVeskDSAdapterForFile::GetFieldValue(int index, Variant& value) {
             value.SetString(std::string_view());
             break;
         case fcCreationTime:
-            value.SetDate(r.creationtime);
+            value.SetDate(r.creationtime, (r.repeatedLater & 1) != 0);
             break;
         case fcLastWriteTime:
-            value.SetDate(r.lastwritetime);
+            value.SetDate(r.lastwritetime, (r.repeatedLater & 2) != 0);
             break;
         case fcLastAccessTime:
-            value.SetDate(r.lastaccesstime);
+            value.SetDate(r.lastaccesstime, (r.repeatedLater & 4) != 0);
             break;
         case fcSize:
             value.SetInteger(r.size);

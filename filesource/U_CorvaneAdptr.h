@@ -162,6 +162,9 @@ struct TFileRecord {
     uint32_t extensionStart = 0;  // extension = filename from here
     int32_t version = -1;         // file version number; -1 = empty text
     uint8_t computed = 0;         // rcData | rcVersion once worked out; rcCountPending
+    // IsRepeatedLater of the three times (1 creation, 2 last write, 4 last
+    // access): which pass through a repeated local hour each one was.
+    uint8_t repeatedLater = 0;
 
     std::string_view Extension() const { return std::string_view(filename).substr(extensionStart); }
     bool IsDir() const { return (attri & faDirectory) != 0; }

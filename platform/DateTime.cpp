@@ -1,6 +1,8 @@
 #include "platform/DateTime.h"
 
 #include <sys/time.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -226,25 +228,106 @@ TDateTime DateTimeFromUnixLocal(int64_t unixSeconds) {
     return FromLocalDay(days, second);
 }
 
+bool IsRepeatedLater(int64_t unixSeconds) {
+    if (unixSeconds <= -kCacheRange || unixSeconds >= kCacheRange) return false;
+    // The clock was set back within the last day when the offset a day ago
+    // was larger; the wall time then showed before at the instant where the
+    // old offset gives it.
+    int64_t now = 0, before = 0, there = 0;
+    if (!LocalOffset(unixSeconds, now) || !LocalOffset(unixSeconds - 86400, before) ||
+        before <= now)
+        return false;
+    return LocalOffset(unixSeconds - (before - now), there) && there == before;
+}
+
+namespace {
+
+// Seconds of a local date-time counted like Unix seconds (its wall time read
+// as if it were UTC); whole seconds.
+int64_t LocalSeconds(TDateTime dt) {
+    int64_t days, ms;
+    Split(dt, days, ms);
+    return (days - static_cast<int64_t>(kUnixEpochDate)) * 86400 + ms / 1000;
+}
+
+bool OffsetOfLocalSeconds(int64_t local, bool repeatedLater, int64_t& offset) {
+    if (local <= -kCacheRange || local >= kCacheRange) return false;
+    // The offsets a day before and a day after; each is right when the
+    // instant it gives shows this wall time.
+    int64_t before = 0, after = 0, at = 0;
+    if (!LocalOffset(local - 86400, before) || !LocalOffset(local + 86400, after)) return false;
+    const bool beforeFits = LocalOffset(local - before, at) && at == before;
+    const bool afterFits = LocalOffset(local - after, at) && at == after;
+    offset = before;  // also for a skipped wall time: neither fits
+    if (beforeFits && afterFits)
+        offset = repeatedLater ? std::min(before, after) : std::max(before, after);
+    else if (afterFits)
+        offset = after;
+    return offset > INT32_MIN && offset < INT32_MAX;
+}
+
+}  // namespace
+
+bool UtcOffsetOfLocal(TDateTime dt, bool repeatedLater, int32_t& offsetSeconds) {
+    int64_t offset = 0;
+    if (!OffsetOfLocalSeconds(LocalSeconds(dt), repeatedLater, offset)) return false;
+    offsetSeconds = static_cast<int32_t>(offset);
+    return true;
+}
+
+UtcOffsetCache::UtcOffsetCache() : slots_(new Slot[kSlots]) {
+    for (size_t i = 0; i < kSlots; ++i)
+        slots_[i] = Slot{kNoDay, 0, false};
+}
+
+bool UtcOffsetCache::OffsetOf(TDateTime dt, bool repeatedLater, int32_t& offsetSeconds) {
+    const int64_t local = LocalSeconds(dt);
+    if (local <= -kCacheRange || local >= kCacheRange)
+        return UtcOffsetOfLocal(dt, repeatedLater, offsetSeconds);
+    const int64_t day = FloorDiv(local, 86400);
+    Slot& slot = slots_[static_cast<uint64_t>(day) & (kSlots - 1)];
+    if (slot.day != day) {
+        // One offset for the whole day when its first and its last second
+        // each have exactly one, the same.
+        int64_t a = 0, b = 0, c = 0, d = 0;
+        const int64_t first = day * 86400, last = first + 86399;
+        slot.day = day;
+        slot.uniform = OffsetOfLocalSeconds(first, false, a) &&
+                       OffsetOfLocalSeconds(first, true, b) &&
+                       OffsetOfLocalSeconds(last, false, c) &&
+                       OffsetOfLocalSeconds(last, true, d) && a == b && b == c && c == d;
+        slot.offset = slot.uniform ? static_cast<int32_t>(a) : 0;
+    }
+    if (!slot.uniform) return UtcOffsetOfLocal(dt, repeatedLater, offsetSeconds);
+    offsetSeconds = slot.offset;
+    return true;
+}
+
 LocalTimeCache::LocalTimeCache() : slots_(new Slot[kSlots]) {
     for (size_t i = 0; i < kSlots; ++i)
         slots_[i] = Slot{kNoDay, 0, false};
 }
 
-TDateTime LocalTimeCache::FromUnix(int64_t unixSeconds) {
+TDateTime LocalTimeCache::FromUnix(int64_t unixSeconds, bool& repeatedLater) {
+    repeatedLater = false;
     if (unixSeconds <= -kCacheRange || unixSeconds >= kCacheRange)
         return DateTimeFromUnixLocal(unixSeconds);
     const int64_t day = FloorDiv(unixSeconds, 86400);
     Slot& slot = slots_[static_cast<uint64_t>(day) & (kSlots - 1)];
     if (slot.day != day) {
-        int64_t first = 0, last = 0;
-        const bool known =
-            LocalOffset(day * 86400, first) && LocalOffset(day * 86400 + 86399, last);
+        int64_t previous = 0, first = 0, last = 0;
+        const bool known = LocalOffset(day * 86400 - 86400, previous) &&
+                           LocalOffset(day * 86400, first) &&
+                           LocalOffset(day * 86400 + 86399, last);
         slot.day = day;
-        slot.uniform = known && first == last && first > INT32_MIN && first < INT32_MAX;
+        slot.uniform =
+            known && previous == first && first == last && first > INT32_MIN && first < INT32_MAX;
         slot.offset = slot.uniform ? static_cast<int32_t>(first) : 0;
     }
-    if (!slot.uniform) return DateTimeFromUnixLocal(unixSeconds);
+    if (!slot.uniform) {
+        repeatedLater = IsRepeatedLater(unixSeconds);
+        return DateTimeFromUnixLocal(unixSeconds);
+    }
     const int64_t local = unixSeconds + slot.offset;
     const int64_t localDay = FloorDiv(local, 86400);
     return FromLocalDay(localDay, local - localDay * 86400);

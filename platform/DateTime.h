@@ -45,6 +45,43 @@ int DayOfWeek(TDateTime dt);
 
 // Seconds since the Unix epoch, taken as local time, in whole seconds.
 TDateTime DateTimeFromUnixLocal(int64_t unixSeconds);
+
+// Local time is ambiguous once a year: when the clock is set back, the wall
+// times of the last hour before the change show again. The local value of
+// such a time stamp does not say which of the two instants it was; this bit
+// does (as the "fold" of other date libraries): true for the second one.
+// False for every other stamp, and when the C library cannot tell.
+bool IsRepeatedLater(int64_t unixSeconds);
+// The UTC offset (local minus UTC, in seconds) of local time dt, for texts
+// that carry it. A wall time shown twice has two: repeatedLater picks the
+// second. A wall time that a clock set forward skips has none; it gets the
+// offset in effect before the change (as if the clock had not been set
+// forward yet). Whole seconds; false when the C library cannot tell. Like
+// LocalTimeCache, this assumes no two changes of a zone's offset lie within
+// a day of each other.
+bool UtcOffsetOfLocal(TDateTime dt, bool repeatedLater, int32_t& offsetSeconds);
+
+// UtcOffsetOfLocal for many values in a row, with the same results, as the
+// JSON writer needs it for every date-time of a listing: a local day whose
+// first and last second each have one offset, the same, takes it for all
+// its values (by the same assumption as above, no change lies within it);
+// other days are worked out value by value. One cache per writer; the same
+// limits as LocalTimeCache (TZ, threads).
+class UtcOffsetCache {
+  public:
+    UtcOffsetCache();
+    bool OffsetOf(TDateTime dt, bool repeatedLater, int32_t& offsetSeconds);
+
+  private:
+    struct Slot {
+        int64_t day;     // local day number; kNoDay when empty
+        int32_t offset;  // for the whole day
+        bool uniform;    // false: worked out value by value
+    };
+    static constexpr size_t kSlots = 1024;  // direct-mapped by day number
+    std::unique_ptr<Slot[]> slots_;
+};
+
 // The current local date and time, with milliseconds.
 TDateTime Now();
 
@@ -52,9 +89,11 @@ TDateTime Now();
 //
 // Local time is UTC plus an offset that changes only at the zone's
 // transitions. The cache asks the C library for the offset at the first and
-// the last second of a stamp's UTC day and, when both agree, uses it for
-// every stamp of that day; a day whose ends disagree (a transition falls in
-// it) is converted stamp by stamp. Skipping a day is safe only if no zone
+// the last second of a stamp's UTC day and at the first second of the day
+// before and, when all three agree, uses it for every stamp of that day; a
+// day where they disagree (a transition falls in it or in the day before,
+// so a stamp may be the second pass through a repeated hour,
+// IsRepeatedLater) is converted stamp by stamp. Skipping a day is safe only if no zone
 // changes its offset and back again within one day: in the tz database the
 // closest pair of transitions is about four days apart, and DST rules in a
 // TZ variable that last under a day are not supported. Leap-second zones
@@ -67,7 +106,12 @@ TDateTime Now();
 class LocalTimeCache {
   public:
     LocalTimeCache();
-    TDateTime FromUnix(int64_t unixSeconds);
+    TDateTime FromUnix(int64_t unixSeconds) {
+        bool later;
+        return FromUnix(unixSeconds, later);
+    }
+    // With IsRepeatedLater of the stamp.
+    TDateTime FromUnix(int64_t unixSeconds, bool& repeatedLater);
 
   private:
     struct Slot {

@@ -5,6 +5,7 @@
 // depend on the locale and never split a multi-byte character.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,10 @@ std::string_view TrimView(std::string_view s);
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
+
+// Length of the well-formed UTF-8 sequence that starts at s[i] (1 to 4), or
+// 0 when the bytes there are not one (a stray continuation byte, an overlong
+// form, a surrogate, beyond U+10FFFF, cut off at the end). i < s.size().
+size_t Utf8SequenceLength(std::string_view s, size_t i);
 
 }  // namespace corvane

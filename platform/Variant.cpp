@@ -242,6 +242,7 @@ void Variant::ThrowCast(VarType to) const {
 void Variant::Assign(const Variant& other) {
     if (this == &other) return;
     type_ = other.type_;
+    later_ = other.later_;
     i_ = other.i_;
     if (other.type_ == VarType::Boolean) b_ = other.b_;
     if (other.type_ == VarType::Double || other.type_ == VarType::Date) d_ = other.d_;

@@ -84,6 +84,10 @@ public:
     int64_t RawInteger() const noexcept { return i_; }
     double RawDouble() const noexcept { return d_; }  // Double and Date
     bool RawBoolean() const noexcept { return b_; }
+    // A date-time that is the second pass through a repeated local hour.
+    // Only text forms with a UTC offset use it; comparisons and the local
+    // text ignore it.
+    bool RepeatedLater() const noexcept { return type_ == VarType::Date && later_; }
     const std::string& RawString() const noexcept { return s_; }
 
     // Setters; the text storage is kept for reuse.
@@ -91,7 +95,18 @@ public:
     void SetNull() noexcept { type_ = VarType::Null; i_ = 0; s_.clear(); }
     void SetInteger(int64_t v) noexcept { type_ = VarType::Integer; i_ = v; s_.clear(); }
     void SetDouble(double v) noexcept { type_ = VarType::Double; d_ = v; s_.clear(); }
-    void SetDate(double v) noexcept { type_ = VarType::Date; d_ = v; s_.clear(); }
+    void SetDate(double v) noexcept {
+        type_ = VarType::Date;
+        d_ = v;
+        later_ = false;
+        s_.clear();
+    }
+    // A date-time with its IsRepeatedLater bit (DateTime): which of two
+    // instants a local time that shows twice stands for.
+    void SetDate(double v, bool repeatedLater) noexcept {
+        SetDate(v);
+        later_ = repeatedLater;
+    }
     void SetBoolean(bool v) noexcept { type_ = VarType::Boolean; b_ = v; s_.clear(); }
     void SetString(std::string_view v) { type_ = VarType::String; i_ = 0; s_.assign(v); }
     void SetString(std::string&& v) noexcept { type_ = VarType::String; i_ = 0; s_ = std::move(v); }
@@ -122,6 +137,7 @@ private:
     [[noreturn]] void ThrowCast(VarType to) const;
 
     VarType type_;
+    bool later_ = false;  // RepeatedLater, for a date-time (fits the padding)
     union {
         int64_t i_;
         double d_;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -15,34 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "support/ScopedTimeZone.h"
+
 namespace corvane {
 namespace {
 
-// Sets TZ for the lifetime of the object and restores it afterwards.
-class ScopedTimeZone {
-  public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ScopedTimeZone() {
-        if (old_)
-            ::setenv("TZ", old_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-  private:
-    std::optional<std::string> old_;
-};
-
-bool ZoneFileExists(const std::string& name) {
-    return ::access(("/usr/share/zoneinfo/" + name).c_str(), R_OK) == 0;
-}
+using testing::ScopedTimeZone;
+using testing::ZoneFileExists;
 
 TDateTime Local(int y, int mo, int d, int h, int mi, int s) {
     TDateTime date = 0, time = 0;
@@ -57,10 +37,11 @@ void ExpectSameAsDirect(LocalTimeCache& cache, const std::vector<int64_t>& stamp
                         const std::string& zone) {
     for (int64_t t : stamps) {
         const TDateTime direct = DateTimeFromUnixLocal(t);
-        const TDateTime cached = cache.FromUnix(t);
-        if (direct != cached) {
-            ADD_FAILURE() << zone << ": stamp " << t << " direct " << direct << " cached "
-                          << cached;
+        bool later = false;
+        const TDateTime cached = cache.FromUnix(t, later);
+        if (direct != cached || later != IsRepeatedLater(t)) {
+            ADD_FAILURE() << zone << ": stamp " << t << " direct " << direct << " cached " << cached
+                          << " repeated later " << later;
             return;
         }
     }
@@ -149,6 +130,83 @@ TEST(LocalTimeCache, SameBitsAsTheDirectConversionInEveryKindOfZone) {
         LocalTimeCache cache;
         ExpectSameAsDirect(cache, AroundTransitions(z.transitions), z.tz);
         ExpectSameAsDirect(cache, spread, z.tz);
+    }
+}
+
+// The hour a clock is set back shows twice; IsRepeatedLater tells the two
+// passes apart, and UtcOffsetOfLocal gives each its own offset.
+TEST(LocalTimeCache, RepeatedHourIsToldApartAndMapsBackToItsOffset) {
+    ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");  // as Europe/Berlin, without tzdata
+    struct Case {
+        int64_t stamp;
+        TDateTime local;
+        bool later;
+        int32_t offset;
+    } cases[] = {
+        {1635638399, Local(2021, 10, 31, 1, 59, 59), false, 7200},
+        {1635638400, Local(2021, 10, 31, 2, 0, 0), false, 7200},  // first 02:00, summer time
+        {1635641999, Local(2021, 10, 31, 2, 59, 59), false, 7200},
+        {1635642000, Local(2021, 10, 31, 2, 0, 0), true, 3600},  // 02:00 again, winter time
+        {1635645599, Local(2021, 10, 31, 2, 59, 59), true, 3600},
+        {1635645600, Local(2021, 10, 31, 3, 0, 0), false, 3600},
+        {1635728400, Local(2021, 11, 1, 2, 0, 0), false, 3600},  // a day later: once only
+        {1616893199, Local(2021, 3, 28, 1, 59, 59), false, 3600},
+        {1616893200, Local(2021, 3, 28, 3, 0, 0), false, 7200},
+    };
+    LocalTimeCache cache;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stamp);
+        bool later = !c.later;
+        EXPECT_EQ(cache.FromUnix(c.stamp, later), c.local);
+        EXPECT_EQ(later, c.later);
+        EXPECT_EQ(IsRepeatedLater(c.stamp), c.later);
+        int32_t offset = 0;
+        ASSERT_TRUE(UtcOffsetOfLocal(c.local, c.later, offset));
+        EXPECT_EQ(offset, c.offset);
+    }
+    // A wall time the clock skipped (02:30 on the day summer time starts)
+    // gets the offset before the change; the bit changes nothing there.
+    for (bool later : {false, true}) {
+        int32_t offset = 0;
+        ASSERT_TRUE(UtcOffsetOfLocal(Local(2021, 3, 28, 2, 30, 0), later, offset));
+        EXPECT_EQ(offset, 3600);
+    }
+}
+
+// Every stamp near a transition, turned into local time with its bit, maps
+// back to itself through UtcOffsetOfLocal (and its cache), in every kind of
+// zone.
+TEST(LocalTimeCache, LocalTimeWithItsBitMapsBackToTheSameInstant) {
+    struct Zone {
+        const char* tz;
+        std::vector<int64_t> transitions;
+        bool needsFile;
+    } zones[] = {
+        {"UTC0", {0}, false},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", {1616893200, 1635642000}, false},
+        {"AEST-10AEDT,M10.1.0,M4.1.0/3", {1617465600, 1633190400}, false},
+        {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", {1617460200, 1633188600}, false},
+        {"Europe/Berlin", {1616893200, 1635642000, 228877200}, true},
+        {"America/St_Johns", {1615699800, 1636259400}, true},
+        {"Australia/Lord_Howe", {1617460200, 1633188600}, true},
+    };
+    for (const Zone& z : zones) {
+        if (z.needsFile && !ZoneFileExists(z.tz)) continue;
+        ScopedTimeZone zone(z.tz);
+        LocalTimeCache cache;
+        UtcOffsetCache offsets;
+        for (int64_t t : AroundTransitions(z.transitions)) {
+            bool later = false;
+            const TDateTime local = cache.FromUnix(t, later);
+            int32_t offset = 0, cached = 0;
+            const int64_t wall = std::llround((local - kUnixEpochDate) * 86400.0);
+            if (!UtcOffsetOfLocal(local, later, offset) || wall - offset != t ||
+                !offsets.OffsetOf(local, later, cached) || cached != offset) {
+                ADD_FAILURE() << z.tz << ": stamp " << t << " local " << wall << " later " << later
+                              << " offset " << offset << " cached " << cached;
+                break;
+            }
+        }
     }
 }
 

@@ -162,5 +162,24 @@ TEST(DateTime, ParsesTexts) {
     }
 }
 
+// The bit that tells the two passes through a repeated local hour apart
+// travels with copies of the value and goes with a new value.
+TEST(Variant, RepeatedLaterTravelsWithTheDateTime) {
+    Variant later;
+    later.SetDate(45592.1, true);
+    EXPECT_TRUE(later.RepeatedLater());
+    Variant copy = later;
+    EXPECT_TRUE(copy.RepeatedLater());
+    Variant assigned("text");
+    assigned.Assign(later);
+    EXPECT_TRUE(assigned.RepeatedLater());
+    EXPECT_TRUE(assigned.SameAs(Variant::FromDate(45592.1)));  // the value is the same
+    assigned.SetDate(45592.1);
+    EXPECT_FALSE(assigned.RepeatedLater());
+    copy.SetDouble(45592.1);
+    EXPECT_FALSE(copy.RepeatedLater());  // only a date-time has it
+    EXPECT_FALSE(Variant::FromDate(45592.1).RepeatedLater());
+}
+
 }  // namespace
 }  // namespace corvane
