@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <cstdio>
+
 namespace corvane::cli {
 
 namespace {
@@ -20,6 +22,11 @@ void CatchInterrupt() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
     ::sigaction(SIGINT, &sa, nullptr);
+}
+
+void ReportOutOfMemory() {
+    // A fixed text through the unbuffered stream: nothing to allocate.
+    std::fputs("corvane-cli: 内存不足，运行已停止。\n", stderr);
 }
 
 bool Interrupted() {

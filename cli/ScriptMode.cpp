@@ -1,5 +1,9 @@
 #include "cli/ScriptMode.h"
 
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -7,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/CliOutput.h"
 #include "cli/Interrupt.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
@@ -18,6 +23,8 @@ namespace corvane::cli {
 namespace {
 
 constexpr int kExitCompile = 1;
+
+int RunScript(int argc, char** argv);
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "corvane-cli: %s\nTry 'corvane-cli --help'.\n", message.c_str());
@@ -98,6 +105,22 @@ void PrintLines(FILE* to, const std::vector<std::string>& lines) {
         std::fprintf(to, "%s\n", l.c_str());
 }
 
+// Hands what stdout holds to the reader. A reader that went away ends the
+// run quietly (OutputClosed), as in statement mode; another failure is a
+// run-time error.
+void FlushOut() {
+    if (std::fflush(stdout) == 0) return;
+    if (errno == EPIPE) throw OutputClosed();
+    throw std::runtime_error(std::string("write failed: ") + std::strerror(errno));
+}
+
+// One line of output at once.
+void PrintOut(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    FlushOut();
+}
+
 // The linked program: main and initialization numbers, globals, functions.
 void Dump(TProgramPlus& program) {
     const TProgramImage& image = program.Image();
@@ -115,7 +138,7 @@ void Dump(TProgramPlus& program) {
     }
     for (int n = 0; n < program.FuncCount(); ++n)
         std::printf("#%d %s", n, DisassembleFunction(program.FuncAt(n)).c_str());
-    std::fflush(stdout);
+    FlushOut();
 }
 
 }  // namespace
@@ -127,24 +150,54 @@ bool WantsScriptMode(int argc, char** argv) {
 }
 
 int RunScriptMode(int argc, char** argv) {
+    // A closed pipe is an error of the write (EPIPE), not a signal.
+    ::signal(SIGPIPE, SIG_IGN);
+    try {
+        return RunScript(argc, argv);
+    } catch (const OutputClosed&) {
+        return kExitOk;
+    }
+}
+
+namespace {
+
+int RunScript(int argc, char** argv) {
     Options o;
     std::string error;
     if (!ParseOptions(argc, argv, o, error)) return Usage(error);
 
     std::vector<uint8_t> source;
-    if (!ReadWholeFile(o.file, source)) return Usage("cannot read the script '" + o.file + "'");
+    if (!ReadWholeFile(o.file, source, kMaxSourceBytes)) {
+        struct stat st;
+        if (::stat(o.file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<uint64_t>(st.st_size) > kMaxSourceBytes)
+            return Usage("the script '" + o.file + "' is longer than " + kMaxSourceText);
+        return Usage("cannot read the script '" + o.file + "'");
+    }
 
     TCachedFileAdapter adapter;
     adapter.Dir = o.haveUnits ? o.units : std::filesystem::path(o.file).parent_path().string();
     TBuildObj builder;
     builder.SetFileAdapter(&adapter);
+    // Unit images that could not be saved: the program runs from the
+    // images in memory all the same.
+    auto warnings = [&adapter] {
+        for (const std::string& w : adapter.Warnings())
+            std::fprintf(stderr, "corvane-cli: %s\n", w.c_str());
+        adapter.ClearWarnings();
+    };
     try {
-        if (!builder.Build(SplitLines(source), o.main)) {
+        const bool built = builder.Build(SplitLines(source), o.main);
+        warnings();
+        if (!built) {
             PrintLines(stderr, builder.ErrorTexts());
             return kExitCompile;
         }
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception&) {
         // A missing or unlinkable main function: recorded as a diagnostic.
+        warnings();
         PrintLines(stderr, builder.ErrorTexts());
         return kExitCompile;
     }
@@ -177,16 +230,21 @@ int RunScriptMode(int argc, char** argv) {
     program.OnTag = [](const std::string& text, TVarMngr&, TVarMngr&) {
         std::fprintf(stderr, "%s\n", text.c_str());
     };
-    SetMessageHook([](const std::string& text) {
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
-    });
+    SetMessageHook([](const std::string& text) { PrintOut(text); });
+    // The hook is global: it goes when this run does, however it ends.
+    struct Unhook {
+        ~Unhook() { SetMessageHook(nullptr); }
+    } unhook;
     program.SetCancelCheck([] { return Interrupted(); });
     CatchInterrupt();
 
     try {
         const Variant result = program.ExecuteMain();
-        std::printf("%s\n", result.AsString().c_str());
+        PrintOut(result.AsString());
+    } catch (const OutputClosed&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (const std::exception& e) {
         std::fflush(stdout);
         if (Interrupted()) {
@@ -196,8 +254,9 @@ int RunScriptMode(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         return kExitRuntime;
     }
-    SetMessageHook(nullptr);
-    return std::fflush(stdout) == 0 ? kExitOk : kExitRuntime;
+    return kExitOk;
 }
+
+}  // namespace
 
 }  // namespace corvane::cli

@@ -45,12 +45,13 @@ Runs one SELECT statement over directory tables and writes the result to
 standard output.
 
 Options:
-  -f FILE          read the statement from FILE ("-" for standard input)
+  -f FILE          read the statement from FILE ("-" for standard input);
+                   at most 16 MiB
   --format FORMAT  table (default): aligned columns headed by the output names
                    csv:   RFC 4180, a header line, CRLF line ends
                    json:  an array of objects keyed by output name; numbers,
                           booleans, strings, null; date-times as ISO 8601
-                          local time
+                          local time with the UTC offset
   --check          parse only: print "OK", or the errors (exit code 1)
   -h, --help       show this text
 
@@ -76,15 +77,16 @@ Examples:
   echo "select top 10 filename from '/tmp'" | corvane-cli -f -
 
 Values print as the program's value conversions render them: booleans as
-True/False, date-times in the regional format (JSON: ISO 8601), numbers in
-general format with 15 significant digits.
+True/False, date-times in the regional format (CSV: yyyy-mm-dd hh:nn:ss;
+JSON: ISO 8601 with the UTC offset), numbers in general format with 15
+significant digits.
 
 Progress: on a terminal, a query that runs longer than about a second shows
 the number of entries listed so far on standard error; Ctrl-C stops it.
 
 Exit codes: 0 success, 1 statement errors (the messages on standard error),
-2 bad usage, 3 a run-time error (its message on standard error),
-130 interrupted by Ctrl-C. Output to a closed pipe ends quietly.
+2 bad usage, 3 a run-time error (its message on standard error) or out of
+memory, 130 interrupted by Ctrl-C. Output to a closed pipe ends quietly.
 
 Script mode (--script) compiles FILE, a program in the script language,
 and runs its function NAME:
@@ -92,13 +94,18 @@ and runs its function NAME:
                     parameters left out receive "0"
   --units DIR       where used units are found and where units compiled from
                     source ("uses util.pas") are saved; default: FILE's
-                    directory
+                    directory. An image replaces only an image: a file of
+                    the unit's name that is none, or a directory that is not
+                    writable, leaves the image unsaved (a warning on
+                    standard error) and the program runs all the same
   --dump            print the linked program's instructions before running
 The result is printed as text on standard output; showmessage prints its
 text as a line on standard output; tag ... endtag texts go to standard
 error. Exit codes: 0 success, 1 the program does not compile or link (the
 diagnostics on standard error, e.g. "Compile: line 3:期待“;”出现。"), 2 bad
-usage, 3 a run-time error (its message on standard error), 130 Ctrl-C.
+usage, 3 a run-time error (its message on standard error) or out of
+memory, 130 Ctrl-C. The script is at most 16 MiB. Output to a closed pipe
+ends quietly.
 Example:
   corvane-cli --script fact.pas --main fact --arg n=10
 )";
@@ -162,17 +169,25 @@ void PrintWarnings(const TVeskEngineCustomer& engine) {
         std::fprintf(stderr, "%s\n", w.c_str());
 }
 
-bool ReadAll(std::istream& in, std::string& out) {
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return !in.bad();
+enum class ReadResult { Read, TooLong, Failed };
+
+// The whole statement, at most kMaxSourceBytes of it: -f /dev/zero or an
+// endless pipe is refused, not gathered until memory runs out.
+ReadResult ReadStatement(std::istream& in, std::string& out) {
+    char chunk[1 << 16];
+    for (;;) {
+        in.read(chunk, sizeof chunk);
+        const size_t n = static_cast<size_t>(in.gcount());
+        if (n > kMaxSourceBytes - out.size()) return ReadResult::TooLong;
+        out.append(chunk, n);
+        if (!in) break;
+    }
+    return in.bad() ? ReadResult::Failed : ReadResult::Read;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (WantsScriptMode(argc, argv)) return RunScriptMode(argc, argv);
+static int RunStatementMode(int argc, char** argv) {
     Format format = Format::Table;
     bool check = false;
     std::string file;
@@ -219,14 +234,20 @@ int main(int argc, char** argv) {
     if (haveFile) {
         if (!positional.empty())
             return Usage("give the statement either as an argument or with -f, not both");
+        ReadResult read;
         if (file == "-") {
-            if (!ReadAll(std::cin, sql))
+            read = ReadStatement(std::cin, sql);
+            if (read == ReadResult::Failed)
                 return Usage("cannot read the statement from standard input");
         } else {
             std::ifstream in(file, std::ios::binary);
-            if (!in || !ReadAll(in, sql))
+            if (!in) return Usage("cannot read '" + file + "': " + std::strerror(errno));
+            read = ReadStatement(in, sql);
+            if (read == ReadResult::Failed)
                 return Usage("cannot read '" + file + "': " + std::strerror(errno));
         }
+        if (read == ReadResult::TooLong)
+            return Usage(std::string("the statement is longer than ") + kMaxSourceText);
     } else if (positional.size() == 1) {
         sql = positional[0];
     } else if (positional.empty()) {
@@ -271,6 +292,14 @@ int main(int argc, char** argv) {
         writer->Finish();
     } catch (const OutputClosed&) {
         return kExitOk;
+    } catch (const std::bad_alloc&) {
+        progress.Clear();
+        try {
+            writer->Finish();
+        } catch (...) {
+        }
+        ReportOutOfMemory();
+        return kExitRuntime;
     } catch (const std::exception& e) {
         progress.Clear();
         try {
@@ -283,4 +312,14 @@ int main(int argc, char** argv) {
     }
     PrintWarnings(engine);
     return kExitOk;
+}
+
+int main(int argc, char** argv) {
+    try {
+        if (WantsScriptMode(argc, argv)) return RunScriptMode(argc, argv);
+        return RunStatementMode(argc, argv);
+    } catch (const std::bad_alloc&) {
+        ReportOutOfMemory();
+        return kExitRuntime;
+    }
 }

@@ -8,12 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "script/runtime/qv_vmc.h"
 #include "tests/support/CliProcess.h"
 
 namespace {
@@ -204,6 +206,141 @@ end.
     EXPECT_NE(r.code, 0);
 }
 
+// A unit that greets, and a program that uses it from source.
+constexpr const char* kUtil = R"(interface
+function greet(name: string): string;
+implementation
+function greet(name: string): string;
+begin
+  result := 'hi ' + name;
+end;
+end.
+)";
+constexpr const char* kUsesUtil = R"(interface
+uses util.pas;
+function main: string;
+implementation
+function main: string;
+begin
+  result := greet('you');
+end;
+end.
+)";
+
+// The image of "uses util.pas" is saved as "util": a user's file of that
+// name, and one named like a temporary ("util.tmp~"), stay as they are; the
+// program runs from the image in memory and a warning says it was not saved.
+TEST_F(CliScript, AUsersFileNamedLikeTheUnitIsNeverReplaced) {
+    Program("util.pas", kUtil);
+    Program("util", "the user's notes");
+    Program("util.tmp~", "more notes");
+    const std::string file = Program("main.pas", kUsesUtil);
+    Result r = Run({"--script", file, "--main", "main"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "hi you\n");
+    EXPECT_EQ(r.err, "corvane-cli: 单元映像没有保存：“" + (root_ / "util").string() +
+                         "”不是单元映像，保留原文件。\n");
+    EXPECT_EQ(Slurp(root_ / "util"), "the user's notes");
+    EXPECT_EQ(Slurp(root_ / "util.tmp~"), "more notes");
+}
+
+// A units directory that cannot be written: the image is not saved, which
+// is no reason not to run the program.
+TEST_F(CliScript, AUnitsDirectoryThatIsNotWritableOnlyWarns) {
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    Program("units/util.pas", kUtil);
+    const std::string file = Program("main.pas", kUsesUtil);
+    const std::string units = (root_ / "units").string();
+    fs::permissions(units, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec);
+    // Root may write anywhere: the program runs as "nobody" then. Its output
+    // files belong to the test.
+    corvane::testing::CliConditions as;
+    as.asNobody = true;
+    Result r = corvane::testing::WaitCli(
+        corvane::testing::SpawnCliAs(CORVANE_CLI_PATH,
+                                     {"--script", file, "--main", "main", "--units", units},
+                                     root_.string(), as),
+        root_.string());
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "hi you\n");
+    EXPECT_EQ(r.err, "corvane-cli: 单元映像没有保存：" + units + "/util: Permission denied\n");
+    EXPECT_FALSE(fs::exists(root_ / "units" / "util"));
+    fs::permissions(units, fs::perms::owner_all);
+}
+
+// Two programs compiling the same unit at the same moment: both run, and
+// the image left behind is a whole one. (Both used to write one temporary
+// file, "big.tmp~", and one of them failed now and then.)
+TEST_F(CliScript, TwoProgramsCompilingTheSameUnitAtOnce) {
+    std::string unit = "interface\nfunction greet(name: string): string;\n";
+    for (int i = 0; i < 300; ++i)
+        unit += "function f" + std::to_string(i) + "(a: integer): integer;\n";
+    unit +=
+        "implementation\nfunction greet(name: string): string;\nbegin\n  result := 'hi ' + "
+        "name;\nend;\n";
+    for (int i = 0; i < 300; ++i)
+        unit += "function f" + std::to_string(i) +
+                "(a: integer): integer;\nbegin\n  result := a * " + std::to_string(i) +
+                " + 1;\nend;\n";
+    unit += "end.\n";
+    Program("big.pas", unit);
+    std::string main = kUsesUtil;
+    main.replace(main.find("util.pas"), 8, "big.pas");
+    const std::string file = Program("main.pas", main);
+    fs::create_directories(root_ / "a");
+    fs::create_directories(root_ / "b");
+    for (int round = 0; round < 40; ++round) {
+        fs::remove(root_ / "big");
+        const std::vector<std::string> args = {"--script", file, "--main", "main"};
+        const pid_t a = corvane::testing::SpawnCli(CORVANE_CLI_PATH, args, (root_ / "a").string());
+        const pid_t b = corvane::testing::SpawnCli(CORVANE_CLI_PATH, args, (root_ / "b").string());
+        const Result ra = corvane::testing::WaitCli(a, (root_ / "a").string());
+        const Result rb = corvane::testing::WaitCli(b, (root_ / "b").string());
+        ASSERT_EQ(ra.code, 0) << "round " << round << ": " << ra.err;
+        ASSERT_EQ(rb.code, 0) << "round " << round << ": " << rb.err;
+        EXPECT_EQ(ra.out + rb.out, "hi you\nhi you\n");
+        corvane::TMemoryStream image(std::string_view(Slurp(root_ / "big")));
+        corvane::TVMC_OBJ loaded;
+        ASSERT_TRUE(loaded.LoadFromStream(image)) << "round " << round;
+        EXPECT_EQ(loaded.Funcs.Count(), 302);  // initialization, greet, f0..f299
+    }
+    // Nothing else was left behind.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root_))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "big", "big.pas", "main.pas"}));
+}
+
+// A reader that goes away ends a script quietly, as it does a statement.
+TEST_F(CliScript, AClosedPipeEndsQuietly) {
+    const std::string file = Program("chatty.pas", R"(interface
+function main: integer;
+implementation
+function main: integer;
+var i: integer;
+begin
+  for i := 1 to 100000 do showmessage('a line of output');
+  result := 1;
+end;
+end.
+)");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);  // nobody reads
+    corvane::testing::CliConditions c;
+    c.stdoutFd = fds[1];
+    const pid_t pid = corvane::testing::SpawnCliAs(
+        CORVANE_CLI_PATH, {"--script", file, "--main", "main"}, root_.string(), c);
+    ::close(fds[1]);
+    Result r = Wait(pid);
+    EXPECT_EQ(r.code, 0);  // not 141, death by SIGPIPE
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(CliScript, FaultyProgramsPrintTheirDiagnostics) {
     struct Case {
         const char* source;
@@ -359,12 +496,17 @@ end.
          "corvane-cli: '--format' cannot be used with --script\n"},
         {{"--script", (root_ / "missing.pas").string(), "--main", "main"},
          "corvane-cli: cannot read the script '"},
+        // Sources are bounded like statements: read whole, they must fit.
+        {{"--script", Program("long.pas", std::string((16 << 20) + 1, ' ')), "--main", "main"},
+         "corvane-cli: the script '"},
     };
     for (auto& c : cases) {
         Result r = Run(c.args);
         EXPECT_EQ(r.code, 2);
         EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
     }
+    Result tooLong = Run(cases[std::size(cases) - 1].args);
+    EXPECT_NE(tooLong.err.find("' is longer than 16 MiB\n"), std::string::npos) << tooLong.err;
     Result r = Run({"--script", file, "--main", "MAIN", "--arg", "A=7"});
     EXPECT_EQ(r.out, "7\n");  // names ignore letter case
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <sstream>
 
 #include "tests/support/CliProcess.h"
+#include "tests/support/ScopedTimeZone.h"
 
 namespace {
 
@@ -64,6 +66,26 @@ class CliTest : public ::testing::Test {
         return "'" + tree_.string() + options + "'";
     }
 
+    // A file whose last write was at a UTC instant.
+    static void WrittenAt(const fs::path& p, time_t utc) {
+        Write(p, "");
+        struct timespec times[2] = {{utc, 0}, {utc, 0}};
+        utimensat(AT_FDCWD, p.c_str(), times, 0);
+    }
+
+    // The UTC offset of a file's last-write time here, as JSON writes it.
+    static std::string OffsetText(const fs::path& p) {
+        struct stat st;
+        stat(p.c_str(), &st);
+        std::tm tm{};
+        localtime_r(&st.st_mtime, &tm);
+        const long a = tm.tm_gmtoff < 0 ? -tm.tm_gmtoff : tm.tm_gmtoff;
+        char text[48];
+        std::snprintf(text, sizeof text, "%c%02ld:%02ld", tm.tm_gmtoff < 0 ? '-' : '+', a / 3600,
+                      a / 60 % 60);
+        return text;
+    }
+
     fs::path root_, tree_;
 };
 
@@ -93,10 +115,57 @@ TEST_F(CliTest, JsonHasTypedValuesAndIsoDateTimes) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
               "[\n{\"filename\":\"a.txt\",\"size\":5,\"isdir\":false,\"lastwritetime\":\"2024-03-"
-              "05T06:07:08\","
-              "\"c\":\"x\"}\n]\n");
+              "05T06:07:08" +
+                  OffsetText(tree_ / "a.txt") +
+                  "\","
+                  "\"c\":\"x\"}\n]\n");
     r = Run({"--format", "json", "select filename from " + Table() + " where size > 1000"});
     EXPECT_EQ(r.out, "[]\n");
+}
+
+// One form for every date-time of a CSV column, midnight included (it used
+// to be the date alone there).
+TEST_F(CliTest, CsvWritesEveryDateTimeInOneForm) {
+    std::tm tm{};
+    tm.tm_year = 124;
+    tm.tm_mon = 2;
+    tm.tm_mday = 5;
+    tm.tm_isdst = -1;
+    WrittenAt(tree_ / "midnight.txt", std::mktime(&tm));
+    Result r = Run({"--format", "csv",
+                    "select filename, lastwritetime from " + Table() +
+                        " where extension = 'txt' order by filename"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "filename,lastwritetime\r\na.txt,2024-03-05 06:07:08\r\nmidnight.txt,2024-03-05 "
+              "00:00:00\r\n");
+}
+
+// The night the clock goes back shows 02:45 twice. The JSON texts carry the
+// offset of each pass; the table stays local time.
+TEST_F(CliTest, JsonDateTimesCarryTheUtcOffsetOfTheirPass) {
+    fs::create_directories(root_ / "dst");
+    WrittenAt(root_ / "dst" / "1-first", 1729989900);                       // 2024-10-27 00:45 UTC
+    WrittenAt(root_ / "dst" / "2-second", 1729993500);                      // 2024-10-27 01:45 UTC
+    WrittenAt(root_ / "dst" / "3-summer", 1719835200);                      // 2024-07-01 12:00 UTC
+    corvane::testing::ScopedTimeZone berlin("CET-1CEST,M3.5.0,M10.5.0/3");  // as Europe/Berlin
+    const std::string sql =
+        "select filename, lastwritetime from '" + (root_ / "dst").string() + "' order by filename";
+    Result r = Run({"--format", "json", sql});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "[\n"
+              "{\"filename\":\"1-first\",\"lastwritetime\":\"2024-10-27T02:45:00+02:00\"},\n"
+              "{\"filename\":\"2-second\",\"lastwritetime\":\"2024-10-27T02:45:00+01:00\"},\n"
+              "{\"filename\":\"3-summer\",\"lastwritetime\":\"2024-07-01T14:00:00+02:00\"}\n"
+              "]\n");
+    r = Run({sql});
+    EXPECT_EQ(r.out,
+              "filename  lastwritetime\n"
+              "--------  -------------------\n"
+              "1-first   2024-10-27 02:45:00\n"
+              "2-second  2024-10-27 02:45:00\n"
+              "3-summer  2024-07-01 14:00:00\n");
 }
 
 TEST_F(CliTest, RecursiveListingWithOptions) {
@@ -154,6 +223,78 @@ TEST_F(CliTest, CheckAndExitCodes) {
     Result help = Run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+}
+
+// A statement read with -f is bounded: an endless source is refused with
+// exit code 2, never gathered until memory runs out.
+TEST_F(CliTest, StatementsLongerThanTheLimitAreRefused) {
+    const std::string longer = "select filename from " + Table() + " where filename = '" +
+                               std::string(16 << 20, 'x') + "'";
+    Write(root_ / "long.sql", longer);
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::string input;
+    } cases[] = {
+        {"-f /dev/zero", {"-f", "/dev/zero"}, "/dev/null"},
+        {"-f - from an endless pipe", {"-f", "-"}, "/dev/zero"},
+        {"-f FILE over the limit", {"-f", (root_ / "long.sql").string()}, "/dev/null"},
+        {"-f - over the limit", {"-f", "-"}, (root_ / "long.sql").string()},
+    };
+    // Should the bound ever be lost, the program fails here within 1 GiB
+    // rather than taking the machine's memory (the sanitizers need more
+    // address space than that).
+    corvane::testing::CliConditions bounded;
+#if !defined(__SANITIZE_ADDRESS__)
+    bounded.addressSpace = rlim_t{1} << 30;
+#endif
+    for (const Case& c : cases) {
+        Result r = corvane::testing::WaitCli(
+            corvane::testing::SpawnCliAs(CORVANE_CLI_PATH, c.args, root_.string(), bounded,
+                                         c.input),
+            root_.string());
+        EXPECT_EQ(r.code, 2) << c.what;
+        EXPECT_EQ(r.err,
+                  "corvane-cli: the statement is longer than 16 MiB\n"
+                  "Try 'corvane-cli --help'.\n")
+            << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
+    }
+}
+
+// Running out of memory (here under a bound on the address space) ends
+// either job with a message and exit code 3, never with an abort.
+TEST_F(CliTest, RunningOutOfMemoryEndsWithExitCodeThree) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the bound allows";
+#endif
+    Write(root_ / "big.sql",
+          "select '" + std::string(15 << 20, 'x') + "' x from " + Table() + " where size = 5");
+    Write(root_ / "grow.pas", R"(interface
+function main: integer;
+implementation
+function main: integer;
+var s: string; i: integer;
+begin
+  s := 'xxxxxxxxxxxxxxxx';
+  for i := 1 to 40 do s := s + s;
+  result := length(s);
+end;
+end.
+)");
+    const std::vector<std::vector<std::string>> runs = {
+        {"-f", (root_ / "big.sql").string()},
+        {"--script", (root_ / "grow.pas").string(), "--main", "main"},
+    };
+    corvane::testing::CliConditions bounded;
+    bounded.addressSpace = rlim_t{100} << 20;
+    for (const auto& args : runs) {
+        Result r = corvane::testing::WaitCli(
+            corvane::testing::SpawnCliAs(CORVANE_CLI_PATH, args, root_.string(), bounded),
+            root_.string());
+        EXPECT_EQ(r.code, 3) << args[0];
+        EXPECT_EQ(r.err, "corvane-cli: 内存不足，运行已停止。\n") << args[0];
+    }
 }
 
 // True once the process has a handler for SIGINT (corvane-cli installs it

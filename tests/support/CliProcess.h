@@ -2,12 +2,17 @@
 // for the end-to-end tests. Standard input comes from a file (or
 // /dev/null); standard output and standard error go to files "stdout" and
 // "stderr" in a directory of the test's own, so a test can watch a running
-// program's output and interrupt it.
+// program's output and interrupt it. SpawnCliAs starts it under conditions
+// a test sets up: a bound on its address space, the rights of the user
+// "nobody", standard output on a descriptor of the test's (a pipe).
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -61,6 +66,51 @@ inline CliResult WaitCli(pid_t pid, const std::string& dir) {
     r.out = Slurp(dir + "/stdout");
     r.err = Slurp(dir + "/stderr");
     return r;
+}
+
+struct CliConditions {
+    rlim_t addressSpace = 0;  // bytes; 0: no bound
+    bool asNobody = false;    // when running as root
+    int stdoutFd = -1;        // standard output; -1: `dir`/stdout
+};
+
+// SpawnCli under the conditions (fork and exec, so the child can take them
+// on before it starts). The process id, or -1.
+inline pid_t SpawnCliAs(const std::string& exe, const std::vector<std::string>& args,
+                        const std::string& dir, const CliConditions& c,
+                        const std::string& input = "/dev/null") {
+    const std::string out = dir + "/stdout", err = dir + "/stderr";
+    std::vector<std::string> all = {exe};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int in = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    const int o =
+        c.stdoutFd >= 0 ? -1 : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        ::dup2(in, 0);
+        ::dup2(c.stdoutFd >= 0 ? c.stdoutFd : o, 1);
+        ::dup2(e, 2);
+        if (c.addressSpace) {
+            const struct rlimit limit = {c.addressSpace, c.addressSpace};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+        if (c.asNobody && ::geteuid() == 0) {
+            const gid_t nogroup = 65534;
+            if (::setgroups(1, &nogroup) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(125);
+        }
+        ::execve(exe.c_str(), argv.data(), environ);
+        ::_exit(127);
+    }
+    for (int fd : {in, o, e})
+        if (fd >= 0) ::close(fd);
+    return pid;
 }
 
 inline CliResult RunCli(const std::string& exe, const std::vector<std::string>& args,
