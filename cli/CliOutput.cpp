@@ -113,10 +113,12 @@ class CoreWriter : public ResultWriter {
     std::unique_ptr<TResultWriter> writer_;
 };
 
-// Gathers every cell (the widths depend on all rows), then prints.
+// Gathers every cell (the widths depend on all rows), then prints. What it
+// gathers is charged to the query's budget as the buffers grow.
 class TableWriter : public ResultWriter {
   public:
-    explicit TableWriter(OutBuffer& out) : out_(out) {}
+    TableWriter(OutBuffer& out, TMemoryBudget* budget)
+        : out_(out), charge_(budget, TMemoryUse::Output) {}
     void Begin(const std::vector<TSimpleFieldDef>& fields) override {
         names_.clear();
         for (const TSimpleFieldDef& f : fields)
@@ -129,8 +131,11 @@ class TableWriter : public ResultWriter {
     void Row(std::span<const Variant* const> values) override {
         for (size_t i = 0; i < values.size() && i < widths_.size(); ++i) {
             const Variant& v = *values[i];
+            cell_.clear();
+            v.AppendString(cell_);
+            Reserve(cell_.size());
             const size_t start = text_.size();
-            v.AppendString(text_);
+            text_ += cell_;
             for (size_t k = start; k < text_.size(); ++k)
                 if (static_cast<unsigned char>(text_[k]) < 0x20) text_[k] = '?';
             ends_.push_back(static_cast<uint32_t>(text_.size()));
@@ -174,6 +179,21 @@ class TableWriter : public ResultWriter {
     }
 
   private:
+    // Room for one more cell of that length: the buffers grow by doubling,
+    // and the grown size is charged before it is allocated.
+    void Reserve(size_t length) {
+        const size_t textCapacity = text_.capacity() - text_.size() < length
+                                        ? std::max(text_.capacity() * 2, text_.size() + length)
+                                        : text_.capacity();
+        const size_t endsCapacity = ends_.capacity() == ends_.size()
+                                        ? std::max<size_t>(ends_.capacity() * 2, 1024)
+                                        : ends_.capacity();
+        const int64_t held = static_cast<int64_t>(textCapacity + endsCapacity * sizeof(uint32_t));
+        if (held == charge_.Held()) return;
+        charge_.Set(held);
+        text_.reserve(textCapacity);
+        ends_.reserve(endsCapacity);
+    }
     static std::string Clean(std::string s) {
         for (char& c : s)
             if (static_cast<unsigned char>(c) < 0x20) c = '?';
@@ -185,11 +205,13 @@ class TableWriter : public ResultWriter {
     std::vector<bool> numeric_;
     std::string text_;            // every cell, one after another
     std::vector<uint32_t> ends_;  // end of each cell in text_
+    TMemoryCharge charge_;        // what text_ and ends_ hold
+    std::string cell_;            // the cell being added
 };
 
 }  // namespace
 
-std::unique_ptr<ResultWriter> MakeWriter(Format format, OutBuffer& out) {
+std::unique_ptr<ResultWriter> MakeWriter(Format format, OutBuffer& out, TMemoryBudget* budget) {
     switch (format) {
         case Format::Csv:
             return std::make_unique<CoreWriter>(TResultFormat::rfCsv, out);
@@ -198,7 +220,7 @@ std::unique_ptr<ResultWriter> MakeWriter(Format format, OutBuffer& out) {
         case Format::Table:
             break;
     }
-    return std::make_unique<TableWriter>(out);
+    return std::make_unique<TableWriter>(out, budget);
 }
 
 }  // namespace corvane::cli

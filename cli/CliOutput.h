@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/U_memBudget.h"
 #include "engine/U_simpleDS.h"
 #include "output/ResultWriter.h"
 
@@ -58,6 +59,10 @@ class ResultWriter : public IRowSink {
     virtual void Finish() = 0;
 };
 
-std::unique_ptr<ResultWriter> MakeWriter(Format format, OutBuffer& out);
+// The table format keeps every cell until the end (its column widths
+// depend on all rows) and charges them to budget (TMemoryUse::Output) when
+// one is given; CSV and JSON keep nothing.
+std::unique_ptr<ResultWriter> MakeWriter(Format format, OutBuffer& out,
+                                         TMemoryBudget* budget = nullptr);
 
 }  // namespace corvane::cli

@@ -30,6 +30,7 @@
 #include "cli/ScriptMode.h"
 #include "engine/UVeskEngine.h"
 #include "filesource/U_CorvaneAdptr.h"
+#include "platform/Memory.h"
 
 using namespace corvane;
 using namespace corvane::cli;
@@ -53,6 +54,12 @@ Options:
                           booleans, strings, null; date-times as ISO 8601
                           local time with the UTC offset
   --check          parse only: print "OK", or the errors (exit code 1)
+  --memory-limit SIZE
+                   what a query may hold in memory (result rows, join
+                   intermediates, sort keys, the table format's cells):
+                   e.g. 512M, 2G; suffixes K, M, G, T (powers of 1024);
+                   0 removes the bound. Default: a quarter of the memory,
+                   at most 4G. Beyond it the query stops (exit code 3)
   -h, --help       show this text
 
 A table is a quoted directory, optionally with a file-name filter and
@@ -190,6 +197,7 @@ ReadResult ReadStatement(std::istream& in, std::string& out) {
 static int RunStatementMode(int argc, char** argv) {
     Format format = Format::Table;
     bool check = false;
+    int64_t memoryLimit = -1;  // -1: the engine's default
     std::string file;
     bool haveFile = false;
     std::vector<std::string> positional;
@@ -205,6 +213,16 @@ static int RunStatementMode(int argc, char** argv) {
             return kExitOk;
         } else if (a == "--check") {
             check = true;
+        } else if (a == "--memory-limit" || a.rfind("--memory-limit=", 0) == 0) {
+            std::string value;
+            if (a == "--memory-limit") {
+                if (i + 1 >= argc) return Usage("option --memory-limit needs a size");
+                value = argv[++i];
+            } else {
+                value = a.substr(15);
+            }
+            if (!ParseByteSize(value, memoryLimit))
+                return Usage("bad size '" + value + "' for --memory-limit (e.g. 512M, 2G)");
         } else if (a == "-f" || a == "--file") {
             if (i + 1 >= argc) return Usage("option " + a + " needs a file name");
             file = argv[++i];
@@ -259,6 +277,7 @@ static int RunStatementMode(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     TVeskEngineCustomer engine;
     engine.AddDataBase(std::make_shared<TVeskDBAdapterForFile>());
+    if (memoryLimit >= 0) engine.SetMemoryLimit(memoryLimit);
     engine.SetSQL(sql);
     engine.Parse();
     const std::string errors = engine.GetErrorText();
@@ -274,7 +293,7 @@ static int RunStatementMode(int argc, char** argv) {
     CatchInterrupt();
 
     OutBuffer out(1);
-    std::unique_ptr<ResultWriter> writer = MakeWriter(format, out);
+    std::unique_ptr<ResultWriter> writer = MakeWriter(format, out, &engine.MemoryBudget());
     CliProgress progress;
     engine.SetRowSink(writer.get());
     engine.SetProgress(&progress);

@@ -121,10 +121,12 @@ void TVeskEngineCustomer::Execute() {
     warnings_.clear();
     if (errors_.Count() > 0) return;
     dataSet_->ClearRows();
+    budget_.Reset();
     from_->Prepare();
     const bool hasOrder = order_->Count() > 0;
     TWhereExecuter executer(*from_, whereObj_.get());
     executer.SetProgress(progress_);
+    executer.SetMemoryBudget(&budget_);
     // A match-tree node is smaller than a held cell; the same bound keeps
     // the trees of an exploding join within a few gigabytes.
     executer.SetNodeLimit(cellLimit_);
@@ -139,10 +141,10 @@ void TVeskEngineCustomer::Execute() {
     std::function<void()> compact;
     if (hasOrder && select_->Clause().topCount > 0)
         compact = [this, top = select_->Clause().topCount] {
-            order_->Sort(*dataSet_);
+            order_->Sort(*dataSet_, &budget_);
             if (top < dataSet_->GetRecordCount()) dataSet_->TruncateRows(static_cast<int>(top));
         };
-    select_->Prepare(*dataSet_, sink_, hasOrder, cellLimit_, std::move(compact));
+    select_->Prepare(*dataSet_, sink_, hasOrder, cellLimit_, std::move(compact), &budget_);
     try {
         try {
             executer.Run();
@@ -160,21 +162,40 @@ void TVeskEngineCustomer::Execute() {
     }
     CollectWarnings();
     executeError_ = executer.ErrorText();
-    if (hasOrder) order_->Sort(*dataSet_);
+    if (hasOrder) order_->Sort(*dataSet_, &budget_);
     const int64_t top = select_->Clause().topCount;
-    if (top > 0 && top < dataSet_->GetRecordCount()) dataSet_->TruncateRows(static_cast<int>(top));
+    if (top > 0 && top < dataSet_->GetRecordCount()) {
+        int64_t cut = 0;
+        for (int r = static_cast<int>(top); r < dataSet_->GetRecordCount(); ++r)
+            cut += RowBytes(dataSet_->RowAt(r));
+        dataSet_->TruncateRows(static_cast<int>(top));
+        budget_.Release(cut);
+    }
     if (sink_ && hasOrder) {
-        // Sorted rows reach the sink once they are in their final order.
+        // Sorted rows reach the sink once they are in their final order;
+        // each is freed as it goes, so a sink that keeps rows (and charges
+        // them) never holds a second copy of the whole result.
         std::vector<const Variant*> values;
         const int rows = dataSet_->GetRecordCount();
-        for (int r = 0; r < rows; ++r) {
-            if (progress_ && (r & 1023) == 1023 && progress_->Cancelled())
-                throw QueryCancelledError();
-            const TSimpleRow& row = dataSet_->RowAt(r);
-            values.clear();
-            for (const Variant& v : row)
-                values.push_back(&v);
-            sink_->Row(std::span<const Variant* const>(values.data(), values.size()));
+        int taken = 0;
+        try {
+            for (int r = 0; r < rows; ++r) {
+                if (progress_ && (r & 1023) == 1023 && progress_->Cancelled())
+                    throw QueryCancelledError();
+                std::unique_ptr<TSimpleRow> row = dataSet_->TakeRow(r);
+                taken = r + 1;
+                values.clear();
+                for (const Variant& v : *row)
+                    values.push_back(&v);
+                sink_->Row(std::span<const Variant* const>(values.data(), values.size()));
+                budget_.Release(RowBytes(*row));
+            }
+        } catch (...) {
+            // The rows not yet handed over stay; the emptied slots go.
+            std::vector<bool> gone(static_cast<size_t>(rows), false);
+            std::fill(gone.begin(), gone.begin() + taken, true);
+            dataSet_->RemoveRows(gone);
+            throw;
         }
         dataSet_->ClearRows();
     }

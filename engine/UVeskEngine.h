@@ -24,11 +24,15 @@
 //     reached the sink); ORDER BY and TOP are then not applied to them.
 //     This holds as well when the cancellation stops a script loop inside
 //     a computed expression (the interpreter polls the same progress).
-//   - A result the engine would have to hold beyond the cell limit
-//     (SetCellLimit, kDefaultCellLimit) ends with ResultTooLargeError,
-//     keeping the rows so far like a cancelled run. TOP with ORDER BY (and
-//     without DISTINCT) sorts and cuts the held rows whenever they reach the
-//     limit instead, so it only fails when TOP itself asks for more.
+//   - What a query holds is bounded in bytes by its memory budget
+//     (SetMemoryLimit, DefaultMemoryLimit in U_memBudget): the result rows,
+//     a join's match trees over all OR branches, the ORDER BY sort keys and
+//     whatever the row sink charges to MemoryBudget(). Passing it ends the
+//     run with ResultTooLargeError, keeping the rows so far like a cancelled
+//     run; so does a result beyond the cell limit (SetCellLimit,
+//     kDefaultCellLimit). TOP with ORDER BY (and without DISTINCT) sorts and
+//     cuts the held rows whenever they reach either limit instead, so it
+//     only fails when TOP itself asks for more.
 //   - Any other failure while executing (a value that does not convert for
 //     ORDER BY, a data-source fault) is thrown as an exception carrying its
 //     message; rows appended before stay.
@@ -49,6 +53,7 @@
 
 #include "engine/ErrorMng.h"
 #include "engine/U_from.h"
+#include "engine/U_memBudget.h"
 #include "engine/U_simpleDS.h"
 #include "engine/UveskBase.h"
 #include "engine/UveskInterface.h"
@@ -149,6 +154,12 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     // the bound. Streamed rows are not held.
     void SetCellLimit(int64_t cells) { cellLimit_ = cells; }
     int64_t CellLimit() const { return cellLimit_; }
+    // Bytes the next executions may hold (see U_memBudget); 0 removes the
+    // bound. A row sink that keeps rows charges them to MemoryBudget()
+    // (TMemoryUse::Output) during Execute; each Execute starts it at zero.
+    void SetMemoryLimit(int64_t bytes) { budget_.SetLimit(bytes); }
+    int64_t MemoryLimit() const { return budget_.Limit(); }
+    TMemoryBudget& MemoryBudget() { return budget_; }
     // Called with the match trees of every answered WHERE branch.
     std::function<void(const TDebugObject&)> OnDebug;
 
@@ -179,6 +190,7 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     IProgress* progress_ = nullptr;
     IRowSink* sink_ = nullptr;
     int64_t cellLimit_ = kDefaultCellLimit;
+    TMemoryBudget budget_{DefaultMemoryLimit()};
     std::string executeError_;
     std::vector<std::string> warnings_;
 };

@@ -43,24 +43,24 @@ class QueryCancelledError : public std::runtime_error {
     QueryCancelledError() : std::runtime_error("查询已取消。") {}
 };
 
-// How much of a result the engine holds in memory at most, in cells (rows x
-// result columns): 30 million cells are 2 million rows of "select *" or 30
-// million rows of one column, a few gigabytes at most. The rows a result
-// holds are the result dataset's rows and, for DISTINCT while streaming, the
-// copies kept to recognise duplicates. Rows streamed to a row sink are not
-// held and not counted, so a streamed result has no bound.
+// How many rows a result holds at most, counted in cells (rows x result
+// columns): 30 million cells are 2 million rows of "select *" or 30 million
+// rows of one column. The rows a result holds are the result dataset's rows
+// and, for DISTINCT while streaming, the copies kept to recognise
+// duplicates. Rows streamed to a row sink are not held and not counted, so a
+// streamed result has no bound.
 //
-// The bound exists for joins: three directories of ten thousand entries
-// joined without a condition make 10^12 rows, which would exhaust memory
-// long before the user could react. Hosts may change it
-// (TVeskEngineCustomer::SetCellLimit).
+// What protects memory is the byte budget (U_memBudget), which knows that a
+// cell may hold a long path; the cell limit keeps row counts and match-tree
+// node counts within what the engine's row numbers can address. Hosts may
+// change it (TVeskEngineCustomer::SetCellLimit).
 inline constexpr int64_t kDefaultCellLimit = 30'000'000;
 
 // Thrown out of TVeskEngineCustomer::Execute when the result would hold more
-// rows than the cell limit allows, or a join's match trees more combinations
-// (they are built before the first row of the join is produced). The rows
-// produced before stay in the result; ORDER BY and TOP have not been applied
-// to them.
+// rows than the cell limit allows, a join's match trees more combinations
+// (they are built before the first row of the join is produced), or when
+// what the query holds would pass its byte budget. The rows produced before
+// stay in the result; ORDER BY and TOP have not been applied to them.
 class ResultTooLargeError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -70,6 +70,10 @@ class ResultTooLargeError : public std::runtime_error {
     static ResultTooLargeError Combinations(int64_t combinations) {
         return ResultTooLargeError("连接的中间结果超过" + std::to_string(combinations) +
                                    "个组合，已停止。");
+    }
+    // limit as written for people ("4 GiB"); what names the part that grew.
+    static ResultTooLargeError Memory(const std::string& limit, const std::string& what) {
+        return ResultTooLargeError("查询占用的内存超过" + limit + "（" + what + "），已停止。");
     }
 };
 

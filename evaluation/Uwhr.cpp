@@ -11,7 +11,30 @@ namespace corvane {
 
 namespace {
 const char* const kRowMissing = "The row witch the node register to is not exist. ";
+
+// Pool items are charged in blocks of this many, before the block fills.
+constexpr size_t kChargeBlock = 256;
+// A pool item: the object, plus its share of the pool's block headers and
+// block map.
+template <typename T>
+constexpr int64_t PoolItemBytes() {
+    return static_cast<int64_t>(sizeof(T)) + 4;
 }
+// One remembered combination: the hash node with the text of the key, its
+// bucket, and the key's own heap block when it is long.
+int64_t EmittedEntryBytes(size_t keyLength) {
+    return HeapBlockBytes(sizeof(void*) + sizeof(std::string) + sizeof(size_t)) +
+           static_cast<int64_t>(sizeof(void*)) * 2 + TextHeapBytes(keyLength);
+}
+// One entry of the equality index: the map node with its key, its bucket
+// and its vector of rows (the rows are charged one pointer each).
+int64_t IndexEntryBytes(size_t keyLength) {
+    return HeapBlockBytes(sizeof(void*) + sizeof(std::string) + sizeof(std::vector<void*>) +
+                          sizeof(size_t)) +
+           static_cast<int64_t>(sizeof(void*)) * 2 + TextHeapBytes(keyLength) +
+           HeapBlockBytes(sizeof(void*));
+}
+}  // namespace
 
 // ---- TTT_node / TTT_Table ----------------------------------------------------
 
@@ -125,12 +148,16 @@ void TTT_tableList::Reorder(const TwhrItem& branch, const std::vector<TJoinInfoT
 }
 
 TTT_Row* TTT_tableList::NewRow() {
+    if (charge && rowPool_.size() % kChargeBlock == 0)
+        charge->Add(PoolItemBytes<TTT_Row>() * static_cast<int64_t>(kChargeBlock));
     return &rowPool_.emplace_back();
 }
 
 TTT_node* TTT_tableList::NewNode() {
     if (nodeLimit > 0 && static_cast<int64_t>(nodePool_.size()) >= nodeLimit)
         throw ResultTooLargeError::Combinations(nodeLimit);
+    if (charge && nodePool_.size() % kChargeBlock == 0)
+        charge->Add(PoolItemBytes<TTT_node>() * static_cast<int64_t>(kChargeBlock));
     return &nodePool_.emplace_back();
 }
 
@@ -235,8 +262,17 @@ void TTT_Tree::Paths(std::vector<int>& grid) const {
             n = n->firstChild;
             continue;
         }
-        if (!n->firstChild && n->depth == tableCount_ - 1)
+        if (!n->firstChild && n->depth == tableCount_ - 1) {
+            if (grid.capacity() - grid.size() < path.size()) {
+                // Grow by doubling as insert would, but charge first.
+                const size_t capacity = std::max(grid.capacity() * 2, grid.size() + path.size());
+                if (list_.charge)
+                    list_.charge->Add(
+                        static_cast<int64_t>((capacity - grid.capacity()) * sizeof(int)));
+                grid.reserve(capacity);
+            }
             grid.insert(grid.end(), path.begin(), path.end());
+        }
         while (n && !n->nextSibling) {
             n = n->parent;
             if (n == root_) n = nullptr;
@@ -286,7 +322,13 @@ class TExtension {
   public:
     TExtension(TWhereExecuter& ex, TFromClause& from, TTT_tableList& list, TTT_Tree& tree,
                TBoolNode& condition, const TDsRefList& tables, bool& stop)
-        : ex_(ex), from_(from), list_(list), tree_(tree), q_(condition), stop_(stop) {
+        : ex_(ex),
+          from_(from),
+          list_(list),
+          tree_(tree),
+          q_(condition),
+          stop_(stop),
+          indexCharge_(ex.budget_, TMemoryUse::Join) {
         for (int t : tables.Items())
             p_.push_back(list.PositionOf(t));
     }
@@ -491,6 +533,7 @@ class TExtension {
     void BuildIndex(TTT_Table& t) {
         indexBuilt_ = true;
         index_.clear();
+        indexCharge_.Clear();
         kindClass_ = -1;
         IXSimpleDataset& ds = *from_.Table(t.fromIndex).dataset;
         Variant v;
@@ -502,6 +545,7 @@ class TExtension {
             ds.GetFieldValue(newField_, v);
             int cls;
             if (!KeyOf(v, key, cls)) continue;
+            indexCharge_.Add(static_cast<int64_t>(sizeof(TTT_Row*)));
             if (cls != 0) {
                 if (kindClass_ < 0) {
                     kindClass_ = cls;
@@ -509,10 +553,13 @@ class TExtension {
                     // Mixed kinds: equality needs conversions; walk instead.
                     indexUsable_ = false;
                     index_.clear();
+                    indexCharge_.Clear();
                     return;
                 }
             }
-            index_[key].push_back(row);
+            auto [slot, added] = index_.try_emplace(key);
+            if (added) indexCharge_.Add(IndexEntryBytes(key.size()));
+            slot->second.push_back(row);
         }
     }
 
@@ -554,6 +601,7 @@ class TExtension {
     int newField_ = -1;
     int kindClass_ = -1;
     std::unordered_map<std::string, std::vector<TTT_Row*>> index_;
+    TMemoryCharge indexCharge_;  // what index_ holds
     std::string probeKey_;
 };
 
@@ -571,6 +619,7 @@ void TWhereExecuter::Run() {
     stop_ = false;
     errorText_.clear();
     emitted_.clear();
+    emittedCharge_ = std::make_unique<TMemoryCharge>(budget_, TMemoryUse::Join);
     rowVector_.assign(static_cast<size_t>(from_.Count()), 0);
     if (!where_ || where_->BranchCount() == 0) {
         FullWalk();
@@ -593,6 +642,7 @@ void TWhereExecuter::Run() {
         AnswerBranch(where_->Branch(b), branches.size() > 1);
     }
     emitted_.clear();
+    emittedCharge_->Clear();
 }
 
 void TWhereExecuter::FullWalk() {
@@ -708,8 +758,11 @@ void TWhereExecuter::AnswerBranch(TwhrItem& branch, bool several) {
         if (cands[static_cast<size_t>(t)].empty()) return;
     }
 
+    // Declared before the list: the nodes are released before the charge.
+    TMemoryCharge charge(budget_, TMemoryUse::Join);
     TTT_tableList list(n);
     list.nodeLimit = nodeLimit_;
+    list.charge = &charge;
     std::vector<std::unique_ptr<TTT_Tree>> trees;
     auto debug = [&] {
         if (OnDebug) OnDebug(TDebugObject{&trees, &list});
@@ -817,6 +870,7 @@ void TWhereExecuter::Emit(const std::vector<int>& byPosition, TTT_tableList& lis
         keyScratch_.assign(reinterpret_cast<const char*>(rowVector_.data()),
                            rowVector_.size() * sizeof(int));
         if (!emitted_.insert(keyScratch_).second) return;
+        emittedCharge_->Add(EmittedEntryBytes(keyScratch_.size()));
     }
     if (OnRow) OnRow(stop_, rowVector_);
 }

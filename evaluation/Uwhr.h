@@ -24,6 +24,13 @@
 // when the value kinds make that exact; the children of a node keep the
 // order of the plain walk, so results and their order are the same.
 //
+// Memory: what a branch builds (candidate rows, tree nodes, the paths of
+// its trees, equality indexes) and the combinations remembered across
+// branches are charged to the query's byte budget (engine/U_memBudget) as
+// they grow, all branches together; past it the run ends with
+// ResultTooLargeError rather than exhausting memory. A branch's charges go
+// when the branch is answered.
+//
 // This unit owns only run state: everything here lives for one Run (the
 // match trees for one branch). It evaluates conditions through the logic
 // tree and never parses text.
@@ -38,6 +45,7 @@
 #include <vector>
 
 #include "engine/U_from.h"
+#include "engine/U_memBudget.h"
 #include "engine/UveskInterface.h"
 #include "evaluation/URelx_Logic.h"
 
@@ -132,6 +140,9 @@ class TTT_tableList {
     // ResultTooLargeError beyond it. Released nodes stay in the pool and
     // count.
     int64_t nodeLimit = 0;
+    // What the branch's rows, nodes, paths and indexes are charged to
+    // (null: not counted); NewNode and NewRow charge in blocks.
+    TMemoryCharge* charge = nullptr;
 
   private:
     std::deque<TTT_Table> tables_;
@@ -150,7 +161,8 @@ class TTT_Tree {
     TTT_tableList& List() { return list_; }
     // One child of the root per candidate row of the root table.
     void Seed();
-    // Complete root-to-leaf paths, one row of record numbers per path.
+    // Complete root-to-leaf paths, one row of record numbers per path; the
+    // grid's growth is charged to the table list's charge.
     void Paths(std::vector<int>& grid) const;
     // The first child with that key, or a new one appended.
     TTT_node* Child(TTT_node* parent, int key);
@@ -205,6 +217,9 @@ class TWhereExecuter {
     // a join whose trees would hold more combinations ends with
     // ResultTooLargeError instead of exhausting memory.
     void SetNodeLimit(int64_t nodes) { nodeLimit_ = nodes; }
+    // What the match trees, their paths and the combinations remembered
+    // across OR branches are charged to (borrowed; null: not counted).
+    void SetMemoryBudget(TMemoryBudget* budget) { budget_ = budget; }
 
     // Throws QueryCancelledError when the progress object asks to stop.
     void Run();
@@ -225,12 +240,14 @@ class TWhereExecuter {
     TWhrObj* where_;
     IProgress* progress_ = nullptr;
     int64_t nodeLimit_ = 0;
+    TMemoryBudget* budget_ = nullptr;
     bool stop_ = false;
     std::string errorText_;
     unsigned tick_ = 0;
     std::vector<std::vector<int>> loaded_;  // per FROM table: records kept by its load
     bool dedupe_ = false;
-    std::unordered_set<std::string> emitted_;  // combinations already reported
+    std::unordered_set<std::string> emitted_;       // combinations already reported
+    std::unique_ptr<TMemoryCharge> emittedCharge_;  // what emitted_ holds
     std::vector<int> rowVector_;
     std::string keyScratch_;
 };

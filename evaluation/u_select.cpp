@@ -97,7 +97,8 @@ bool SameRow(const std::vector<const Variant*>& values, const TSimpleRow& row) {
 // ---- TSelectEnviroment ------------------------------------------------------
 
 void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder,
-                                int64_t cellLimit, std::function<void()> compact) {
+                                int64_t cellLimit, std::function<void()> compact,
+                                TMemoryBudget* budget) {
     result.ClearFieldDefs();
     for (int i = 0; i < clause_.Count(); ++i)
         result.AddFieldDef(clause_.Item(i).outputName, clause_.Item(i).typeName);
@@ -108,6 +109,7 @@ void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool has
     run_.stopWhenFull = !hasOrder && clause_.topCount > 0;
     if (cellLimit > 0)
         run_.rowLimit = std::max<int64_t>(1, cellLimit / std::max(1, clause_.Count()));
+    run_.budget = budget;
     // DISTINCT looks duplicates up by row index, which compacting would move.
     if (!clause_.distinct) run_.compact = std::move(compact);
     run_.values.resize(static_cast<size_t>(clause_.Count()));
@@ -144,8 +146,7 @@ void TSelectEnviroment::EmitRow(bool& stop) {
         if (IsDuplicate(h)) return;
         int index;
         if (run_.streaming) {
-            if (run_.rowLimit > 0 && static_cast<int64_t>(run_.keptRows.size()) >= run_.rowLimit)
-                throw ResultTooLargeError::Rows(run_.rowLimit);
+            ChargeHeldRow(static_cast<int64_t>(run_.keptRows.size()));
             TSimpleRow copy(static_cast<size_t>(count));
             for (int i = 0; i < count; ++i)
                 copy[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);
@@ -160,17 +161,46 @@ void TSelectEnviroment::EmitRow(bool& stop) {
     if (run_.streaming) {
         run_.sink->Row(std::span<const Variant* const>(run_.values.data(), run_.values.size()));
     } else {
-        if (run_.rowLimit > 0 && run_.result->GetRecordCount() >= run_.rowLimit) {
-            if (run_.compact) run_.compact();
-            if (run_.result->GetRecordCount() >= run_.rowLimit)
-                throw ResultTooLargeError::Rows(run_.rowLimit);
-        }
+        ChargeHeldRow(run_.result->GetRecordCount());
         TSimpleRow& row = run_.result->RowAt(run_.result->AppendRow());
         for (int i = 0; i < count && static_cast<size_t>(i) < row.size(); ++i)
             row[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);
     }
     ++run_.rowsOut;
     if (run_.stopWhenFull && run_.rowsOut >= clause_.topCount) stop = true;
+}
+
+void TSelectEnviroment::ChargeHeldRow(int64_t heldRows) {
+    const int64_t bytes = RowBytes(run_.values.data(), run_.values.size());
+    if (run_.compact) {
+        // Compact before the rows take more than half of what the budget
+        // leaves them, so that the sort which compacts has room for its
+        // keys; but only once they are twice the TOP count, so that every
+        // compaction halves them at least (no sort per row).
+        bool full = run_.rowLimit > 0 && heldRows >= run_.rowLimit;
+        if (run_.budget && run_.budget->Limit() > 0 && heldRows >= 2 * clause_.topCount) {
+            const int64_t forRows = run_.budget->Limit() - (run_.budget->Used() - run_.heldBytes);
+            if (run_.heldBytes + bytes > forRows / 2) full = true;
+        }
+        if (full) {
+            run_.compact();
+            int64_t held = 0;
+            for (int r = 0; r < run_.result->GetRecordCount(); ++r)
+                held += RowBytes(run_.result->RowAt(r));
+            if (run_.budget) {
+                if (held < run_.heldBytes)
+                    run_.budget->Release(run_.heldBytes - held);
+                else
+                    run_.budget->Charge(held - run_.heldBytes, TMemoryUse::Rows);
+            }
+            run_.heldBytes = held;
+            heldRows = run_.result->GetRecordCount();
+        }
+    }
+    if (run_.rowLimit > 0 && heldRows >= run_.rowLimit)
+        throw ResultTooLargeError::Rows(run_.rowLimit);
+    if (run_.budget) run_.budget->Charge(bytes, TMemoryUse::Rows);
+    run_.heldBytes += bytes;
 }
 
 bool TSelectEnviroment::CheckAmbiguity() {
@@ -265,9 +295,30 @@ Variant ToKey(const Variant& v, int keyType) {
     }
 }
 
+// Whether ToKey would give the value itself.
+bool IsOwnKey(const Variant& v, int keyType) {
+    switch (keyType) {
+        case 1:
+            return v.type() == VarType::Integer;
+        case 4:
+            return v.type() == VarType::String;
+        case 6:
+        case 8:
+            return v.type() == VarType::Double;
+        case 7:
+            return v.type() == VarType::Boolean;
+        case 2:
+        case 3:
+        case 5:
+            return false;
+        default:
+            return true;
+    }
+}
+
 }  // namespace
 
-void TOrderClause::Sort(TSimpleDataset& result) {
+void TOrderClause::Sort(TSimpleDataset& result, TMemoryBudget* budget) {
     const int rows = result.GetRecordCount();
     if (items_.empty() || rows == 0) return;
     const size_t levels = items_.size();
@@ -277,17 +328,43 @@ void TOrderClause::Sort(TSimpleDataset& result) {
         keyTypes[l] =
             (col >= 0 && col < result.GetFieldCount()) ? KeyTypeOf(result.GetFieldType(col)) : 9;
     }
-    // Keys first: a value that does not convert raises before any row moves.
-    std::vector<Variant> keys(static_cast<size_t>(rows) * levels);
-    for (int r = 0; r < rows; ++r) {
+    const Variant empty;
+    auto valueAt = [&](int r, size_t l) -> const Variant& {
         const TSimpleRow& row = result.RowAt(r);
+        const int col = items_[l].column;
+        return (col >= 0 && static_cast<size_t>(col) < row.size()) ? row[static_cast<size_t>(col)]
+                                                                   : empty;
+    };
+    // A key is the row's own value when that already has the key's kind
+    // (the common case: texts sorted as texts), else a converted copy; so
+    // sorting long paths does not copy them.
+    size_t conversions = 0;
+    for (int r = 0; r < rows; ++r)
+        for (size_t l = 0; l < levels; ++l)
+            if (!IsOwnKey(valueAt(r, l), keyTypes[l])) ++conversions;
+    const int64_t cells = static_cast<int64_t>(rows) * static_cast<int64_t>(levels);
+    TMemoryCharge charge(budget, TMemoryUse::SortKeys);
+    // The key references, the converted keys, the order with the sort's
+    // buffer, and the rows taken out while they are put back in order.
+    charge.Add(HeapBlockBytes(cells * static_cast<int64_t>(sizeof(const Variant*))) +
+               HeapBlockBytes(static_cast<int64_t>(conversions * sizeof(Variant))) +
+               2 * HeapBlockBytes(int64_t{rows} * static_cast<int64_t>(sizeof(int))) +
+               HeapBlockBytes(int64_t{rows} * static_cast<int64_t>(sizeof(void*))));
+    // Keys first: a value that does not convert raises before any row moves.
+    std::vector<const Variant*> keys(static_cast<size_t>(cells));
+    std::vector<Variant> converted;
+    converted.reserve(conversions);
+    for (int r = 0; r < rows; ++r) {
         for (size_t l = 0; l < levels; ++l) {
-            const int col = items_[l].column;
-            const Variant empty;
-            const Variant& v = (col >= 0 && static_cast<size_t>(col) < row.size())
-                                   ? row[static_cast<size_t>(col)]
-                                   : empty;
-            keys[static_cast<size_t>(r) * levels + l] = ToKey(v, keyTypes[l]);
+            const Variant& v = valueAt(r, l);
+            const Variant* key = &v;
+            if (!IsOwnKey(v, keyTypes[l])) {
+                Variant k = ToKey(v, keyTypes[l]);
+                if (k.type() == VarType::String) charge.Add(TextHeapBytes(k.RawString().size()));
+                converted.push_back(std::move(k));
+                key = &converted.back();
+            }
+            keys[static_cast<size_t>(r) * levels + l] = key;
         }
     }
     std::vector<int> order(static_cast<size_t>(rows));
@@ -297,12 +374,12 @@ void TOrderClause::Sort(TSimpleDataset& result) {
     auto less = [&](int a, int b) {
         for (size_t l = 0; l < levels; ++l) {
             int c;
-            if (!TryOrderCompare(keys[static_cast<size_t>(a) * levels + l],
-                                 keys[static_cast<size_t>(b) * levels + l], c)) {
+            const Variant& ka = *keys[static_cast<size_t>(a) * levels + l];
+            const Variant& kb = *keys[static_cast<size_t>(b) * levels + l];
+            if (!TryOrderCompare(ka, kb, c)) {
                 if (!failure) {
                     try {
-                        OrderCompare(keys[static_cast<size_t>(a) * levels + l],
-                                     keys[static_cast<size_t>(b) * levels + l]);
+                        OrderCompare(ka, kb);
                     } catch (const VariantError& e) {
                         failure = e.what();
                     }

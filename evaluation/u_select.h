@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "engine/U_from.h"
+#include "engine/U_memBudget.h"
 #include "engine/U_simpleDS.h"
 #include "engine/UveskBase.h"
 
@@ -75,6 +76,10 @@ struct TSelectRun {
     bool streaming = false;     // rows go straight to the sink
     bool stopWhenFull = false;  // TOP without ORDER BY: stop at topCount rows
     int64_t rowLimit = 0;       // rows held at most (0: no bound)
+    // What the held rows are charged to (null: not counted), and how much
+    // they hold now (result rows or DISTINCT copies).
+    TMemoryBudget* budget = nullptr;
+    int64_t heldBytes = 0;
     // Called when the held rows reach rowLimit, before giving up: TOP with
     // ORDER BY sorts and keeps only the first rows there.
     std::function<void()> compact;
@@ -95,11 +100,11 @@ class TSelectEnviroment {
 
     // Defines the result fields and renews the run state. With a sink and
     // no ORDER BY, rows are streamed to the sink. A row that would make the
-    // result hold more than cellLimit cells (rows x columns; 0: no bound)
-    // raises ResultTooLargeError, unless compact (when given) makes room
-    // first.
+    // result hold more than cellLimit cells (rows x columns; 0: no bound),
+    // or more bytes than the budget grants, raises ResultTooLargeError,
+    // unless compact (when given) makes room first.
     void Prepare(TSimpleDataset& result, IRowSink* sink, bool hasOrder, int64_t cellLimit = 0,
-                 std::function<void()> compact = {});
+                 std::function<void()> compact = {}, TMemoryBudget* budget = nullptr);
     // A qualifying combination, one record number per FROM table.
     void HandleRow(bool& stop, const std::vector<int>& recNos);
     // A combination whose values already stand in the row buffers.
@@ -112,6 +117,9 @@ class TSelectEnviroment {
   private:
     void EmitRow(bool& stop);
     bool IsDuplicate(uint64_t hash);
+    // Charges the current row before it is held; at a limit, compacts (TOP
+    // with ORDER BY) or raises ResultTooLargeError.
+    void ChargeHeldRow(int64_t heldRows);
 
     TVeskEngineCustomer& engine_;
     TSelectClause clause_;
@@ -139,8 +147,10 @@ class TOrderClause {
     TOrderItem& Item(int i) { return items_[static_cast<size_t>(i)]; }
     void Clear() { items_.clear(); }
     // Sorts the rows stably. A key that does not convert to its column's
-    // type raises VariantError; the rows then stay in their order.
-    void Sort(TSimpleDataset& result);
+    // type raises VariantError; the rows then stay in their order. The sort
+    // keys are charged to the budget while the sort runs (ResultTooLargeError
+    // beyond it, rows unmoved).
+    void Sort(TSimpleDataset& result, TMemoryBudget* budget = nullptr);
 
   private:
     std::vector<TOrderItem> items_;

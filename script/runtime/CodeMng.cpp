@@ -87,6 +87,17 @@ void CheckTextLength(const std::string& t) {
     if (t.size() > kMaxTextLength) throw EScriptError(kMsgTextTooLong);
 }
 
+// d := s1 + s2 as texts. s := s + t appends to s in place, so that a loop
+// of appends stays linear; otherwise the joined text is built once and
+// moved into d.
+void JoinTexts(TXVarData& d, const TXVarData& s1, const TXVarData& s2) {
+    if (&d == &s1 && d.AppendText(s2, kMaxTextLength)) return;
+    std::string t = s1.AsString();
+    s2.AppendString(t);
+    CheckTextLength(t);
+    d.MoveString(std::move(t));
+}
+
 std::string CallTooDeepText() {
     return FormatMsg(kMsgCallTooDeep, kMaxCallDepth);
 }
@@ -418,10 +429,7 @@ void TASMCodeEngine::Execute() {
                 const TXVarData& s1 = cur->Resolve(ins.Src1);
                 const TXVarData& s2 = cur->Resolve(ins.Src2);
                 if (s1.DataType() == dtString || s2.DataType() == dtString) {
-                    std::string t = s1.AsString();
-                    s2.AppendString(t);
-                    CheckTextLength(t);
-                    d.SetString(t);
+                    JoinTexts(d, s1, s2);
                     break;
                 }
                 Variant va, vb;
@@ -513,10 +521,8 @@ void TASMCodeEngine::Execute() {
                 break;
             case opConcat: {
                 TXVarData& d = cur->Resolve(ins.Dest);
-                std::string t = cur->Resolve(ins.Src1).AsString();
-                cur->Resolve(ins.Src2).AppendString(t);
-                CheckTextLength(t);
-                d.SetString(t);
+                const TXVarData& s1 = cur->Resolve(ins.Src1);
+                JoinTexts(d, s1, cur->Resolve(ins.Src2));
                 break;
             }
             case opLoadText: {

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cmath>
+#include <utility>
 
 #include "platform/DateTime.h"
+#include "platform/Memory.h"
 #include "platform/Text.h"
 
 namespace corvane {
@@ -46,6 +48,50 @@ double VariantAsDateTime(const Variant& v) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// The script memory budget
+
+namespace {
+
+std::atomic<int64_t> g_scriptBytes{0};
+std::atomic<int64_t> g_scriptLimit{kDefaultScriptMemoryLimit};
+
+// Adds bytes (which may be negative); false, charging nothing, when the
+// total would pass the limit.
+bool ChargeScriptBytes(int64_t bytes) {
+    const int64_t total = g_scriptBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    const int64_t limit = g_scriptLimit.load(std::memory_order_relaxed);
+    if (bytes > 0 && limit > 0 && total > limit) {
+        g_scriptBytes.fetch_sub(bytes, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
+}
+
+std::string ScriptMemoryText() {
+    return Formatted(kMsgScriptMemory, FormatByteSize(ScriptMemoryLimit()));
+}
+
+// A heap block of a text with that capacity (short texts live inside the
+// std::string).
+int64_t TextBlockBytes(size_t capacity) {
+    return capacity < 16 ? 0 : static_cast<int64_t>(capacity + 1 + 8 + 15) / 16 * 16;
+}
+
+}  // namespace
+
+void SetScriptMemoryLimit(int64_t bytes) {
+    g_scriptLimit.store(bytes > 0 ? bytes : 0, std::memory_order_relaxed);
+}
+
+int64_t ScriptMemoryLimit() {
+    return g_scriptLimit.load(std::memory_order_relaxed);
+}
+
+int64_t ScriptMemoryInUse() {
+    return g_scriptBytes.load(std::memory_order_relaxed);
+}
+
 int64_t TruncToInteger(double x) {
     if (!std::isfinite(x)) throw EScriptError(kMsgInvalidFloatOp);
     double t = std::trunc(x);
@@ -61,9 +107,71 @@ TXVarData::TXVarData(std::string name, TDataType type) : name_(std::move(name)),
     if (type == dtChar) byte_ = EmptyChar;
 }
 
-TXVarData::~TXVarData() = default;
-TXVarData::TXVarData(TXVarData&&) noexcept = default;
-TXVarData& TXVarData::operator=(TXVarData&&) noexcept = default;
+TXVarData::~TXVarData() {
+    if (charged_) ChargeScriptBytes(-charged_);
+}
+
+// The charge moves with the storage.
+TXVarData::TXVarData(TXVarData&& other) noexcept
+    : name_(std::move(other.name_)),
+      external_(other.external_),
+      type_(other.type_),
+      int_(other.int_),
+      float_(other.float_),
+      byte_(other.byte_),
+      str_(std::move(other.str_)),
+      var_(std::move(other.var_)),
+      array_(std::move(other.array_)),
+      shellText_(other.shellText_),
+      shellPos_(other.shellPos_),
+      onGet_(std::move(other.onGet_)),
+      onSet_(std::move(other.onSet_)),
+      charged_(std::exchange(other.charged_, 0)) {
+    // A moved-from text keeps no block; one that does stays charged to it.
+    other.charged_ = other.HeldBytes();
+    charged_ -= other.charged_;
+}
+
+TXVarData& TXVarData::operator=(TXVarData&& other) noexcept {
+    if (this == &other) return *this;
+    if (charged_) ChargeScriptBytes(-charged_);
+    name_ = std::move(other.name_);
+    external_ = other.external_;
+    type_ = other.type_;
+    int_ = other.int_;
+    float_ = other.float_;
+    byte_ = other.byte_;
+    str_ = std::move(other.str_);
+    var_ = std::move(other.var_);
+    array_ = std::move(other.array_);
+    shellText_ = other.shellText_;
+    shellPos_ = other.shellPos_;
+    onGet_ = std::move(other.onGet_);
+    onSet_ = std::move(other.onSet_);
+    charged_ = std::exchange(other.charged_, 0);
+    other.charged_ = other.HeldBytes();
+    charged_ -= other.charged_;
+    return *this;
+}
+
+int64_t TXVarData::HeldBytes() const {
+    return TextBlockBytes(str_.capacity()) + TextBlockBytes(var_.RawString().capacity());
+}
+
+void TXVarData::Recharge() {
+    const int64_t held = HeldBytes();
+    if (ChargeScriptBytes(held - charged_)) {
+        charged_ = held;
+        return;
+    }
+    // Beyond the budget: the text goes, so that its memory does too.
+    str_ = std::string();
+    var_ = Variant();
+    const int64_t left = HeldBytes();
+    ChargeScriptBytes(left - charged_);
+    charged_ = left;
+    throw EScriptError(ScriptMemoryText());
+}
 
 TXVarData TXVarData::MakeArray(std::string name, int64_t count, TDataType elementType) {
     TXVarData v(std::move(name), dtNone);
@@ -344,6 +452,7 @@ void TXVarData::SetInteger(int64_t n) {
         case dtString:
             str_.clear();
             AppendInteger(str_, n);
+            Recount();
             return;
         case dtDouble:
         case dtDate:
@@ -382,6 +491,7 @@ void TXVarData::SetFloat(double x) {
         case dtString:
             str_.clear();
             AppendGeneralFloat(str_, x, 15, Settings().decimalSeparator);
+            Recount();
             return;
         case dtDouble:
         case dtDate:
@@ -413,6 +523,7 @@ void TXVarData::SetString(std::string_view s) {
         }
         case dtString:
             str_.assign(s);
+            Recount();
             return;
         case dtChar:
             PutCharByte(s.empty() ? EmptyChar : static_cast<uint8_t>(s[0]));
@@ -432,10 +543,43 @@ void TXVarData::SetString(std::string_view s) {
             return;
         case dtVariant:
             var_.SetString(s);
+            Recount();
             return;
         default:
             return;
     }
+}
+
+void TXVarData::MoveString(std::string&& s) {
+    if (external_) {
+        Store(Variant(std::move(s)));
+        return;
+    }
+    switch (type_) {
+        case dtString:
+            str_ = std::move(s);
+            Recount();
+            return;
+        case dtVariant:
+            var_.SetString(std::move(s));
+            Recount();
+            return;
+        default:
+            SetString(s);
+            return;
+    }
+}
+
+bool TXVarData::AppendText(const TXVarData& tail, size_t maxLength) {
+    if (external_ || shellText_ || type_ != dtString || &tail == this) return false;
+    const size_t before = str_.size();
+    tail.AppendString(str_);
+    if (str_.size() > maxLength) {
+        str_.resize(before);
+        return false;
+    }
+    Recount();
+    return true;
 }
 
 void TXVarData::SetBoolean(bool b) {
@@ -479,12 +623,14 @@ void TXVarData::SetChar(uint8_t c) {
     switch (type_) {
         case dtString:
             str_.assign(1, ch);
+            Recount();
             return;
         case dtChar:
             PutCharByte(c);
             return;
         case dtVariant:
             var_.SetString(std::string_view(&ch, 1));
+            Recount();
             return;
         default:
             return;  // numbers, boolean, date, array
@@ -509,6 +655,7 @@ void TXVarData::SetVariant(const Variant& v) {
         case dtString:
             str_.clear();
             AppendVariantText(str_, v);
+            Recount();
             return;
         case dtChar: {
             std::string t;
@@ -529,6 +676,7 @@ void TXVarData::SetVariant(const Variant& v) {
             return;
         case dtVariant:
             var_.Assign(v);
+            Recount();
             return;
         default:
             return;
@@ -560,13 +708,25 @@ TvarList::TvarList(int64_t count, TDataType elementType, std::string_view arrayN
         if (count > 0 && count <= kMaxArrayElements) g_liveArrayElements.fetch_sub(count);
         throw EScriptError(Formatted(kMsgArrayTooLarge, arrayName));
     }
-    items_.reserve(static_cast<size_t>(count));
-    for (int64_t i = 0; i < count; ++i)
-        items_.emplace_back(std::string(), elementType);
+    if (!ChargeScriptBytes(count * static_cast<int64_t>(sizeof(TXVarData)))) {
+        g_liveArrayElements.fetch_sub(count);
+        throw EScriptError(Formatted(kMsgArrayTooLarge, arrayName));
+    }
+    try {
+        items_.reserve(static_cast<size_t>(count));
+        for (int64_t i = 0; i < count; ++i)
+            items_.emplace_back(std::string(), elementType);
+    } catch (...) {
+        ChargeScriptBytes(-count * static_cast<int64_t>(sizeof(TXVarData)));
+        g_liveArrayElements.fetch_sub(count);
+        throw;
+    }
 }
 
 TvarList::~TvarList() {
-    g_liveArrayElements.fetch_sub(static_cast<int64_t>(items_.size()));
+    const int64_t count = static_cast<int64_t>(items_.size());
+    ChargeScriptBytes(-count * static_cast<int64_t>(sizeof(TXVarData)));
+    g_liveArrayElements.fetch_sub(count);
 }
 
 TXVarData& TShellArray::Next() {

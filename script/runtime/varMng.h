@@ -24,6 +24,11 @@
 // turn definitions into Add* calls) and does not format values beyond the
 // general conversions (the built-ins in u_base_funcs do).
 //
+// Memory: every variable charges the heap blocks of its texts, and every
+// array its elements, to one process-wide byte budget (kDefaultScriptMemoryLimit
+// below), so that scripts from untrusted source cannot exhaust memory
+// with many long texts even though each text alone is bounded.
+//
 // Run-time faults are thrown as EScriptError carrying the fixed message
 // text; failed Variant conversions surface as VariantError.
 #pragma once
@@ -64,6 +69,23 @@ inline constexpr const char* kMsgArrayTooLarge = "数组“%s”太大。";
 // is untrusted; a script asking for more gets kMsgArrayTooLarge instead of
 // exhausting memory. An element takes about 200 bytes.
 inline constexpr int64_t kMaxLiveArrayElements = 1 << 20;
+
+// The bytes all script variables of the process may hold at once: the
+// heap blocks of their texts (a string variable's, a variant's) and the
+// array elements. Each text is bounded on its own (64 MiB when texts are
+// joined), but 262 144 array elements of long texts, or 1000 nested calls
+// each carrying one, would still exhaust memory. A write that would pass
+// the budget raises kMsgScriptMemory (an array, kMsgArrayTooLarge) and
+// frees the variable's text. Hosts may change the budget
+// (SetScriptMemoryLimit).
+inline constexpr int64_t kDefaultScriptMemoryLimit = int64_t{1} << 30;
+// %s is the budget as written for people ("1 GiB").
+inline constexpr const char* kMsgScriptMemory = "程序占用的内存太多，最多允许%s。";
+// 0 removes the bound. Process-wide, like the budget.
+void SetScriptMemoryLimit(int64_t bytes);
+int64_t ScriptMemoryLimit();
+// The bytes charged to the budget now.
+int64_t ScriptMemoryInUse();
 
 // One named value: parameters of external functions, built-ins and the
 // OnParam event.
@@ -126,9 +148,21 @@ class TXVarData {
     void SetByte(uint8_t b);
     void SetFloat(double x);
     void SetString(std::string_view s);
+    // SetString of a text the caller gives up (no copy for a string or a
+    // variant variable).
+    void MoveString(std::string&& s);
     void SetBoolean(bool b);
     void SetChar(uint8_t c);
     void SetVariant(const Variant& v);
+
+    // Appends tail's text to this variable's own text in place, for s := s
+    // + t: the text grows geometrically, so a loop of appends costs time in
+    // proportion to what it appends (building a new text each time would
+    // copy the whole text per append). False, with nothing changed, when
+    // this is not a plain string variable (external, shell or of another
+    // type), when tail is this variable, or when the text would grow beyond
+    // maxLength; the caller then joins the texts the general way.
+    bool AppendText(const TXVarData& tail, size_t maxLength);
 
     // Back to the value of a fresh variable (zero, false, the empty text or
     // character, the empty variant; array elements too). Externals and
@@ -157,6 +191,15 @@ class TXVarData {
             byte_ = c;
     }
     void SetIntegerClass(int64_t n);  // n into dtInteger/dtWord/dtByte storage
+    // The heap blocks of str_ and var_'s text (capacity, not length: what
+    // stays allocated).
+    int64_t HeldBytes() const;
+    // After a write to str_ or var_: brings the script budget's charge in
+    // line with HeldBytes (raising kMsgScriptMemory beyond the budget).
+    void Recount() {
+        if (HeldBytes() != charged_) Recharge();
+    }
+    void Recharge();
 
     std::string name_;
     bool external_ = false;
@@ -172,6 +215,7 @@ class TXVarData {
     size_t shellPos_ = 0;
     std::shared_ptr<const TOnGet> onGet_;
     std::shared_ptr<const TOnSet> onSet_;
+    int64_t charged_ = 0;  // bytes this variable has charged to the script budget
 };
 
 // The elements of one array variable, numbered from 0. (The compiler has a

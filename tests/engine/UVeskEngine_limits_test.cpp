@@ -48,6 +48,11 @@ std::shared_ptr<FakeSource> Source() {
     auto src = std::make_shared<FakeSource>("Fake");
     src->AddTable("t", Files(rows));
     src->AddTable("long", Files({{std::string(20000, 'a'), 1, false}, {"ab", 2, false}}));
+    // paths: 300 names of 200 bytes, as deep paths are.
+    std::vector<std::tuple<std::string, int64_t, bool>> paths;
+    for (int i = 0; i < 300; ++i)
+        paths.emplace_back(std::string(196, 'p') + std::to_string(1000 + i), 7, false);
+    src->AddTable("paths", Files(paths));
     return src;
 }
 
@@ -147,6 +152,87 @@ TEST(EngineLimits, AResultHoldsAtMostTheCellLimit) {
         EXPECT_EQ(e.DataSet().GetRecordCount(), c.heldRows);
         EXPECT_EQ(sink.rows, c.streamedRows);
     }
+}
+
+TEST(EngineLimits, WhatAQueryHoldsStaysWithinItsMemoryBudget) {
+    // 1 MiB: far below what any of these needs, far above the cell limit's
+    // view of them (30 000 rows of one column are 30 000 cells).
+    const std::string stopped = "查询占用的内存超过1 MiB（";
+    struct Case {
+        const char* name;
+        const char* sql;
+        bool sink;
+        std::string error;  // empty: runs to its end
+        long long rows;     // rows streamed or held at the end, -1: some
+    };
+    const std::vector<Case> cases = {
+        // Match trees of 100 x 100 x 100 combinations under three OR
+        // branches, streamed: nothing is held but the join's intermediates.
+        {"join under OR branches",
+         "select a.filename from t a, t b, t c where a.size = b.size and b.size = c.size or "
+         "a.filename <> c.filename or b.size < 0",
+         true, stopped + "连接的中间结果），已停止。", 0},
+        {"held rows of long texts", "select a.filename from paths a, t b", false,
+         stopped + "结果行），已停止。", -1},
+        {"ordered rows of long texts before they reach the sink",
+         "select a.filename from paths a, t b order by a.filename", true,
+         stopped + "结果行），已停止。", -1},
+        {"distinct keeps copies while streaming",
+         "select distinct a.filename, b.filename from paths a, t b", true,
+         stopped + "结果行），已停止。", -1},
+        // Whenever the held rows take half the budget they are sorted and
+        // cut to the TOP count.
+        {"top with order by",
+         "select top 3 a.filename, b.filename from paths a, t b order by a.filename desc", true, "",
+         3},
+        {"streamed rows are not held", "select a.filename from paths a, t b", true, "", 30000},
+        {"a join within the budget",
+         "select a.filename from t a, t b where a.filename = b.filename or b.size = 8", true, "",
+         100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TVeskEngineCustomer e;
+        e.SetMemoryLimit(1 << 20);
+        EXPECT_EQ(e.MemoryLimit(), 1 << 20);
+        e.AddDataBase(Source());
+        e.SetSQL(c.sql);
+        e.Parse();
+        ASSERT_EQ(e.GetErrorText(), "");
+        CountingSink sink;
+        if (c.sink) e.SetRowSink(&sink);
+        std::string error;
+        try {
+            e.Execute();
+        } catch (const ResultTooLargeError& ex) {
+            error = ex.what();
+        }
+        EXPECT_EQ(error, c.error);
+        const long long rows = sink.rows + e.DataSet().GetRecordCount();
+        if (c.rows >= 0) {
+            EXPECT_EQ(rows, c.rows);
+        } else {
+            EXPECT_GT(rows, 0);
+        }
+        // What is still charged is what the result still holds.
+        if (!c.sink || error.empty()) {
+            int64_t held = 0;
+            for (int r = 0; r < e.DataSet().GetRecordCount(); ++r)
+                held += RowBytes(e.DataSet().RowAt(r));
+            EXPECT_EQ(e.MemoryBudget().Used(), c.sink ? 0 : held);
+        }
+    }
+}
+
+TEST(EngineLimits, TheDefaultBudgetIsAQuarterOfTheMemoryAtMostFourGiB) {
+    TVeskEngineCustomer e;
+    EXPECT_EQ(e.MemoryLimit(), DefaultMemoryLimit());
+    EXPECT_GT(DefaultMemoryLimit(), 0);
+    EXPECT_LE(DefaultMemoryLimit(), kMaxDefaultMemoryLimit);
+    EXPECT_EQ(kMaxDefaultMemoryLimit, int64_t{4} << 30);
+    // 0 removes the bound.
+    e.SetMemoryLimit(0);
+    EXPECT_EQ(e.MemoryLimit(), 0);
 }
 
 TEST(EngineLimits, TopWithOrderByKeepsOnlyItsRowsAndNeverHitsTheLimit) {

@@ -65,6 +65,61 @@ TEST(TOrderClause, SortIsStableInBothDirections) {
     }
 }
 
+TEST(TOrderClause, SortKeysAreChargedWhileTheSortRuns) {
+    // 20 000 rows: k holds numbers in a column typed "string", so every key
+    // is a converted copy; t holds texts, which are their own keys.
+    auto fill = [](TSimpleDataset& ds) {
+        ds.ClearFieldDefs();
+        ds.AddFieldDef("k", "string");
+        ds.AddFieldDef("t", "string");
+        for (int i = 0; i < 20000; ++i) {
+            TSimpleRow& row = ds.RowAt(ds.AppendRow());
+            row[0].SetInteger(20000 - i);
+            row[1].SetString(std::string(100, 'x') + std::to_string(100000 - i));
+        }
+    };
+    struct Case {
+        const char* name;
+        int column;
+        int64_t room;  // bytes left in the budget
+        const char* error;
+    } cases[] = {
+        // About 1.4 MB: a reference, a converted value, two order slots
+        // and a moved row per key.
+        {"converted keys beyond the room", 0, 1 << 20,
+         "查询占用的内存超过4 MiB（排序键），已停止。"},
+        {"converted keys within the room", 0, 2 << 20, ""},
+        // The texts are not copied: about 0.5 MB.
+        {"text keys are the rows' own values", 1, 1 << 20, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSimpleDataset ds;
+        fill(ds);
+        TMemoryBudget budget(4 << 20);
+        budget.Charge((4 << 20) - c.room, TMemoryUse::Rows);
+        const int64_t before = budget.Used();
+        TOrderClause order;
+        order.Add(c.column == 0 ? "k" : "t");
+        order.Item(0).column = c.column;
+        std::string error;
+        try {
+            order.Sort(ds, &budget);
+        } catch (const ResultTooLargeError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(budget.Used(), before);  // the keys are released
+        // Refused: the rows stand as they were; sorted: ascending.
+        const std::string first = ds.RowAt(0)[c.column].AsString();
+        const std::string last = ds.RowAt(19999)[c.column].AsString();
+        if (error.empty())
+            EXPECT_LT(first, last);
+        else
+            EXPECT_GT(first, last);
+    }
+}
+
 TEST(TSelectClause, IndexOfNameByOutputNameOrText) {
     TSelectClause c;
     c.Insert("", -1).text = "Size";

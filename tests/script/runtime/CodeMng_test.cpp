@@ -653,6 +653,49 @@ TEST_F(CodeMngTest, ATextThatKeepsDoublingStops) {
               "字符串太长。");
 }
 
+TEST_F(CodeMngTest, AppendingToTheDestinationsOwnText) {
+    // s := s + x appends in place when s is a string variable; every other
+    // shape builds the text anew. The results are the same.
+    struct Case {
+        const char* name;
+        TDataType dest;
+        std::vector<TQVInstruction> code;  // after s := 'ab', t := 'cd', i := 5
+        const char* expected;
+    } cases[] = {
+        {"concat of a string", dtString, {I(opConcat, L(1), L(1), L(2))}, "abcd"},
+        {"add of a string", dtString, {I(opAdd, L(1), L(1), L(2))}, "abcd"},
+        {"an integer appended", dtString, {I(opAdd, L(1), L(1), L(3))}, "ab5"},
+        {"the text appended to itself", dtString, {I(opConcat, L(1), L(1), L(1))}, "abab"},
+        {"a character of the text itself", dtString, {I(opConcat, L(1), L(1), LI(1, 4))}, "abb"},
+        {"into a variant", dtVariant, {I(opConcat, L(1), L(1), L(2))}, "abcd"},
+        {"into a character", dtChar, {I(opConcat, L(1), L(1), L(2))}, "a"},
+        {"into another variable",
+         dtString,
+         {I(opConcat, L(2), L(1), L(2)), I(opMov, L(1), L(2))},
+         "abcd"},
+        {"many appends",
+         dtString,
+         {Load(L(3), "0"), I(opConcat, L(1), L(1), L(2)), I(opAddImm, L(3), L(3), {}, 1),
+          Load(L(4), "1000"), I(opCmp, L(5), L(3), L(4), ckLess), I(opJmpTrue, {}, {}, {}, 5)},
+         nullptr},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TQVInstruction> code = {Load(L(1), "ab"), Load(L(2), "cd"), Load(L(3), "5"),
+                                            Load(L(4), "2")};
+        code.insert(code.end(), c.code.begin(), c.code.end());
+        code.push_back(I(opMov, L(0), L(1)));
+        std::string expected = c.expected ? c.expected : "ab";
+        if (!c.expected)
+            for (int i = 0; i < 1000; ++i)
+                expected += "cd";
+        EXPECT_EQ(Result({V("result", dtString), V("s", c.dest), V("t", dtString),
+                          V("i", dtInteger), V("k", dtInteger), V("f", dtBoolean)},
+                         std::move(code)),
+                  expected);
+    }
+}
+
 TEST_F(CodeMngTest, AnEndlessLoopStopsWhenCancelled) {
     int n = Add(Fn("f", {V("result", dtInteger)}, 1,
                    {I(opAddImm, L(0), L(0), {}, 1), I(opJmp, {}, {}, {}, 0)}));

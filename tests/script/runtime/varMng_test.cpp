@@ -9,6 +9,7 @@
 #include <map>
 
 #include "platform/DateTime.h"
+#include "script/runtime/qv_build.h"
 
 namespace corvane {
 namespace {
@@ -400,6 +401,117 @@ TEST_F(VarMngTest, LiveArrayElementsHaveABudget) {
     }
     t.Clear();  // freed arrays give their elements back
     EXPECT_EQ(t.AddArray("again", kMaxArrayElements, dtByte), 0);
+}
+
+// A small script budget for one test.
+class ScriptBudget {
+  public:
+    explicit ScriptBudget(int64_t bytes) : saved_(ScriptMemoryLimit()) {
+        SetScriptMemoryLimit(bytes);
+    }
+    ~ScriptBudget() { SetScriptMemoryLimit(saved_); }
+
+  private:
+    int64_t saved_;
+};
+
+TEST_F(VarMngTest, TextsAndArraysShareOneByteBudget) {
+    ScriptBudget budget(8 << 20);
+    const int64_t before = ScriptMemoryInUse();
+    const std::string threeMiB(3 << 20, 'x');
+    {
+        TVarMngr t;
+        t.AddScalar("s", dtString);
+        t.AddScalar("v", dtVariant);
+        t.AddScalar("w", dtString);
+        t.At(0).SetString(threeMiB);
+        t.At(1).SetVariant(Variant(threeMiB));
+        EXPECT_GT(ScriptMemoryInUse() - before, 6 << 20);
+        // The third text would pass the budget: refused, and emptied.
+        try {
+            t.At(2).SetString(threeMiB);
+            FAIL();
+        } catch (const EScriptError& e) {
+            EXPECT_STREQ(e.what(), "程序占用的内存太多，最多允许8 MiB。");
+        }
+        EXPECT_EQ(t.At(2).AsString(), "");
+        // Elements count too: 65536 elements of about 200 bytes.
+        try {
+            t.AddArray("a", 65536, dtString);
+            FAIL();
+        } catch (const EScriptError& e) {
+            EXPECT_STREQ(e.what(), "数组“a”太大。");
+        }
+        // A text that shrinks gives its memory back only when freed: the
+        // block stays with the variable.
+        t.At(0).SetString("short");
+        EXPECT_GT(ScriptMemoryInUse() - before, 6 << 20);
+        // Moved variables take their charge along.
+        TXVarData moved(std::move(t.At(1)));
+        TXVarData assigned;
+        assigned = std::move(moved);
+        EXPECT_EQ(assigned.AsString(), threeMiB);
+    }
+    EXPECT_EQ(ScriptMemoryInUse(), before);
+}
+
+// Builds a program from source and runs its function main.
+void RunMain(const std::string& source) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= source.size()) {
+        size_t end = source.find('\n', start);
+        if (end == std::string::npos) end = source.size();
+        lines.push_back(source.substr(start, end - start));
+        start = end + 1;
+    }
+    TBuildObj builder;
+    ASSERT_TRUE(builder.Build(lines, "main")) << builder.ErrorText();
+    builder.Program().ReportResult = false;
+    builder.Program().ExecuteMain();
+}
+
+TEST_F(VarMngTest, ProgramsStopAtTheScriptBudget) {
+    // Each case makes a 64 KiB text and then keeps many copies alive.
+    const std::string head = R"(interface
+function main: integer;
+function rec(n: integer; s: string): integer;
+implementation
+function rec(n: integer; s: string): integer;
+begin
+  if n = 0 then result := length(s) else result := rec(n - 1, s + 'z');
+end;
+function main: integer;
+var a: array[1000] of string; s: string; i: integer;
+begin
+  s := 'x';
+  for i := 1 to 16 do s := s + s;
+)";
+    struct Case {
+        const char* name;
+        const char* body;
+    } cases[] = {
+        {"an array of long texts", "  for i := 0 to 999 do a[i] := s + 'y';\n  result := 1;\n"},
+        {"a recursion carrying a long text", "  result := rec(500, s);\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string source = head + c.body + "end;\nend.";
+        {
+            ScriptBudget budget(8 << 20);
+            const int64_t before = ScriptMemoryInUse();
+            try {
+                RunMain(source);
+                ADD_FAILURE() << "no error";
+            } catch (const EScriptError& e) {
+                EXPECT_STREQ(e.what(), "程序占用的内存太多，最多允许8 MiB。");
+            }
+            EXPECT_EQ(ScriptMemoryInUse(), before);
+        }
+        // With room, the same program runs.
+        ScriptBudget roomy(256 << 20);
+        EXPECT_NO_THROW(RunMain(source));
+    }
 }
 
 TEST_F(VarMngTest, AddExternalRefusesAPresentName) {

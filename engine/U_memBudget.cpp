@@ -1,0 +1,66 @@
+#include "engine/U_memBudget.h"
+
+#include <algorithm>
+
+#include "engine/UveskBase.h"
+#include "platform/Memory.h"
+
+namespace corvane {
+
+int64_t DefaultMemoryLimit() {
+    // The machine does not change while the program runs: ask once.
+    static const int64_t limit = [] {
+        const int64_t available = AvailableMemoryBytes();
+        if (available <= 0) return kMaxDefaultMemoryLimit;
+        return std::min(available / 4, kMaxDefaultMemoryLimit);
+    }();
+    return limit;
+}
+
+void TMemoryBudget::Refuse(int64_t bytes, TMemoryUse use) {
+    used_ -= bytes;
+    const char* what = "结果行";
+    switch (use) {
+        case TMemoryUse::Rows:
+            break;
+        case TMemoryUse::Join:
+            what = "连接的中间结果";
+            break;
+        case TMemoryUse::SortKeys:
+            what = "排序键";
+            break;
+        case TMemoryUse::Output:
+            what = "输出缓冲";
+            break;
+    }
+    throw ResultTooLargeError::Memory(FormatByteSize(limit_), what);
+}
+
+namespace {
+
+// The dataset's slot (a pointer, with room to grow), the row object and
+// the block of its values.
+constexpr int64_t kRowFixedBytes = 16 + HeapBlockBytes(sizeof(TSimpleRow));
+
+int64_t ValueHeapBytes(const Variant& v) {
+    return v.type() == VarType::String ? TextHeapBytes(v.RawString().size()) : 0;
+}
+
+}  // namespace
+
+int64_t RowBytes(const TSimpleRow& row) {
+    int64_t bytes =
+        kRowFixedBytes + HeapBlockBytes(static_cast<int64_t>(row.capacity() * sizeof(Variant)));
+    for (const Variant& v : row)
+        bytes += ValueHeapBytes(v);
+    return bytes;
+}
+
+int64_t RowBytes(const Variant* const* values, size_t count) {
+    int64_t bytes = kRowFixedBytes + HeapBlockBytes(static_cast<int64_t>(count * sizeof(Variant)));
+    for (size_t i = 0; i < count; ++i)
+        bytes += ValueHeapBytes(*values[i]);
+    return bytes;
+}
+
+}  // namespace corvane
