@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -294,6 +295,52 @@ end.
             root_.string());
         EXPECT_EQ(r.code, 3) << args[0];
         EXPECT_EQ(r.err, "corvane-cli: 内存不足，运行已停止。\n") << args[0];
+    }
+}
+
+// --memory-limit bounds what a query holds: the table format's cells and
+// sorted rows count, rows streamed as CSV do not.
+TEST_F(CliTest, MemoryLimitBoundsWhatAQueryHolds) {
+    // 200 names of 100 bytes: a self-join has 40 000 rows, about 8 MB of
+    // cells.
+    const fs::path many = root_ / "many";
+    fs::create_directories(many);
+    for (int i = 0; i < 200; ++i)
+        Write(many / (std::string(97, 'n') + std::to_string(100 + i)), "");
+    const std::string join =
+        "select a.filename, b.filename from '" + many.string() + "' a, '" + many.string() + "' b";
+    const std::string stopped = "查询占用的内存超过1 MiB（";
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string err;  // the whole of standard error
+        size_t lines;     // of standard output; 0: not checked
+    } cases[] = {
+        {{"--memory-limit", "1M", join}, 3, stopped + "输出缓冲），已停止。\n", 0},
+        {{"--memory-limit=1M", "--format", "csv", join}, 0, "", 40001},
+        {{"--memory-limit", "1M", "--format", "csv", join + " order by a.filename"},
+         3,
+         stopped + "结果行），已停止。\n",
+         1},
+        {{"--memory-limit", "64M", join}, 0, "", 40002},
+        {{"--memory-limit", "0", join}, 0, "", 40002},
+        {{"--memory-limit", "lots", join}, 2, "", 0},
+        {{"--memory-limit=1.5G", join}, 2, "", 0},
+        {{join, "--memory-limit"}, 2, "", 0},
+    };
+    for (const Case& c : cases) {
+        Result r = Run(c.args);
+        const std::string what = c.args[0] + " " + c.args[1];
+        EXPECT_EQ(r.code, c.code) << what << "\n" << r.err;
+        if (c.code == 2) {
+            EXPECT_EQ(r.err.rfind("corvane-cli: ", 0), 0u) << what << "\n" << r.err;
+        } else {
+            EXPECT_EQ(r.err, c.err) << what;
+        }
+        if (c.lines > 0) {
+            EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), c.lines)
+                << what;
+        }
     }
 }
 
