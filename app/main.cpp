@@ -1,17 +1,18 @@
 // corvane: the desktop program's entry point.
 //
-// Creates the application and the main window, installs the desktop's
-// answers to the script runtime's hooks (parameter dialog, message boxes),
-// and runs the event loop until the window closes. Where config.ini lives
+// Creates the application (which turns failures reaching the event loop
+// into message boxes, U_application) and the main window, installs the
+// desktop's answers to the script runtime's hooks (parameter dialog,
+// message boxes), and runs the event loop until the window closes. Where config.ini lives
 // is decided here from the program's directory: next to the program when
 // that directory can be written (a portable build), otherwise in the user's
 // configuration directory, in which case an empty default directory means
 // the home directory. Everything else happens in ui/.
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "ui/U_application.h"
 #include "ui/U_engineAdapter.h"
 #include "ui/U_hostHooks.h"
 #include "ui/U_main.h"
@@ -26,7 +27,8 @@ std::string WithSlash(QString dir) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    // Failures that reach the event loop become message boxes.
+    corvane::TCorvaneApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setOrganizationName(QStringLiteral("Corvane"));
 

@@ -264,6 +264,7 @@ void TfrmMain::CreateStatusBar() {
 void TfrmMain::FormCreate() {
     setWindowTitle(QStringLiteral("Corvane"));
     config_ = std::make_unique<TConfig>(env_.iniPath, env_.fallbackDir);
+    runner_->SetMemoryLimit(config_->MemoryLimit());
     controller_ =
         std::make_unique<TProjectController>(*treeModel_, static_cast<IProjectView&>(*this),
                                              *config_, *env_.dialogs, *env_.prompt, *env_.shell);
@@ -390,7 +391,7 @@ void TfrmMain::tbtn_checkClick() {
     try {
         mm_msg->setPlainText(AsLines(CheckSyntax(env_.engineFactory, sql)));
     } catch (const std::exception& e) {
-        env_.prompt->Error(e.what());
+        env_.prompt->Error(FailureText(e));
     }
 }
 

@@ -3,6 +3,9 @@
 
 #include <chrono>
 #include <exception>
+#include <new>
+
+#include "engine/U_memBudget.h"
 
 namespace corvane {
 
@@ -22,6 +25,11 @@ class TQueryRunner::TProgressState : public IProgress {
     std::atomic<long long> listed_{0};
     std::atomic<bool> cancelled_{false};
 };
+
+std::string FailureText(const std::exception& e) {
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return kMsgOutOfMemory;
+    return e.what();
+}
 
 std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql) {
     std::unique_ptr<IQueryEngine> engine = factory();
@@ -49,12 +57,13 @@ bool TQueryRunner::Start(const std::string& sql, const std::string& baseDir) {
     running_ = true;
     progress_ = std::make_shared<TProgressState>();
     auto progress = progress_;
-    worker_ = std::thread([this, sql, baseDir, progress, factory = factory_] {
+    worker_ = std::thread([this, sql, baseDir, progress, factory = factory_, limit = memoryLimit_] {
         auto outcome = std::make_shared<TQueryOutcome>();
         const auto start = std::chrono::steady_clock::now();
         try {
             std::unique_ptr<IQueryEngine> engine = factory();
             engine->SetBaseDirectory(baseDir);
+            if (limit >= 0) engine->SetMemoryLimit(limit);
             engine->SetSQL(sql);
             engine->Parse();
             outcome->parseErrors = engine->GetErrorText();
@@ -72,7 +81,10 @@ bool TQueryRunner::Start(const std::string& sql, const std::string& baseDir) {
                 }
             }
         } catch (const std::exception& e) {
-            outcome->runError = e.what();
+            // The engine and whatever it held are gone by now, so there is
+            // memory again to report a std::bad_alloc.
+            outcome->result = TQueryResult{};
+            outcome->runError = FailureText(e);
         } catch (...) {
             outcome->runError = "未知错误";
         }

@@ -8,7 +8,9 @@
 // Cancel asks the listing and the executor to stop at their next check.
 // When the work ends the outcome (parse errors, or the result, or an error
 // raised while executing, or the notice that it was cancelled, and the wall
-// time) arrives on the window's thread through Finished.
+// time) arrives on the window's thread through Finished. Nothing escapes
+// the worker: running out of memory there (std::bad_alloc) is an error
+// like any other, reported as kMsgOutOfMemory, and the window goes on.
 //
 // The engine is reached through IQueryEngine so that tests can run the
 // runner with a stand-in; U_engineAdapter makes the real one. The syntax
@@ -18,6 +20,8 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,6 +49,8 @@ class IQueryEngine {
     virtual void SetBaseDirectory(const std::string& dir) { (void)dir; }
     // What the tables could not read during Execute (also one that threw).
     virtual std::vector<std::string> Warnings() { return {}; }
+    // Bytes the next executions may hold (0: no bound).
+    virtual void SetMemoryLimit(int64_t bytes) { (void)bytes; }
 };
 
 using TEngineFactory = std::function<std::unique_ptr<IQueryEngine>()>;
@@ -66,6 +72,10 @@ struct TQueryOutcome {
 // Parses on the caller's thread and returns the error text ("" = OK).
 std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql);
 
+// The message a user sees for an exception: its text, and for running out
+// of memory (std::bad_alloc) kMsgOutOfMemory.
+std::string FailureText(const std::exception& e);
+
 class TQueryRunner : public QObject {
     Q_OBJECT
   public:
@@ -80,6 +90,9 @@ class TQueryRunner : public QObject {
     bool IsRunning() const { return running_; }
     // Cancels and waits for the worker (used when the window closes).
     void Stop();
+    // The memory limit every later run's engine gets (-1: the engine's own
+    // default).
+    void SetMemoryLimit(int64_t bytes) { memoryLimit_ = bytes; }
 
   signals:
     void Progress(long long listed);
@@ -96,6 +109,7 @@ class TQueryRunner : public QObject {
     std::thread worker_;
     QTimer ticker_;
     bool running_ = false;
+    int64_t memoryLimit_ = -1;
 };
 
 }  // namespace corvane

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 
+#include "engine/U_memBudget.h"
+#include "platform/Memory.h"
+
 namespace corvane {
 
 namespace {
@@ -35,6 +38,8 @@ TConfig::TConfig(const std::string& iniPath, const std::string& fallbackDir) : i
     for (int i = 1; i <= settings_.recentCount; ++i)
         recent_.push_back(ini_.ReadString(kRecent, "file" + std::to_string(i), ""));
     if (settings_.defaultDir.empty()) settings_.defaultDir = fallbackDir;
+    if (!ParseByteSize(ini_.ReadString(kSetting, "memoryLimit", ""), memoryLimit_))
+        memoryLimit_ = DefaultMemoryLimit();
 }
 
 void TConfig::ApplySettings(const TSettings& settings) {

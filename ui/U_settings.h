@@ -1,7 +1,8 @@
 // U_settings: the settings record, the recent-project list and config.ini.
 //
-// TConfig owns the INI file and the two things kept in it: the four settings
-// of section "setting" and the recent-project list of section "recent"
+// TConfig owns the INI file and the things kept in it: the four settings
+// of section "setting" (and the memory limit of a query, a key only read)
+// and the recent-project list of section "recent"
 // (file1 ... fileN, most recent first, exactly N entries, empty ones
 // included). It performs the key writes of the settings dialog and of a
 // push onto the recent list, and decides where config.ini lives: in the
@@ -12,6 +13,7 @@
 // mirrors the recent list is built by the main window.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +50,11 @@ class TConfig {
     TConfig(const std::string& iniPath, const std::string& fallbackDir);
 
     const TSettings& Settings() const { return settings_; }
+    // What one query may hold in memory, from the key "memoryLimit" of
+    // section "setting" (a size such as "512M" or "2G"; "0" removes the
+    // bound). Absent or not a size: the engine's default. Only read: the
+    // settings dialog does not show it.
+    int64_t MemoryLimit() const { return memoryLimit_; }
     const std::vector<std::string>& Recent() const { return recent_; }
     const std::string& IniPath() const { return ini_.Path(); }
 
@@ -66,6 +73,7 @@ class TConfig {
     TIniFile ini_;
     TSettings settings_;
     std::vector<std::string> recent_;
+    int64_t memoryLimit_ = 0;
 };
 
 }  // namespace corvane

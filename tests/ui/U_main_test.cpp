@@ -43,7 +43,8 @@ long long NowNs() {
 std::string gBaseDir;
 
 // Answers "select <n> rows of <dir>" with n rows of files in dir; "bad"
-// does not parse; "slow" lists until cancelled; "warn" has two warnings.
+// does not parse; "slow" lists until cancelled; "warn" has two warnings;
+// "oom" runs out of memory.
 class ScriptedEngine : public IQueryEngine {
   public:
     void SetBaseDirectory(const std::string& dir) override { gBaseDir = dir; }
@@ -55,6 +56,7 @@ class ScriptedEngine : public IQueryEngine {
     void Parse() override {}
     std::string GetErrorText() override { return sql_ == "bad" ? "语法错误\r\n" : ""; }
     void Execute(IProgress* progress) override {
+        if (sql_ == "oom") throw std::bad_alloc();
         if (sql_ == "slow") {
             for (long long n = 1; !progress->Cancelled(); ++n) {
                 progress->Listed(n);
@@ -244,6 +246,17 @@ class MainWindowTest : public QObject {
         QCOMPARE(f.window->StatusText(2), QStringLiteral("已取消"));
         QVERIFY(!cancel->isEnabled());
         QVERIFY(f.prompt.errors.empty());
+    }
+
+    void runningOutOfMemoryShowsAMessageAndTheWindowGoesOn() {
+        Fixture f;
+        f.Run("oom");
+        QCOMPARE(f.prompt.errors, std::vector<std::string>{"内存不足，操作已停止。"});
+        QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 0);
+        QVERIFY(!f.Find<QToolButton>("btn_cancel")->isEnabled());
+        f.Run("select 3 rows of /data");
+        QCOMPARE(f.window->StatusText(1), QStringLiteral("个数：3"));
+        QCOMPARE(f.prompt.errors.size(), size_t(1));
     }
 
     void aLargeResultRendersAtOnce() {

@@ -16,7 +16,8 @@ namespace {
 struct EngineLog {
     std::atomic<int> alive{0};
     std::thread::id made, executed, destroyed;
-    std::string baseDir;  // as handed to the engine
+    std::string baseDir;       // as handed to the engine
+    int64_t memoryLimit = -1;  // as the engine had it when it executed
 };
 
 // Lists "entries" until cancelled or until it has listed `total`; can fail
@@ -38,7 +39,9 @@ class FakeEngine : public IQueryEngine {
     }
     void Execute(IProgress* progress) override {
         log_.executed = std::this_thread::get_id();
+        log_.memoryLimit = memoryLimit_;
         if (sql_ == "throw") throw std::runtime_error("地址越界。");
+        if (sql_ == "oom") throw std::bad_alloc();
         for (long long n = 1; n <= total_; ++n) {
             if (progress->Cancelled()) return;
             progress->Listed(n);
@@ -53,6 +56,7 @@ class FakeEngine : public IQueryEngine {
         return {};
     }
     void SetBaseDirectory(const std::string& dir) override { log_.baseDir = dir; }
+    void SetMemoryLimit(int64_t bytes) override { memoryLimit_ = bytes; }
     TQueryResult TakeResult() override {
         TQueryResult r;
         r.fieldNames = {"a.path", "a.filename"};
@@ -66,6 +70,7 @@ class FakeEngine : public IQueryEngine {
     long long total_;
     std::string sql_;
     long long rows_ = 0;
+    int64_t memoryLimit_ = -1;
 };
 
 TEngineFactory Factory(EngineLog& log, long long total) {
@@ -180,6 +185,36 @@ class QueryRunnerTest : public QObject {
         QVERIFY(outcome && outcome->cancelled);
         QVERIFY(outcome->warnings.empty());  // a cancelled run shows nothing
         QCOMPARE(log.baseDir, std::string());
+    }
+
+    void runningOutOfMemoryIsReportedAndTheRunnerGoesOn() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 10));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        runner.Start("oom");
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome);
+        QCOMPARE(outcome->runError, std::string("内存不足，操作已停止。"));
+        QVERIFY(!outcome->executed);
+        QCOMPARE(log.alive.load(), 0);
+        finished.clear();
+        QVERIFY(runner.Start("select"));
+        outcome = WaitFor(finished);
+        QVERIFY(outcome && outcome->executed);
+    }
+
+    void everyRunGetsTheMemoryLimit() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 1));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        runner.Start("select");
+        QVERIFY(WaitFor(finished));
+        QCOMPARE(log.memoryLimit, int64_t{-1});  // not set: the engine's default
+        runner.SetMemoryLimit(1 << 20);
+        finished.clear();
+        runner.Start("select");
+        QVERIFY(WaitFor(finished));
+        QCOMPARE(log.memoryLimit, int64_t{1} << 20);
     }
 
     void stoppingWaitsForTheWorker() {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/U_memBudget.h"
 #include "ui/U_settings.h"
 
 using namespace corvane;
@@ -38,6 +39,28 @@ class SettingsTest : public QObject {
         QVERIFY(config.Settings().autoLast);
         QVERIFY(config.Settings().useExpert);
         QCOMPARE(config.Recent(), (std::vector<std::string>{"", "", ""}));
+    }
+
+    void theMemoryLimitKeyIsASize() {
+        struct Case {
+            const char* file;
+            int64_t limit;
+        } cases[] = {
+            {"", DefaultMemoryLimit()},
+            {"[setting]\nmemoryLimit=512M\n", int64_t{512} << 20},
+            {"[setting]\nmemoryLimit=2G\n", int64_t{2} << 30},
+            {"[setting]\nmemoryLimit=0\n", 0},
+            {"[setting]\nmemoryLimit=lots\n", DefaultMemoryLimit()},
+            {"[setting]\nmemoryLimit=\n", DefaultMemoryLimit()},
+        };
+        for (const Case& c : cases) {
+            WriteAll(Ini(), c.file);
+            TConfig config(Ini(), "/prog/");
+            QCOMPARE(config.MemoryLimit(), c.limit);
+            // The settings dialog's writes keep the key.
+            config.ApplySettings(config.Settings());
+            QCOMPARE(TConfig(Ini(), "/prog/").MemoryLimit(), c.limit);
+        }
     }
 
     void pushingOntoTheRecentListRewritesTheKeys() {
