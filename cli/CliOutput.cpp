@@ -131,11 +131,10 @@ class TableWriter : public ResultWriter {
     void Row(std::span<const Variant* const> values) override {
         for (size_t i = 0; i < values.size() && i < widths_.size(); ++i) {
             const Variant& v = *values[i];
-            cell_.clear();
-            v.AppendString(cell_);
-            Reserve(cell_.size());
+            // A text renders as itself; any other value in a few dozen bytes.
+            Reserve(v.type() == VarType::String ? v.RawString().size() : kShortCell);
             const size_t start = text_.size();
-            text_ += cell_;
+            v.AppendString(text_);
             for (size_t k = start; k < text_.size(); ++k)
                 if (static_cast<unsigned char>(text_[k]) < 0x20) text_[k] = '?';
             ends_.push_back(static_cast<uint32_t>(text_.size()));
@@ -179,6 +178,7 @@ class TableWriter : public ResultWriter {
     }
 
   private:
+    static constexpr size_t kShortCell = 64;
     // Room for one more cell of that length: the buffers grow by doubling,
     // and the grown size is charged before it is allocated.
     void Reserve(size_t length) {
@@ -206,7 +206,6 @@ class TableWriter : public ResultWriter {
     std::string text_;            // every cell, one after another
     std::vector<uint32_t> ends_;  // end of each cell in text_
     TMemoryCharge charge_;        // what text_ and ends_ hold
-    std::string cell_;            // the cell being added
 };
 
 }  // namespace
