@@ -171,7 +171,10 @@ void TSelectEnviroment::EmitRow(bool& stop) {
 }
 
 void TSelectEnviroment::ChargeHeldRow(int64_t heldRows) {
-    const int64_t bytes = RowBytes(run_.values.data(), run_.values.size());
+    // DISTINCT also keeps a look-up entry per row (a hash node and its
+    // bucket).
+    const int64_t seenBytes = clause_.distinct ? HeapBlockBytes(32) + 8 : 0;
+    const int64_t bytes = RowBytes(run_.values.data(), run_.values.size()) + seenBytes;
     if (run_.compact) {
         // Compact before the rows take more than half of what the budget
         // leaves them, so that the sort which compacts has room for its

@@ -134,6 +134,8 @@ TXVarData::TXVarData(TXVarData&& other) noexcept
 
 TXVarData& TXVarData::operator=(TXVarData&& other) noexcept {
     if (this == &other) return *this;
+    // Our own blocks go first: a moving assignment would hand them to other.
+    FreeTexts();
     if (charged_) ChargeScriptBytes(-charged_);
     name_ = std::move(other.name_);
     external_ = other.external_;
@@ -165,12 +167,19 @@ void TXVarData::Recharge() {
         return;
     }
     // Beyond the budget: the text goes, so that its memory does too.
-    str_ = std::string();
-    var_ = Variant();
+    FreeTexts();
     const int64_t left = HeldBytes();
-    ChargeScriptBytes(left - charged_);
-    charged_ = left;
+    if (ChargeScriptBytes(left - charged_)) charged_ = left;
     throw EScriptError(ScriptMemoryText());
+}
+
+void TXVarData::FreeTexts() {
+    // Only a move construction takes the block away; assigning an empty
+    // text would keep it.
+    { std::string gone(std::move(str_)); }
+    { Variant gone(std::move(var_)); }
+    str_.clear();
+    var_.Clear();
 }
 
 TXVarData TXVarData::MakeArray(std::string name, int64_t count, TDataType elementType) {
@@ -688,6 +697,11 @@ void TXVarData::ResetValue() {
     int_ = 0;
     float_ = 0;
     byte_ = type_ == dtChar ? EmptyChar : 0;
+    // A reused activation should not keep a long text's block.
+    if (charged_ > kKeptTextBlock) {
+        FreeTexts();
+        Recount();
+    }
     str_.clear();
     var_.Clear();
     if (array_)

@@ -200,6 +200,10 @@ class TXVarData {
         if (HeldBytes() != charged_) Recharge();
     }
     void Recharge();
+    // Frees the blocks of str_ and var_ (both end empty).
+    void FreeTexts();
+    // ResetValue frees text blocks above this size.
+    static constexpr int64_t kKeptTextBlock = 4096;
 
     std::string name_;
     bool external_ = false;
