@@ -28,6 +28,7 @@
 #include "cli/CliOutput.h"
 #include "cli/Interrupt.h"
 #include "cli/ScriptMode.h"
+#include "corvane_version.h"
 #include "engine/UVeskEngine.h"
 #include "filesource/U_CorvaneAdptr.h"
 #include "platform/Memory.h"
@@ -46,7 +47,7 @@ Runs one SELECT statement over directory tables and writes the result to
 standard output.
 
 Options:
-  -f FILE          read the statement from FILE ("-" for standard input);
+  -f, --file FILE  read the statement from FILE ("-" for standard input);
                    at most 16 MiB
   --format FORMAT  table (default): aligned columns headed by the output names
                    csv:   RFC 4180, a header line, CRLF line ends
@@ -61,6 +62,7 @@ Options:
                    0 removes the bound. Default: a quarter of the memory,
                    at most 4G. Beyond it the query stops (exit code 3)
   -h, --help       show this text
+  --version        print the version and exit
 
 A table is a quoted directory, optionally with a file-name filter and
 options after a blank: '/var/log/*.log /s' lists *.log files in /var/log
@@ -210,6 +212,9 @@ static int RunStatementMode(int argc, char** argv) {
             optionsDone = true;
         } else if (a == "-h" || a == "--help") {
             std::fputs(kHelp, stdout);
+            return kExitOk;
+        } else if (a == "--version") {
+            std::printf("corvane-cli %s\n", CORVANE_VERSION_TEXT);
             return kExitOk;
         } else if (a == "--check") {
             check = true;

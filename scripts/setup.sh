@@ -8,6 +8,10 @@ packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev
           # a virtual display for screenshots and a font with CJK glyphs
           # (without it every Chinese caption is a box).
           qt6-base-dev libqscintilla2-qt6-dev libgl-dev xvfb xauth fonts-wqy-microhei
+          # The Debian package (scripts/package.sh): dpkg-shlibdeps and file
+          # for CPack, and the checkers of the installed desktop entry,
+          # project file type and man pages.
+          dpkg-dev file desktop-file-utils shared-mime-info groff-base
           "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -269,7 +269,12 @@ void TfrmMain::FormCreate() {
         std::make_unique<TProjectController>(*treeModel_, static_cast<IProjectView&>(*this),
                                              *config_, *env_.dialogs, *env_.prompt, *env_.shell);
     RecentChanged(config_->Recent());
-    if (env_.autoOpen) controller_->StartUp();
+    // A project named on the command line (a double-click on a .cvq file)
+    // wins over reopening the last one.
+    if (!env_.projectFile.empty())
+        controller_->OpenRecent(env_.projectFile);
+    else if (env_.autoOpen)
+        controller_->StartUp();
 }
 
 // ---- IProjectView
@@ -492,7 +497,12 @@ void TfrmMain::tbtn_settingClick() {
 }
 
 void TfrmMain::N9Click() {
-    const std::string manual = env_.programDir + "readme.html";
+    // A build or a portable copy has the manual next to the program, an
+    // installed program in its data directory.
+    std::string manual = env_.programDir + "readme.html";
+    if (!QFileInfo::exists(Q(manual)) && !env_.dataDir.empty() &&
+        QFileInfo::exists(Q(env_.dataDir + "readme.html")))
+        manual = env_.dataDir + "readme.html";
     if (!QFileInfo::exists(Q(manual))) {
         env_.prompt->Inform("找不到使用说明：" + manual);
         return;

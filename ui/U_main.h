@@ -42,6 +42,8 @@ class TSqlEditor;
 // What the window needs from outside. Null services get the desktop ones.
 struct TMainEnv {
     std::string programDir;   // ends in "/"; readme.html is looked up here
+    std::string dataDir;      // ends in "/" or empty; then here (installed)
+    std::string projectFile;  // opened at start-up instead of the last one
     std::string iniPath;      // config.ini
     std::string fallbackDir;  // replaces an empty default directory
     TEngineFactory engineFactory;

@@ -17,9 +17,11 @@
 #include <QtTest>
 #include <atomic>
 #include <fstream>
+#include <functional>
 
 #include "ui/U_dirTree.h"
 #include "ui/U_main.h"
+#include "ui/U_projectFile.h"
 #include "ui/U_resultModel.h"
 #include "ui/U_sqlEditor.h"
 #include "ui_test_support.h"
@@ -101,7 +103,8 @@ class MainWindowTest : public QObject {
         FakeShell shell{trash.path()};
         std::unique_ptr<TfrmMain> window;
 
-        Fixture() {
+        // tweak changes the environment before the window is built.
+        explicit Fixture(const std::function<void(TMainEnv&)>& tweak = {}) {
             TMainEnv env;
             env.programDir = dir.path().toStdString() + "/";
             env.iniPath = env.programDir + "config.ini";
@@ -110,6 +113,7 @@ class MainWindowTest : public QObject {
             env.shell = &shell;
             env.prompt = &prompt;
             env.dialogs = &dialogs;
+            if (tweak) tweak(env);
             window = std::make_unique<TfrmMain>(env);
         }
         template <class T>
@@ -362,6 +366,52 @@ class MainWindowTest : public QObject {
         f.window->N9Click();
         QCOMPARE(f.shell.opened,
                  std::vector<std::string>{f.dir.path().toStdString() + "/readme.html"});
+    }
+
+    void helpOpensTheInstalledManualWhenNoneIsNextToTheProgram() {
+        QTemporaryDir data;
+        const std::string dataDir = data.path().toStdString() + "/";
+        Fixture f([&](TMainEnv& env) { env.dataDir = dataDir; });
+        const std::string beside = f.dir.path().toStdString() + "/readme.html";
+        f.window->N9Click();
+        QCOMPARE(f.prompt.informed, std::vector<std::string>{"找不到使用说明：" + beside});
+        std::ofstream(dataDir + "readme.html") << "<html></html>";
+        f.window->N9Click();
+        std::ofstream(beside) << "<html></html>";
+        f.window->N9Click();
+        QCOMPARE(f.shell.opened, (std::vector<std::string>{dataDir + "readme.html", beside}));
+    }
+
+    void aProjectNamedOnTheCommandLineIsOpenedInsteadOfTheLastOne() {
+        std::string named, last;
+        Fixture f([&](TMainEnv& env) {
+            named = env.programDir + "named.cvq";
+            last = env.programDir + "last.cvq";
+            TProjectData project;
+            TFileDirOption option;
+            option.path = env.programDir;
+            project.dirs.push_back({"x", option});
+            project.sql = "select * from x";
+            std::string error;
+            QVERIFY2(SaveProjectFile(named, project, error), error.c_str());
+            project.sql = "select 1";
+            QVERIFY2(SaveProjectFile(last, project, error), error.c_str());
+            std::ofstream(env.iniPath) << "[recent]\nfile1=" << last << "\n";
+            env.autoOpen = true;
+            env.projectFile = named;
+        });
+        QVERIFY(f.prompt.errors.empty());
+        QCOMPARE(f.window->Controller().FileName(), named);
+        QCOMPARE(f.window->Editor().Text(), std::string("select * from x"));
+        QCOMPARE(f.window->windowTitle(), QString::fromStdString("Corvane  --" + named));
+        QCOMPARE(f.window->TreeModel().Tables().size(), size_t(1));
+        QVERIFY(!f.window->Controller().Modified());
+
+        // A file that cannot be read is reported; the window starts empty.
+        Fixture missing([](TMainEnv& env) { env.projectFile = env.programDir + "none.cvq"; });
+        QCOMPARE(missing.prompt.errors.size(), size_t(1));
+        QVERIFY(missing.window->Controller().FileName().empty());
+        QCOMPARE(missing.window->windowTitle(), QStringLiteral("Corvane"));
     }
 };
 
