@@ -57,7 +57,8 @@ grep -qxF /usr/bin/corvane <<<"$files" && desktop=yes
 depends=$(dpkg-query -W -f='${Depends}' corvane | tr ',|' '\n\n' | sed -E 's/^ *([^ (]+).*/\1/')
 for program in /usr/bin/corvane-cli /usr/bin/corvane; do
     [ -x "$program" ] || continue
-    for lib in $(objdump -p "$program" | awk '/NEEDED/{print $2}'); do
+    # (The dynamic loader, ld-linux, is libc6's and has no "=>" line.)
+    for lib in $(objdump -p "$program" | awk '/NEEDED/ && $2 !~ /^ld-linux/ {print $2}'); do
         path=$(ldd "$program" | awk -v lib="$lib" '$1 == lib && $2 == "=>" {print $3}')
         [ -n "$path" ] || { fail "$program: $lib is not found"; continue; }
         owner=$(dpkg -S "$path" 2>/dev/null || dpkg -S "$(readlink -f "$path")" 2>/dev/null ||
@@ -103,14 +104,14 @@ if [ "$desktop" = yes ]; then
             fail "the mime database (updated by the package's trigger) does not know *.cvq"
     fi
     project=$work/data/query.cvq
-    printf '%s' "<?xml version=\"1.0\" encoding=\"GB2312\" ?><corvane><dirlist><dir alias='a'><![CDATA[\"$work/data\"]]></dir></dirlist><sql><![CDATA[select * from a]]></sql></corvane>" >"$project"
+    printf '%s' "<?xml version=\"1.0\" encoding=\"GB2312\" ?><corvane><dirlist><dir alias='a'><![CDATA[\"$work/data\"]]></dir></dirlist><sql><![CDATA[select a.filename from \"$work/data\" a]]></sql></corvane>" >"$project"
     mkdir -p "$work/home"
     (cd "$work/data" && HOME=$work/home XDG_CONFIG_HOME= QT_QPA_PLATFORM=offscreen \
         exec corvane query.cvq >"$work/corvane.log" 2>&1) &
     pid=$!
     ini=
     for _ in $(seq 1 300); do
-        ini=$(find "$work/home/.config" -name config.ini 2>/dev/null | head -n 1)
+        ini=$(find "$work/home/.config" -name config.ini 2>/dev/null | head -n 1) || true
         [ -n "$ini" ] && grep -q "query.cvq" "$ini" && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1

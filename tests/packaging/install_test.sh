@@ -116,7 +116,7 @@ fi
 # The installed desktop program opens the project given as its argument;
 # opening puts the project on the recent list, which writes config.ini.
 project=$work/data/query.cvq
-printf '%s' "<?xml version=\"1.0\" encoding=\"GB2312\" ?><corvane><dirlist><dir alias='a'><![CDATA[\"$work/data\"]]></dir></dirlist><sql><![CDATA[select * from a]]></sql></corvane>" >"$project"
+printf '%s' "<?xml version=\"1.0\" encoding=\"GB2312\" ?><corvane><dirlist><dir alias='a'><![CDATA[\"$work/data\"]]></dir></dirlist><sql><![CDATA[select a.filename from \"$work/data\" a]]></sql></corvane>" >"$project"
 mkdir -p "$work/home" "$work/config"
 (cd "$work/data" && HOME=$work/home XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen \
     exec "$prefix/bin/corvane" query.cvq >"$work/corvane.log" 2>&1) &
