@@ -105,7 +105,11 @@ int main(int argc, char* argv[]) {
     const QFileInfo dirInfo(programDir);
     const QString dataDir = QDir::cleanPath(programDir + QStringLiteral("/" CORVANE_DATA_FROM_BIN));
     const bool installed = QFileInfo(dataDir).isDir();
-    const QString userConfig = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    // ~/.config/Corvane (or $XDG_CONFIG_HOME/Corvane), as the manual says;
+    // AppConfigLocation would add the organisation: Corvane/Corvane.
+    const QString userConfig =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+        QStringLiteral("/Corvane");
     const bool portable = !installed && dirInfo.isDir() && dirInfo.isWritable();
     if (!portable) QDir().mkpath(userConfig);
     const corvane::TConfigLocation location = corvane::ChooseConfigLocation(

@@ -3,12 +3,15 @@
 # a user would, and checks the installed program: the files are where the
 # desktop looks for them, every library the programs load directly comes
 # from a package the package depends on, corvane-cli prints its version and
-# answers a query over a folder from /usr/bin, and the desktop program
-# (on Qt's offscreen platform) opens a project given as its argument with
-# config.ini in the user's configuration directory (not in /usr/bin, which
-# root may write). The package is removed again afterwards unless it was
-# installed before. Needs root (or sudo).
+# answers a query over a folder from /usr/bin, and the desktop program,
+# shown on a virtual X display (Xvfb; Qt's offscreen platform when xvfb-run
+# is missing), opens a project given as its argument with config.ini in the
+# user's configuration directory (not in /usr/bin, which root may write).
+# The package is removed again afterwards unless it was installed before.
+# Needs root (or sudo).
 # Usage: scripts/package-check.sh [corvane_<version>_<arch>.deb]
+# With CORVANE_CHECK_SCREEN=FILE, the virtual screen showing the desktop
+# program is saved to FILE (XWD format, e.g. convert xwd:FILE shot.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb=${1:-}
@@ -26,9 +29,21 @@ installed_before=no
 dpkg-query -W -f='${Status}' corvane 2>/dev/null | grep -q "install ok installed" &&
     installed_before=yes
 work=$(mktemp -d)
-pid=
+pid=   # the desktop program's display (xvfb-run) or the program
+# Ends the desktop program; xvfb-run then stops its X server itself.
+stop_desktop() {
+    [ -n "$pid" ] || return 0
+    if [ -s "$work/corvane.pid" ]; then
+        kill "$(cat "$work/corvane.pid")" 2>/dev/null || true
+    else
+        kill "$pid" 2>/dev/null || true
+    fi
+    wait "$pid" 2>/dev/null || true
+    pid=
+}
+
 cleanup() {
-    if [ -n "$pid" ]; then { kill "$pid"; wait "$pid"; } 2>/dev/null || true; fi
+    stop_desktop
     rm -rf "$work"
     if [ "$installed_before" = no ]; then
         $SUDO apt-get remove -y -qq corvane >/dev/null 2>&1 || true
@@ -45,11 +60,28 @@ $SUDO apt-get install -y -qq --no-install-recommends "$deb" >"$work/apt.log" 2>&
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-files=$(dpkg -L corvane)
-for f in /usr/bin/corvane-cli /usr/share/man/man1/corvane-cli.1.gz /usr/share/corvane/readme.html \
-         /usr/share/bash-completion/completions/corvane-cli; do
-    grep -qxF "$f" <<<"$files" || fail "the package does not install $f"
-done
+# What the package holds, and what is on disk after installing it (a slim
+# image may tell dpkg to leave out /usr/share/man and /usr/share/doc).
+files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -E 's|^\./|/|; s|/$||')
+excluded=$(cat /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d/* 2>/dev/null |
+           sed -nE 's/^path-exclude[= ]+//p') || true
+has() { # file... : in the package and installed
+    local f p skip
+    for f in "$@"; do
+        if ! grep -qxF "$f" <<<"$files"; then
+            fail "the package does not hold $f"
+            continue
+        fi
+        skip=no
+        while read -r p; do
+            # shellcheck disable=SC2053  # the pattern is a glob
+            [ -n "$p" ] && [[ $f == $p ]] && skip=yes
+        done <<<"$excluded"
+        [ -e "$f" ] || [ "$skip" = yes ] || fail "$f is not installed"
+    done
+}
+has /usr/bin/corvane-cli /usr/share/man/man1/corvane-cli.1.gz /usr/share/corvane/readme.html \
+    /usr/share/bash-completion/completions/corvane-cli
 desktop=no
 grep -qxF /usr/bin/corvane <<<"$files" && desktop=yes
 
@@ -83,18 +115,16 @@ out=$(cd / && corvane-cli --format csv \
     fail "corvane-cli failed a query"
 printf '%s\n' "$out"
 [ "$out" = $'filename,size\r\na.txt,6\r\nb.log,3\r' ] || fail "the query printed the wrong rows"
-if command -v man >/dev/null; then
+if command -v man >/dev/null && [ -f /usr/share/man/man1/corvane-cli.1.gz ]; then
     man -w corvane-cli >/dev/null 2>&1 || fail "man does not find corvane-cli(1)"
 fi
 
 if [ "$desktop" = yes ]; then
     echo "== the installed desktop program"
     corvane --version || fail "corvane --version failed"
-    for f in /usr/share/applications/corvane.desktop /usr/share/mime/packages/corvane.xml \
-             /usr/share/icons/hicolor/scalable/apps/corvane.svg \
-             /usr/share/icons/hicolor/48x48/apps/corvane.png; do
-        grep -qxF "$f" <<<"$files" || fail "the package does not install $f"
-    done
+    has /usr/bin/corvane /usr/share/applications/corvane.desktop \
+        /usr/share/mime/packages/corvane.xml /usr/share/icons/hicolor/scalable/apps/corvane.svg \
+        /usr/share/icons/hicolor/48x48/apps/corvane.png
     if command -v desktop-file-validate >/dev/null; then
         desktop-file-validate /usr/share/applications/corvane.desktop ||
             fail "desktop-file-validate"
@@ -105,26 +135,38 @@ if [ "$desktop" = yes ]; then
     fi
     project=$work/data/query.cvq
     printf '%s' "<?xml version=\"1.0\" encoding=\"GB2312\" ?><corvane><dirlist><dir alias='a'><![CDATA[\"$work/data\"]]></dir></dirlist><sql><![CDATA[select a.filename from \"$work/data\" a]]></sql></corvane>" >"$project"
-    mkdir -p "$work/home"
-    (cd "$work/data" && HOME=$work/home XDG_CONFIG_HOME= QT_QPA_PLATFORM=offscreen \
-        exec corvane query.cvq >"$work/corvane.log" 2>&1) &
+    mkdir -p "$work/home" "$work/screen"
+    display=(env QT_QPA_PLATFORM=offscreen)
+    if command -v xvfb-run >/dev/null; then
+        display=(xvfb-run -a -s "-screen 0 1280x800x24 -fbdir $work/screen" env QT_QPA_PLATFORM=xcb)
+    else
+        echo "xvfb-run is not installed (xvfb): the desktop program runs on Qt's offscreen platform"
+    fi
+    # The started program writes its process id, which ends it later.
+    (cd "$work/data" && HOME=$work/home XDG_CONFIG_HOME= exec "${display[@]}" \
+        sh -c 'echo $$ >"$0" && exec corvane query.cvq' "$work/corvane.pid" \
+        >"$work/corvane.log" 2>&1) &
     pid=$!
-    ini=
+    ini=$work/home/.config/Corvane/config.ini
     for _ in $(seq 1 300); do
-        ini=$(find "$work/home/.config" -name config.ini 2>/dev/null | head -n 1) || true
-        [ -n "$ini" ] && grep -q "query.cvq" "$ini" && break
+        [ -f "$ini" ] && grep -q "query.cvq" "$ini" && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
-    if [ -n "$ini" ] && grep -qxF "file1=$project" "$ini"; then
-        echo "opened $project; settings in ${ini#"$work/home/"} (home)"
+    if [ -f "$ini" ] && grep -qxF "file1=$project" "$ini"; then
+        echo "opened $project; settings in ~/${ini#"$work/home/"}"
     else
-        fail "corvane did not open the project with config.ini under ~/.config"
+        fail "corvane did not open the project with ~/.config/Corvane/config.ini"
+        find "$work/home" -name config.ini
         cat "$work/corvane.log"
     fi
     if [ -e /usr/bin/config.ini ]; then fail "corvane wrote /usr/bin/config.ini"; fi
-    { kill "$pid"; wait "$pid"; } 2>/dev/null || true
-    pid=
+    sleep 1   # the window is drawn; an early end shows here
+    kill -0 "$pid" 2>/dev/null || { fail "corvane ended early"; cat "$work/corvane.log"; }
+    if [ -n "${CORVANE_CHECK_SCREEN:-}" ] && [ -f "$work/screen/Xvfb_screen0" ]; then
+        cp "$work/screen/Xvfb_screen0" "$CORVANE_CHECK_SCREEN"
+    fi
+    stop_desktop
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -121,15 +121,15 @@ mkdir -p "$work/home" "$work/config"
 (cd "$work/data" && HOME=$work/home XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen \
     exec "$prefix/bin/corvane" query.cvq >"$work/corvane.log" 2>&1) &
 pid=$!
-ini=
+ini=$work/config/Corvane/config.ini
 for _ in $(seq 1 300); do
-    ini=$(find "$work/config" -name config.ini 2>/dev/null | head -n 1)
-    [ -n "$ini" ] && grep -q "query.cvq" "$ini" && break
+    [ -f "$ini" ] && grep -q "query.cvq" "$ini" && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
 done
-if [ -z "$ini" ]; then
-    fail "the installed corvane wrote no config.ini in the user's configuration directory"
+if [ ! -f "$ini" ]; then
+    fail "the installed corvane wrote no config.ini in the user's configuration directory" \
+         "(XDG_CONFIG_HOME/Corvane): $(find "$work" -name config.ini)"
     cat "$work/corvane.log"
 elif ! grep -qxF "file1=$project" "$ini"; then
     fail "the installed corvane did not open $project: $(cat "$ini")"
