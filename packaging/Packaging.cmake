@@ -32,13 +32,14 @@ endforeach()
 set(CORVANE_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/corvane)
 set(packaging ${CMAKE_CURRENT_LIST_DIR})
 
-# Man pages are installed compressed, as Debian's are.
+# Man pages and the package's change log are installed compressed, as
+# Debian's are (-n: no time stamp, the same bytes at every build).
 set(man_pages corvane-cli.1)
 if(TARGET corvane)
   list(APPEND man_pages corvane.1)
 endif()
 set(man_gz)
-foreach(page IN LISTS man_pages)
+foreach(page IN LISTS man_pages ITEMS changelog)
   set(gz ${PROJECT_BINARY_DIR}/packaging/${page}.gz)
   add_custom_command(OUTPUT ${gz}
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
@@ -46,10 +47,14 @@ foreach(page IN LISTS man_pages)
                      DEPENDS ${packaging}/${page} VERBATIM)
   list(APPEND man_gz ${gz})
 endforeach()
-add_custom_target(corvane_man ALL DEPENDS ${man_gz})
+set(changelog_gz ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+list(REMOVE_ITEM man_gz ${changelog_gz})
+add_custom_target(corvane_man ALL DEPENDS ${man_gz} ${changelog_gz})
 
 install(TARGETS corvane-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The copyright notice and the change log where Debian keeps them.
+install(FILES ${packaging}/copyright ${changelog_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${packaging}/corvane-cli.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME corvane-cli)
 corvane_manual_files(corvane_manual)
@@ -78,7 +83,7 @@ set(CPACK_PACKAGE_NAME corvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Corvane)
 if(NOT CPACK_PACKAGE_CONTACT)
-  set(CPACK_PACKAGE_CONTACT "Corvane developers <corvane@localhost>")
+  set(CPACK_PACKAGE_CONTACT "Corvane maintainers <maintainers@corvane.example>")
 endif()
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "query the file system with SQL")
 set(CPACK_PACKAGE_DESCRIPTION

@@ -37,7 +37,8 @@ fi
 
 sizes=(16 24 32 48 64 128 256)
 expected=(bin/corvane-cli share/man/man1/corvane-cli.1.gz
-          share/bash-completion/completions/corvane-cli share/corvane/readme.html)
+          share/bash-completion/completions/corvane-cli share/corvane/readme.html
+          share/doc/corvane/copyright share/doc/corvane/changelog.gz)
 if [ "$desktop" = ON ]; then
     expected+=(bin/corvane share/man/man1/corvane.1.gz share/applications/corvane.desktop
                share/mime/packages/corvane.xml share/icons/hicolor/scalable/apps/corvane.svg)
@@ -49,6 +50,11 @@ done
 for f in bin/corvane-cli bin/corvane; do
     [ -e "$prefix/$f" ] && { [ -x "$prefix/$f" ] || fail "$f is not executable"; }
 done
+
+# The package's change log names this version in its newest entry.
+top=$(gzip -dc "$prefix/share/doc/corvane/changelog.gz" 2>/dev/null | head -n 1)
+[ "$top" = "corvane ($version) unstable; urgency=medium" ] ||
+    fail "packaging/changelog begins '$top', not with version $version"
 
 # Every picture the manual shows is installed beside it.
 while read -r src; do
