@@ -51,6 +51,7 @@ check "table csv json" corvane-cli --format ""
 check "csv" corvane-cli --format c
 check "json" corvane-cli --format = j
 check "" corvane-cli --main ""
+check "" corvane-cli --memory-limit ""
 
 if command -v groff >/dev/null; then
     warnings=$(groff -man -ww -z -t "$man" 2>&1)
