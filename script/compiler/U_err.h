@@ -118,6 +118,24 @@ inline constexpr std::string_view NestingTooDeep = "嵌套层次太深。";
 // An array declared with more than kMaxArrayElements (qv_consts) elements.
 inline constexpr std::string_view ArrayTooLarge = "数组太大，一个数组最多只能有%d个元素。";
 
+// The texts the compiler puts into the "%s" of the messages above.
+namespace arg {
+// Alternatives for Expected, joined as the message shows them.
+inline constexpr std::string_view SemiOrColon = ";”或者“:";
+inline constexpr std::string_view SemiOrParen = ";”或者“)";
+inline constexpr std::string_view SemiOrExternal = ";”或者“External";
+inline constexpr std::string_view SemiOrEnd = ";”或者“end";
+inline constexpr std::string_view SemiOr = ";”或者“";  // followed by the word that ends a list
+inline constexpr std::string_view ElseOrSemi = "else”或者“;";
+inline constexpr std::string_view ToOrDownto = "to”或者“downto";
+inline constexpr std::string_view LabelEnd = ",”，“..”，“:";
+inline constexpr std::string_view VarOrImplementation = "var”或者“implementation";
+inline constexpr std::string_view BooleanExpression = "布尔表达式";
+// For NotIdentifier and NotDeclared about a function body's header line.
+inline constexpr std::string_view FunctionName = "函数名称";
+inline constexpr std::string_view Function = "函数";
+}  // namespace arg
+
 // Runtime texts of the same table (raised by the image reader and the
 // runtime units).
 inline constexpr std::string_view LoadVarFailed = "载入变量“%s”失败。";  // 65152

@@ -58,7 +58,7 @@ int OperandCount(int opcode) {
 // ---------------------------------------------------------------------------
 // Operators and relations.
 
-const std::array<TOperatorEntry, 18> kOperators = {{
+constexpr std::array<TOperatorEntry, kOperatorCount> kOperators = {{
     {"*", opMul, 6},
     {"/", opDiv, 6},
     {"div", opDiv, 6},
@@ -79,20 +79,24 @@ const std::array<TOperatorEntry, 18> kOperators = {{
     {":=", opMov, 0},
 }};
 
-int OperatorIndex(std::string_view name) {
-    for (size_t i = 0; i < kOperators.size(); ++i)
-        if (kOperators[i].name == name) return static_cast<int>(i) + 1;
-    return -1;
+const TOperatorEntry& OperatorEntry(TOperatorKind op) {
+    return kOperators[static_cast<size_t>(op - 1)];
 }
 
-int OperatorOfCode(int code) {
+TOperatorKind OperatorIndex(std::string_view name) {
+    for (size_t i = 0; i < kOperators.size(); ++i)
+        if (kOperators[i].name == name) return static_cast<TOperatorKind>(i + 1);
+    return okNone;
+}
+
+TOperatorKind OperatorOfCode(int code) {
     if (code == opConcat) code = opAdd;
     for (size_t i = 0; i < kOperators.size(); ++i)
-        if (kOperators[i].code == code) return static_cast<int>(i) + 1;
-    return -1;
+        if (kOperators[i].code == code) return static_cast<TOperatorKind>(i + 1);
+    return okNone;
 }
 
-const std::array<tRltn_value, 7> kRelations = {{
+constexpr std::array<tRltn_value, kRelationCount> kRelations = {{
     {">", ckGreater},
     {"<", ckLess},
     {"=", ckEqual},
@@ -101,6 +105,33 @@ const std::array<tRltn_value, 7> kRelations = {{
     {"<>", ckNotEqual},
     {"like", ckLike},
 }};
+
+// The names of TOperatorKind are the table's positions.
+static_assert(kOperators[okMul - 1].name == "*" && kOperators[okSlash - 1].name == "/" &&
+              kOperators[okDiv - 1].name == "div" && kOperators[okMod - 1].name == "mod" &&
+              kOperators[okAdd - 1].name == "+" && kOperators[okSub - 1].name == "-" &&
+              kOperators[okGreater - 1].name == ">" && kOperators[okLess - 1].name == "<" &&
+              kOperators[okEqual - 1].name == "=" && kOperators[okGreaterEqual - 1].name == ">=" &&
+              kOperators[okLessEqual - 1].name == "<=" && kOperators[okNotEqual - 1].name == "<>" &&
+              kOperators[okLike - 1].name == "like" && kOperators[okAnd - 1].name == "and" &&
+              kOperators[okNot - 1].name == "not" && kOperators[okOr - 1].name == "or" &&
+              kOperators[okXor - 1].name == "xor" && kOperators[okAssign - 1].name == ":=");
+// The relation operators are the relations, in order.
+static_assert([] {
+    for (int i = 0; i < kRelationCount; ++i)
+        if (kOperators[static_cast<size_t>(okGreater - 1 + i)].name !=
+            kRelations[static_cast<size_t>(i)].name)
+            return false;
+    return true;
+}());
+
+bool IsRelation(TOperatorKind op) {
+    return op >= okGreater && op <= okLike;
+}
+
+TCompareKind CompareKindOf(TOperatorKind op) {
+    return kRelations[static_cast<size_t>(op - okGreater)].code;
+}
 
 int RelationIndex(std::string_view name) {
     const std::string lower = LowerCaseAscii(name);
@@ -133,7 +164,7 @@ bool TypeCodeOf(std::string_view name, TDataType& code) {
 std::string_view TypeNameOf(int code) {
     static const std::string_view names[] = {";",    "integer", "word",    "byte", "string",
                                              "char", "double",  "boolean", "date", "variant"};
-    if (code < 0 || code > 9) return {};
+    if (code != dtNone && !IsValueType(code)) return {};
     return names[code];
 }
 
@@ -164,7 +195,7 @@ int TypeClassOf(int code) {
 //   P  valid, the result is the left type (pick-left 1)
 //   R  valid, the result is the right type
 //   -  invalid
-static constexpr std::string_view kTypeRows[9] = {
+static constexpr std::string_view kTypeRows[dtVariant] = {
     "PPP--R-RP",  // integer
     "RPP--R-RP",  // word
     "RRP--R-RP",  // byte
@@ -177,7 +208,7 @@ static constexpr std::string_view kTypeRows[9] = {
 };
 
 TTypeCell TypeCell(int left, int right) {
-    if (left < 1 || left > 9 || right < 1 || right > 9) return {0, 0};
+    if (!IsValueType(left) || !IsValueType(right)) return {0, 0};
     const char c = kTypeRows[left - 1][static_cast<size_t>(right - 1)];
     return {static_cast<uint8_t>(c == 'P'), static_cast<uint8_t>(c != '-')};
 }

@@ -150,6 +150,10 @@ enum TAddrKind : uint32_t {
     akCallee = 3   // a variable of the callee prepared by opCallPrep
 };
 
+// Taddr::Module and the unit of a cross-unit lookup: the image itself (used
+// unit n is n).
+constexpr int kOwnUnit = 0;
+
 // An operand address. Field order and widths are the stored order.
 struct Taddr {
     uint32_t Kind = akNone;
@@ -175,28 +179,63 @@ struct TQVInstruction {
 };
 
 // ---------------------------------------------------------------------------
-// Operator table: 18 entries, 1-based positions in the functions below.
+// Operator table: 18 entries, named by their 1-based positions.
+
+// An operator of the script language: its 1-based position in kOperators.
+// The scanner reports the operator it read this way (okNone: none).
+enum TOperatorKind : int {
+    okNone = -1,
+    okMul = 1,            // *
+    okSlash = 2,          // /
+    okDiv = 3,            // div (divides as doubles, like "/")
+    okMod = 4,            // mod
+    okAdd = 5,            // +
+    okSub = 6,            // -
+    okGreater = 7,        // >     okGreater..okLike are the relations,
+    okLess = 8,           // <     in the order of kRelations
+    okEqual = 9,          // =
+    okGreaterEqual = 10,  // >=
+    okLessEqual = 11,     // <=
+    okNotEqual = 12,      // <>
+    okLike = 13,          // like
+    okAnd = 14,           // and
+    okNot = 15,           // not
+    okOr = 16,            // or
+    okXor = 17,           // xor
+    okAssign = 18         // :=
+};
+constexpr int kOperatorCount = okAssign;
+// Operator names have at most this many bytes.
+constexpr int kMaxOperatorLength = 4;
 
 struct TOperatorEntry {
-    std::string_view name;  // at most 4 bytes
+    std::string_view name;  // at most kMaxOperatorLength bytes
     TOpCode code;
     int precedence;  // higher binds tighter; ":=" is 0
 };
-extern const std::array<TOperatorEntry, 18> kOperators;
+extern const std::array<TOperatorEntry, kOperatorCount> kOperators;
 
-// 1-based position of the operator with exactly this name, or -1.
-int OperatorIndex(std::string_view name);
-// 1-based position of the first operator compiling to code (opConcat counts
-// as opAdd), or -1.
-int OperatorOfCode(int code);
+// The table entry of an operator other than okNone.
+const TOperatorEntry& OperatorEntry(TOperatorKind op);
+// The operator with exactly this name, or okNone.
+TOperatorKind OperatorIndex(std::string_view name);
+// The first operator compiling to code (opConcat counts as opAdd), or
+// okNone.
+TOperatorKind OperatorOfCode(int code);
 
-// Relation table: 7 entries; operator entries 7..13 match them in order.
+// Relation table: 7 entries; the operators okGreater..okLike match them in
+// order.
 struct tRltn_value {
     std::string_view name;
     TCompareKind code;
 };
-extern const std::array<tRltn_value, 7> kRelations;
+constexpr int kRelationCount = okLike - okGreater + 1;
+extern const std::array<tRltn_value, kRelationCount> kRelations;
 
+// Whether op is one of the relations okGreater..okLike.
+bool IsRelation(TOperatorKind op);
+// The comparison kind of a relation operator (IsRelation).
+TCompareKind CompareKindOf(TOperatorKind op);
 // Lower-cases name; 1-based position, or -1.
 int RelationIndex(std::string_view name);
 
@@ -209,8 +248,14 @@ int RelationIndex(std::string_view name);
 bool TypeCodeOf(std::string_view name, TDataType& code);
 // ";" for 0, the canonical name for 1..9, "" for any other code.
 std::string_view TypeNameOf(int code);
+// Whether code is one of the value types dtInteger..dtVariant (1..9).
+constexpr bool IsValueType(int code) {
+    return code >= dtInteger && code <= dtVariant;
+}
 // Groups codes for temporaries: 1,2,3 -> 1; 4; 5; 6,8 -> 6; 7; 9; else 100.
+// A class is named by its first type code, so classes are numbered 1..9.
 int TypeClassOf(int code);
+constexpr int kTypeClassCount = dtVariant;
 
 // The type table cell of left (row) and right (column), codes 1..9.
 // pickLeft = 1: a valid cell's result is the left type, else the right one.
@@ -222,6 +267,11 @@ struct TTypeCell {
 };
 TTypeCell TypeCell(int left, int right);
 int TypePick(int left, int right);
+// Whether a value of type source may be assigned to a target of type
+// target (TypePick is 1).
+inline bool CanAssign(int target, int source) {
+    return TypePick(target, source) == 1;
+}
 // Result type of combining left with right, or -1 for an invalid cell.
 int ResultTypeOf(int left, int right);
 // -1 for an invalid cell; else the operand type that was not chosen (the

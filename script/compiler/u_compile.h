@@ -1,24 +1,31 @@
-// u_compile: the script compiler.
+// u_compile: the script compiler, TsourceFile.
 //
 // TsourceFile compiles one source text into a unit image (TVMC_OBJ): the
 // caller fills `lines`, sets `target` to an empty image and calls Compile,
 // then reads `errors` and the image. The image is marked Loaded exactly when
 // the whole source was processed without a diagnostic.
 //
-// The compiler is a single pass over a list of comment-free lines:
-//  - the scanner (BuildLineList, AdvanceLine, NextChar, NextWord, ...);
-//  - the interface part: used units (a unit named with an extension is a
-//    source file, compiled on the spot through the file adapter), global
-//    variables, constants and function headers;
-//  - the implementation part, cut into one line list per function body
-//    (SplitBodies) and compiled body by body (CompileBody);
-//  - statements, each laid out with its jumps (CompileStatement and the
-//    Compile* routines per statement), with break and continue collected
-//    per loop and filled in when the loop's exit is known;
-//  - expressions by operator precedence with an explicit operator stack
-//    (CompileExpression), operand resolution (ResolveWord) and calls;
-//  - temporaries, emission, list appending and a small peephole pass
-//    (Ttmpmng, Emit, AppendList, Optimize).
+// The compiler is one pass over a list of comment-free lines. Its units:
+//  - CompilerScanner: the line list, characters, words and operators
+//    (TScanner, owned as scan_);
+//  - u_compile.cpp: the driver and the declarations. The interface part
+//    holds used units (a unit named with an extension is a source file,
+//    compiled on the spot through the file adapter), global variables,
+//    constants and function headers; the implementation part is cut into
+//    one line list per function body (SplitBodies) and compiled body by
+//    body (CompileBody);
+//  - CompilerStatements: each statement laid out with its jumps; break and
+//    continue are collected per loop and patched when the loop's exit is
+//    known;
+//  - CompilerExpressions: expressions by operator precedence with an
+//    explicit operator stack, operand resolution (ResolveWord), calls and
+//    the type checks;
+//  - CodeEmitter: temporaries, emission, backpatching and list appending
+//    (TCodeEmitter, owned as code_);
+//  - PeepholeOptimizer: the small pass over each expression's own list.
+// The three parser units define the members of TsourceFile declared below;
+// the scanner and the emitter know nothing of the parser.
+//
 // Integer expressions are never cut inside: the temporaries that hold
 // intermediate word and byte values are integers (Ttmpmng::Allocate), and
 // the interpreter computes integer operands in 64 bits, so only the store
@@ -53,102 +60,40 @@
 #include <string_view>
 #include <vector>
 
+#include "script/compiler/CodeEmitter.h"
+#include "script/compiler/CompilerScanner.h"
 #include "script/compiler/U_err.h"
 #include "script/compiler/base_inf.h"
 #include "script/runtime/qv_vmc.h"
 
 namespace corvane {
 
-// ---------------------------------------------------------------------------
-// Temporaries.
-
-// One temporary's state.
-struct Tvar_state {
-    std::string Name;
-    uint8_t inUse = 0;
-    int32_t slot = 0;
-    TDataType DataType = dtNone;  // the type the temporary holds now
-    uint8_t locked = 0;
-    int body = 0;  // untyped list only: the body that made it
+// What a word of a statement or an expression turned out to be
+// (TsourceFile::ResolveWord).
+enum TWordKind : int {
+    wkUnknown = 0,   // no operand: not declared, or its call, iff or conversion failed
+    wkVariable = 1,  // a plain variable (local or global)
+    wkElement = 2,   // an indexed element of an array or a string
+    wkConstant = 3,  // a declared constant, loaded into a temporary
+    wkLiteral = 4,   // a literal, loaded into a temporary
+    wkValue = 5,     // a value in a temporary: a function's result, iff, a conversion
+    wkProcedure = 6  // a procedure call: no value
 };
 
-// The temporaries of one type class.
-struct Ttmp_inf {
-    std::string prefix;              // "int", "wrd", ... (3 characters)
-    std::vector<Tvar_state> states;  // numbered from 1; grows without limit
+// What a pending jump is for.
+enum TGotoKind : int {
+    gkCaseExit = 0,  // the end of a case branch: to the end of the case statement
+    gkBreak = 2,     // "break": to the loop's exit
+    gkContinue = 3   // "continue": to the loop's next pass (the test or the step)
 };
 
-// Hands out temporaries of the function being compiled: variables named
-// "_tmp_<prefix>_<n>" (typed) or "_tmp__<n>" (untyped) that are reused as
-// soon as an instruction has read them.
-class Ttmpmng {
-  public:
-    Ttmpmng();
-    // Forgets the typed temporaries of the previous body.
-    void Reset(compiler::TvarList* vars);
-    // The slot of a free (or new) temporary for a value of this type; type
-    // 100, or a code without a class, gives an untyped one.
-    //
-    // A temporary holds an intermediate value, and intermediate integer
-    // values are never cut: a temporary for a word or a byte is defined as
-    // an integer (StorageOf), so 1024*1024*1024 or 60000+10000 keep their
-    // value in it. The type the compiler checks with is still the word or
-    // byte (TypeOfSlot); a value is narrowed only when it is stored into a
-    // declared word or byte variable. With exact set the definition has the
-    // type itself: the result of word(x) and byte(x), which must be cut.
-    int Allocate(int type, bool exact = false);
-    // The type a temporary for a value of this type is defined with.
-    static TDataType StorageOf(int type);
-    // Keeps a temporary out of reuse (flag true) or lets it go.
-    void Lock(const Taddr& a, bool flag);
-    // The type the temporary at slot holds, or -1 when slot is no temporary.
-    int TypeOfSlot(int slot) const;
-    // Gives the untyped temporary at slot (of this body) its type.
-    void Retype(int slot, int type);
-    // The release rule of Emit: sources are freed, a destination stays in
-    // use (except opTest's), index temporaries are freed.
-    void Release(const TQVInstruction& ins);
-
-  private:
-    Tvar_state* StateOf(int slot, int cls);
-    void SetInUse(int slot, bool inUse);
-    std::string FreeName(const std::string& stem, size_t& number) const;
-
-    compiler::TvarList* vars_ = nullptr;
-    Ttmp_inf classes_[9];
-    std::vector<Tvar_state> untyped_;
-    int body_ = 0;
-};
-
-// What a literal text of type `type` (LiteralType) holds when it is a
-// number: a value the run time reads (Ok, also for any text that is no
-// number), a well-formed number beyond a 64-bit integer or a double
-// (OutOfRange), or a text that only starts like a number (Malformed).
-enum class NumberCheck { Ok, OutOfRange, Malformed };
-NumberCheck CheckNumber(std::string_view text, int type);
-
-// Whether a name marks a temporary (also one the source declares itself).
-bool IsTempName(std::string_view name);
-// Appends every instruction of from to to; jump targets, which are positions
-// in from, become positions in to.
-void AppendList(TsubList& from, TsubList& to);
-// Removes instruction j unless a jump lands on it; later jump targets move
-// up. False when nothing was removed.
-bool RemoveAt(TsubList& list, int j);
-
-// ---------------------------------------------------------------------------
-// A pending jump of a loop (break 2, continue 3) or of a case statement (0).
+// An open jump, filled in when its destination is known (a loop's exit and
+// next pass, a case statement's end).
 struct TgotoEntry {
-    int kind = 0;
-    int position = 0;
+    TGotoKind kind = gkCaseExit;
+    int position = 0;  // of the jump in the function's list
 };
 using TgotoList = std::vector<TgotoEntry>;
-
-// Where the scanner stands.
-struct TScanPos {
-    int lineIndex = -1;
-    int col = -1;
-};
 
 class TsourceFile {
   public:
@@ -180,31 +125,20 @@ class TsourceFile {
     std::shared_ptr<std::set<std::string>> compiling;
 
   private:
-    // --- scanner
-    void BuildLineList();
-    void SetLineList(Tcodetxt list);
-    bool AdvanceLine();
-    char NextChar();
-    char PeekChar();
-    std::string NextWord();
-    std::string PeekWord();
-    std::string ReadConstValue();
-    bool SkipToNextBody();
-    int LineNo() const;
-    const std::string& CurLine() const;
-    int WordLine();
-    bool Stuck(const TScanPos& before) const;
+    // --- the driver and declarations (u_compile.cpp)
+    // The lines to read next (the whole source, a function body, or none).
+    void StartPart(Tcodetxt part);
     // Records "程序/函数不能正常结束。" once for the part being read and
     // stops the part.
     void RanOut();
     // Records a diagnostic at the current line, unless the part being
     // compiled has stopped (nothing after the stop is worth reporting).
     void Error(std::string text) {
-        if (!stop_) errors.Add(LineNo(), std::move(text));
+        if (!stop_) errors.Add(scan_.LineNo(), std::move(text));
     }
     void Error(std::string_view text, std::string_view arg) { Error(FormatMsg(text, arg)); }
+    TClassDefInf& CurrentFunc();
 
-    // --- declarations
     void CompileInterface();
     void VarSection();
     void ConstSection();
@@ -212,6 +146,7 @@ class TsourceFile {
     bool VarGroup(bool paramMode, TvarDeflist* added);
     void ConstDecl();
     void CompileUses();
+    void AttachUsedSource(int number, const std::string& unitName, const std::string& fileName);
     bool FunctionHeader(TClassDefInf& rec);
     void ParamList(TvarDeflist& params);
     void DeclareFunction();
@@ -220,9 +155,8 @@ class TsourceFile {
     void CompileBodies();
     void CompileBody(int p);
     void CompileBodyStatements(TsubList& code);
-    void AttachUsedSource(int number, const std::string& unitName, const std::string& fileName);
 
-    // --- statements
+    // --- statements (CompilerStatements.cpp)
     bool CompileStatementList(TsubList& list, std::string_view term, TgotoList* gotos, bool inLoop);
     bool CompileStatement(TsubList& list, bool inLoop, TgotoList* gotos);
     bool CompileStatementBody(TsubList& list, bool inLoop, TgotoList* gotos);
@@ -234,14 +168,13 @@ class TsourceFile {
     bool CompileCaseLabels(TsubList& list, const Taddr& sel, int selType);
     bool CompileTag(TsubList& list);
     bool RecoverStatement();
-    bool CompileCondition(TsubList& list, Taddr& flag);
 
-    // --- expressions
+    // --- expressions (CompilerExpressions.cpp)
+    bool CompileCondition(TsubList& list, Taddr& flag);
     bool CompileExpression(const Taddr& dest, TsubList& list, int& type);
     bool CompileExpressionBody(const Taddr& dest, TsubList& list, int& type);
     bool CompileOperand(TsubList& list, bool allowMinus, Taddr& operand);
-    int ResolveWord(const std::string& word, TsubList& list, Taddr& operand);
-    int ReadOperator();
+    TWordKind ResolveWord(const std::string& word, TsubList& list, Taddr& operand);
     bool CompileIndex(Taddr& operand, TsubList& list);
     bool CompileCall(int unit, int pos, const Taddr& result, TsubList& list);
     bool CompileCharArgument(const Taddr& dest, TsubList& list);
@@ -249,15 +182,7 @@ class TsourceFile {
     void FinishInstruction(TQVInstruction& q, int wanted);
     bool CheckOperands(int left, int right, int& result, int& other) const;
     bool CheckLeftOperand(const TQVInstruction& q) const;
-    int OperandType(const Taddr& a) const;
-    std::string OperandName(const Taddr& a) const;
-    bool IsTempOperand(const Taddr& a) const;
     void LoadText(const std::string& text, TsubList& list, Taddr& operand);
-
-    // --- emission
-    void Emit(TQVInstruction ins, TsubList& list, int line);
-    void Optimize(TsubList& list);
-    TClassDefInf& CurrentFunc();
 
     // Abandons the body being compiled (past the nesting limit).
     struct AbandonBody {};
@@ -271,17 +196,17 @@ class TsourceFile {
         TsourceFile& owner_;
     };
 
-    // Lines of the part being read, their lower-case texts, and the
-    // position.
-    Tcodetxt lineList_;
-    std::vector<std::string> lower_;
-    TScanPos pos_;
+    // The lines of the part being read, and where the compiler stands.
+    TScanner scan_;
+    // The code of the function being compiled, with its temporaries.
+    TCodeEmitter code_;
 
     TstringStack pending_;
     Tconstclass consts_;
+    // The variables of the current scope: the image's globals in the
+    // interface part, a function's parameters while its header is read, the
+    // function's variables in its body.
     compiler::TvarList vars_;
-    compiler::TvarList funcVars_;
-    Ttmpmng temps_;
     TFileAdapter* adapter_;
     bool fatal_ = false;
     // "程序/函数不能正常结束。" was recorded for the part being read.

@@ -28,23 +28,64 @@ TEST(InstructionTable, NamesCountsAndTheLowSevenBitRule) {
 }
 
 TEST(OperatorTable, LookupsByNameAndCode) {
-    EXPECT_EQ(OperatorIndex("*"), 1);
-    EXPECT_EQ(OperatorIndex("div"), 3);
-    EXPECT_EQ(OperatorIndex("like"), 13);
-    EXPECT_EQ(OperatorIndex(":="), 18);
-    EXPECT_EQ(OperatorIndex("DIV"), -1);  // exact comparison
-    EXPECT_EQ(OperatorIndex("=="), -1);
-    EXPECT_EQ(OperatorOfCode(opConcat), 5);  // treated as "+"
-    EXPECT_EQ(OperatorOfCode(opAdd), 5);
-    EXPECT_EQ(OperatorOfCode(opDiv), 2);
-    EXPECT_EQ(OperatorOfCode(opCmp), 7);
-    EXPECT_EQ(OperatorOfCode(opMov), 18);
-    EXPECT_EQ(OperatorOfCode(opNot), 15);
-    EXPECT_EQ(OperatorOfCode(opJmp), -1);
-    EXPECT_EQ(kOperators[OperatorIndex("not") - 1].precedence, 3);
-    // Entries 7..13 are the relations in order.
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(kOperators[6 + i].name, kRelations[i].name);
+    EXPECT_EQ(OperatorIndex("*"), okMul);
+    EXPECT_EQ(OperatorIndex("div"), okDiv);
+    EXPECT_EQ(OperatorIndex("like"), okLike);
+    EXPECT_EQ(OperatorIndex(":="), okAssign);
+    EXPECT_EQ(OperatorIndex("DIV"), okNone);  // exact comparison
+    EXPECT_EQ(OperatorIndex("=="), okNone);
+    EXPECT_EQ(OperatorOfCode(opConcat), okAdd);  // treated as "+"
+    EXPECT_EQ(OperatorOfCode(opAdd), okAdd);
+    EXPECT_EQ(OperatorOfCode(opDiv), okSlash);
+    EXPECT_EQ(OperatorOfCode(opCmp), okGreater);
+    EXPECT_EQ(OperatorOfCode(opMov), okAssign);
+    EXPECT_EQ(OperatorOfCode(opNot), okNot);
+    EXPECT_EQ(OperatorOfCode(opJmp), okNone);
+    EXPECT_EQ(OperatorEntry(OperatorIndex("not")).precedence, 3);
+    // The relation operators are the relations in order.
+    for (int i = 0; i < kRelationCount; ++i)
+        EXPECT_EQ(kOperators[okGreater - 1 + i].name, kRelations[i].name);
+}
+
+TEST(OperatorTable, EveryNameIsItsEntry) {
+    struct Case {
+        std::string_view name;
+        TOperatorKind op;
+        TOpCode code;
+        int precedence;
+    } cases[] = {
+        {"*", okMul, opMul, 6},        {"/", okSlash, opDiv, 6},
+        {"div", okDiv, opDiv, 6},      {"mod", okMod, opMod, 6},
+        {"+", okAdd, opAdd, 5},        {"-", okSub, opSub, 5},
+        {">", okGreater, opCmp, 4},    {"<", okLess, opCmp, 4},
+        {"=", okEqual, opCmp, 4},      {">=", okGreaterEqual, opCmp, 4},
+        {"<=", okLessEqual, opCmp, 4}, {"<>", okNotEqual, opCmp, 4},
+        {"like", okLike, opCmp, 4},    {"and", okAnd, opAnd, 2},
+        {"not", okNot, opNot, 3},      {"or", okOr, opOr, 1},
+        {"xor", okXor, opXor, 1},      {":=", okAssign, opMov, 0},
+    };
+    ASSERT_EQ(std::size(cases), static_cast<size_t>(kOperatorCount));
+    for (const Case& c : cases) {
+        EXPECT_EQ(OperatorIndex(c.name), c.op) << c.name;
+        EXPECT_EQ(OperatorEntry(c.op).code, c.code) << c.name;
+        EXPECT_EQ(OperatorEntry(c.op).precedence, c.precedence) << c.name;
+        EXPECT_EQ(IsRelation(c.op), c.code == opCmp) << c.name;
+    }
+    EXPECT_FALSE(IsRelation(okNone));
+}
+
+TEST(RelationTable, OperatorsGiveTheirComparisonKinds) {
+    struct Case {
+        TOperatorKind op;
+        TCompareKind kind;
+    } cases[] = {
+        {okGreater, ckGreater},     {okLess, ckLess},
+        {okEqual, ckEqual},         {okGreaterEqual, ckGreaterEqual},
+        {okLessEqual, ckLessEqual}, {okNotEqual, ckNotEqual},
+        {okLike, ckLike},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CompareKindOf(c.op), c.kind) << OperatorEntry(c.op).name;
 }
 
 TEST(RelationTable, CodesAndCaseInsensitiveLookup) {
@@ -87,6 +128,8 @@ TEST(TypeNames, CodesNamesAndClasses) {
     for (int code = 0; code <= 10; ++code)
         EXPECT_EQ(TypeClassOf(code), classes[code]) << code;
     EXPECT_EQ(TypeClassOf(100), 100);
+    for (int code = -1; code <= 101; ++code)
+        EXPECT_EQ(IsValueType(code), code >= 1 && code <= 9) << code;
 }
 
 TEST(TypeTable, ResultsOfEveryCell) {
@@ -130,8 +173,11 @@ TEST(TypeTable, AssignmentReading) {
             const bool ok = std::string_view(accepts[target - 1]).find(char('0' + source)) !=
                             std::string_view::npos;
             EXPECT_EQ(TypePick(target, source), ok ? 1 : 0) << target << "<-" << source;
+            EXPECT_EQ(CanAssign(target, source), ok) << target << "<-" << source;
         }
     }
+    EXPECT_FALSE(CanAssign(dtNone, dtInteger));
+    EXPECT_FALSE(CanAssign(dtUnknown, dtVariant));
 }
 
 TEST(Recognisers, IsIdentifier) {

@@ -472,28 +472,5 @@ TEST(Temporaries, DeclaredVariablesNamedLikeTemporariesAreSkipped) {
     EXPECT_EQ(r.Code("f"), want);
 }
 
-TEST(InstructionLists, RemoveAtKeepsJumpTargets) {
-    auto jmp = [](TOpCode op, int target) {
-        TQVInstruction i;
-        i.OpCode = op;
-        i.Imm = target;
-        return i;
-    };
-    TQVInstruction mov;
-    mov.OpCode = opMov;
-    TsubList list = {jmp(opJmp, 2), mov, mov, jmp(opJmpTrue, 4), mov};
-    EXPECT_FALSE(RemoveAt(list, 2));  // a jump lands there
-    EXPECT_TRUE(RemoveAt(list, 1));
-    ASSERT_EQ(list.size(), 4u);
-    EXPECT_EQ(list[0].Imm, 1);
-    EXPECT_EQ(list[2].Imm, 3);
-    // Appending shifts the targets by where the list starts.
-    TsubList to = {mov, mov};
-    AppendList(list, to);
-    EXPECT_TRUE(list.empty());
-    EXPECT_EQ(to[2].Imm, 3);
-    EXPECT_EQ(to[4].Imm, 5);
-}
-
 }  // namespace
 }  // namespace corvane
