@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 
+#include "script/runtime/qv_vmc.h"
+
 namespace corvane {
 
 namespace {

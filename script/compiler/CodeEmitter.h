@@ -35,16 +35,18 @@
 #include <vector>
 
 #include "script/compiler/base_inf.h"
-#include "script/runtime/qv_vmc.h"
 
 namespace corvane {
+
+class TVMC_OBJ;  // the image being built: only its global variables are read
 
 // ---------------------------------------------------------------------------
 // Operands and instructions.
 
 // The slot of `result` in every function: the callee's value is read from
-// its slot kResultSlot after a call.
+// its slot kResultSlot after a call. Parameters follow it.
 constexpr int32_t kResultSlot = 0;
+constexpr int32_t kFirstParamSlot = 1;
 // The slot of NoDest.
 constexpr int32_t kNoSlot = -1;
 

@@ -260,8 +260,11 @@ void TsourceFile::LoadText(const std::string& text, TsubList& list, Taddr& opera
 }
 
 TWordKind TsourceFile::ResolveWord(const std::string& word, TsubList& list, Taddr& operand) {
-    // Literals, then names: local constant, local variable, global constant,
-    // global variable, "iff", function, conversion.
+    // operand-word -> literal | constant | variable [ index ] | "iff" iff-arguments
+    //               | function [ arguments ] | type-name "(" expression ")"
+    // tried in this order: literal, then names: local constant, local
+    // variable, global constant, global variable, "iff", function (own
+    // unit, used units, built-ins), conversion.
     if (IsLiteral(word)) {
         // A word that starts like a number but is none ("1abc", "1e") is
         // neither a literal nor a name that could be declared.
@@ -377,12 +380,12 @@ bool TsourceFile::CompileCall(int unit, int pos, const Taddr& result, TsubList& 
     }
     std::vector<std::pair<Taddr, int>> args;
     std::vector<std::pair<Taddr, int>> byRef;
-    if (params.size() > 1) {
+    if (params.size() > static_cast<size_t>(kFirstParamSlot)) {
         if (scan_.NextChar() != '(') {
             Error(msg::Expected, "(");
             return false;
         }
-        for (size_t i = 1; i < params.size(); ++i) {
+        for (size_t i = kFirstParamSlot; i < params.size(); ++i) {
             const Tvardef& p = params[i];
             Taddr arg;
             if (p.IsVarParam) {

@@ -33,7 +33,7 @@ bool TsourceFile::CompileStatementList(TsubList& list, std::string_view term, Tg
                                        bool inLoop) {
     // statement-list -> statement { ";" statement }
     bool result = true;
-    TScanPos last{-2, -2};
+    TScanPos last{-2, -2};  // no position: the first pass is never stuck
     for (;;) {
         if (stop_) return false;
         if (scan_.PeekChar() == ';') {

@@ -111,8 +111,11 @@ class Tfunc_adapter {
     TClassDefInf* func;
 };
 
-// The functions of one image in declaration order; entry 0 is always
-// "initialization". Owns its records.
+// The position of "initialization" in every image's function list.
+constexpr int kInitializationFunc = 0;
+
+// The functions of one image in declaration order; entry 0
+// (kInitializationFunc) is always "initialization". Owns its records.
 class TFuncDefList {
   public:
     // Position of an existing function of that name (nothing is added), else

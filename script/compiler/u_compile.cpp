@@ -515,7 +515,7 @@ void TsourceFile::SplitBodies() {
             last = n - 1;
         }
         Tcodetxt body;
-        if (p == 0) {
+        if (p == kInitializationFunc) {
             body.push_back({header.lineNo, "procedure initialization;"});
             body.push_back({header.lineNo, "begin"});
             body.insert(body.end(), lineList.begin() + static_cast<std::ptrdiff_t>(i + 1),
@@ -530,11 +530,11 @@ void TsourceFile::SplitBodies() {
         pending_.Push(std::to_string(p));
         i = last + 1;
     }
-    TClassDefInf& init = target->Funcs.Get(0);
+    TClassDefInf& init = target->Funcs.Get(kInitializationFunc);
     if (!init.Loaded) {
         init.bodyText = {{0, "procedure initialization;"}, {0, "begin"}, {0, "end;"}};
         init.Loaded = 1;
-        pending_.Push("0");
+        pending_.Push(std::to_string(kInitializationFunc));
     }
     StartPart({});
 }

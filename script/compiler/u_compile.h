@@ -201,21 +201,32 @@ class TsourceFile {
     // The code of the function being compiled, with its temporaries.
     TCodeEmitter code_;
 
+    // Positions of the functions whose bodies wait to be compiled, in the
+    // order SplitBodies found them.
     TstringStack pending_;
+    // The constants of the current scope: the image's in the interface part,
+    // the function's in its body.
     Tconstclass consts_;
     // The variables of the current scope: the image's globals in the
     // interface part, a function's parameters while its header is read, the
     // function's variables in its body.
     compiler::TvarList vars_;
+    // Where used units compiled from source are read and saved; may be null.
     TFileAdapter* adapter_;
+    // The compilation cannot go on: nothing after the part being compiled
+    // is read.
     bool fatal_ = false;
     // "程序/函数不能正常结束。" was recorded for the part being read.
     bool endRecorded_ = false;
     // The part being compiled cannot go on (ran out of input, made no
     // progress, or nested too deep).
     bool stop_ = false;
+    // The function being compiled (its position in target's list).
     int funcIndex_ = 0;
+    // Nesting of statements and expressions in the body (DepthGuard).
     int depth_ = 0;
+    // The number of the last line of the last body compiled: where a
+    // missing implementation is reported.
     int lastBodyLine_ = 0;
 };
 
