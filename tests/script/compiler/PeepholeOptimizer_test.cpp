@@ -37,14 +37,25 @@ Taddr L(int slot) {
     return LocalAddr(slot);
 }
 
-// "op dest,src1,src2 #imm" with slot numbers, enough to tell two lists apart.
+// slot[index], an element whose index is held in the slot index.
+Taddr E(int slot, int index) {
+    Taddr a = LocalAddr(slot);
+    a.Indexed = 1;
+    a.IndexVar = index;
+    return a;
+}
+
+// "op dest,src1,src2 #imm" with slot numbers (an element as "slot[index]"), enough to tell two
+// lists apart.
 std::vector<std::string> Show(const TsubList& list) {
     std::vector<std::string> out;
     for (const TQVInstruction& i : list) {
         std::string s = std::string(InstructionInfo(i.OpCode).name);
         const Taddr* ops[3] = {&i.Dest, &i.Src1, &i.Src2};
-        for (int k = 0; k < OperandCount(i.OpCode); ++k)
+        for (int k = 0; k < OperandCount(i.OpCode); ++k) {
             s += (k ? "," : " ") + std::to_string(ops[k]->Index);
+            if (ops[k]->Indexed) s += "[" + std::to_string(ops[k]->IndexVar) + "]";
+        }
         if (InstructionInfo(i.OpCode).imm != TImmUse::None) s += " #" + std::to_string(i.Imm);
         out.push_back(s);
     }
@@ -98,6 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
         PeepholeCase{"AJumpTargetStays",
                      {Instruction(opJmp, {}, {}, {}, 1), Instruction(opMov, L(kX), L(kX))},
                      {"jmp #1", "mov 1,1"}},
+        PeepholeCase{"ACopyOfTheSameElementGoes", {Instruction(opMov, E(kX, kW), E(kX, kW))}, {}},
+        PeepholeCase{
+            "ACopyBetweenElementsStays",
+            {Instruction(opMov, E(kX, kW), E(kX, kY)), Instruction(opMov, E(kX, kW), L(kX))},
+            {"mov 1[4],1[2]", "mov 1[4],1"}},
+        PeepholeCase{"ACopyAJumpLandsOnStays",
+                     {Instruction(opJmp, {}, {}, {}, 2), Instruction(opAdd, L(kT), L(kX), L(kY)),
+                      Instruction(opMov, L(kX), L(kT))},
+                     {"jmp #2", "add 5,1,2", "mov 1,5"}},
         PeepholeCase{"AMergeMovesLaterTargets",
                      {Instruction(opJmp, {}, {}, {}, 3), Instruction(opAdd, L(kT), L(kX), L(kY)),
                       Instruction(opMov, L(kX), L(kT)), Instruction(opHalt)},
