@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/SqlBinder.h"
 #include "engine/sqlScan_Base.h"
 #include "platform/Text.h"
 #include "script/compiler/U_err.h"
@@ -75,6 +76,7 @@ void TVeskEngineCustomer::RenewClauses() {
 
 void TVeskEngineCustomer::Reset() {
     dataSet_->ClearRows();
+    statement_.reset();
     RenewClauses();
     order_ = std::make_unique<TOrderClause>();
     whereObj_ = std::make_unique<TWhrObj>();
@@ -99,9 +101,13 @@ TBoolNode& TVeskEngineCustomer::WhereRoot() {
 
 void TVeskEngineCustomer::Parse() {
     ResetParseState();
-    TASQLSource source(*this);
-    source.SetText(sql_);
-    source.Parse();
+    TASQLSource parser(params_, [this] { return NextId(); });
+    parser.SetText(sql_);
+    parser.Parse();
+    statement_ = std::make_unique<TParsedStatement>(parser.TakeStatement());
+    errors_ = statement_->messages;
+    if (errors_.Count() > 0) return;
+    TStatementBinder(*this, *statement_).Bind();
 }
 
 void TVeskEngineCustomer::CollectWarnings() {

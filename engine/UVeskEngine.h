@@ -8,11 +8,12 @@
 // error list, never raised.
 //
 // The engine owns every object of one query: the statement text, the
-// registered sources (shared references), the clause objects the parser
-// fills (FROM clause, select environment, where tree and where object,
-// ORDER BY), the parameter lists, the error list and the result dataset.
-// Parsing lives in sqlScan_Base, operands in UveskBase, the FROM clause in
-// U_from, evaluation in evaluation/; this unit ties them together.
+// registered sources (shared references), the parsed statement, the clause
+// objects the binder fills from it (FROM clause, select environment, where
+// tree and where object, ORDER BY), the parameter lists, the error list and
+// the result dataset. Parsing lives in sqlScan_Base (into SqlStatement),
+// binding in SqlBinder, operands in UveskBase, the FROM clause in U_from,
+// evaluation in evaluation/; this unit ties them together.
 //
 // Execution and its host contract:
 //   - SetProgress installs an IProgress for the next executions: every
@@ -52,6 +53,7 @@
 #include <vector>
 
 #include "engine/ErrorMng.h"
+#include "engine/SqlStatement.h"
 #include "engine/U_from.h"
 #include "engine/U_memBudget.h"
 #include "engine/U_simpleDS.h"
@@ -136,9 +138,13 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     // Empties the result rows and renews every clause object.
     void Reset();
 
-    // Parses and binds the statement; every problem becomes a message of
-    // the error list.
+    // Parses the statement (sqlScan_Base) and, when that found nothing
+    // wrong, binds it (SqlBinder); every problem becomes a message of the
+    // error list.
     void Parse();
+    // The statement as the last Parse read it, before binding; null before
+    // the first Parse.
+    const TParsedStatement* Statement() const { return statement_.get(); }
     // Runs the parsed statement into the result dataset (or the sink).
     void Execute();
 
@@ -163,7 +169,7 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     // Called with the match trees of every answered WHERE branch.
     std::function<void(const TDebugObject&)> OnDebug;
 
-    // The clause objects, filled by the parser.
+    // The clause objects, filled by the binder.
     TFromClause& FromClause() { return *from_; }
     TSelectEnviroment& SelectEnv() { return *select_; }
     TBoolNode& WhereRoot();
@@ -182,6 +188,7 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     void CollectWarnings();
 
     TDataBaseList dataBases_;
+    std::unique_ptr<TParsedStatement> statement_;
     std::unique_ptr<TFromClause> from_;
     std::unique_ptr<TSelectEnviroment> select_;
     std::unique_ptr<TBoolNode> whereRoot_;

@@ -4,6 +4,7 @@
 
 #include "engine/UVeskEngine.h"
 #include "platform/Text.h"
+#include "script/compiler/U_err.h"
 #include "script/compiler/qv_consts.h"
 #include "script/compiler/u_functions_consts.h"
 
@@ -149,7 +150,7 @@ bool TFromClause::Resolve(const std::string& name, int tag, TOperandRef& ref) {
         ref = r;
         return true;
     }
-    ReportError(name + " is unkonwn.");
+    ReportError(FormatMsg(sqlmsg::UnknownName, name));
     return false;
 }
 

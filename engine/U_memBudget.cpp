@@ -19,18 +19,18 @@ int64_t DefaultMemoryLimit() {
 
 void TMemoryBudget::Refuse(int64_t bytes, TMemoryUse use) {
     used_ -= bytes;
-    const char* what = "结果行";
+    std::string_view what = sqlmsg::MemoryForRows;
     switch (use) {
         case TMemoryUse::Rows:
             break;
         case TMemoryUse::Join:
-            what = "连接的中间结果";
+            what = sqlmsg::MemoryForJoin;
             break;
         case TMemoryUse::SortKeys:
-            what = "排序键";
+            what = sqlmsg::MemoryForSortKeys;
             break;
         case TMemoryUse::Output:
-            what = "输出缓冲";
+            what = sqlmsg::MemoryForOutput;
             break;
     }
     throw ResultTooLargeError::Memory(FormatByteSize(limit_), what);

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/SqlMessages.h"
 #include "engine/U_simpleDS.h"
 
 namespace corvane {
@@ -43,7 +44,7 @@ inline constexpr int64_t kMaxDefaultMemoryLimit = int64_t{4} << 30;
 int64_t DefaultMemoryLimit();
 
 // The text std::bad_alloc becomes when a front end reports it.
-inline constexpr const char* kMsgOutOfMemory = "内存不足，操作已停止。";
+inline constexpr const char* kMsgOutOfMemory = sqlmsg::OutOfMemory.data();
 
 // What a charge is for; named in the message when the budget runs out.
 enum class TMemoryUse : uint8_t { Rows, Join, SortKeys, Output };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/QuoteScanner.h"
 #include "engine/UVeskEngine.h"
 #include "platform/DateTime.h"
 #include "platform/FormatSettings.h"
@@ -135,8 +136,7 @@ bool SplitBracketedList(std::string_view text, std::vector<TListItem>& items) {
                    (text.front() == '[' && text.back() == ']')))
         return false;
     items.clear();
-    char quote = 0;
-    int depth = 0;
+    TQuoteScanner scan(/*squareBrackets=*/true);
     size_t start = 1;
     auto flush = [&](size_t end) {
         const std::string_view raw = text.substr(start, end - start);
@@ -145,16 +145,8 @@ bool SplitBracketedList(std::string_view text, std::vector<TListItem>& items) {
         items.push_back({std::string(trimmed), static_cast<int>(start + lead) + 1});
     };
     for (size_t i = 1; i + 1 < n; ++i) {
-        const char c = text[i];
-        if (quote) {
-            if (c == quote) quote = 0;
-        } else if (IsQuoteChar(c)) {
-            quote = c;
-        } else if (c == '(' || c == '[') {
-            ++depth;
-        } else if (c == ')' || c == ']') {
-            --depth;
-        } else if (c == ',' && depth == 0) {
+        if (scan.Step(text[i]) == TQuoteScanner::TByte::Plain && scan.Depth() == 0 &&
+            text[i] == ',') {
             flush(i);
             start = i + 1;
         }
@@ -207,15 +199,29 @@ std::vector<TTextMessage> IExpressionBackend::Diagnostics() {
     return {};
 }
 
+ResultTooLargeError ResultTooLargeError::Rows(int64_t rows) {
+    return ResultTooLargeError(FormatMsg(sqlmsg::TooManyRows, static_cast<long long>(rows)));
+}
+
+ResultTooLargeError ResultTooLargeError::Combinations(int64_t combinations) {
+    return ResultTooLargeError(
+        FormatMsg(sqlmsg::TooManyCombinations, static_cast<long long>(combinations)));
+}
+
+ResultTooLargeError ResultTooLargeError::Memory(std::string_view limit, std::string_view what) {
+    return ResultTooLargeError(FormatMsg(FormatMsg(sqlmsg::MemoryExceeded, limit), what));
+}
+
 std::string ExpressionMessage(std::string_view text, int position, std::string_view detail) {
-    std::string out = "表达式“";
+    std::string out(sqlmsg::ExpressionOpen);
     out += text;
-    out += "”";
+    out += sqlmsg::ExpressionClose;
     if (position > static_cast<int>(text.size()))
-        out += "末尾";
+        out += sqlmsg::ExpressionAtEnd;
     else if (position > 0)
-        out += "第" + std::to_string(CharacterPosition(text, position)) + "个字符";
-    out += "：";
+        out += FormatMsg(sqlmsg::ExpressionAtChar,
+                         static_cast<long long>(CharacterPosition(text, position)));
+    out += sqlmsg::ExpressionDetail;
     out += detail;
     return out;
 }
@@ -249,7 +255,7 @@ std::string TVeskExprPlus::Prepare() {
     // generated program.
     std::string detail;
     if (const int at = FindAggregateCall(text_, detail)) {
-        fail(at, FormatMsg(kMsgNoGrouping, detail));
+        fail(at, FormatMsg(sqlmsg::NoGrouping, detail));
         errors_ = joined();
         return errors_;
     }
@@ -260,7 +266,7 @@ std::string TVeskExprPlus::Prepare() {
     }
     if (Factory()) backend_ = Factory()();
     if (!backend_) {
-        errors_ = std::string(kExpressionUnavailable) + text_;
+        errors_ = std::string(sqlmsg::ExpressionUnavailable) + text_;
         messages_.push_back({errors_, 0});
         return errors_;
     }
@@ -303,7 +309,7 @@ std::string TVeskExprPlus::Prepare() {
 
 void TVeskExprPlus::Evaluate(Variant& out) {
     if (!compiled_ || !backend_) {
-        if (errors_.empty()) errors_ = "目标代码无效。";
+        if (errors_.empty()) errors_ = std::string(msg::InvalidObjectCode);
         return;
     }
     for (size_t i = 0; i < refs_.size(); ++i)
@@ -406,7 +412,7 @@ std::string TROperandDef::Bind(bool inList) {
         return {};
     }
     if (inList) {
-        messages.push_back({std::string(kMsgInListExpected) + text, 0});
+        messages.push_back({std::string(sqlmsg::InListExpected) + text, 0});
         makeList();
         return result();
     }
@@ -440,7 +446,7 @@ std::string TROperandDef::Bind(bool inList) {
     } else if (ref.variableIndex >= 0) {
         kind = okVariable;
     } else {
-        messages.push_back({"不认识的字符串：" + text, 0});
+        messages.push_back({std::string(sqlmsg::UnknownText) + text, 0});
         return result();
     }
     return {};
@@ -562,30 +568,11 @@ std::string TVarDeclareList::ToText() const {
 
 // ---- Helpers --------------------------------------------------------------
 
-bool TypeCodeOfName(std::string_view name, int& code) {
-    static const std::pair<std::string_view, int> kNames[] = {
-        {"integer", 1}, {"word", 2},    {"byte", 3}, {"string", 4},   {"char", 5}, {"float", 6},
-        {"double", 6},  {"boolean", 7}, {"date", 8}, {"datetime", 8}, {"any", 9},  {"variant", 9}};
-    for (const auto& [n, c] : kNames)
-        if (n == name) {
-            code = c;
-            return true;
-        }
-    return false;
-}
-
 std::string NormalizeName(std::string_view text) {
     std::string out(text);
-    char quote = 0;
-    for (char& c : out) {
-        if (quote) {
-            if (c == quote) quote = 0;
-        } else if (IsQuoteChar(c)) {
-            quote = c;
-        } else {
-            c = LowerAscii(c);
-        }
-    }
+    TQuoteScanner scan;
+    for (char& c : out)
+        if (scan.Step(c) != TQuoteScanner::TByte::Quoted) c = LowerAscii(c);
     return out;
 }
 
@@ -599,13 +586,11 @@ std::string StripQuotes(std::string_view text) {
 bool HasOperator(std::string_view text) {
     static constexpr std::string_view kWordOperators[] = {"div", "mod", "and", "or",
                                                           "xor", "not", "like"};
-    char quote = 0;
+    TQuoteScanner scan;
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (quote) {
-            if (c == quote) quote = 0;
-        } else if (IsQuoteChar(c)) {
-            quote = c;
+        if (scan.Step(c) == TQuoteScanner::TByte::Quoted) {
+            continue;
         } else if (c == '+' || c == '-' || c == '*' || c == '/' || c == '(' || c == '<' ||
                    c == '>' || c == '=') {
             return true;
@@ -664,17 +649,12 @@ bool IsComputedLiteral(std::string_view text) {
 
 int FindAggregateCall(std::string_view text, std::string& name) {
     static constexpr std::string_view kAggregates[] = {"count", "sum", "min", "max", "avg"};
-    char quote = 0;
+    TQuoteScanner scan;
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (quote) {
-            if (c == quote) quote = 0;
-            continue;
-        }
-        if (IsQuoteChar(c)) {
-            quote = c;
-            continue;
-        }
+        // Only the first byte of a word is looked at: the rest are no
+        // quotes (quotes separate words), so the scanner may read them too.
+        if (scan.Step(c) == TQuoteScanner::TByte::Quoted) continue;
         if (IsSeparator(c) || (i > 0 && !IsSeparator(text[i - 1]))) continue;
         size_t end = i;
         while (end < text.size() && !IsSeparator(text[end]))
@@ -689,7 +669,6 @@ int FindAggregateCall(std::string_view text, std::string& name) {
                     name = std::string(word);
                     return static_cast<int>(i) + 1;
                 }
-        i = end - 1;
     }
     return 0;
 }

@@ -11,7 +11,7 @@
 // the script runtime. The engine reaches it only through the narrow seam
 // IExpressionBackend below, created by a process-wide factory; without a
 // registered factory an expression operand binds with a clear statement
-// error (kExpressionUnavailable) and never runs. TVeskExprPlus is the
+// error (sqlmsg::ExpressionUnavailable) and never runs. TVeskExprPlus is the
 // engine's side of the seam: it hands the value source's declarations to the
 // backend, resolves the backend's global variables to value references and
 // copies the current values in before each evaluation.
@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/SqlMessages.h"
 #include "platform/Variant.h"
 
 namespace corvane {
@@ -40,7 +41,7 @@ class TVeskEngineBase;
 // applied to them.
 class QueryCancelledError : public std::runtime_error {
   public:
-    QueryCancelledError() : std::runtime_error("查询已取消。") {}
+    QueryCancelledError() : std::runtime_error(std::string(sqlmsg::QueryCancelled)) {}
 };
 
 // How many rows a result holds at most, counted in cells (rows x result
@@ -64,17 +65,10 @@ inline constexpr int64_t kDefaultCellLimit = 30'000'000;
 class ResultTooLargeError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
-    static ResultTooLargeError Rows(int64_t rows) {
-        return ResultTooLargeError("查询结果超过" + std::to_string(rows) + "行，已停止。");
-    }
-    static ResultTooLargeError Combinations(int64_t combinations) {
-        return ResultTooLargeError("连接的中间结果超过" + std::to_string(combinations) +
-                                   "个组合，已停止。");
-    }
+    static ResultTooLargeError Rows(int64_t rows);
+    static ResultTooLargeError Combinations(int64_t combinations);
     // limit as written for people ("4 GiB"); what names the part that grew.
-    static ResultTooLargeError Memory(const std::string& limit, const std::string& what) {
-        return ResultTooLargeError("查询占用的内存超过" + limit + "（" + what + "），已停止。");
-    }
+    static ResultTooLargeError Memory(std::string_view limit, std::string_view what);
 };
 
 // Where an operand's value comes from. Each index is -1 when the reference
@@ -156,16 +150,6 @@ using ExpressionBackendFactory = std::function<std::unique_ptr<IExpressionBacken
 void SetExpressionBackendFactory(ExpressionBackendFactory factory);
 ExpressionBackendFactory CurrentExpressionBackendFactory();
 bool HasExpressionBackend();
-
-// The statement error of an expression operand while no expression
-// component is installed; followed by the operand text.
-inline constexpr std::string_view kExpressionUnavailable = "暂不支持表达式：";
-// A call of an aggregate function (count, sum, min, max, avg): the engine has
-// no grouping. "%s" is the function's name as written.
-inline constexpr const char* kMsgNoGrouping = "暂不支持分组，不能使用聚合函数“%s”。";
-// The right side of IN that is not a bracketed list of constants; followed
-// by the operand text.
-inline constexpr std::string_view kMsgInListExpected = "in之后应是括号中的常量列表：";
 
 // How a fault of an expression reads: the expression as the user wrote it
 // and where in it (counted in characters), then the fault itself:
@@ -324,10 +308,6 @@ class TVarDeclareList {
 // ---------------------------------------------------------------------------
 // Small helpers shared by the engine and the evaluation units.
 
-// integer 1, word 2, byte 3, string 4, char 5, float/double 6, boolean 7,
-// date/datetime 8, any/variant 9 (exact lower-case names); false otherwise
-// and code untouched.
-bool TypeCodeOfName(std::string_view name, int& code);
 // Lower-cases every part outside quotes; quoted parts stay as written.
 std::string NormalizeName(std::string_view text);
 // Trims; removes one pair of equal enclosing quotes.

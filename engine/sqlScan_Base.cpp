@@ -4,9 +4,11 @@
 #include <charconv>
 #include <vector>
 
-#include "engine/UVeskEngine.h"
+#include "engine/QuoteScanner.h"
+#include "engine/SqlMessages.h"
+#include "engine/UveskBase.h"
 #include "platform/Text.h"
-#include "script/compiler/qv_consts.h"
+#include "script/compiler/U_err.h"
 #include "script/compiler/u_functions_consts.h"
 
 namespace corvane {
@@ -20,23 +22,8 @@ bool IsQuote(char c) {
 // Position (1-based) of the first blank at bracket depth 0 outside quotes;
 // 0 when none.
 int FirstBlankOutside(std::string_view s) {
-    char quote = 0;
-    int depth = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (quote) {
-            if (c == quote) quote = 0;
-        } else if (IsQuote(c)) {
-            quote = c;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            --depth;
-        } else if (depth == 0 && IsBlankChar(c)) {
-            return static_cast<int>(i) + 1;
-        }
-    }
-    return 0;
+    const size_t blank = FindBlankOutside(s);
+    return blank == std::string_view::npos ? 0 : static_cast<int>(blank) + 1;
 }
 
 // How many bytes Trim removes from the front of s.
@@ -83,18 +70,6 @@ int RawTokenEnd(std::string_view text, int tokenPos) {
     return end - 1;
 }
 
-// The 1-based position of the first whole-word occurrence of name outside
-// quotes in text, letter case ignored; 1 when there is none.
-int WordPosition(std::string_view text, std::string_view name) {
-    const std::string lower = LowerCaseAscii(text);
-    const std::string key = LowerCaseAscii(name);
-    const int len = static_cast<int>(key.size());
-    for (int p = PosOutsideQuotes(key, lower, 1); p > 0 && len > 0;
-         p = PosOutsideQuotes(key, lower, p + 1))
-        if (IsWholeWord(lower, p, p + len - 1)) return p;
-    return 1;
-}
-
 bool ParseTopCount(std::string_view word, int64_t& out) {
     if (word.empty()) return false;
     for (char c : word)
@@ -117,8 +92,8 @@ void TWhereParser::SkipBlanksHere() {
         ++pos_;
 }
 
-std::string TWhereParser::Where(const char* prefix) const {
-    return std::string(prefix) + text_ + "的" + std::to_string(pos_) + "位置)";
+std::string TWhereParser::Where(std::string_view prefix) const {
+    return std::string(prefix) + text_ + FormatMsg(sqlmsg::PlaceSuffix, pos_);
 }
 
 int TWhereParser::StatementPos(int pos) const {
@@ -127,11 +102,11 @@ int TWhereParser::StatementPos(int pos) const {
 }
 
 // A message of the parser stands where the parser stopped.
-void TWhereParser::Report(const std::string& message) {
-    if (!message.empty()) engine_.Errors().Add(message, StatementPos(pos_));
+void TWhereParser::Report(std::string_view message) {
+    if (!message.empty()) messages_.Add(std::string(message), StatementPos(pos_));
 }
 
-void TWhereParser::StoreOperand(TROperandDef& op, std::string text, const std::vector<int>& map) {
+void TWhereParser::StoreOperand(TParsedOperand& op, std::string text, const std::vector<int>& map) {
     op.text = std::move(text);
     op.textPos = 0;
     op.textMap.clear();
@@ -143,52 +118,51 @@ void TWhereParser::StoreOperand(TROperandDef& op, std::string text, const std::v
 }
 
 // where-part -> "where" condition
-void TWhereParser::ParseWhere(const std::string& wherePart) {
+void TWhereParser::ParseWhere(const std::string& wherePart, TParsedCondition& root) {
     const std::string w = Trim(wherePart);
     partOffset_ = LeadingTrimmed(wherePart);
     length_ = 0;
     pos_ = 1;
     if (w.empty()) return;
     if (w.size() <= 5) {
-        Report("where部分不完整。");
+        Report(sqlmsg::WhereIncomplete);
         return;
     }
     partOffset_ += 5 + LeadingTrimmed(std::string_view(w).substr(5));
     text_ = Trim(std::string_view(w).substr(5));
     if (text_.empty()) {
-        Report("where部分不完整。");
+        Report(sqlmsg::WhereIncomplete);
         return;
     }
     length_ = static_cast<int>(text_.size());
     pos_ = 1;
     depth_ = 0;
-    if (ParseOrGroup(engine_.WhereRoot()) && pos_ < length_)
-        Report("where部分有语法错误，似乎有多余字符串");
+    if (ParseOrGroup(root) && pos_ < length_) Report(sqlmsg::WhereTrailing);
 }
 
 // condition   -> alternative { "or" alternative }
 // alternative -> term { "and" term }
-bool TWhereParser::ParseOrGroup(TBoolNode& node) {
+bool TWhereParser::ParseOrGroup(TParsedCondition& node) {
     if (pos_ > length_) return true;
     SkipBlanksHere();
     if (pos_ > length_) return true;
-    if (!node.group) node.group = std::make_unique<TOrNodeList>();
+    if (!node.group) node.group = std::make_unique<TParsedOrGroup>();
     while (true) {
-        auto head = std::make_unique<TBoolNode>();
+        auto head = std::make_unique<TParsedCondition>();
         if (!ParseTerm(1, *head)) {
-            Report(Where("试图获得一个布尔表达式时失败.("));
+            Report(Where(sqlmsg::ConditionFailed));
             return false;
         }
-        TBoolNode* tail = head->Last();
-        node.group->Add(std::move(head));
+        TParsedCondition* tail = head->Last();
+        node.group->push_back(std::move(head));
         int tokenPos = 0;
         std::string word = ReadToken(text_, pos_, tokenPos);
         while (word == "and") {
-            tail->next = std::make_unique<TBoolNode>();
+            tail->next = std::make_unique<TParsedCondition>();
             tail = tail->next.get();
             pos_ = tokenPos + 3;
             if (!ParseTerm(2, *tail)) {
-                Report(Where("在and之后，试图获得一个布尔表达式时失败.("));
+                Report(Where(sqlmsg::ConditionAfterAndFailed));
                 return false;
             }
             tail = tail->Last();
@@ -202,14 +176,14 @@ bool TWhereParser::ParseOrGroup(TBoolNode& node) {
 
 // term -> "not" term | "(" condition ")" | "true" | "false" | relation
 // level: 1 first term of an alternative, 2 after "and", 3 after "not".
-bool TWhereParser::ParseTerm(int level, TBoolNode& node) {
+bool TWhereParser::ParseTerm(int level, TParsedCondition& node) {
     struct DepthGuard {
         int& d;
         explicit DepthGuard(int& depth) : d(depth) { ++d; }
         ~DepthGuard() { --d; }
     } guard(depth_);
     if (depth_ > kMaxWhereDepth) {
-        Report("where部分嵌套太深");
+        Report(sqlmsg::WhereTooDeep);
         pos_ = length_ + 1;
         return false;
     }
@@ -224,30 +198,29 @@ bool TWhereParser::ParseTerm(int level, TBoolNode& node) {
         }
         if (isOperand) {
             if (!ParseRelation(node)) {
-                Report(Where("试图获得一个关系式时失败.("));
+                Report(Where(sqlmsg::BracketedRelationFailed));
                 return false;
             }
         } else {
             ++pos_;
             if (!ParseOrGroup(node)) {
-                Report(Where("试图获得一个子项时失败.("));
+                Report(Where(sqlmsg::SubTermFailed));
                 return false;
             }
             // "(x)" holding one plain term folds into the node itself.
-            if (!node.negated && node.group && node.group->Count() == 1) {
-                TBoolNode* entry = node.group->Item(0);
+            if (!node.negated && node.group && node.group->size() == 1) {
+                TParsedCondition* entry = node.group->front().get();
                 if (!entry->next && !entry->group) {
                     node.relation = std::move(entry->relation);
                     node.negated = entry->negated;
                     node.literal = entry->literal;
                     node.isLiteral = entry->isLiteral;
-                    node.spare = entry->spare;
                     node.group.reset();
                 }
             }
             SkipBlanksHere();
             if (pos_ > length_ || At(pos_) != ')') {
-                Report("括号不匹配");
+                Report(sqlmsg::BracketsUnbalanced);
                 pos_ = length_ + 1;
                 return false;
             }
@@ -266,7 +239,7 @@ bool TWhereParser::ParseTerm(int level, TBoolNode& node) {
             node.literal = word == "true";
             pos_ = tokenPos + static_cast<int>(word.size());
         } else if (!ParseRelation(node)) {
-            Report(Where("试图获得一个关系式时，失败了.("));
+            Report(Where(sqlmsg::RelationFailed));
             return false;
         }
     }
@@ -288,8 +261,8 @@ bool TWhereParser::ParseTerm(int level, TBoolNode& node) {
         return true;
     if (level >= precedence) return true;
     pos_ = tokenPos + static_cast<int>(word.size());
-    TBoolNode* tail = node.Last();
-    tail->next = std::make_unique<TBoolNode>();
+    TParsedCondition* tail = node.Last();
+    tail->next = std::make_unique<TParsedCondition>();
     return ParseTerm(2, *tail->next);
 }
 
@@ -297,9 +270,9 @@ bool TWhereParser::ParseTerm(int level, TBoolNode& node) {
 //           | operand "between" operand "and" operand
 //           | operand "in" operand | operand "like" operand
 // comparison -> "=" | "<>" | ">" | ">=" | "<" | "<="
-bool TWhereParser::ParseRelation(TBoolNode& node) {
-    if (!node.relation) node.relation = std::make_unique<TRelaSimpleExpr>();
-    TRelaSimpleExpr& rel = *node.relation;
+bool TWhereParser::ParseRelation(TParsedCondition& node) {
+    if (!node.relation) node.relation = std::make_unique<TParsedRelation>();
+    TParsedRelation& rel = *node.relation;
     const int start = pos_;
     std::string operand, message;
     std::vector<int> map;
@@ -309,12 +282,12 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
         return false;
     }
     if (operand.empty()) return false;  // no operand where one must stand
-    StoreOperand(*rel.left, operand, map);
+    StoreOperand(rel.left, operand, map);
     pos_ = end + 1;
 
     SkipBlanksHere();
     if (pos_ > length_) {
-        Report("不认识的关系运算符");
+        Report(sqlmsg::UnknownRelation);
         return false;
     }
     const char c = At(pos_);
@@ -326,7 +299,7 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
             text_.substr(static_cast<size_t>(pos_ - 1), static_cast<size_t>(runEnd - pos_));
         rel.op = RelOpOfText(run);
         if (rel.op == roNone) {
-            Report("不认识的关系运算符:" + run);
+            Report(std::string(sqlmsg::UnknownRelation) + ":" + run);
             return false;
         }
         pos_ = runEnd;
@@ -340,12 +313,12 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
         else if (word == "between")
             rel.op = roBetween;
         else {
-            Report("不认识的关系运算符" + word);
+            Report(std::string(sqlmsg::UnknownRelation) + word);
             return false;
         }
         pos_ = tokenPos + static_cast<int>(word.size());
     } else {
-        Report("不认识的关系运算符");
+        Report(sqlmsg::UnknownRelation);
         return false;
     }
 
@@ -355,17 +328,17 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
         return false;
     }
     if (operand.empty()) return false;
-    StoreOperand(*rel.right, operand, map);
+    StoreOperand(rel.right, operand, map);
     pos_ = end + 1;
     if (rel.op == roBetween) {
         int tokenPos = 0;
         const std::string word = ReadToken(text_, pos_, tokenPos);
         if (word != "and") {
-            Report("Between之后，期待关键字and");
+            Report(sqlmsg::BetweenNeedsAnd);
             return false;
         }
         pos_ = tokenPos + 3;
-        if (!rel.upper) rel.upper = std::make_unique<TROperandDef>();
+        if (!rel.upper) rel.upper = std::make_unique<TParsedOperand>();
         end = pos_ - 1;
         if (!ReadOperand(pos_, operand, map, end, message)) {
             Report(message);
@@ -381,27 +354,16 @@ bool TWhereParser::ParseRelation(TBoolNode& node) {
 }
 
 int TWhereParser::MatchBracket(int pos) const {
-    int depth = 1;
-    char quote = 0;
-    for (int i = pos + 1; i <= length_; ++i) {
-        const char c = At(i);
-        if (quote) {
-            if (c == quote) quote = 0;
-        } else if (IsQuote(c)) {
-            quote = c;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            if (--depth == 0) return i;
-        }
-    }
+    TQuoteScanner scan(/*squareBrackets=*/false, /*depth=*/1);
+    for (int i = pos + 1; i <= length_; ++i)
+        if (scan.Step(At(i)) == TQuoteScanner::TByte::Close && scan.Depth() == 0) return i;
     return 0;
 }
 
 bool TWhereParser::IsBracketedOperand(int pos, bool& isOperand, std::string& message) {
     const int close = MatchBracket(pos);
     if (close == 0) {
-        message = "括号不匹配";
+        message = sqlmsg::BracketsUnbalanced;
         return false;
     }
     const std::string b = LowerCaseAscii(std::string_view(text_).substr(
@@ -466,7 +428,7 @@ bool TWhereParser::ReadOperand(int start, std::string& text, std::vector<int>& m
                                   At(after + 1) >= '0' && At(after + 1) <= '9' &&
                                   TryParseDouble(word.substr(0, word.size() - 1), '.', d);
             if (tokenPos == 0 || (!exponent && !TryParseDouble(word, '.', d))) {
-                message = "无效的数字";
+                message = sqlmsg::InvalidNumber;
                 return false;
             }
             put(std::string_view(&c, 1), p);
@@ -476,7 +438,7 @@ bool TWhereParser::ReadOperand(int start, std::string& text, std::vector<int>& m
         if (c == '(') {
             const int close = MatchBracket(p);
             if (close == 0) {
-                message = "括号不匹配";
+                message = sqlmsg::BracketsUnbalanced;
                 return false;
             }
             take(p, close - p + 1);
@@ -484,7 +446,7 @@ bool TWhereParser::ReadOperand(int start, std::string& text, std::vector<int>& m
         } else if (c == '[') {
             const int close = PosOutsideQuotes("]", text_, p);
             if (close == 0) {
-                message = "期待\"]\"";
+                message = sqlmsg::SquareBracketExpected;
                 end = length_ + 1;
                 return false;
             }
@@ -500,7 +462,7 @@ bool TWhereParser::ReadOperand(int start, std::string& text, std::vector<int>& m
                 At(p) == '(') {
                 const int close = MatchBracket(p);
                 if (close == 0) {
-                    message = "括号不匹配";
+                    message = sqlmsg::BracketsUnbalanced;
                     return false;
                 }
                 take(p, close - p + 1);
@@ -538,8 +500,8 @@ bool TWhereParser::ReadOperand(int start, std::string& text, std::vector<int>& m
 // ===========================================================================
 // Statement parser
 
-void TASQLSource::Report(const std::string& message, int position) {
-    if (!message.empty()) engine_.Errors().Add(message, Origin(position));
+void TASQLSource::Report(std::string_view message, int position) {
+    if (!message.empty()) statement_.messages.Add(std::string(message), Origin(position));
 }
 
 int TASQLSource::Origin(int pos) const {
@@ -549,8 +511,11 @@ int TASQLSource::Origin(int pos) const {
 }
 
 bool TASQLSource::HasErrors() const {
-    return engine_.Errors().Count() > 0;
+    return statement_.messages.Count() > 0;
 }
+
+TASQLSource::TASQLSource(TParamList& params, std::function<int()> nextId)
+    : params_(params), nextId_(std::move(nextId)) {}
 
 void TASQLSource::SetText(const std::string& text) {
     std::string t = Trim(text);
@@ -565,7 +530,7 @@ void TASQLSource::SetText(const std::string& text) {
 }
 
 std::string TASQLSource::MakeName(const std::string& prefix) {
-    std::string digits = std::to_string(engine_.NextId());
+    std::string digits = std::to_string(nextId_ ? nextId_() : 0);
     if (digits.size() < 9) digits.insert(0, 9 - digits.size(), '0');
     return prefix + digits;
 }
@@ -584,29 +549,26 @@ int TASQLSource::FindKeyword(std::string_view keyword, int start) const {
 // statement -> "select" [top] [distinct] items ["from" tables] ["where" condition]
 //              ["group" "by" ...] ["having" ...] ["order" "by" orders]
 void TASQLSource::Parse() {
+    statement_ = TParsedStatement();
     SubstituteParameters();
     LocateClauses();
     CutClauses();
-    if (!HasErrors()) {
-        ParseFromList();
-        ParseSelectList();
-        TWhereParser where(engine_);
-        where.SetOrigin([this](int pos) { return Origin(whereStart_ + pos - 1); });
-        where.ParseWhere(wherePart_);
-        ParseOrderList();
+    if (HasErrors()) return;
+    ParseFromList();
+    ParseSelectList();
+    TWhereParser where(statement_.messages);
+    where.SetOrigin([this](int pos) { return Origin(whereStart_ + pos - 1); });
+    if (!statement_.wherePart.empty()) {
+        statement_.where = std::make_unique<TParsedCondition>();
+        where.ParseWhere(statement_.wherePart, *statement_.where);
     }
-    if (!HasErrors()) {
-        if (BindTables()) {
-            BindWhere();
-            BindSelectList();
-        }
-    }
+    ParseOrderList();
 }
 
 // A ":" outside quotes followed by a word names a parameter; the reference
 // is replaced by the parameter's internal name.
 void TASQLSource::SubstituteParameters() {
-    TParamList& params = engine_.Params();
+    TParamList& params = params_;
     for (int i = 0; i < params.Count(); ++i)
         if (params.Item(i).internalName.empty()) params.Item(i).internalName = MakeName("pm");
     int colon = PosOutsideQuotes(":", text_, 1);
@@ -616,7 +578,7 @@ void TASQLSource::SubstituteParameters() {
         if (word.empty()) break;
         const int index = params.IndexOfName(word);
         if (index < 0) {
-            Report("不认识的参数:" + word, colon);
+            Report(std::string(sqlmsg::UnknownParameter) + word, colon);
         } else {
             const int wordEnd = RawTokenEnd(text_, tokenPos);
             const std::string& name = params.Item(index).internalName;
@@ -651,9 +613,9 @@ void TASQLSource::LocateClauses() {
     if (wherePos_ > 0 &&
         ((orderPos_ > 0 && orderPos_ < wherePos_) || (groupPos_ > 0 && groupPos_ < wherePos_) ||
          (havingPos_ > 0 && havingPos_ < wherePos_)))
-        Report("期待where出现", wherePos_);
+        Report(sqlmsg::WhereExpected, wherePos_);
     if (havingPos_ > 0 && (groupPos_ == 0 || groupPos_ > havingPos_))
-        Report("having之前应有group by", havingPos_);
+        Report(sqlmsg::HavingNeedsGroupBy, havingPos_);
 }
 
 void TASQLSource::CutClauses() {
@@ -673,54 +635,56 @@ void TASQLSource::CutClauses() {
         if (start) *start = from + LeadingTrimmed(raw);
         return Trim(raw);
     };
-    selectPart_.clear();
+    statement_.selectPart.clear();
     selectStart_ = fromStart_ = whereStart_ = orderStart_ = 0;
     if (!lower_.starts_with("select")) {
-        Report("无效的select语句", 1);
+        Report(sqlmsg::InvalidSelect, 1);
     } else {
-        selectPart_ =
+        statement_.selectPart =
             cut(1, nearestAfter(0, {fromPos_, wherePos_, groupPos_, orderPos_, havingPos_}),
                 &selectStart_);
     }
-    fromPart_ =
+    statement_.fromPart =
         fromPos_
             ? cut(fromPos_, nearestAfter(fromPos_, {wherePos_, groupPos_, orderPos_, havingPos_}),
                   &fromStart_)
             : std::string();
-    wherePart_ = wherePos_
-                     ? cut(wherePos_, nearestAfter(wherePos_, {orderPos_, groupPos_, havingPos_}),
-                           &whereStart_)
-                     : std::string();
-    orderPart_ =
+    statement_.wherePart =
+        wherePos_ ? cut(wherePos_, nearestAfter(wherePos_, {orderPos_, groupPos_, havingPos_}),
+                        &whereStart_)
+                  : std::string();
+    statement_.orderPart =
         orderPos_ ? cut(orderPos_, nearestAfter(orderPos_, {groupPos_, havingPos_}), &orderStart_)
                   : std::string();
-    groupPart_ = groupPos_ ? cut(groupPos_, nearestAfter(groupPos_, {orderPos_, havingPos_}))
-                           : std::string();
-    havingPart_ =
+    statement_.groupPart = groupPos_
+                               ? cut(groupPos_, nearestAfter(groupPos_, {orderPos_, havingPos_}))
+                               : std::string();
+    statement_.havingPart =
         havingPos_ ? cut(havingPos_, nearestAfter(havingPos_, {orderPos_})) : std::string();
 }
 
 // tables -> table { "," table }
 // table  -> table-text [["as"] alias]
 void TASQLSource::ParseFromList() {
-    if (fromPart_.empty()) return;
-    const std::string list =
-        fromPart_.size() > 5 ? Trim(std::string_view(fromPart_).substr(5)) : std::string();
+    if (statement_.fromPart.empty()) return;
+    const std::string list = statement_.fromPart.size() > 5
+                                 ? Trim(std::string_view(statement_.fromPart).substr(5))
+                                 : std::string();
     const int listStart =
-        fromPart_.size() > 5
-            ? fromStart_ + 5 + LeadingTrimmed(std::string_view(fromPart_).substr(5))
+        statement_.fromPart.size() > 5
+            ? fromStart_ + 5 + LeadingTrimmed(std::string_view(statement_.fromPart).substr(5))
             : 0;
-    TFromClause& from = engine_.FromClause();
+    std::vector<TParsedTable>& from = statement_.from;
     std::vector<int> starts;
     const std::vector<std::string> pieces = SplitAtCommas(list, true, &starts);
     for (size_t k = 0; k < pieces.size(); ++k) {
         const std::string& raw = pieces[k];
         const int pieceStart = listStart + starts[k] - 1 + LeadingTrimmed(raw);
-        if (from.Count() >= kMaxFromTables) {
-            Report("FROM中的表太多，最多" + std::to_string(kMaxFromTables) + "个", pieceStart);
+        if (from.size() >= static_cast<size_t>(kMaxFromTables)) {
+            Report(FormatMsg(sqlmsg::TooManyTables, kMaxFromTables), pieceStart);
             return;
         }
-        TFromTable& table = from.AddTable();
+        TParsedTable& table = from.emplace_back();
         table.itemText = raw;
         table.textPos = Origin(pieceStart);
         const std::string piece = Trim(raw);
@@ -740,7 +704,7 @@ void TASQLSource::ParseFromList() {
         table.bracketed = table.tableText.size() >= 2 && table.tableText.front() == '(' &&
                           table.tableText.back() == ')';
         if (table.bracketed)
-            Report("不支持FROM中的子查询：" + table.tableText, pieceStart);
+            Report(std::string(sqlmsg::SubQueryInFrom) + table.tableText, pieceStart);
         else if (table.alias.empty())
             table.alias = table.tableText;
     }
@@ -749,11 +713,9 @@ void TASQLSource::ParseFromList() {
 // select-part -> "select" { "top" integer | "distinct" } item { "," item }
 // item        -> operand [["as"] output-name]
 void TASQLSource::ParseSelectList() {
-    TSelectClause& clause = engine_.SelectEnv().Clause();
-    clause.topCount = 0;
-    clause.distinct = false;
-    clause.Clear();
-    const std::string rest = selectPart_.size() > 6 ? selectPart_.substr(6) : std::string();
+    TParsedStatement& clause = statement_;
+    const std::string rest =
+        statement_.selectPart.size() > 6 ? statement_.selectPart.substr(6) : std::string();
     const int restStart = selectStart_ + 6;  // where rest begins in text_
     const std::string low = LowerCaseAscii(rest);
     const int n = static_cast<int>(rest.size());
@@ -774,7 +736,7 @@ void TASQLSource::ParseSelectList() {
             if (ParseTopCount(count, value))
                 clause.topCount = value;
             else
-                Report("Top 之后应该是一个整数",
+                Report(sqlmsg::TopNeedsInteger,
                        restStart + (countPos > 0 ? countPos : tokenPos) - 1);
             p = countPos > 0 ? RawTokenEnd(low, countPos) + 1 : n + 1;
             if (countPos > 0 && p <= countPos) p = countPos + 1;
@@ -794,10 +756,10 @@ void TASQLSource::ParseSelectList() {
         const std::string& raw = pieces[k];
         const int pieceStart = itemsStart + starts[k] - 1 + LeadingTrimmed(raw);
         const std::string piece = Trim(raw);
-        TSelectField& item = clause.Insert(std::string(), -1);
+        TParsedSelectItem& item = clause.items.emplace_back();
         item.textPos = Origin(pieceStart);
         if (piece.empty()) {
-            Report("缺失输出项", pieceStart);
+            Report(sqlmsg::MissingItem, pieceStart);
             continue;
         }
         const int blank = FirstBlankOutside(piece);
@@ -823,9 +785,8 @@ void TASQLSource::ParseSelectList() {
 // orders -> order { "," order }
 // order  -> name ["asc" | "desc" | "descending"]
 void TASQLSource::ParseOrderList() {
-    orderItemPos_.clear();
-    if (orderPart_.empty()) return;
-    std::string s = Trim(orderPart_);
+    if (statement_.orderPart.empty()) return;
+    std::string s = Trim(statement_.orderPart);
     int at = orderStart_;  // where s begins in text_
     if (s.size() > 5) {
         at += 5 + LeadingTrimmed(std::string_view(s).substr(5));
@@ -839,192 +800,29 @@ void TASQLSource::ParseOrderList() {
     } else {
         s.clear();
     }
-    TOrderClause& order = engine_.OrderClause();
     std::vector<int> starts;
     const std::vector<std::string> pieces = SplitAtCommas(s, false, &starts);
     for (size_t k = 0; k < pieces.size(); ++k) {
         const std::string item = Trim(pieces[k]);
         if (item.empty()) continue;
-        order.Add(item);
-        orderItemPos_.push_back(at + starts[k] - 1 + LeadingTrimmed(pieces[k]));
+        TParsedOrderItem& parsed = statement_.orderBy.emplace_back();
+        ReadOrderItem(item, parsed.name, parsed.descending);
+        parsed.textPos = Origin(at + starts[k] - 1 + LeadingTrimmed(pieces[k]));
     }
 }
 
-bool TASQLSource::BindTables() {
-    TFromClause& from = engine_.FromClause();
-    bool ok = true;
-    for (int i = 0; i < from.Count(); ++i) {
-        TFromTable& t = from.Table(i);
-        if (t.bracketed) continue;
-        t.dataset = t.tableText.empty() ? nullptr : engine_.DataBases().FindDataset(t.tableText);
-        if (!t.dataset) {
-            engine_.Errors().Add(t.tableText + "不是有效的表", t.textPos);
-            ok = false;
-        }
+// order -> name ["asc" | "desc" | "descending"]
+void ReadOrderItem(std::string_view itemText, std::string& name, bool& descending) {
+    const std::string text = Trim(itemText);
+    const size_t blank = FindBlankOutside(text);
+    descending = false;
+    if (blank == std::string::npos) {
+        name = text;
+        return;
     }
-    if (ok) from.Prepare();
-    return ok;
-}
-
-void TASQLSource::BindWhere() {
-    TFromClause& from = engine_.FromClause();
-    TBoolNode& root = engine_.WhereRoot();
-    if (root.group) {
-        // Every relation of the tree, without recursion over chains.
-        std::vector<TOrNodeList*> groups{root.group.get()};
-        while (!groups.empty()) {
-            TOrNodeList* g = groups.back();
-            groups.pop_back();
-            for (int i = 0; i < g->Count(); ++i)
-                for (TBoolNode* n = g->Item(i); n; n = n->next.get()) {
-                    if (n->group) groups.push_back(n->group.get());
-                    if (!n->relation) continue;
-                    TRelaSimpleExpr& r = *n->relation;
-                    for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
-                        if (!op) continue;
-                        op->source = &from;
-                        BindOperand(*op, op == r.right.get() && r.op == roIn, true);
-                    }
-                    r.CollectTables();
-                }
-        }
-        Normalize(*root.group);
-        engine_.WhereObj().Build(*root.group, from.Count());
-    } else {
-        engine_.WhereObj().Build(TOrNodeList(), from.Count());
-    }
-}
-
-// Binds one operand and reports its messages where it stands: all of them
-// (reportAll) or only an expression's own (select items: a name that does
-// not resolve reports itself through the FROM clause).
-void TASQLSource::BindOperand(TROperandDef& op, bool inList, bool reportAll) {
-    TmyErrorMng& errors = engine_.Errors();
-    const int before = errors.Count();
-    op.Bind(inList);
-    // The value source reports a name it cannot resolve without knowing
-    // where the name stood.
-    for (int i = before; i < errors.Count(); ++i)
-        if (errors.Position(i) == 0) errors.SetPosition(i, op.StatementPos(1));
-    if (!reportAll && op.kind != okExpression) return;
-    for (const TTextMessage& m : op.messages)
-        errors.Add(m.text, op.StatementPos(m.position));
-}
-
-void TASQLSource::BindSelectList() {
-    TFromClause& from = engine_.FromClause();
-    TSelectClause& clause = engine_.SelectEnv().Clause();
-    auto fieldsOf = [&](int t) {
-        std::vector<std::string> texts;
-        const TFromTable& table = from.Table(t);
-        if (!table.dataset) return texts;
-        const int count = table.dataset->GetFieldCount();
-        for (int f = 0; f < count; ++f)
-            texts.push_back(table.alias + "." + table.dataset->GetFieldName(f));
-        return texts;
-    };
-    // 1. table stars
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        if (clause.Item(i).starKind != skTableStar) continue;
-        const std::string text = clause.Item(i).text;
-        const int dot = PosOutsideQuotes(".", text, 1);
-        const std::string name = text.substr(0, static_cast<size_t>(std::max(0, dot - 1)));
-        const int t = from.IndexOfTable(name);
-        if (t < 0) {
-            engine_.Errors().Add("没有相应的表：" + name, clause.Item(i).textPos);
-            return;
-        }
-        clause.Remove(i);
-        const std::vector<std::string> texts = fieldsOf(t);
-        for (size_t k = 0; k < texts.size(); ++k)
-            clause.Insert(texts[k], i + static_cast<int>(k));
-    }
-    // 2. stars: every table inserted at the item's place in turn, so the
-    // last FROM table's fields come first.
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        if (clause.Item(i).starKind != skStar) continue;
-        clause.Remove(i);
-        for (int t = 0; t < from.Count(); ++t) {
-            const std::vector<std::string> texts = fieldsOf(t);
-            for (size_t k = 0; k < texts.size(); ++k)
-                clause.Insert(texts[k], i + static_cast<int>(k));
-        }
-    }
-    // 3. ORDER BY columns refer to a select item, appended when missing.
-    TOrderClause& order = engine_.OrderClause();
-    for (int k = 0; k < order.Count(); ++k) {
-        TOrderItem& item = order.Item(k);
-        int index = clause.IndexOfName(item.name);
-        if (index < 0) {
-            TSelectField& added = clause.Insert(std::string(), -1);
-            added.text = item.name;
-            if (static_cast<size_t>(k) < orderItemPos_.size())
-                added.textPos = Origin(orderItemPos_[static_cast<size_t>(k)]);
-            item.boundText = item.name;
-            index = clause.Count() - 1;
-        }
-        item.column = index;
-    }
-    // 4. bind every item. Only an expression's own failure is reported
-    // here: unknown names report themselves through the FROM clause.
-    for (int i = 0; i < clause.Count(); ++i) {
-        TSelectField& item = clause.Item(i);
-        item.source = &from;
-        BindOperand(item, false, false);
-    }
-    // 5. ambiguous names in expressions. The check reports one message per
-    // ambiguous name, items from the last to the first; the same walk here
-    // tells where each name stands.
-    const int before = engine_.Errors().Count();
-    engine_.SelectEnv().CheckAmbiguity();
-    int next = before;
-    for (int i = clause.Count() - 1; i >= 0 && next < engine_.Errors().Count(); --i) {
-        TSelectField& item = clause.Item(i);
-        if (item.kind != okExpression || !item.expr) continue;
-        const auto& refs = item.expr->VarRefs();
-        const auto& names = item.expr->VarNames();
-        for (size_t k = 0; k < refs.size() && k < names.size(); ++k) {
-            if (refs[k].tableIndex < 0 || from.CountTablesWithField(names[k]) <= 1) continue;
-            if (next >= engine_.Errors().Count()) break;
-            engine_.Errors().SetPosition(next++,
-                                         item.StatementPos(WordPosition(item.text, names[k])));
-        }
-    }
-    // 6. output names
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        TSelectField& item = clause.Item(i);
-        if (!item.outputName.empty()) continue;
-        if (item.kind == okConstant || item.kind == okExpression)
-            item.outputName = "compt_" + std::to_string(engine_.NextId());
-        else
-            item.outputName = item.text;
-    }
-    // 7. type names
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        TSelectField& item = clause.Item(i);
-        switch (item.kind) {
-            case okConstant:
-                item.typeName = std::string(TypeNameOf(item.literalType));
-                break;
-            case okParameter:
-                item.typeName =
-                    item.ref.paramIndex >= 0 && item.ref.paramIndex < engine_.Params().Count()
-                        ? engine_.Params().Item(item.ref.paramIndex).typeName
-                        : std::string();
-                break;
-            case okColumn:
-                item.typeName =
-                    from.Table(item.ref.tableIndex).dataset->GetFieldType(item.ref.fieldIndex);
-                break;
-            case okExpression:
-            case okVariable:
-                item.typeName = "any";
-                break;
-            case okSubQuery:
-                item.typeName.clear();
-                break;
-        }
-    }
+    name = text.substr(0, blank);
+    const std::string word = LowerCaseAscii(Trim(std::string_view(text).substr(blank)));
+    descending = word.size() >= 4 && std::string_view("descending").starts_with(word);
 }
 
 }  // namespace corvane

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "evaluation/ULike.h"
+#include "script/compiler/U_err.h"
 
 namespace corvane {
 
@@ -94,12 +95,7 @@ bool TryOrderCompare(const Variant& a, const Variant& b, int& r) noexcept {
 int OrderCompare(const Variant& a, const Variant& b) {
     int r;
     if (!TryOrderCompare(a, b, r)) {
-        std::string msg = "Could not compare variant of type (";
-        msg += a.TypeName();
-        msg += ") with type (";
-        msg += b.TypeName();
-        msg += ")";
-        throw VariantError(msg);
+        throw VariantError(FormatMsg(FormatMsg(sqlmsg::CannotCompare, a.TypeName()), b.TypeName()));
     }
     return r;
 }
@@ -116,16 +112,6 @@ bool TryRelCompare(const Variant& a, const Variant& b, TCompareResult& r) noexce
     r = c < 0 ? TCompareResult::crLess
               : (c > 0 ? TCompareResult::crGreater : TCompareResult::crEqual);
     return true;
-}
-
-TRelOp RelOpOfText(std::string_view text) {
-    if (text == "=") return roEqual;
-    if (text == "<>") return roNotEqual;
-    if (text == ">") return roGreater;
-    if (text == ">=") return roGreaterEqual;
-    if (text == "<") return roLess;
-    if (text == "<=") return roLessEqual;
-    return roNone;
 }
 
 // ---- TDsRefList -------------------------------------------------------------

@@ -1,10 +1,11 @@
 // URelx_Logic: the WHERE condition as a logic tree, and its planning.
 //
-// The WHERE parser (engine/sqlScan_Base) builds a tree of TBoolNode under
-// the engine's where root: the root's OR group holds the top-level
-// alternatives ("branches"), each branch is a chain of nodes joined by AND,
-// and a node holds one relation (TRelaSimpleExpr), a bracketed OR group of
-// further chains, or a true/false keyword, each possibly negated. This unit
+// The binder (engine/SqlBinder) builds, from the parsed condition
+// (engine/SqlStatement), a tree of TBoolNode under the engine's where root:
+// the root's OR group holds the top-level alternatives ("branches"), each
+// branch is a chain of nodes joined by AND, and a node holds one relation
+// (TRelaSimpleExpr), a bracketed OR group of further chains, or a true/false
+// keyword, each possibly negated. This unit
 // evaluates nodes and relations against the current row buffers, compares
 // values (the relational and the ordering comparison, also used by ORDER BY
 // and DISTINCT), normalises the parsed tree, and takes every branch apart
@@ -14,8 +15,8 @@
 // connected clusters of join conditions, cheapest first.
 //
 // Evaluation never raises: a relation whose operands or conversions fail is
-// false. This unit does not walk tables or build match trees (Uwhr) and
-// does not parse text (sqlScan_Base).
+// false. This unit does not walk tables or build match trees (Uwhr), does
+// not parse text (sqlScan_Base) and does not bind names (SqlBinder).
 //
 // The parsed tree and the where object are plan data: nothing here changes
 // while a statement runs, except cached costs and the IN-list look-up set,
@@ -30,6 +31,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/SqlStatement.h"
 #include "engine/UveskBase.h"
 #include "platform/Variant.h"
 
@@ -58,21 +60,7 @@ bool TryRelCompare(const Variant& a, const Variant& b, TCompareResult& r) noexce
 // ---------------------------------------------------------------------------
 // Relations and nodes.
 
-// Operator codes.
-enum TRelOp : uint8_t {
-    roEqual = 0,
-    roNotEqual = 1,
-    roGreater = 2,
-    roGreaterEqual = 3,
-    roLess = 4,
-    roLessEqual = 5,
-    roBetween = 6,
-    roIn = 7,
-    roLike = 8,
-    roNone = 9  // not a relation
-};
-// The code of "=", "<>", ">", ">=", "<", "<="; roNone for anything else.
-TRelOp RelOpOfText(std::string_view text);
+// The operator codes (TRelOp) are the parser's: engine/SqlStatement.
 
 // A set of table indexes kept in insertion order.
 class TDsRefList {

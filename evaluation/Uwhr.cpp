@@ -10,7 +10,6 @@
 namespace corvane {
 
 namespace {
-const char* const kRowMissing = "The row witch the node register to is not exist. ";
 
 // Pool items are charged in blocks of this many, before the block fills.
 constexpr size_t kChargeBlock = 256;
@@ -245,7 +244,7 @@ void TTT_Tree::Seed() {
     TTT_Table& t = list_.At(rootPosition_);
     for (TTT_Row* row = t.First(); row; row = row->next) {
         TTT_node* n = Child(root_, row->recNo);
-        if (!n->row && !Register(n)) throw std::runtime_error(kRowMissing);
+        if (!n->row && !Register(n)) throw std::runtime_error(std::string(sqlmsg::RowMissing));
     }
     t.bound = true;
 }
@@ -416,7 +415,8 @@ class TExtension {
         if (n->Position() + 1 == u_[0]) {
             for (int v : recs_) {
                 n = tree_.Child(n, v);
-                if (!n->row && !tree_.Register(n)) throw std::runtime_error(kRowMissing);
+                if (!n->row && !tree_.Register(n))
+                    throw std::runtime_error(std::string(sqlmsg::RowMissing));
             }
             return;
         }
@@ -798,7 +798,7 @@ void TWhereExecuter::AnswerBranch(TwhrItem& branch, bool several) {
                 TExtension ext(*this, from_, list, *tree, *j.condition, j.tables, stop_);
                 if (!ext.Run()) {
                     stop_ = true;
-                    errorText_ = "缺少前表，无法关联";
+                    errorText_ = std::string(sqlmsg::NoAnchorTable);
                     debug();
                     return;
                 }

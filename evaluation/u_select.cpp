@@ -7,8 +7,11 @@
 #include <optional>
 
 #include "engine/UVeskEngine.h"
+#include "engine/sqlScan_Base.h"
 #include "evaluation/URelx_Logic.h"
 #include "platform/Text.h"
+#include "script/compiler/U_err.h"
+#include "script/compiler/qv_consts.h"
 
 namespace corvane {
 
@@ -217,7 +220,7 @@ bool TSelectEnviroment::CheckAmbiguity() {
             if (refs[k].tableIndex < 0) continue;
             if (from_ && from_->CountTablesWithField(names[k]) > 1) {
                 ok = false;
-                engine_.Errors().Add("\"" + names[k] + "\" 有歧义");
+                engine_.Errors().Add(FormatMsg(sqlmsg::Ambiguous, names[k]));
             }
         }
     }
@@ -227,46 +230,28 @@ bool TSelectEnviroment::CheckAmbiguity() {
 // ---- TOrderClause -----------------------------------------------------------
 
 void TOrderClause::Add(const std::string& itemText) {
-    // item -> name [direction]
-    std::string text = Trim(itemText);
-    size_t blank = std::string::npos;
-    char quote = 0;
-    int depth = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (quote) {
-            if (c == quote) quote = 0;
-        } else if (c == '\'' || c == '"') {
-            quote = c;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            --depth;
-        } else if (depth == 0 && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
-            blank = i;
-            break;
-        }
-    }
-    TOrderItem item;
-    if (blank == std::string::npos) {
-        item.name = text;
-    } else {
-        item.name = text.substr(0, blank);
-        const std::string word = LowerCaseAscii(Trim(std::string_view(text).substr(blank)));
-        item.descending = word.size() >= 4 && std::string_view("descending").starts_with(word);
-    }
-    const std::string key = NormalizeName(item.name);
+    std::string name;
+    bool descending = false;
+    ReadOrderItem(itemText, name, descending);
+    Add(std::move(name), descending);
+}
+
+bool TOrderClause::Add(std::string name, bool descending) {
+    const std::string key = NormalizeName(name);
     for (const TOrderItem& existing : items_)
-        if (NormalizeName(existing.name) == key) return;
-    items_.push_back(std::move(item));
+        if (NormalizeName(existing.name) == key) return false;
+    TOrderItem& item = items_.emplace_back();
+    item.name = std::move(name);
+    item.descending = descending;
+    return true;
 }
 
 namespace {
 
 // Key types by the result field's type name.
 int KeyTypeOf(const std::string& typeName) {
-    int code;
-    if (TypeCodeOfName(typeName, code)) return code;
+    TDataType code;
+    if (TypeCodeOf(typeName, code)) return code;
     return 9;  // not a known type: the values themselves
 }
 

@@ -13,8 +13,8 @@
 // stable multi-key sort, each key converted to the type its result column
 // names, rows moved as whole references.
 //
-// The parser (engine/sqlScan_Base) fills and binds the select list and the
-// ORDER BY items; this unit evaluates. There is no grouping: GROUP BY and
+// The binder (engine/SqlBinder) fills and binds the select list and the
+// ORDER BY items from the parsed statement; this unit evaluates. There is no grouping: GROUP BY and
 // HAVING are cut out by the parser and never interpreted.
 //
 // Contrast the select list (plan: items, output names, type names) with the
@@ -30,6 +30,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/SqlStatement.h"
 #include "engine/U_from.h"
 #include "engine/U_memBudget.h"
 #include "engine/U_simpleDS.h"
@@ -38,8 +39,6 @@
 namespace corvane {
 
 class TVeskEngineCustomer;
-
-enum TStarKind : uint8_t { skStar = 0, skTableStar = 1, skPlain = 2 };
 
 // One select item: an operand plus its result field.
 class TSelectField : public TROperandDef {
@@ -140,9 +139,13 @@ struct TOrderItem {
 class TOrderClause {
   public:
     // Reads the name and the direction ("desc", "descending" and every
-    // prefix of "descending" of at least 4 letters sort descending). An item
-    // whose name repeats an earlier one is ignored.
+    // prefix of "descending" of at least 4 letters sort descending; the
+    // parser's ReadOrderItem). An item whose name repeats an earlier one is
+    // ignored.
     void Add(const std::string& itemText);
+    // The same for an item already read; false when the name repeats an
+    // earlier one (letter case outside quotes ignored) and it was ignored.
+    bool Add(std::string name, bool descending);
     int Count() const { return static_cast<int>(items_.size()); }
     TOrderItem& Item(int i) { return items_[static_cast<size_t>(i)]; }
     void Clear() { items_.clear(); }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/UVeskEngine.h"
+#include "script/compiler/qv_consts.h"
 #include "tests/engine/FakeSource.h"
 
 namespace corvane {
@@ -196,10 +197,10 @@ TEST(Helpers, TextHelpers) {
     EXPECT_TRUE(HasOperator("f(x)"));
     EXPECT_FALSE(HasOperator("'a+b'"));
     EXPECT_FALSE(HasOperator("a.b"));
-    int code = -1;
-    EXPECT_TRUE(TypeCodeOfName("datetime", code));
+    TDataType code = dtUnknown;
+    EXPECT_TRUE(TypeCodeOf("datetime", code));
     EXPECT_EQ(code, 8);
-    EXPECT_FALSE(TypeCodeOfName("Integer", code));
+    EXPECT_FALSE(TypeCodeOf("Integer", code));
     EXPECT_EQ(code, 8);
     std::vector<int> list{3, 1, 2};
     SortIntList(list, true);

@@ -45,7 +45,7 @@ TEST(TASQLSource, CutsClausesOutsideQuotesAndBrackets) {
     };
     for (const Case& c : cases) {
         TVeskEngineCustomer e;
-        TASQLSource src(e);
+        TASQLSource src(e.Params(), [&e] { return e.NextId(); });
         src.SetText(c.sql);
         src.Parse();
         EXPECT_EQ(src.SelectPart(), c.select) << c.sql;

@@ -1,0 +1,101 @@
+// SqlMessages: every message text of the SQL side, in one table.
+//
+// Statement errors are collected, never raised: the statement parser
+// (sqlScan_Base), the binder (SqlBinder), operands (UveskBase) and the FROM
+// clause (U_from) append these texts to the engine's error list, each with
+// its place in the statement. Faults while a statement runs are exceptions
+// that carry the execution texts below (QueryCancelledError,
+// ResultTooLargeError, VariantError, std::runtime_error).
+//
+// "%s" and "%d" mark where FormatMsg (script/compiler/U_err) puts the
+// argument; a text that ends in "：" or ":" is followed by what it names.
+// The texts are the system's own and must stay byte for byte as they are:
+// hosts, case files and users' scripts compare them.
+//
+// The script compiler's and runtime's texts are a separate table
+// (script/compiler/U_err.h).
+#pragma once
+
+#include <string_view>
+
+namespace corvane::sqlmsg {
+
+// ---- The statement parser.
+inline constexpr std::string_view InvalidSelect = "无效的select语句";
+inline constexpr std::string_view WhereExpected = "期待where出现";
+inline constexpr std::string_view HavingNeedsGroupBy = "having之前应有group by";
+inline constexpr std::string_view UnknownParameter = "不认识的参数:";  // + the name
+inline constexpr std::string_view TooManyTables = "FROM中的表太多，最多%d个";
+inline constexpr std::string_view SubQueryInFrom = "不支持FROM中的子查询：";  // + the text
+inline constexpr std::string_view TopNeedsInteger = "Top 之后应该是一个整数";
+inline constexpr std::string_view MissingItem = "缺失输出项";
+
+// ---- The WHERE parser.
+inline constexpr std::string_view WhereIncomplete = "where部分不完整。";
+inline constexpr std::string_view WhereTrailing = "where部分有语法错误，似乎有多余字符串";
+inline constexpr std::string_view WhereTooDeep = "where部分嵌套太深";
+inline constexpr std::string_view BracketsUnbalanced = "括号不匹配";
+// Alone, followed by ":" and the operator run, or directly by the word.
+inline constexpr std::string_view UnknownRelation = "不认识的关系运算符";
+inline constexpr std::string_view BetweenNeedsAnd = "Between之后，期待关键字and";
+inline constexpr std::string_view InvalidNumber = "无效的数字";
+inline constexpr std::string_view SquareBracketExpected = "期待\"]\"";
+// Where the parser gave up, each followed by the condition and PlaceSuffix:
+//   试图获得一个布尔表达式时失败.(size >> 1的6位置)
+inline constexpr std::string_view ConditionFailed = "试图获得一个布尔表达式时失败.(";
+inline constexpr std::string_view ConditionAfterAndFailed =
+    "在and之后，试图获得一个布尔表达式时失败.(";
+inline constexpr std::string_view BracketedRelationFailed = "试图获得一个关系式时失败.(";
+inline constexpr std::string_view SubTermFailed = "试图获得一个子项时失败.(";
+inline constexpr std::string_view RelationFailed = "试图获得一个关系式时，失败了.(";
+inline constexpr std::string_view PlaceSuffix = "的%d位置)";
+
+// ---- Binding.
+inline constexpr std::string_view NotATable = "%s不是有效的表";
+inline constexpr std::string_view NoSuchTable = "没有相应的表：";  // + the qualifier
+inline constexpr std::string_view UnknownName = "%s is unkonwn.";
+inline constexpr std::string_view UnknownText = "不认识的字符串：";  // + the operand
+inline constexpr std::string_view Ambiguous = "\"%s\" 有歧义";
+// The right side of IN that is not a bracketed list of constants; followed
+// by the operand text.
+inline constexpr std::string_view InListExpected = "in之后应是括号中的常量列表：";
+// An expression operand while no expression component is installed;
+// followed by the operand text.
+inline constexpr std::string_view ExpressionUnavailable = "暂不支持表达式：";
+// A call of an aggregate function: the engine has no grouping. "%s" is the
+// function's name as written.
+inline constexpr std::string_view NoGrouping = "暂不支持分组，不能使用聚合函数“%s”。";
+// How a fault of an expression reads (ExpressionMessage):
+//   表达式“size+”末尾：需要操作数。
+//   表达式“size;x”第5个字符：只能是一个表达式，不能含有“;”。
+inline constexpr std::string_view ExpressionOpen = "表达式“";
+inline constexpr std::string_view ExpressionClose = "”";
+inline constexpr std::string_view ExpressionAtEnd = "末尾";
+inline constexpr std::string_view ExpressionAtChar = "第%d个字符";
+inline constexpr std::string_view ExpressionDetail = "：";
+
+// ---- Execution (exception texts).
+inline constexpr std::string_view QueryCancelled = "查询已取消。";
+inline constexpr std::string_view TooManyRows = "查询结果超过%d行，已停止。";
+inline constexpr std::string_view TooManyCombinations = "连接的中间结果超过%d个组合，已停止。";
+// The limit as written for people ("4 GiB"), then what grew (one of the
+// four below).
+inline constexpr std::string_view MemoryExceeded = "查询占用的内存超过%s（%s），已停止。";
+inline constexpr std::string_view MemoryForRows = "结果行";
+inline constexpr std::string_view MemoryForJoin = "连接的中间结果";
+inline constexpr std::string_view MemoryForSortKeys = "排序键";
+inline constexpr std::string_view MemoryForOutput = "输出缓冲";
+// The text std::bad_alloc becomes when a front end reports it.
+inline constexpr std::string_view OutOfMemory = "内存不足，操作已停止。";
+// ORDER BY, DISTINCT or BETWEEN over values that do not compare; the two
+// type names follow in turn.
+inline constexpr std::string_view CannotCompare =
+    "Could not compare variant of type (%s) with type (%s)";
+// Internal invariants of the where executor: a match-tree node names a row
+// its table does not hold; a join condition none of whose tables is bound
+// yet (the planner rules it out: each join after a cluster's first shares a
+// table with an earlier one).
+inline constexpr std::string_view RowMissing = "The row witch the node register to is not exist. ";
+inline constexpr std::string_view NoAnchorTable = "缺少前表，无法关联";
+
+}  // namespace corvane::sqlmsg
