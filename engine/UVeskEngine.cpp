@@ -123,7 +123,6 @@ void TVeskEngineCustomer::CollectWarnings() {
 }
 
 void TVeskEngineCustomer::Execute() {
-    executeError_.clear();
     warnings_.clear();
     if (errors_.Count() > 0) return;
     dataSet_->ClearRows();
@@ -167,7 +166,6 @@ void TVeskEngineCustomer::Execute() {
         throw;
     }
     CollectWarnings();
-    executeError_ = executer.ErrorText();
     if (hasOrder) order_->Sort(*dataSet_, &budget_);
     const int64_t top = select_->Clause().topCount;
     if (top > 0 && top < dataSet_->GetRecordCount()) {

@@ -176,8 +176,6 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     bool HasWhereRoot() const { return static_cast<bool>(whereRoot_); }
     TWhrObj& WhereObj() { return *whereObj_; }
     TOrderClause& OrderClause() { return *order_; }
-    // The executor's error text of the last execution (empty normally).
-    const std::string& ExecuteErrorText() const { return executeError_; }
     // What the tables could not read during the last Execute (see above).
     const std::vector<std::string>& Warnings() const { return warnings_; }
 
@@ -198,7 +196,6 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     IRowSink* sink_ = nullptr;
     int64_t cellLimit_ = kDefaultCellLimit;
     TMemoryBudget budget_{DefaultMemoryLimit()};
-    std::string executeError_;
     std::vector<std::string> warnings_;
 };
 

@@ -11,6 +11,21 @@ namespace corvane {
 
 namespace {
 
+// Runs a cleanup when the scope ends, however it ends: a data source gets
+// its progress object and filter back whether its load finished, was
+// cancelled or failed.
+template <typename F>
+class TScopeExit {
+  public:
+    explicit TScopeExit(F cleanup) : cleanup_(std::move(cleanup)) {}
+    ~TScopeExit() { cleanup_(); }
+    TScopeExit(const TScopeExit&) = delete;
+    TScopeExit& operator=(const TScopeExit&) = delete;
+
+  private:
+    F cleanup_;
+};
+
 // Pool items are charged in blocks of this many, before the block fills.
 constexpr size_t kChargeBlock = 256;
 // A pool item: the object, plus its share of the pool's block headers and
@@ -617,7 +632,6 @@ void TWhereExecuter::CheckCancel() {
 
 void TWhereExecuter::Run() {
     stop_ = false;
-    errorText_.clear();
     emitted_.clear();
     emittedCharge_ = std::make_unique<TMemoryCharge>(budget_, TMemoryUse::Join);
     rowVector_.assign(static_cast<size_t>(from_.Count()), 0);
@@ -649,9 +663,11 @@ void TWhereExecuter::FullWalk() {
     if (from_.Count() == 0 || !OnBufferedRow) return;
     for (int t = 0; t < from_.Count(); ++t) {
         IXSimpleDataset& ds = *from_.Table(t).dataset;
-        ds.SetProgress(progress_);
-        if (!ds.Active()) ds.Open();
-        ds.SetProgress(nullptr);
+        {
+            ds.SetProgress(progress_);
+            const TScopeExit noProgress([&ds] { ds.SetProgress(nullptr); });
+            if (!ds.Active()) ds.Open();
+        }
         if (progress_ && progress_->Cancelled()) throw QueryCancelledError();
     }
     WalkLevel(0);
@@ -695,28 +711,24 @@ void TWhereExecuter::LoadTables(const std::vector<int>& branches) {
         if (!everyBranch) filters.clear();
         IXSimpleDataset& ds = *from_.Table(t).dataset;
         std::vector<TBoolNode*> inEngine;
-        ds.SetProgress(progress_);
-        if (ds.CanFilter()) {
-            ds.Close();
-            if (!filters.empty()) {
-                TFilterObject filter(from_, t, filters);
-                ds.SetFilter(&filter);
-                try {
+        {
+            ds.SetProgress(progress_);
+            const TScopeExit noProgress([&ds] { ds.SetProgress(nullptr); });
+            if (ds.CanFilter()) {
+                ds.Close();
+                if (!filters.empty()) {
+                    TFilterObject filter(from_, t, filters);
+                    ds.SetFilter(&filter);
+                    const TScopeExit noFilter([&ds] { ds.SetFilter(nullptr); });
                     ds.Open();
-                } catch (...) {
-                    ds.SetFilter(nullptr);
-                    ds.SetProgress(nullptr);
-                    throw;
+                } else {
+                    ds.Open();
                 }
-                ds.SetFilter(nullptr);
             } else {
-                ds.Open();
+                if (!ds.Active()) ds.Open();
+                inEngine = filters;
             }
-        } else {
-            if (!ds.Active()) ds.Open();
-            inEngine = filters;
         }
-        ds.SetProgress(nullptr);
         if (progress_ && progress_->Cancelled()) throw QueryCancelledError();
         std::vector<int>& out = loaded_[static_cast<size_t>(t)];
         if (ds.GetRecordCount() == 0) continue;
@@ -796,12 +808,12 @@ void TWhereExecuter::AnswerBranch(TwhrItem& branch, bool several) {
             for (int m : team.members) {
                 TJoinInfo& j = branch.joins[static_cast<size_t>(m)];
                 TExtension ext(*this, from_, list, *tree, *j.condition, j.tables, stop_);
-                if (!ext.Run()) {
-                    stop_ = true;
-                    errorText_ = std::string(sqlmsg::NoAnchorTable);
-                    debug();
-                    return;
-                }
+                // The planner orders a cluster so that its first join holds
+                // the root table (bound by Seed) and every later one shares
+                // a table with an earlier one (bound by that extension): a
+                // join without a bound table is a broken plan, not a
+                // property of the data.
+                if (!ext.Run()) throw std::logic_error(std::string(sqlmsg::NoAnchorTable));
             }
         }
         Enumerate(trees, list, cands);

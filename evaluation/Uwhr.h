@@ -221,9 +221,11 @@ class TWhereExecuter {
     // across OR branches are charged to (borrowed; null: not counted).
     void SetMemoryBudget(TMemoryBudget* budget) { budget_ = budget; }
 
-    // Throws QueryCancelledError when the progress object asks to stop.
+    // Throws QueryCancelledError when the progress object asks to stop,
+    // ResultTooLargeError beyond the node limit or the budget, and
+    // std::logic_error (sqlmsg::NoAnchorTable) for a join plan that tries a
+    // condition before any of its tables is bound, which PlanJoins rules out.
     void Run();
-    const std::string& ErrorText() const { return errorText_; }
 
   private:
     friend class TExtension;
@@ -242,7 +244,6 @@ class TWhereExecuter {
     int64_t nodeLimit_ = 0;
     TMemoryBudget* budget_ = nullptr;
     bool stop_ = false;
-    std::string errorText_;
     unsigned tick_ = 0;
     std::vector<std::vector<int>> loaded_;  // per FROM table: records kept by its load
     bool dedupe_ = false;

@@ -74,6 +74,10 @@ class FakeTable : public IXSimpleDataset {
     void SetFilter(IFilterObject* filter) override { filter_ = filter; }
     void SetProgress(IProgress* progress) override { progress_ = progress; }
 
+    // Whether the engine left its filter or progress object installed.
+    bool HoldsFilter() const { return filter_ != nullptr; }
+    bool HoldsProgress() const { return progress_ != nullptr; }
+
     int opens = 0;
     int filtered = 0;     // records handed to a filter
     long valueReads = 0;  // GetFieldValue calls

@@ -255,5 +255,53 @@ TEST(TwhrItem, PlanJoinsFormsConnectedClustersLightestFirst) {
     EXPECT_EQ(b.ClusterTableCount(clusters[1]), 4);
 }
 
+// The where executor extends a cluster's match tree by its joins in planned
+// order and needs, for each join, a table already bound: the root table of
+// the tree (the first table of the first join) or a table of a join before.
+// Over many join shapes and weights the plan always gives that, which is why
+// the executor treats a join without a bound table as a broken plan
+// (std::logic_error) rather than as an outcome of a query.
+TEST(TwhrItem, PlanJoinsLetsEveryJoinFindABoundTable) {
+    uint64_t seed = 2024;
+    auto next = [&](uint64_t bound) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return (seed >> 33) % bound;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        TwhrItem branch;
+        const int tables = 2 + static_cast<int>(next(7));
+        const int joins = 1 + static_cast<int>(next(8));
+        std::vector<int> weights;
+        for (int j = 0; j < joins; ++j) {
+            TJoinInfo& join = branch.joins.emplace_back();
+            const int width = 2 + static_cast<int>(next(2));
+            while (join.tables.Count() < std::min(width, tables))
+                join.tables.Add(static_cast<int>(next(static_cast<uint64_t>(tables))));
+            join.tables.SortAscending();
+            // Weights wrap as the executor's do: negative ones occur.
+            weights.push_back(static_cast<int>(static_cast<uint32_t>(next(1ULL << 32))));
+        }
+        std::vector<bool> seen(static_cast<size_t>(joins), false);
+        for (const TJoinInfoTeam& team : branch.PlanJoins(weights)) {
+            ASSERT_FALSE(team.members.empty());
+            TDsRefList bound;
+            bound.Add(branch.joins[static_cast<size_t>(team.members.front())].tables[0]);
+            for (int m : team.members) {
+                const TDsRefList& own = branch.joins[static_cast<size_t>(m)].tables;
+                bool anchored = false;
+                for (int t : own.Items())
+                    anchored = anchored || bound.Contains(t);
+                EXPECT_TRUE(anchored) << "round " << round << ", join " << m;
+                for (int t : own.Items())
+                    bound.Add(t);
+                EXPECT_FALSE(seen[static_cast<size_t>(m)]);
+                seen[static_cast<size_t>(m)] = true;
+            }
+        }
+        for (int j = 0; j < joins; ++j)
+            EXPECT_TRUE(seen[static_cast<size_t>(j)]) << "round " << round << ", join " << j;
+    }
+}
+
 }  // namespace
 }  // namespace corvane

@@ -66,6 +66,55 @@ TEST(TWhereExecuter, FilterRunsInsideTheLoad) {
     EXPECT_EQ(table->GetRecordCount(), 1);  // and only the accepted one was kept
 }
 
+// A load that fails (here the progress object throws while the table
+// lists) leaves no table holding the run's filter or progress object: both
+// belong to the run, and the host may destroy its progress object once
+// Execute has thrown.
+TEST(TWhereExecuter, AFailedLoadTakesFilterAndProgressBack) {
+    struct ThrowingProgress : IProgress {
+        void Listed(long long) override { throw std::runtime_error("listing failed"); }
+        bool Cancelled() const override { return false; }
+    };
+    struct Case {
+        const char* name;
+        const char* sql;
+        bool canFilter;
+    } cases[] = {
+        {"filter pushed into the load", "select filename from a where size > 1", true},
+        {"filtering source, no filter", "select a.filename from a, b where a.size = b.size", true},
+        {"source that cannot filter", "select filename from a where size > 1", false},
+        {"no WHERE: the full walk", "select filename from a", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto src = std::make_shared<FakeSource>("Fake", c.canFilter);
+        src->AddTable("a", Files({{"p", 1, false}, {"q", 2, false}}));
+        src->AddTable("b", Files({{"p", 1, false}}));
+        ThrowingProgress progress;
+        TVeskEngineCustomer e;
+        e.AddDataBase(src);
+        e.SetProgress(&progress);
+        e.SetSQL(c.sql);
+        e.Parse();
+        ASSERT_EQ(e.GetErrorText(), "");
+        EXPECT_THROW(
+            {
+                try {
+                    e.Execute();
+                } catch (const std::runtime_error& error) {
+                    EXPECT_STREQ(error.what(), "listing failed");
+                    throw;
+                }
+            },
+            std::runtime_error);
+        ASSERT_FALSE(src->handedOut.empty());
+        for (const auto& table : src->handedOut) {
+            EXPECT_FALSE(table->HoldsFilter());
+            EXPECT_FALSE(table->HoldsProgress());
+        }
+    }
+}
+
 TEST(TWhereExecuter, OnlyUsedColumnsAreRead) {
     Outcome r = Execute("select filename from a", Abc());
     // Three rows, one column: the full walk copies what the statement reads.
