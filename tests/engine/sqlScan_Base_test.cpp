@@ -118,6 +118,81 @@ TEST(TASQLSource, ParameterReferencesAreReplacedByInternalNames) {
     EXPECT_EQ(e.GetErrorText(), "pm000000001 is unkonwn.\r\n不认识的字符串：pm000000001\r\n");
 }
 
+// The parser needs no engine: a parameter list and an id source are all it
+// takes, and what it gives is plain data with the places of the texts.
+TEST(TASQLSource, ParsesIntoAPlainStatement) {
+    TParamList params;
+    params.Add(TSimpleParam{"lim", "", Variant(int64_t{5}), "integer"});
+    int ids = 0;
+    TASQLSource parser(params, [&ids] { return ++ids; });
+    const std::string sql =
+        "select top 3 distinct filename f, d.*, size as s, * from '/d /s' as d, u "
+        "where size > :lim and (filename like 'a%' or not isdir = true) "
+        "group by f having s > 1 order by f desc, size, F";
+    parser.SetText("  " + sql);
+    parser.Parse();
+    const TParsedStatement& st = parser.Statement();
+    EXPECT_EQ(st.messages.Count(), 0) << st.messages.Text();
+    EXPECT_EQ(params.Item(0).internalName, "pm000000001");
+    EXPECT_EQ(st.topCount, 3);
+    EXPECT_TRUE(st.distinct);
+    EXPECT_EQ(st.groupPart, "group by f");
+    EXPECT_EQ(st.havingPart, "having s > 1");
+    auto at = [&](const char* anchor) { return static_cast<int>(sql.find(anchor)) + 3; };
+
+    ASSERT_EQ(st.from.size(), 2u);
+    EXPECT_EQ(st.from[0].tableText, "'/d /s'");
+    EXPECT_EQ(st.from[0].alias, "d");
+    EXPECT_EQ(st.from[0].textPos, at("'/d /s'"));
+    EXPECT_EQ(st.from[1].tableText, "u");
+    EXPECT_EQ(st.from[1].alias, "u");
+
+    struct Item {
+        const char* text;
+        const char* outputName;
+        TStarKind star;
+        const char* anchor;  // where the item stands
+        int offset;
+    } items[] = {{"filename", "f", skPlain, "filename", 0},
+                 {"d.*", "", skTableStar, "d.*", 0},
+                 {"size", "s", skPlain, "size", 0},
+                 {"*", "", skStar, ", * ", 2}};
+    ASSERT_EQ(st.items.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(st.items[i].text, items[i].text);
+        EXPECT_EQ(st.items[i].outputName, items[i].outputName);
+        EXPECT_EQ(st.items[i].starKind, items[i].star);
+        EXPECT_EQ(st.items[i].textPos, at(items[i].anchor) + items[i].offset);
+    }
+
+    // where: one alternative, a chain of the relation and the bracketed
+    // group of two alternatives.
+    ASSERT_TRUE(st.where && st.where->group);
+    ASSERT_EQ(st.where->group->size(), 1u);
+    const TParsedCondition& first = *st.where->group->front();
+    ASSERT_TRUE(first.relation);
+    EXPECT_EQ(first.relation->op, roGreater);
+    EXPECT_EQ(first.relation->left.text, "size");
+    EXPECT_EQ(first.relation->right.text, "pm000000001");
+    // The internal name stands where the reference stood.
+    EXPECT_EQ(first.relation->right.textMap.front(), at(":lim"));
+    ASSERT_TRUE(first.next && first.next->group);
+    EXPECT_EQ(first.next->group->size(), 2u);
+    const TParsedCondition& negated = *first.next->group->back();
+    EXPECT_TRUE(negated.negated);
+    EXPECT_EQ(negated.relation->text, "isdir = true");
+
+    // Every ORDER BY item as written, repeats included: dropping a repeat
+    // is the binder's business.
+    ASSERT_EQ(st.orderBy.size(), 3u);
+    EXPECT_EQ(st.orderBy[0].name, "f");
+    EXPECT_TRUE(st.orderBy[0].descending);
+    EXPECT_EQ(st.orderBy[1].name, "size");
+    EXPECT_FALSE(st.orderBy[1].descending);
+    EXPECT_EQ(st.orderBy[2].name, "F");
+    EXPECT_EQ(st.orderBy[2].textPos, at("F"));
+}
+
 // The shape of a parsed and normalised WHERE tree, written as text.
 std::string Shape(const TBoolNode* chain) {
     std::string out;
@@ -284,6 +359,11 @@ TEST(TASQLSource, MessagesCarryTheirPlaceInTheStatement) {
          {{"表达式“count(*)”第1个字符：暂不支持分组，不能使用聚合函数“count”。", "count", 0}}},
         // An ORDER BY column added to the select list keeps its place.
         {"select filename from t order by size+nosuch",
+         {{"表达式“size+nosuch”第6个字符：“nosuch”没有被声明。", "nosuch", 0},
+          {"表达式“size+nosuch”第6个字符：不正确的表达式。", "nosuch", 0}}},
+        // A repeated ORDER BY name is dropped; the items after it keep
+        // their own places.
+        {"select filename from t order by size, Size desc, size+nosuch",
          {{"表达式“size+nosuch”第6个字符：“nosuch”没有被声明。", "nosuch", 0},
           {"表达式“size+nosuch”第6个字符：不正确的表达式。", "nosuch", 0}}},
         // Items, operands and tables as a whole.
