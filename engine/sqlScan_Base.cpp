@@ -565,6 +565,7 @@ void TASQLSource::Parse() {
     ParseOrderList();
 }
 
+// parameter -> ":" name
 // A ":" outside quotes followed by a word names a parameter; the reference
 // is replaced by the parameter's internal name.
 void TASQLSource::SubstituteParameters() {
@@ -593,6 +594,10 @@ void TASQLSource::SubstituteParameters() {
     }
 }
 
+// The clause keywords are found as whole words at bracket depth 0 outside
+// quotes, after "select": "from"; then, after "from" when there is one,
+// "where", "order" "by", "group" "by" and "having". WHERE after a later
+// clause, and HAVING without an earlier GROUP BY, are errors.
 void TASQLSource::LocateClauses() {
     lower_ = LowerCaseAscii(text_);
     fromPos_ = FindKeyword("from", 7);
