@@ -208,10 +208,33 @@ void TStatementBinder::BindSelectList() {
         }
     }
     // 3. ORDER BY columns refer to a select item, appended when missing.
+    // A bare column name also finds the one item that selects it under a
+    // table's alias ("order by size" after "select *" is a.size), so the
+    // column is not added a second time.
+    auto QualifiedItemFor = [&](const std::string& name) {
+        if (name.find('.') != std::string::npos) return -1;
+        const std::string key = NormalizeName(name);
+        int found = -1;
+        std::string foundText;
+        for (int i = 0; i < clause.Count(); ++i) {
+            const std::string text = NormalizeName(clause.Item(i).text);
+            for (int t = 0; t < from.Count(); ++t) {
+                if (text != NormalizeName(from.Table(t).alias) + "." + key) continue;
+                if (found < 0) {
+                    found = i;
+                    foundText = text;
+                } else if (text != foundText) {
+                    return -1;  // selected from more than one table: ambiguous
+                }
+            }
+        }
+        return found;
+    };
     TOrderClause& order = engine_.OrderClause();
     for (int k = 0; k < order.Count(); ++k) {
         TOrderItem& item = order.Item(k);
         int index = clause.IndexOfName(item.name);
+        if (index < 0) index = QualifiedItemFor(item.name);
         if (index < 0) {
             TSelectField& added = clause.Insert(std::string(), -1);
             added.text = item.name;
