@@ -46,6 +46,10 @@ class IProgress {
     virtual ~IProgress() = default;
     // Called with the number of entries examined so far (not only kept).
     virtual void Listed(long long entriesSoFar) = 0;
+    // Called while a join combines its tables, with the number of
+    // combinations tried so far; a host that shows no join progress need
+    // not listen.
+    virtual void Joining(long long /*combinationsSoFar*/) {}
     virtual bool Cancelled() const = 0;
 };
 

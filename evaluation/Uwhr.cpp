@@ -627,7 +627,11 @@ TWhereExecuter::TWhereExecuter(TFromClause& from, TWhrObj* where) : from_(from),
 TWhereExecuter::~TWhereExecuter() = default;
 
 void TWhereExecuter::CheckCancel() {
-    if (progress_ && (++tick_ & 63u) == 0 && progress_->Cancelled()) throw QueryCancelledError();
+    if (!progress_ || (++tick_ & 63u) != 0) return;
+    // Each check is one combination tried (or one tree node visited):
+    // close enough for a count that shows a long join is moving.
+    if (joining_) progress_->Joining(joinSteps_ += 64);
+    if (progress_->Cancelled()) throw QueryCancelledError();
 }
 
 void TWhereExecuter::Run() {
@@ -670,6 +674,7 @@ void TWhereExecuter::FullWalk() {
         }
         if (progress_ && progress_->Cancelled()) throw QueryCancelledError();
     }
+    joining_ = from_.Count() > 1;
     WalkLevel(0);
     for (int t = 0; t < from_.Count(); ++t)
         from_.Table(t).dataset->Close();
@@ -770,6 +775,7 @@ void TWhereExecuter::AnswerBranch(TwhrItem& branch, bool several) {
         if (cands[static_cast<size_t>(t)].empty()) return;
     }
 
+    joining_ = n > 1;
     // Declared before the list: the nodes are released before the charge.
     TMemoryCharge charge(budget_, TMemoryUse::Join);
     TTT_tableList list(n);

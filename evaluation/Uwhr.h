@@ -245,6 +245,8 @@ class TWhereExecuter {
     TMemoryBudget* budget_ = nullptr;
     bool stop_ = false;
     unsigned tick_ = 0;
+    bool joining_ = false;                  // the tables are being combined (for progress)
+    long long joinSteps_ = 0;               // combinations tried so far, in steps of 64
     std::vector<std::vector<int>> loaded_;  // per FROM table: records kept by its load
     bool dedupe_ = false;
     std::unordered_set<std::string> emitted_;       // combinations already reported

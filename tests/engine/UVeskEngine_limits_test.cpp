@@ -9,6 +9,7 @@
 // the test by its timeout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <span>
 
 #include "engine/UVeskEngine.h"
@@ -100,6 +101,41 @@ TEST(EngineLimits, AstronomicalJoinsStopAtTheFirstCancelledPoll) {
         // The executor polls at least once every 64 steps, and a step
         // yields at most one row.
         EXPECT_LE(sink.rows + e.DataSet().GetRecordCount(), 200 * 64);
+    }
+}
+
+// A join tells how far it has got (the combinations tried keep growing);
+// a single table is no join and reports nothing of the kind.
+TEST(EngineLimits, JoinsReportTheCombinationsTried) {
+    struct Recorder : IProgress {
+        void Listed(long long) override {}
+        void Joining(long long combinations) override { seen.push_back(combinations); }
+        bool Cancelled() const override { return false; }
+        std::vector<long long> seen;
+    };
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"select a.filename from t a, t b where a.size = b.size", true},
+        {"select a.filename from t a, t b where a.size < b.size + 1", true},
+        {"select a.filename, b.filename from t a, t b", true},
+        {"select filename from t where size = 7", false},
+        {"select filename from t", false},
+    };
+    for (const auto& [sql, join] : cases) {
+        SCOPED_TRACE(sql);
+        TVeskEngineCustomer e;
+        e.AddDataBase(Source());
+        e.SetSQL(sql);
+        e.Parse();
+        ASSERT_EQ(e.GetErrorText(), "");
+        Recorder progress;
+        e.SetProgress(&progress);
+        e.Execute();
+        EXPECT_EQ(!progress.seen.empty(), join);
+        EXPECT_TRUE(std::is_sorted(progress.seen.begin(), progress.seen.end()));
+        // 100 x 100 combinations: at least one report per 64 of them.
+        if (join) {
+            EXPECT_GE(progress.seen.back(), 10000 - 64);
+        }
     }
 }
 
