@@ -3,7 +3,8 @@
 // Creates the application (which turns failures reaching the event loop
 // into message boxes, U_application) and the main window, installs the
 // desktop's answers to the script runtime's hooks (parameter dialog,
-// message boxes), and runs the event loop until the window closes. Where config.ini lives
+// message boxes), loads Qt's own Chinese texts for the standard dialogs,
+// and runs the event loop until the window closes. Where config.ini lives
 // is decided here from the program's directory: next to the program when
 // that directory can be written (a portable build), otherwise in the user's
 // configuration directory, in which case an empty default directory means
@@ -28,6 +29,7 @@
 #include "ui/U_engineAdapter.h"
 #include "ui/U_hostHooks.h"
 #include "ui/U_main.h"
+#include "ui/U_translations.h"
 
 namespace {
 
@@ -100,6 +102,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("corvane")));
     QString project;
     if (!ProjectArgument(project)) return kExitUsage;
+
+    corvane::InstallQtTranslations(app);
 
     const QString programDir = QApplication::applicationDirPath();
     const QFileInfo dirInfo(programDir);

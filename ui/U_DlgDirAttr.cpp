@@ -69,7 +69,7 @@ TfrmDlgDirOption::TfrmDlgDirOption(QWidget* parent) : QDialog(parent) {
     auto* group = new QGroupBox(QStringLiteral("选项"), this);
     chk_readonly = new QCheckBox(QStringLiteral("readonly"), group);
     chk_hidden = new QCheckBox(QStringLiteral("Hidden"), group);
-    chk_dir = new QCheckBox(QStringLiteral("Dircetory"), group);
+    chk_dir = new QCheckBox(QStringLiteral("Directory"), group);
     chk_sys = new QCheckBox(QStringLiteral("SysFile"), group);
     chk_anyFile = new QCheckBox(QStringLiteral("AnyFile"), group);
     chk_sub = new QCheckBox(QStringLiteral("SubDir"), group);
@@ -88,7 +88,12 @@ TfrmDlgDirOption::TfrmDlgDirOption(QWidget* parent) : QDialog(parent) {
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
     buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    buttons->addButton(QStringLiteral("&Help"), QDialogButtonBox::HelpRole);
+    btn_help = buttons->addButton(QStringLiteral("&Help"), QDialogButtonBox::HelpRole);
+    btn_help->setObjectName(QStringLiteral("btn_help"));
+    btn_help->setEnabled(false);
+    connect(buttons, &QDialogButtonBox::helpRequested, this, [this] {
+        if (help_) help_();
+    });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -130,8 +135,14 @@ void TfrmDlgDirOption::btn_brwsClick() {
     if (!folder.isEmpty()) edt_path->setText(folder);
 }
 
-bool TfrmDlgDirOption::Edit(QWidget* parent, TFileDirOption& option) {
+void TfrmDlgDirOption::SetHelp(std::function<void()> help) {
+    help_ = std::move(help);
+    btn_help->setEnabled(static_cast<bool>(help_));
+}
+
+bool TfrmDlgDirOption::Edit(QWidget* parent, TFileDirOption& option, std::function<void()> help) {
     TfrmDlgDirOption dialog(parent);
+    dialog.SetHelp(std::move(help));
     dialog.Load(DirDialogValuesFrom(option));
     if (dialog.exec() != QDialog::Accepted) return false;
     ApplyDirDialogValues(dialog.Values(), option);

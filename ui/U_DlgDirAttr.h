@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <string>
 
 #include "ui/U_dirText.h"
@@ -43,8 +44,12 @@ class TfrmDlgDirOption : public QDialog {
     void Load(const TDirDialogValues& values);
     TDirDialogValues Values() const;
 
+    // The "&Help" button calls help (the manual); without one it is
+    // disabled.
+    void SetHelp(std::function<void()> help);
+
     // Runs the dialog on option; true (and option updated) on OK.
-    static bool Edit(QWidget* parent, TFileDirOption& option);
+    static bool Edit(QWidget* parent, TFileDirOption& option, std::function<void()> help = {});
 
   private slots:
     void btn_brwsClick();
@@ -60,6 +65,8 @@ class TfrmDlgDirOption : public QDialog {
     QCheckBox* chk_sub;
     QCheckBox* chk_filter;
     QLineEdit* edt_filter;
+    QPushButton* btn_help;
+    std::function<void()> help_;
 };
 
 }  // namespace corvane

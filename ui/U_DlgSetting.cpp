@@ -41,6 +41,14 @@ TFrmSetting::TFrmSetting(QWidget* parent) : QDialog(parent) {
 
     chk_auto = new QCheckBox(QStringLiteral("3、自动打开上次项目"), this);
     chkExpert = new QCheckBox(QStringLiteral("4、使用向导"), this);
+    chkExpert->setObjectName(QStringLiteral("chkExpert"));
+    chkExpert->setEnabled(false);
+    chkExpert->setToolTip(QStringLiteral("此选项目前没有作用"));
+    chk_humanSize = new QCheckBox(QStringLiteral("5、大小以 KiB、MiB、GiB 显示"), this);
+    chk_humanSize->setObjectName(QStringLiteral("chk_humanSize"));
+    chk_humanSize->setToolTip(
+        QStringLiteral("结果列表中“大小”列的显示方式；准确的字节数在提示中，"
+                       "复制和导出总是字节数"));
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
@@ -53,8 +61,9 @@ TFrmSetting::TFrmSetting(QWidget* parent) : QDialog(parent) {
     layout->addLayout(countRow);
     layout->addWidget(chk_auto);
     layout->addWidget(chkExpert);
+    layout->addWidget(chk_humanSize);
     layout->addWidget(buttons);
-    resize(420, 200);
+    resize(420, 230);
 }
 
 void TFrmSetting::Load(const TSettings& s) {
@@ -62,6 +71,7 @@ void TFrmSetting::Load(const TSettings& s) {
     edt_cnt->setValue(s.recentCount);
     chk_auto->setChecked(s.autoLast);
     chkExpert->setChecked(s.useExpert);
+    chk_humanSize->setChecked(s.humanSizes);
 }
 
 TSettings TFrmSetting::Values() const {
@@ -70,6 +80,7 @@ TSettings TFrmSetting::Values() const {
     s.recentCount = edt_cnt->value();
     s.autoLast = chk_auto->isChecked();
     s.useExpert = chkExpert->isChecked();
+    s.humanSizes = chk_humanSize->isChecked();
     return s;
 }
 

@@ -1,7 +1,8 @@
 // U_DlgSetting: the settings dialog ("设置"): default directory, how many
 // recent projects to remember (1..6), whether to reopen the last project,
-// and the wizard flag. It only shows and returns a TSettings; storing them
-// is TConfig's (U_settings).
+// the wizard flag (kept, but shown disabled: it has no function) and
+// whether the size column shows KiB/MiB/GiB. It only shows and returns a
+// TSettings; storing them is TConfig's (U_settings).
 #pragma once
 
 #include <QDialog>
@@ -31,6 +32,7 @@ class TFrmSetting : public QDialog {
     QSpinBox* edt_cnt;  // the count box with its up-down control
     QCheckBox* chk_auto;
     QCheckBox* chkExpert;
+    QCheckBox* chk_humanSize;
 };
 
 }  // namespace corvane

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -37,6 +38,21 @@ TAnswer TMessagePrompt::Ask(const std::string& title, const std::string& text, b
         default:
             return withCancel ? TAnswer::Cancel : TAnswer::No;
     }
+}
+
+int TMessagePrompt::Choose(const std::string& title, const std::string& text,
+                           const std::vector<std::string>& buttons) {
+    QMessageBox box(QMessageBox::Question, Q(title), Q(text), QMessageBox::NoButton, parent_);
+    std::vector<QPushButton*> added;
+    for (size_t i = 0; i < buttons.size(); ++i)
+        added.push_back(box.addButton(Q(buttons[i]), i + 1 == buttons.size() && buttons.size() > 1
+                                                         ? QMessageBox::RejectRole
+                                                         : QMessageBox::AcceptRole));
+    if (!added.empty()) box.setDefaultButton(added.front());
+    box.exec();
+    for (size_t i = 0; i < added.size(); ++i)
+        if (box.clickedButton() == added[i]) return static_cast<int>(i);
+    return -1;
 }
 
 void TMessagePrompt::Inform(const std::string& text) {
@@ -72,7 +88,7 @@ bool TFormDialogs::PickFolder(const std::string& title, const std::string& start
 }
 
 bool TFormDialogs::EditDirOption(TFileDirOption& option) {
-    return TfrmDlgDirOption::Edit(parent_, option);
+    return TfrmDlgDirOption::Edit(parent_, option, help_);
 }
 
 bool TFormDialogs::EditSettings(TSettings& settings) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 #include "ui/U_services.h"
 
@@ -29,6 +30,8 @@ class TMessagePrompt : public IUserPrompt {
   public:
     explicit TMessagePrompt(QWidget* parent) : parent_(parent) {}
     TAnswer Ask(const std::string& title, const std::string& text, bool withCancel) override;
+    int Choose(const std::string& title, const std::string& text,
+               const std::vector<std::string>& buttons) override;
     void Inform(const std::string& text) override;
     void Error(const std::string& text) override;
 
@@ -38,7 +41,9 @@ class TMessagePrompt : public IUserPrompt {
 
 class TFormDialogs : public IDialogs {
   public:
-    explicit TFormDialogs(QWidget* parent) : parent_(parent) {}
+    // help opens the manual (the directory dialog's "&Help" button).
+    explicit TFormDialogs(QWidget* parent, std::function<void()> help = {})
+        : parent_(parent), help_(std::move(help)) {}
     bool OpenProject(const std::string& startDir, std::string& file) override;
     bool SaveProject(const std::string& startDir, std::string& file) override;
     bool PickFolder(const std::string& title, const std::string& startDir,
@@ -48,6 +53,7 @@ class TFormDialogs : public IDialogs {
 
   private:
     QWidget* parent_;
+    std::function<void()> help_;
 };
 
 class TDesktopShell : public IShellService {

@@ -22,6 +22,13 @@ class TFileSystemEngine : public IQueryEngine {
     void SetSQL(const std::string& sql) override { engine_.SetSQL(sql); }
     void Parse() override { engine_.Parse(); }
     std::string GetErrorText() override { return engine_.GetErrorText(); }
+    std::vector<TStatementError> ErrorList() override {
+        std::vector<TStatementError> errors;
+        const TmyErrorMng& list = engine_.Errors();
+        for (int i = 0; i < list.Count(); ++i)
+            errors.push_back({list.Item(i), list.Position(i)});
+        return errors;
+    }
 
     // A cancelled run throws QueryCancelledError; the runner reports it as
     // cancelled because it asked for it.
@@ -29,6 +36,14 @@ class TFileSystemEngine : public IQueryEngine {
         engine_.SetProgress(progress);
         engine_.Execute();
         engine_.SetProgress(nullptr);
+    }
+
+    // What the run has to tell without having failed: today the
+    // executor's own message (a join that found no table to start from).
+    std::vector<std::string> Warnings() override {
+        std::vector<std::string> notes;
+        if (!engine_.ExecuteErrorText().empty()) notes.push_back(engine_.ExecuteErrorText());
+        return notes;
     }
 
     TQueryResult TakeResult() override { return corvane::TakeResult(engine_.DataSet()); }

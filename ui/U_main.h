@@ -1,18 +1,27 @@
 // U_main: the main window (TfrmMain).
 //
 // The form only assembles and forwards: the directory tree (tv_dirList over
-// TDirTreeModel), the SQL editor (mm_sql) with the message box (mm_msg)
-// under it on page "SQL", the result list (lv_rslt over TResultModel and a
-// sorting proxy) on page "执行结果", the toolbar, the context menus and the
-// status bar (elapsed time, row count, progress, Cancel). Project commands
-// go to TProjectController, row actions to TRowActions, queries to
-// TQueryRunner (a worker thread), statements generated from the tree to
-// TDirTreeModel. What the form shows is what those classes answer.
+// TDirTreeModel), the SQL editor (mm_sql) with the message box (mm_msg,
+// TMessagePane) under it on page "SQL", the result list (lv_rslt over
+// TResultModel and a sorting and filtering proxy, with the filter box and
+// a notice line above it) on page "执行结果", the toolbar, the context
+// menus and the status bar (elapsed time, row count, progress, Cancel).
+// Project commands go to TProjectController, row actions to TRowActions,
+// queries to TQueryRunner (a worker thread), statements generated from the
+// tree to TDirTreeModel, messages to TMessageLog, column widths to
+// U_columnFit and TConfig. What the form shows is what those classes
+// answer.
+//
+// Shortcuts: F9, Ctrl+Enter and F5 run (the selection only, when there is
+// one), Ctrl+F9 checks, Esc cancels a running query, Ctrl+O opens, Ctrl+N
+// new, Ctrl+S saves, F1 opens the manual; in the result list Ctrl+C copies
+// the selected rows and Enter or a double-click opens the row's file.
 //
 // Its services (engine, shell, prompts, dialogs, configuration file) are
 // handed in through TMainEnv, so tests build the real window with stand-ins.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTreeView>
 #include <memory>
@@ -25,8 +34,8 @@
 #include "ui/U_rowActions.h"
 
 class QLabel;
+class QLineEdit;
 class QMenu;
-class QPlainTextEdit;
 class QSplitter;
 class QTabWidget;
 class QToolButton;
@@ -35,6 +44,7 @@ class QAction;
 namespace corvane {
 
 class TDirTreeModel;
+class TMessagePane;
 class TResultModel;
 class TResultSortProxy;
 class TSqlEditor;
@@ -75,13 +85,23 @@ class TfrmMain : public QMainWindow, private IProjectView {
     TResultModel& ResultModel() { return *resultModel_; }
     TQueryRunner& Runner() { return *runner_; }
     TSqlEditor& Editor() { return *mm_sql; }
+    TMessagePane& Messages() { return *mm_msg; }
+    TResultSortProxy& ResultView() { return *resultProxy_; }
+    QTreeView& ResultList() { return *lv_rslt; }
+    TConfig& Config() { return *config_; }
     QString MessageText() const;
     QString StatusText(int panel) const;
+    // The notice line above the result list (empty when hidden).
+    QString ResultNotice() const;
     // Selects a tree node (as a click would).
     void SelectTreeNode(const QModelIndex& index);
     // Selects result rows (source rows) and makes the first current.
     void SelectResultRows(const std::vector<int>& rows);
+    // The file actions of the result list's context menu are enabled
+    // (the result has "filename" and "path").
     bool ResultHasContextMenu() const;
+    // The filter box above the result list.
+    void SetResultFilter(const QString& text);
 
   public slots:
     void tbtn_executeClick();
@@ -100,6 +120,11 @@ class TfrmMain : public QMainWindow, private IProjectView {
     void N5Click();
     void N9Click();
     void about1Click();
+    // Result list: copy the selected rows, copy their full paths, export.
+    void CopyRows();
+    void CopyPaths();
+    void ExportCsv();
+    void ExportJson();
     void ppm_addClick();
     void ppm_editClick();
     void ppm_dltClick();
@@ -122,13 +147,24 @@ class TfrmMain : public QMainWindow, private IProjectView {
     void CreateMenus();
     void CreateStatusBar();
     void FormCreate();
+    void RestoreWindowState();
+    void SaveWindowState();
 
+    void SettingsChanged(const TSettings& settings) override;
     void QueryFinished(std::shared_ptr<TQueryOutcome> outcome);
+    void ShowProgress(long long listed, long long joined);
     void RenderResult(TQueryResult result);
+    void FitColumns();
+    void ColumnResized(int column, int newWidth);
+    void ForgetColumnWidths();
+    void UpdateFilterCount();
     void SetBusy(bool busy);
+    void ShowErrors(const std::vector<TStatementError>& errors);
     QModelIndex SelectedTreeNode() const;
     TRowFile CurrentRow() const;
     std::vector<TRowFile> SelectedRows() const;
+    // Selected source rows in the order the list shows them.
+    std::vector<int> SelectedSourceRows() const;
 
     TMainEnv env_;
     TColumnMaps columns_;
@@ -146,8 +182,11 @@ class TfrmMain : public QMainWindow, private IProjectView {
 
     TDirTreeView* tv_dirList = nullptr;
     TSqlEditor* mm_sql = nullptr;
-    QPlainTextEdit* mm_msg = nullptr;
+    TMessagePane* mm_msg = nullptr;
     QTreeView* lv_rslt = nullptr;
+    QLineEdit* edt_filter = nullptr;
+    QLabel* lbl_filterCount = nullptr;
+    QLabel* lbl_notice = nullptr;
     QTabWidget* PageControl1 = nullptr;
     QSplitter* Splitter1 = nullptr;
     QSplitter* Splitter2 = nullptr;
@@ -168,8 +207,21 @@ class TfrmMain : public QMainWindow, private IProjectView {
     QAction* tbtn_execute = nullptr;
     QAction* tbtn_setting = nullptr;
     QAction* tbtn_help = nullptr;
+    QAction* tbtn_export = nullptr;
+    QAction* act_cancel = nullptr;
+    QAction* act_copy = nullptr;
+    QAction* act_copyPaths = nullptr;
     QAction* ppm_edit = nullptr;
     QAction* ppm_dlt = nullptr;
+    QList<QAction*> rowFileActions_;  // enabled only with filename and path
+    QMenu* pp_export = nullptr;
+
+    // The statement of the running query: where it starts in the editor
+    // text, and that text (for the lines and columns of its errors).
+    int runStart_ = 0;
+    std::string runEditorText_;
+    QElapsedTimer runClock_;
+    bool applyingWidths_ = false;  // column widths set by the program, not the user
 };
 
 }  // namespace corvane

@@ -22,6 +22,23 @@ std::string TProjectController::BaseDirectory() const {
     return QFileInfo(QString::fromStdString(fileName_)).absolutePath().toStdString();
 }
 
+std::string TProjectController::Title() const {
+    if (fileName_.empty()) return modified_ ? "Corvane -- 未命名*" : "Corvane";
+    const QFileInfo file(QString::fromStdString(fileName_));
+    return "Corvane -- " + file.fileName().toStdString() + (modified_ ? "*" : "") + " (" +
+           file.absolutePath().toStdString() + ")";
+}
+
+void TProjectController::SetModified(bool modified) {
+    if (modified == modified_) return;
+    modified_ = modified;
+    UpdateTitle();
+}
+
+void TProjectController::UpdateTitle() {
+    view_.SetTitle(Title());
+}
+
 bool TProjectController::AskToSave() {
     if (!modified_) return true;
     switch (prompt_.Ask("Corvane", kModifiedQuestion, true)) {
@@ -45,7 +62,7 @@ void TProjectController::Clear() {
 void TProjectController::NewProject() {
     if (!AskToSave()) return;
     Clear();
-    view_.SetTitle("Corvane");
+    UpdateTitle();
 }
 
 bool TProjectController::Load(const std::string& file) {
@@ -60,9 +77,15 @@ bool TProjectController::Load(const std::string& file) {
     view_.SetSqlText(project.sql);
     for (const TProjectDir& dir : project.dirs)
         tree_.AddTable(dir.option, dir.alias);
-    view_.SetTitle("Corvane  --" + file);
     modified_ = false;
+    UpdateTitle();
     PushRecent(file);
+    if (!project.skipped.empty()) {
+        std::string names;
+        for (const TSkippedDir& dir : project.skipped)
+            names += "\n" + (dir.alias.empty() ? std::string() : dir.alias + "：") + dir.tableText;
+        prompt_.Inform("项目中以下目录连接无法识别，已略过（保存项目时不再保留）：" + names);
+    }
     return true;
 }
 
@@ -75,6 +98,16 @@ void TProjectController::OpenProject() {
 
 void TProjectController::OpenRecent(const std::string& file) {
     if (file.empty() || file == fileName_) return;
+    if (!QFileInfo::exists(QString::fromStdString(file))) {
+        prompt_.Inform("找不到项目文件：" + file + "\n已从最近打开的列表中去掉。");
+        try {
+            if (config_.RemoveRecent(file)) view_.RecentChanged(config_.Recent());
+        } catch (const std::exception& e) {
+            view_.RecentChanged(config_.Recent());
+            prompt_.Error(e.what());
+        }
+        return;
+    }
     if (!AskToSave()) return;
     Load(file);
 }
@@ -91,7 +124,7 @@ bool TProjectController::Save() {
         prompt_.Error(error);
         return false;
     }
-    modified_ = false;
+    SetModified(false);
     PushRecent(fileName_);
     return true;
 }
@@ -103,7 +136,7 @@ bool TProjectController::SaveAs() {
     fileName_ = file;
     modified_ = true;
     const bool saved = Save();
-    view_.SetTitle("Corvane --" + fileName_);
+    UpdateTitle();
     return saved;
 }
 
@@ -124,6 +157,8 @@ void TProjectController::EditSettings() {
     } catch (const std::exception& e) {
         prompt_.Error(e.what());
     }
+    view_.RecentChanged(config_.Recent());
+    view_.SettingsChanged(config_.Settings());
 }
 
 void TProjectController::AddTable() {
@@ -139,7 +174,7 @@ void TProjectController::AddTable() {
     }
     option.path = folder;
     tree_.AddTable(option);
-    modified_ = true;
+    SetModified(true);
 }
 
 void TProjectController::EditTable(const QModelIndex& index) {
@@ -153,14 +188,14 @@ void TProjectController::EditTable(const QModelIndex& index) {
         else
             prompt_.Inform("目录不存在");
     }
-    modified_ = true;
+    SetModified(true);
 }
 
 void TProjectController::DeleteTable(const QModelIndex& index) {
     if (tree_.KindOf(index) != TDirTreeModel::nkTable) return;
     if (prompt_.Ask("删除一个目录连接", "要删除吗？", false) != TAnswer::Yes) return;
     tree_.RemoveTable(index.row());
-    modified_ = true;
+    SetModified(true);
 }
 
 void TProjectController::StartUp() {

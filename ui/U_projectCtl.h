@@ -8,11 +8,16 @@
 // the directory tree model, and the user and the desktop through the
 // interfaces of U_services, so every command runs in tests without widgets.
 //
-// Two things are sounder than the plain commands: New, Open, a recent
-// project and closing the window all ask "当前文件已经修改，是否保存" when the
-// project is modified (and stop when saving does not succeed), and a project
-// file that cannot be read leaves the current project untouched. Reading and
-// writing the file itself is U_projectFile's.
+// Sounder than the plain commands: New, Open, a recent project and closing
+// the window all ask "当前文件已经修改，是否保存" when the project is
+// modified (and stop when saving does not succeed); a project file that
+// cannot be read leaves the current project untouched, and one whose table
+// text does not parse opens with its other tables and a message naming the
+// one left out; a recent project that no longer exists is dropped from the
+// list after telling so. The title is "Corvane" for a new project and
+// "Corvane -- name.cvq (folder)" for a saved one, with "*" after the name
+// while there are unsaved changes. Reading and writing the file itself is
+// U_projectFile's.
 #pragma once
 
 #include <QModelIndex>
@@ -33,6 +38,9 @@ class IProjectView {
     virtual void SetTitle(const std::string& title) = 0;
     // The recent list changed: rebuild the recent submenu from it.
     virtual void RecentChanged(const std::vector<std::string>& files) = 0;
+    // The settings dialog ended with OK (how the list shows sizes may have
+    // changed).
+    virtual void SettingsChanged(const TSettings& /*settings*/) {}
 };
 
 class TProjectController {
@@ -46,7 +54,9 @@ class TProjectController {
     // file, or the default directory while the project has none.
     std::string BaseDirectory() const;
     // Every change of the editor text.
-    void SqlChanged() { modified_ = true; }
+    void SqlChanged() { SetModified(true); }
+    // The window title for the current file and modified flag.
+    std::string Title() const;
 
     void NewProject();
     void OpenProject();
@@ -69,6 +79,8 @@ class TProjectController {
   private:
     // The unsaved-changes question; false when the command must stop.
     bool AskToSave();
+    void SetModified(bool modified);
+    void UpdateTitle();
     void Clear();
     // Reads the file and, only when that works, replaces the project.
     bool Load(const std::string& file);

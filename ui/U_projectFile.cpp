@@ -255,9 +255,10 @@ bool ParseProject(const std::string& bytes, TProjectData& project, std::string& 
                 dir.alias = xml.attributes().value(QLatin1String("alias")).toString().toStdString();
                 std::string tableText;
                 if (!ReadText(xml, tableText)) break;
+                // One table text that does not parse costs that table only.
                 if (!ParseDirOption(tableText, dir.option)) {
-                    error = "项目文件中的目录连接无效：" + tableText;
-                    return false;
+                    read.skipped.push_back({dir.alias, tableText});
+                    continue;
                 }
                 read.dirs.push_back(std::move(dir));
             }

@@ -34,15 +34,24 @@ struct TProjectDir {
     TFileDirOption option;
 };
 
+// A "dir" element whose table text does not parse (read, not written).
+struct TSkippedDir {
+    std::string alias;
+    std::string tableText;
+};
+
 struct TProjectData {
     std::vector<TProjectDir> dirs;
-    std::string sql;  // line breaks as "\n"
+    std::string sql;                   // line breaks as "\n"
+    std::vector<TSkippedDir> skipped;  // left out on reading; the rest loads
 };
 
 // The bytes of a project file.
 std::string FormatProject(const TProjectData& project);
 // Reads the bytes of a project file. On failure returns false with a
-// message fit for the user and leaves project untouched.
+// message fit for the user and leaves project untouched. A table text that
+// does not parse is no failure: that table goes to project.skipped and the
+// others load.
 bool ParseProject(const std::string& bytes, TProjectData& project, std::string& error);
 
 // Whole-file forms. SaveProjectFile never leaves a half-written file.

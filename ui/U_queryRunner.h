@@ -4,13 +4,15 @@
 // it the statement, parses, executes and takes the result rows out, all on
 // one worker thread; the engine object is created, used and destroyed
 // there. Meanwhile the window stays responsive: the runner reports how many
-// entries the listing has examined (Progress, a few times a second) and
-// Cancel asks the listing and the executor to stop at their next check.
-// When the work ends the outcome (parse errors, or the result, or an error
-// raised while executing, or the notice that it was cancelled, and the wall
-// time) arrives on the window's thread through Finished. Nothing escapes
-// the worker: running out of memory there (std::bad_alloc) is an error
-// like any other, reported as kMsgOutOfMemory, and the window goes on.
+// entries the listing has examined and how many combinations a join has
+// tried (Progress, a few times a second) and Cancel asks the listing and
+// the executor to stop at their next check. When the work ends the outcome
+// (parse errors with their positions, or the result with the warnings of
+// the run, or an error raised while executing, and the wall time) arrives
+// on the window's thread through Finished. A cancelled run still hands
+// over the rows found until then, marked as partial. Nothing escapes the
+// worker: running out of memory there (std::bad_alloc) is an error like
+// any other, reported as kMsgOutOfMemory, and the window goes on.
 //
 // The engine is reached through IQueryEngine so that tests can run the
 // runner with a stand-in; U_engineAdapter makes the real one. The syntax
@@ -33,12 +35,22 @@
 
 namespace corvane {
 
+// One statement error and where it is: a 1-based byte offset into the
+// statement text, 0 when the parser does not know.
+struct TStatementError {
+    std::string message;
+    int position = 0;
+};
+
 class IQueryEngine {
   public:
     virtual ~IQueryEngine() = default;
     virtual void SetSQL(const std::string& sql) = 0;
     virtual void Parse() = 0;
     virtual std::string GetErrorText() = 0;
+    // The errors one by one; by default the lines of the error text,
+    // without positions.
+    virtual std::vector<TStatementError> ErrorList();
     // Runs the parsed statement; progress is borrowed for the run. Errors
     // raised while executing propagate as exceptions.
     virtual void Execute(IProgress* progress) = 0;
@@ -57,20 +69,25 @@ using TEngineFactory = std::function<std::unique_ptr<IQueryEngine>()>;
 
 // What one run produced.
 struct TQueryOutcome {
-    std::string parseErrors;  // the engine's error text; empty when it parsed
-    bool executed = false;    // the statement ran to its end (result valid)
-    bool cancelled = false;   // the user cancelled; no result
-    std::string runError;     // message of an error raised while executing
+    std::string parseErrors;              // the engine's error text; empty when it parsed
+    std::vector<TStatementError> errors;  // the same, one by one
+    bool executed = false;                // the statement ran to its end (result valid)
+    bool cancelled = false;               // the user cancelled; result holds the rows found so far
+    std::string runError;                 // message of an error raised while executing
     TQueryResult result;
     long long elapsedMs = 0;  // wall time of the whole run
     long long listed = 0;     // entries examined by the listing
-    // What the tables could not read (also beside a run error; empty when
-    // cancelled).
+    long long joined = 0;     // combinations a join has tried
+    // What the tables could not read (also beside a run error or a
+    // cancelled run's partial rows).
     std::vector<std::string> warnings;
 };
 
-// Parses on the caller's thread and returns the error text ("" = OK).
+// Parses on the caller's thread and returns the error text ("OK" when it
+// parsed).
 std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql);
+// The same, error by error with their positions (empty when it parsed).
+std::vector<TStatementError> CheckStatement(const TEngineFactory& factory, const std::string& sql);
 
 // The message a user sees for an exception: its text, and for running out
 // of memory (std::bad_alloc) kMsgOutOfMemory.
@@ -95,7 +112,7 @@ class TQueryRunner : public QObject {
     void SetMemoryLimit(int64_t bytes) { memoryLimit_ = bytes; }
 
   signals:
-    void Progress(long long listed);
+    void Progress(long long listed, long long joined);
     void Finished(std::shared_ptr<corvane::TQueryOutcome> outcome);
 
   private:

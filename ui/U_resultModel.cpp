@@ -2,6 +2,7 @@
 #include "ui/U_resultModel.h"
 
 #include <algorithm>
+#include <set>
 
 #include "platform/Text.h"
 
@@ -31,6 +32,21 @@ double NumberOf(const Variant& v) {
 
 }  // namespace
 
+bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view lowerNeedle) {
+    if (lowerNeedle.empty()) return true;
+    if (text.size() < lowerNeedle.size()) return false;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const size_t last = text.size() - lowerNeedle.size();
+    for (size_t i = 0; i <= last; ++i) {
+        if (lower(text[i]) != lowerNeedle[0]) continue;
+        size_t k = 1;
+        while (k < lowerNeedle.size() && lower(text[i + k]) == lowerNeedle[k])
+            ++k;
+        if (k == lowerNeedle.size()) return true;
+    }
+    return false;
+}
+
 TQueryResult TakeResult(TSimpleDataset& dataset) {
     TQueryResult result;
     for (int i = 0; i < dataset.GetFieldCount(); ++i)
@@ -38,7 +54,10 @@ TQueryResult TakeResult(TSimpleDataset& dataset) {
     const int count = dataset.GetRecordCount();
     result.rows.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)
-        result.rows.push_back(dataset.TakeRow(i));
+        // A run stopped half-way through sorting may have left a row slot
+        // empty; what is there is shown.
+        if (std::unique_ptr<TSimpleRow> row = dataset.TakeRow(i))
+            result.rows.push_back(std::move(row));
     dataset.ClearRows();
     return result;
 }
@@ -66,16 +85,21 @@ void TResultModel::SetResult(TQueryResult result, const TColumnMaps& columns) {
     beginResetModel();
     result_ = std::move(result);
     captions_.clear();
-    widths_.clear();
+    sizeColumn_.clear();
     isdirField_ = attriField_ = filenameField_ = pathField_ = -1;
     dirCaptionColumn_ = fileCaptionColumn_ = -1;
+    // Fields of more than one table: every caption keeps its table.
+    std::set<std::string> tables;
+    for (const std::string& field : result_.fieldNames)
+        if (size_t dot = field.find('.'); dot != std::string::npos)
+            tables.insert(LowerCaseAscii(field.substr(0, dot)));
+    const bool qualify = tables.size() > 1;
     for (size_t i = 0; i < result_.fieldNames.size(); ++i) {
         const int column = static_cast<int>(i);
-        const std::string name = DisplayName(result_.fieldNames[i]);
+        const std::string& field = result_.fieldNames[i];
+        const std::string name = DisplayName(field);
         std::string caption = columns.Caption(name);
         if (caption.empty()) caption = name;
-        captions_.push_back(caption);
-        widths_.push_back(columns.Width(name));
         const std::string lower = LowerCaseAscii(name);
         if (lower == "isdir" && isdirField_ < 0) isdirField_ = column;
         if (lower == "attri" && attriField_ < 0) attriField_ = column;
@@ -83,8 +107,27 @@ void TResultModel::SetResult(TQueryResult result, const TColumnMaps& columns) {
         if (lower == "path" && pathField_ < 0) pathField_ = column;
         if (caption == "目录" && dirCaptionColumn_ < 0) dirCaptionColumn_ = column;
         if (caption == "文件名" && fileCaptionColumn_ < 0) fileCaptionColumn_ = column;
+        sizeColumn_.push_back(lower == "size");
+        const size_t dot = field.find('.');
+        if (qualify && dot != std::string::npos) caption = field.substr(0, dot + 1) + caption;
+        captions_.push_back(std::move(caption));
     }
     endResetModel();
+}
+
+void TResultModel::SetDisplayOptions(TDisplayOptions options) {
+    options_ = std::move(options);
+    if (rowCount() > 0 && columnCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+std::string TResultModel::WidthKey(int column) const {
+    if (column < 0 || column >= columnCount()) return {};
+    const std::string key =
+        LowerCaseAscii(DisplayName(result_.fieldNames[static_cast<size_t>(column)]));
+    if (key.empty() || key.rfind("compt_", 0) == 0) return {};
+    if (key.find_first_of("=[];#\r\n") != std::string::npos || key != Trim(key)) return {};
+    return key;
 }
 
 void TResultModel::Clear() {
@@ -129,20 +172,116 @@ int TResultModel::IconIndex(int row) const {
     return -1;
 }
 
+QString TResultModel::DisplayCell(int row, int column) const {
+    const Variant* value = Cell(row, column);
+    if (!value) return {};
+    return DisplayText(*value, sizeColumn_[static_cast<size_t>(column)] != 0, options_);
+}
+
 QVariant TResultModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
-    if (role == Qt::DisplayRole) return Q(CellText(index.row(), index.column()));
-    if (role == Qt::DecorationRole && index.column() == 0) {
-        switch (IconIndex(index.row())) {
-            case 0:
-                return folderIcon_;
-            case 1:
-                return fileIcon_;
-            default:
-                return {};
+    const Variant* value = Cell(index.row(), index.column());
+    switch (role) {
+        case Qt::DisplayRole:
+            return DisplayCell(index.row(), index.column());
+        case RawTextRole:
+            return value ? RawText(*value) : QString();
+        case Qt::TextAlignmentRole:
+            if (value && IsNumber(*value))
+                return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+            return {};
+        case Qt::ToolTipRole: {
+            // The exact byte count behind a readable size; otherwise the
+            // whole text of a cell the column may show elided.
+            if (!value) return {};
+            if (sizeColumn_[static_cast<size_t>(index.column())] && options_.humanSizes &&
+                IsNumber(*value))
+                return DisplayText(*value, false, options_) + QStringLiteral(" 字节");
+            QString text = DisplayCell(index.row(), index.column());
+            return text.isEmpty() ? QVariant() : QVariant(text);
         }
+        case Qt::DecorationRole:
+            if (index.column() != 0) return {};
+            switch (IconIndex(index.row())) {
+                case 0:
+                    return folderIcon_;
+                case 1:
+                    return fileIcon_;
+                default:
+                    return {};
+            }
+        default:
+            return {};
     }
-    return {};
+}
+
+bool TResultModel::RowContains(int row, const std::string& needle) const {
+    if (needle.empty()) return true;
+    std::string raw;
+    for (int c = 0; c < columnCount(); ++c) {
+        const Variant* value = Cell(row, c);
+        if (!value) continue;
+        if (value->type() == VarType::String) {
+            // Texts show as they are: one search in their bytes.
+            if (ContainsIgnoringAsciiCase(value->RawString(), needle)) return true;
+            continue;
+        }
+        raw.clear();
+        value->AppendString(raw);
+        if (ContainsIgnoringAsciiCase(raw, needle)) return true;
+        const std::string shown = DisplayCell(row, c).toStdString();
+        if (ContainsIgnoringAsciiCase(shown, needle)) return true;
+    }
+    return false;
+}
+
+namespace {
+
+// A field of tab-separated text: quoted (as in CSV) only when it would
+// otherwise break the line or the columns.
+void AppendTsvField(std::string& out, const std::string& text) {
+    if (text.find_first_of("\t\r\n\"") == std::string::npos) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+}  // namespace
+
+std::string TResultModel::CopyText(const std::vector<int>& rows) const {
+    std::string out;
+    for (int c = 0; c < columnCount(); ++c) {
+        if (c > 0) out += '\t';
+        AppendTsvField(out, result_.fieldNames[static_cast<size_t>(c)]);
+    }
+    out += '\n';
+    for (int row : rows) {
+        if (row < 0 || row >= rowCount()) continue;
+        for (int c = 0; c < columnCount(); ++c) {
+            if (c > 0) out += '\t';
+            AppendTsvField(out, CellText(row, c));
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string TResultModel::CopyFullNames(const std::vector<int>& rows) const {
+    std::string out;
+    for (int row : rows) {
+        if (row < 0 || row >= rowCount()) continue;
+        std::string full = FullName(row);
+        if (full.empty()) continue;
+        out += full;
+        out += '\n';
+    }
+    return out;
 }
 
 QVariant TResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -198,6 +337,19 @@ bool TResultModel::LessThan(int rowA, int rowB, int column) const {
     const Variant* b = Cell(rowB, column);
     if (!a || !b) return a == nullptr && b != nullptr;
     return CompareValues(*a, *b) < 0;
+}
+
+void TResultSortProxy::SetFilterText(const QString& text) {
+    const std::string needle = LowerCaseAscii(text.trimmed().toStdString());
+    if (needle == needle_) return;
+    needle_ = needle;
+    invalidateFilter();
+}
+
+bool TResultSortProxy::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    if (needle_.empty() || sourceParent.isValid()) return true;
+    auto* model = qobject_cast<const TResultModel*>(sourceModel());
+    return !model || model->RowContains(sourceRow, needle_);
 }
 
 bool TResultSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {

@@ -3,15 +3,22 @@
 // A finished query hands its rows over as a TQueryResult (field names and
 // the rows moved out of the engine's result dataset, so nothing is copied).
 // TResultModel presents them to a view: one column per field, captioned
-// through the caption map ("a.path" shows as "目录"), cell texts made on
-// demand from the Variants (so a result of any size is shown at once and
-// only the visible rows are ever converted), and a folder or file icon in
-// the first column. It also answers the questions the row actions need:
-// whether the list has them at all (both "filename" and "path" present),
-// and a row's directory, file name and full name.
+// through the caption map ("a.path" shows as "目录"; when the fields come
+// from more than one table the caption keeps its table: "a.文件名"), cell
+// texts made on demand from the Variants (so a result of any size is shown
+// at once and only the visible rows are ever converted), and a folder or
+// file icon in the first column. Cells show readable texts (U_cellText:
+// grouped digits, sizes optionally in KiB/MiB/GiB, full date-times, 是/否)
+// while RawTextRole and the copy texts keep the raw values. It also
+// answers the questions the row actions need: whether the list has them at
+// all (both "filename" and "path" present), and a row's directory, file
+// name and full name.
 //
 // TResultSortProxy sorts by a clicked column header, comparing the values
-// themselves (numbers as numbers, dates as dates), not their texts.
+// themselves (numbers as numbers, dates as dates), not their texts, and
+// narrows the shown rows to those containing the filter box's text in any
+// column (shown or raw text, ASCII letters in either case) without running
+// the query again.
 //
 // Nothing here knows of widgets; the main window attaches the view, the
 // context menu and the status bar.
@@ -25,6 +32,7 @@
 #include <vector>
 
 #include "engine/U_simpleDS.h"
+#include "ui/U_cellText.h"
 #include "ui/U_columns.h"
 
 namespace corvane {
@@ -40,11 +48,17 @@ TQueryResult TakeResult(TSimpleDataset& dataset);
 class TResultModel : public QAbstractTableModel {
     Q_OBJECT
   public:
+    // The raw text of a cell (what copy and export keep).
+    static constexpr int RawTextRole = Qt::UserRole + 1;
+
     TResultModel(QIcon folderIcon, QIcon fileIcon, QObject* parent = nullptr);
 
     // Replaces the shown result.
     void SetResult(TQueryResult result, const TColumnMaps& columns);
     void Clear();
+    // How cells are shown; every cell changes.
+    void SetDisplayOptions(TDisplayOptions options);
+    const TDisplayOptions& DisplayOptions() const { return options_; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -52,9 +66,15 @@ class TResultModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Column captions and widths as rendered.
+    // Column captions as rendered.
     const std::vector<std::string>& Captions() const { return captions_; }
-    int ColumnWidth(int column) const { return widths_.at(static_cast<size_t>(column)); }
+    const std::vector<std::string>& FieldNames() const { return result_.fieldNames; }
+    // The name under which a column's width is remembered: the lower-case
+    // field name without its table ("size" for a.size); empty for names
+    // made up per statement (compt_N) and names an INI key cannot hold.
+    std::string WidthKey(int column) const;
+    // The rows themselves (for export).
+    const std::vector<std::unique_ptr<TSimpleRow>>& Rows() const { return result_.rows; }
 
     // Both "filename" and "path" are among the fields: the list offers the
     // row actions (open, open folder, locate, delete).
@@ -62,7 +82,19 @@ class TResultModel : public QAbstractTableModel {
     // "个数：" and the number of rows.
     std::string CountText() const;
 
+    // The raw text of a cell and the text the list shows.
     std::string CellText(int row, int column) const;
+    QString DisplayCell(int row, int column) const;
+    // Whether any cell of the row contains needle (UTF-8, ASCII letters in
+    // lower case) in its shown or its raw text, ignoring ASCII letter case.
+    bool RowContains(int row, const std::string& needle) const;
+
+    // Rows (in the given order) as tab-separated raw texts, headed by the
+    // field names; a field holding a tab, a line break or a double quote
+    // is quoted as in CSV. Ends with a line break.
+    std::string CopyText(const std::vector<int>& rows) const;
+    // The full names of the rows, one per line, skipping rows without one.
+    std::string CopyFullNames(const std::vector<int>& rows) const;
     // 0 = folder, 1 = file, -1 = no icon.
     int IconIndex(int row) const;
     // The cells under the captions "目录" and "文件名" (first such column),
@@ -82,8 +114,9 @@ class TResultModel : public QAbstractTableModel {
 
     QIcon folderIcon_, fileIcon_;
     TQueryResult result_;
+    TDisplayOptions options_{DisplayLocale(), false};
     std::vector<std::string> captions_;
-    std::vector<int> widths_;
+    std::vector<char> sizeColumn_;  // per column: the "size" column
     int isdirField_ = -1, attriField_ = -1, filenameField_ = -1, pathField_ = -1;
     int dirCaptionColumn_ = -1, fileCaptionColumn_ = -1;
 };
@@ -93,9 +126,22 @@ class TResultSortProxy : public QSortFilterProxyModel {
   public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
 
+    // Shows only the rows containing text (ASCII letters in any case); an empty
+    // text shows every row.
+    void SetFilterText(const QString& text);
+    const std::string& FilterText() const { return needle_; }
+
   protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+  private:
+    std::string needle_;  // UTF-8, ASCII letters in lower case
 };
+
+// Whether text contains lowerNeedle, ASCII letters compared in either case
+// (other bytes exactly: letters of other scripts keep their case).
+bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view lowerNeedle);
 
 // The order of two values: empty and null first, then numbers, dates and
 // booleans by value, then texts byte by byte.

@@ -1,6 +1,8 @@
 // U_rowActions: see U_rowActions.h.
 #include "ui/U_rowActions.h"
 
+#include <sys/stat.h>
+
 #include <map>
 
 namespace corvane {
@@ -11,26 +13,35 @@ std::string JoinFullName(const std::string& directory, const std::string& fileNa
 }
 
 std::string TRowActions::ConfirmText(const std::string& fullName) {
-    return "确定要删除\"" + fullName + "\"吗?";
+    return "确定要把\"" + fullName + "\"移到回收站吗?";
 }
 
 std::string TRowActions::ConfirmText(int count) {
-    return "确定要删除选中的" + std::to_string(count) + "个文件吗?";
+    return "确定要把选中的" + std::to_string(count) + "个文件移到回收站吗?";
+}
+
+bool TRowActions::Exists(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) return true;
+    prompt_.Error("找不到文件：" + path);
+    return false;
 }
 
 void TRowActions::Open(const TRowFile& file) {
     std::string full = JoinFullName(file.directory, file.fileName);
-    if (!full.empty()) shell_.OpenPath(full);
+    if (full.empty() || !Exists(full)) return;
+    if (!shell_.OpenPath(full)) prompt_.Error("无法打开：" + full);
 }
 
 void TRowActions::OpenFolder(const TRowFile& file) {
-    if (JoinFullName(file.directory, file.fileName).empty()) return;
-    shell_.OpenPath(file.directory);
+    if (JoinFullName(file.directory, file.fileName).empty() || !Exists(file.directory)) return;
+    if (!shell_.OpenPath(file.directory)) prompt_.Error("无法打开目录：" + file.directory);
 }
 
 void TRowActions::Locate(const TRowFile& file) {
     std::string full = JoinFullName(file.directory, file.fileName);
-    if (!full.empty()) shell_.ShowItem(full);
+    if (full.empty() || !Exists(full)) return;
+    if (!shell_.ShowItem(full)) prompt_.Error("无法在文件管理器中显示：" + full);
 }
 
 std::vector<int> TRowActions::Delete(const std::vector<TRowFile>& selected) {

@@ -3,8 +3,9 @@
 // Open hands the file to the desktop's default handler, "open containing
 // folder" hands it the directory, locate asks the file manager to show the
 // file, and delete moves the selected files to the desktop trash after one
-// confirmation. Delete never removes anything permanently, reports every
-// file that did not go, and tells the caller which rows to drop from the
+// confirmation ("移到回收站"). A file that is gone since the query ran, and
+// a handler that cannot be started, are reported in an error box. Delete never removes anything
+// permanently, reports every file that did not go, and tells the caller which rows to drop from the
 // list: exactly those whose files went.
 //
 // The logic only sees directory and file-name texts and the two service
@@ -45,6 +46,9 @@ class TRowActions {
     static std::string ConfirmText(int count);
 
   private:
+    // Whether path (a file, folder or link) is there; reports it when not.
+    bool Exists(const std::string& path);
+
     IShellService& shell_;
     IUserPrompt& prompt_;
 };

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ui/U_dirText.h"
 #include "ui/U_settings.h"
@@ -23,6 +24,10 @@ class IUserPrompt {
     virtual ~IUserPrompt() = default;
     // A question with Yes/No buttons, or Yes/No/Cancel when withCancel.
     virtual TAnswer Ask(const std::string& title, const std::string& text, bool withCancel) = 0;
+    // A question whose answers are the given button texts; the index of
+    // the chosen one, or -1 when the user closes the box (Esc).
+    virtual int Choose(const std::string& title, const std::string& text,
+                       const std::vector<std::string>& buttons) = 0;
     // A notice ("目录不存在").
     virtual void Inform(const std::string& text) = 0;
     // An error that reached the user (a file that cannot be read or written).

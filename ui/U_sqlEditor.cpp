@@ -1,19 +1,29 @@
 // U_sqlEditor: see U_sqlEditor.h.
 #include "ui/U_sqlEditor.h"
 
+#include <Qsci/qscicommand.h>
+#include <Qsci/qscicommandset.h>
 #include <Qsci/qscilexersql.h>
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QFontDatabase>
+#include <QMenu>
 #include <QMimeData>
+#include <algorithm>
 
 #include "ui/U_dirTree.h"
 
 namespace corvane {
 
 namespace {
+
+// The error indicator (a container indicator of ours) and margin marker.
+constexpr int kErrorIndicator = 8;
+constexpr int kErrorMarker = 1;
+constexpr int kMarkerMargin = 1;
 
 bool FromTree(const QMimeData* mime) {
     return mime && mime->hasFormat(QString::fromLatin1(TDirTreeModel::kDragMimeType));
@@ -35,7 +45,105 @@ TSqlEditor::TSqlEditor(QWidget* parent) : QsciScintilla(parent) {
     setMarginType(0, QsciScintilla::NumberMargin);
     setMarginLineNumbers(0, true);
     setMarginWidth(0, QStringLiteral("00000"));
+    setMarginType(kMarkerMargin, QsciScintilla::SymbolMargin);
+    setMarginWidth(kMarkerMargin, 14);
+    setMarginMarkerMask(kMarkerMargin, 1 << kErrorMarker);
+    markerDefine(QsciScintilla::Circle, kErrorMarker);
+    setMarkerBackgroundColor(QColor(0xd0, 0x20, 0x20), kErrorMarker);
+    setMarkerForegroundColor(QColor(0x90, 0x00, 0x00), kErrorMarker);
+    SendScintilla(SCI_INDICSETSTYLE, kErrorIndicator, INDIC_SQUIGGLE);
+    SendScintilla(SCI_INDICSETFORE, kErrorIndicator, QColor(0xe0, 0x00, 0x00));
     setAcceptDrops(true);
+    // Esc belongs to the window (it cancels a running query); the editor
+    // would take it for closing a call tip it never shows.
+    if (QsciCommand* cancel = standardCommands()->boundTo(Qt::Key_Escape)) cancel->setKey(0);
+}
+
+std::string TSqlEditor::Statement(int& start) const {
+    start = 0;
+    if (!hasSelectedText()) return Text();
+    const long from = SendScintilla(SCI_GETSELECTIONSTART);
+    const long to = SendScintilla(SCI_GETSELECTIONEND);
+    const std::string all = Text();
+    if (from < 0 || to <= from || static_cast<size_t>(to) > all.size()) return all;
+    start = static_cast<int>(from);
+    return all.substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
+}
+
+void TSqlEditor::InsertUndoable(const std::string& text) {
+    beginUndoAction();
+    replaceSelectedText(QString::fromStdString(text));
+    endUndoAction();
+}
+
+void TSqlEditor::ReplaceAllUndoable(const std::string& text) {
+    beginUndoAction();
+    selectAll();
+    replaceSelectedText(QString::fromStdString(text));
+    endUndoAction();
+}
+
+void TSqlEditor::MarkError(int bytePos) {
+    const long length = SendScintilla(SCI_GETLENGTH);
+    if (length <= 0) return;
+    long pos = std::clamp<long>(bytePos, 0, length);
+    // A fault reported at the very end is shown on the last character.
+    if (pos == length) pos = SendScintilla(SCI_POSITIONBEFORE, static_cast<unsigned long>(pos));
+    long end = SendScintilla(SCI_WORDENDPOSITION, static_cast<unsigned long>(pos), 1L);
+    if (end <= pos) end = SendScintilla(SCI_POSITIONAFTER, static_cast<unsigned long>(pos));
+    SendScintilla(SCI_SETINDICATORCURRENT, kErrorIndicator);
+    SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(pos), end - pos);
+    const long line = SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(pos));
+    markerAdd(static_cast<int>(line), kErrorMarker);
+}
+
+void TSqlEditor::ClearErrorMarks() {
+    SendScintilla(SCI_SETINDICATORCURRENT, kErrorIndicator);
+    SendScintilla(SCI_INDICATORCLEARRANGE, 0UL, SendScintilla(SCI_GETLENGTH));
+    markerDeleteAll(kErrorMarker);
+}
+
+std::vector<int> TSqlEditor::MarkedLines() const {
+    std::vector<int> lines;
+    for (int line = markerFindNext(0, 1 << kErrorMarker); line >= 0;
+         line = markerFindNext(line + 1, 1 << kErrorMarker))
+        lines.push_back(line);
+    return lines;
+}
+
+bool TSqlEditor::IsMarked(int bytePos) const {
+    return SendScintilla(SCI_INDICATORVALUEAT, kErrorIndicator, static_cast<long>(bytePos)) != 0;
+}
+
+void TSqlEditor::GoToByte(int bytePos) {
+    const long length = SendScintilla(SCI_GETLENGTH);
+    SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(std::clamp<long>(bytePos, 0, length)));
+    SendScintilla(SCI_SCROLLCARET);
+    setFocus();
+}
+
+int TSqlEditor::CursorByte() const {
+    return static_cast<int>(SendScintilla(SCI_GETCURRENTPOS));
+}
+
+void TSqlEditor::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    auto add = [&](const QString& text, bool enabled, auto slot) {
+        QAction* action = menu.addAction(text, this, slot);
+        action->setEnabled(enabled);
+    };
+    const bool editable = !isReadOnly();
+    add(QStringLiteral("撤销"), editable && isUndoAvailable(), &QsciScintilla::undo);
+    add(QStringLiteral("重做"), editable && isRedoAvailable(), &QsciScintilla::redo);
+    menu.addSeparator();
+    add(QStringLiteral("剪切"), editable && hasSelectedText(), &QsciScintilla::cut);
+    add(QStringLiteral("复制"), hasSelectedText(), &QsciScintilla::copy);
+    add(QStringLiteral("粘贴"), editable && SendScintilla(SCI_CANPASTE) != 0,
+        &QsciScintilla::paste);
+    add(QStringLiteral("删除"), editable && hasSelectedText(), &QsciScintilla::removeSelectedText);
+    menu.addSeparator();
+    add(QStringLiteral("全选"), length() > 0, [this] { selectAll(); });
+    menu.exec(event->globalPos());
 }
 
 void TSqlEditor::dragEnterEvent(QDragEnterEvent* event) {

@@ -1,5 +1,7 @@
-// The dialogs' logic: the directory dialog's check boxes and the mask, the
-// settings dialog's values, and the parameter dialog.
+// The dialogs' logic: the directory dialog's check boxes and the mask, its
+// labels and its help button, the settings dialog's values (the wizard
+// flag shown disabled, readable sizes), and the parameter dialog.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -85,6 +87,25 @@ class DialogsTest : public QObject {
         QCOMPARE(back.subDirs, true);
     }
 
+    void dirDialogLabelsAndItsHelpButton() {
+        TfrmDlgDirOption dialog;
+        QStringList boxes;
+        for (QCheckBox* box : dialog.findChildren<QCheckBox*>())
+            boxes << box->text();
+        QCOMPARE(boxes, (QStringList{"readonly", "Hidden", "Directory", "SysFile", "AnyFile",
+                                     "SubDir", "Filter:"}));
+        auto* help = dialog.findChild<QPushButton*>("btn_help");
+        QVERIFY(help);
+        QCOMPARE(help->text(), QStringLiteral("&Help"));
+        QVERIFY(!help->isEnabled());  // nothing to open
+        int opened = 0;
+        dialog.SetHelp([&] { ++opened; });
+        QVERIFY(help->isEnabled());
+        help->click();
+        QCOMPARE(opened, 1);
+        QVERIFY(!dialog.isVisible());
+    }
+
     void settingsFormLimitsTheCount() {
         TFrmSetting dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("设置"));
@@ -98,6 +119,16 @@ class DialogsTest : public QObject {
         QCOMPARE(back.defaultDir, std::string("/d"));
         QVERIFY(!back.autoLast);
         QVERIFY(back.useExpert);
+        QVERIFY(!back.humanSizes);
+        s.humanSizes = true;
+        s.useExpert = false;
+        dialog.Load(s);
+        QVERIFY(dialog.Values().humanSizes);
+        QVERIFY(!dialog.Values().useExpert);  // kept as stored
+        // The wizard has no function: shown, but disabled with a reason.
+        auto* wizard = dialog.findChild<QCheckBox*>("chkExpert");
+        QVERIFY(!wizard->isEnabled());
+        QCOMPARE(wizard->toolTip(), QStringLiteral("此选项目前没有作用"));
     }
 
     void paramFormShowsTheDescribedLayout() {

@@ -62,6 +62,18 @@ class EngineAdapterTest : public QObject {
         QVERIFY(outcome);
         QCOMPARE(outcome->parseErrors, std::string("无效的select语句\r\n"));
         QVERIFY(!outcome->executed);
+        QCOMPARE(outcome->errors.size(), size_t(1));
+        QCOMPARE(outcome->errors[0].message, std::string("无效的select语句"));
+    }
+
+    void orderingByASelectedColumnAddsNoSecondColumn() {
+        TQueryRunner runner(FileSystemEngineFactory());
+        auto outcome = Run(runner, "select * from '" + D() + "' a order by size desc");
+        QVERIFY(outcome && outcome->executed);
+        QCOMPARE(outcome->result.fieldNames.size(), size_t(15));
+        QCOMPARE(std::count(outcome->result.fieldNames.begin(), outcome->result.fieldNames.end(),
+                            std::string("a.size")),
+                 1L);
     }
 
     void theManualsStatementsParse_data() {
@@ -144,6 +156,7 @@ class EngineAdapterTest : public QObject {
         auto outcome = finished.first().first().value<std::shared_ptr<TQueryOutcome>>();
         QVERIFY(outcome->cancelled);
         QVERIFY(outcome->runError.empty());
+        // The listing was stopped before any row was made.
         QVERIFY(outcome->result.rows.empty());
     }
 };

@@ -1,7 +1,10 @@
 // The main window, built with stand-in services and a stand-in engine:
 // element names and texts, executing on the worker thread with the
-// rendered result, the context-menu rule, generating a script, dropping a
-// tree node into the editor, deleting rows and the question on close.
+// rendered result, column widths fitted and remembered, the filter box,
+// copying rows and paths, statement errors marked in the editor, notices
+// of a run, a cancelled run's partial rows, shortcuts, the window state,
+// the context-menu rule, generating a script (undoable), dropping a tree
+// node into the editor, deleting rows and the question on close.
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -9,6 +12,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
@@ -19,10 +23,16 @@
 #include <fstream>
 #include <functional>
 
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+
 #include "ui/U_dirTree.h"
 #include "ui/U_main.h"
 #include "ui/U_projectFile.h"
+#include "ui/U_messages.h"
 #include "ui/U_resultModel.h"
+#include "ui/U_settings.h"
 #include "ui/U_sqlEditor.h"
 #include "ui_test_support.h"
 
@@ -45,21 +55,34 @@ long long NowNs() {
 std::string gBaseDir;
 
 // Answers "select <n> rows of <dir>" with n rows of files in dir; "bad"
-// does not parse; "slow" lists until cancelled; "warn" has two warnings;
-// "oom" runs out of memory.
+// does not parse; a statement containing "oops" does not parse either and
+// says where ("oops" itself); "slow ..." lists until cancelled and then
+// hands over its rows; "warn" has two warnings, any other statement
+// containing "warn" one; "oom" runs out of memory.
 class ScriptedEngine : public IQueryEngine {
   public:
     void SetBaseDirectory(const std::string& dir) override { gBaseDir = dir; }
     std::vector<std::string> Warnings() override {
-        if (sql_ != "warn") return {};
-        return {"表 'a' 的目录不存在或无法打开", "表 'b /s' 中有 2 个子目录无法读取：b/x、b/y"};
+        if (sql_ == "warn")
+            return {"表 'a' 的目录不存在或无法打开", "表 'b /s' 中有 2 个子目录无法读取：b/x、b/y"};
+        if (sql_.find("warn") != std::string::npos) return {"目录不存在：/x"};
+        return {};
     }
     void SetSQL(const std::string& sql) override { sql_ = sql; }
     void Parse() override {}
-    std::string GetErrorText() override { return sql_ == "bad" ? "语法错误\r\n" : ""; }
+    std::string GetErrorText() override {
+        if (sql_ == "bad") return "语法错误\r\n";
+        if (sql_.find("oops") != std::string::npos) return "不认识的名字：oops\r\n";
+        return "";
+    }
+    std::vector<TStatementError> ErrorList() override {
+        const size_t at = sql_.find("oops");
+        if (at == std::string::npos) return IQueryEngine::ErrorList();
+        return {{"不认识的名字：oops", static_cast<int>(at) + 1}};
+    }
     void Execute(IProgress* progress) override {
         if (sql_ == "oom") throw std::bad_alloc();
-        if (sql_ == "slow") {
+        if (sql_.rfind("slow", 0) == 0) {
             for (long long n = 1; !progress->Cancelled(); ++n) {
                 progress->Listed(n);
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -104,7 +127,12 @@ class MainWindowTest : public QObject {
         std::unique_ptr<TfrmMain> window;
 
         // tweak changes the environment before the window is built.
-        explicit Fixture(const std::function<void(TMainEnv&)>& tweak = {}) {
+        explicit Fixture(std::function<void(TMainEnv&)> tweak = {}) : tweak_(std::move(tweak)) {
+            Open();
+        }
+        // (Re)builds the window over the same config.ini.
+        void Open() {
+            window.reset();
             TMainEnv env;
             env.programDir = dir.path().toStdString() + "/";
             env.iniPath = env.programDir + "config.ini";
@@ -113,9 +141,10 @@ class MainWindowTest : public QObject {
             env.shell = &shell;
             env.prompt = &prompt;
             env.dialogs = &dialogs;
-            if (tweak) tweak(env);
+            if (tweak_) tweak_(env);
             window = std::make_unique<TfrmMain>(env);
         }
+        std::function<void(TMainEnv&)> tweak_;
         template <class T>
         T* Find(const char* name) {
             return window->findChild<T*>(QString::fromLatin1(name));
@@ -125,6 +154,13 @@ class MainWindowTest : public QObject {
             QSignalSpy finished(&window->Runner(), &TQueryRunner::Finished);
             window->tbtn_executeClick();
             QVERIFY(finished.wait(20000));
+        }
+        QStringList Shown(int column) {
+            QStringList texts;
+            auto* model = Find<QTreeView>("lv_rslt")->model();
+            for (int r = 0; r < model->rowCount(); ++r)
+                texts << model->index(r, column).data().toString();
+            return texts;
         }
     };
 
@@ -140,7 +176,7 @@ class MainWindowTest : public QObject {
         for (QAction* a : f.Find<QToolBar>("ToolBar1")->actions())
             if (!a->isSeparator()) toolbar << a->text();
         QCOMPARE(toolbar, (QStringList{"打开", "新建", "保存", "另存为", " 语法检查 ", "执行",
-                                       "设置", "帮助"}));
+                                       "导出", "设置", "帮助"}));
         auto* pages = f.Find<QTabWidget>("PageControl1");
         QCOMPARE(pages->tabText(0), QStringLiteral("SQL"));
         QCOMPARE(pages->tabText(1), QStringLiteral("执行结果"));
@@ -152,14 +188,42 @@ class MainWindowTest : public QObject {
             return list;
         };
         QCOMPARE(texts("pp_tree"), (QStringList{"自动生成脚本", "添加", "编辑", "删除"}));
-        QCOMPARE(texts("pp_Dataset"), (QStringList{"打开", "打开所在目录", "定位", "删除"}));
+        QCOMPARE(texts("pp_Dataset"),
+                 (QStringList{"打开", "打开所在目录", "定位", "删除", "", "复制", "复制完整路径",
+                              "", "导出为 CSV...", "导出为 JSON..."}));
+        QCOMPARE(texts("pp_export"), (QStringList{"导出为 CSV...", "导出为 JSON..."}));
         QCOMPARE(texts("pp_help"), (QStringList{"使用说明", "关于..."}));
         QCOMPARE(texts("pp_open"), (QStringList{"打开...", "最近打开的"}));
         QCOMPARE(f.Find<QPlainTextEdit>("mm_msg")->toolTip(), QStringLiteral("消息框"));
         QVERIFY(f.Find<QPlainTextEdit>("mm_msg")->isReadOnly());
         QCOMPARE(f.Find<QTreeView>("lv_rslt")->selectionMode(),
                  QAbstractItemView::ExtendedSelection);
-        QCOMPARE(texts("ppm_recent"), (QStringList{"", "", ""}));
+        QCOMPARE(texts("ppm_recent"), (QStringList{"（无）"}));
+    }
+
+    void tooltipsNameTheShortcuts_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("keys");
+        QTest::newRow("run") << "执行" << QStringList{"F9", "Ctrl+Return", "F5"};
+        QTest::newRow("check") << " 语法检查 " << QStringList{"Ctrl+F9"};
+        QTest::newRow("open") << "打开" << QStringList{"Ctrl+O"};
+        QTest::newRow("save") << "保存" << QStringList{"Ctrl+S"};
+        QTest::newRow("help") << "帮助" << QStringList{"F1"};
+    }
+
+    void tooltipsNameTheShortcuts() {
+        QFETCH(QString, action);
+        QFETCH(QStringList, keys);
+        Fixture f;
+        for (QAction* a : f.Find<QToolBar>("ToolBar1")->actions()) {
+            if (a->text() != action) continue;
+            for (const QString& key : keys) {
+                QVERIFY2(a->toolTip().contains(key), qPrintable(a->toolTip()));
+                QVERIFY(a->shortcuts().contains(QKeySequence(key)));
+            }
+            return;
+        }
+        QFAIL("no such action");
     }
 
     void executingRendersTheResultOnPageOne() {
@@ -175,14 +239,13 @@ class MainWindowTest : public QObject {
         for (int c = 0; c < list->model()->columnCount(); ++c)
             captions << list->model()->headerData(c, Qt::Horizontal).toString();
         QCOMPARE(captions, (QStringList{"目录", "文件名", "大小", "目录否"}));
-        QCOMPARE(list->columnWidth(0), 160);
-        QCOMPARE(list->columnWidth(1), 80);
         QCOMPARE(list->model()->index(1, 1).data().toString(), QStringLiteral("f1"));
+        QCOMPARE(f.Shown(3), (QStringList{"是", "否", "否"}));
         QVERIFY(f.window->ResultHasContextMenu());
         QVERIFY(list->isEnabled());
     }
 
-    void aResultWithoutPathHasNoContextMenu() {
+    void aResultWithoutPathHasNoFileActions() {
         Fixture f;
         f.Run("select 3 rows of /data");
         f.Run("select 0 sizes");
@@ -193,8 +256,9 @@ class MainWindowTest : public QObject {
 
     void parseErrorsStayOnTheSqlPage() {
         Fixture f;
+        f.Run("select 3 rows of /data");
         f.Run("bad");
-        QCOMPARE(f.window->MessageText(), QStringLiteral("语法错误\n"));
+        QCOMPARE(f.window->MessageText(), QStringLiteral("语法错误"));
         QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 0);
     }
 
@@ -202,8 +266,8 @@ class MainWindowTest : public QObject {
         Fixture f;
         f.Run("warn");
         QCOMPARE(f.window->MessageText(),
-                 QStringLiteral("OK\n表 'a' 的目录不存在或无法打开\n"
-                                "表 'b /s' 中有 2 个子目录无法读取：b/x、b/y"));
+                 QStringLiteral("OK\n提示：表 'a' 的目录不存在或无法打开\n"
+                                "提示：表 'b /s' 中有 2 个子目录无法读取：b/x、b/y"));
         f.Run("select 3 rows of /data");
         QCOMPARE(f.window->MessageText(), QStringLiteral("OK"));
     }
@@ -225,31 +289,217 @@ class MainWindowTest : public QObject {
         Fixture f;
         f.window->Editor().SetText("bad");
         f.window->tbtn_checkClick();
-        QCOMPARE(f.window->MessageText(), QStringLiteral("语法错误\n"));
+        QCOMPARE(f.window->MessageText(), QStringLiteral("语法错误"));
         f.window->Editor().SetText("");
         f.window->tbtn_checkClick();
         f.window->tbtn_executeClick();
         QVERIFY(!f.window->Runner().IsRunning());
-        QCOMPARE(f.window->MessageText(), QStringLiteral("语法错误\n"));
+        QCOMPARE(f.window->MessageText(), QStringLiteral("语法错误"));
         f.window->Editor().SetText("select");
         f.window->tbtn_checkClick();
         QCOMPARE(f.window->MessageText(), QStringLiteral("OK"));
     }
 
-    void cancelStopsARunningQuery() {
+    void cancelStopsARunningQueryAndShowsWhatItFound() {
         Fixture f;
-        f.window->Editor().SetText("slow");
+        f.Run("select 3 rows of /data");
+        f.window->Editor().SetText("slow 5 rows of /x");
         QSignalSpy finished(&f.window->Runner(), &TQueryRunner::Finished);
         f.window->tbtn_executeClick();
+        // A new run starts with a clean status bar, then counts live.
+        QCOMPARE(f.window->StatusText(0), QStringLiteral("用时：0毫秒"));
+        QCOMPARE(f.window->StatusText(1), QStringLiteral("个数："));
         auto* cancel = f.Find<QToolButton>("btn_cancel");
         QVERIFY(cancel->isEnabled());
         QTRY_VERIFY(f.window->StatusText(2).startsWith(QStringLiteral("已列出：")) &&
                     f.window->StatusText(2) != QStringLiteral("已列出：0"));
+        QTRY_VERIFY(f.window->StatusText(0) != QStringLiteral("用时：0毫秒"));
         cancel->click();
         QVERIFY(finished.wait(20000));
         QCOMPARE(f.window->StatusText(2), QStringLiteral("已取消"));
         QVERIFY(!cancel->isEnabled());
         QVERIFY(f.prompt.errors.empty());
+        QCOMPARE(f.window->ResultModel().rowCount(), 5);
+        QCOMPARE(f.window->ResultNotice(),
+                 QStringLiteral("查询已取消：下面只是取消前找到的 5 行，结果不完整。"));
+        QCOMPARE(f.window->StatusText(1), QStringLiteral("个数：5"));
+        // A complete run takes the notice away.
+        f.Run("select 2 rows of /data");
+        QCOMPARE(f.window->ResultNotice(), QString());
+    }
+
+    void escapeCancelsAndTheRunKeysRun_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Ctrl+Return") << int(Qt::Key_Return) << int(Qt::ControlModifier);
+        QTest::newRow("Ctrl+Enter")
+            << int(Qt::Key_Enter) << int(Qt::ControlModifier | Qt::KeypadModifier);
+        QTest::newRow("F5") << int(Qt::Key_F5) << int(Qt::NoModifier);
+        QTest::newRow("F9") << int(Qt::Key_F9) << int(Qt::NoModifier);
+    }
+
+    void escapeCancelsAndTheRunKeysRun() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        Fixture f;
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+        f.window->Editor().SetText("slow 1 rows of /x");
+        f.window->Editor().setFocus();
+        QSignalSpy finished(&f.window->Runner(), &TQueryRunner::Finished);
+        QTest::keyClick(f.window->Editor().viewport(), Qt::Key(key),
+                        Qt::KeyboardModifiers(modifiers));
+        QVERIFY(f.window->Runner().IsRunning());
+        QCOMPARE(f.window->Editor().Text(),
+                 std::string("slow 1 rows of /x"));  // no line break typed
+        QTest::keyClick(f.window->Editor().viewport(), Qt::Key_Escape);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(f.window->StatusText(2), QStringLiteral("已取消"));
+    }
+
+    void onlyTheSelectionRunsWhenThereIsOne() {
+        Fixture f;
+        f.window->Editor().SetText("select 9 rows of /a\nselect 2 rows of /b");
+        f.window->Editor().setSelection(1, 0, 1, 19);
+        QSignalSpy finished(&f.window->Runner(), &TQueryRunner::Finished);
+        f.window->tbtn_executeClick();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(f.window->ResultModel().rowCount(), 2);
+        QCOMPARE(f.window->ResultModel().Directory(0), std::string("/b"));
+    }
+
+    void statementErrorsAreMarkedWhereTheyHappen() {
+        Fixture f;
+        const std::string text = "select 文件, x\nfrom oops o";
+        const int at = static_cast<int>(text.find("oops"));
+        f.Run(text);
+        QCOMPARE(f.window->MessageText(), QStringLiteral("第2行第6列：不认识的名字：oops"));
+        QCOMPARE(f.window->Editor().MarkedLines(), std::vector<int>{1});
+        QVERIFY(f.window->Editor().IsMarked(at));
+        QVERIFY(f.window->Editor().IsMarked(at + 3));
+        QVERIFY(!f.window->Editor().IsMarked(at + 4));
+        QVERIFY(!f.window->Editor().IsMarked(0));
+        // Double-clicking the message puts the cursor there.
+        f.window->Editor().GoToByte(0);
+        f.Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        f.window->Messages().ActivateLine(0);
+        QCOMPARE(f.window->Editor().CursorByte(), at);
+        QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 0);
+        // A check marks the same way; a run that parses takes the marks away.
+        f.window->tbtn_checkClick();
+        QCOMPARE(f.window->Editor().MarkedLines(), std::vector<int>{1});
+        f.Run("select 1 rows of /d");
+        QVERIFY(f.window->Editor().MarkedLines().empty());
+        QVERIFY(!f.window->Editor().IsMarked(at));
+    }
+
+    void errorsInASelectionCountFromTheEditorText() {
+        Fixture f;
+        f.window->Editor().SetText("select 1 rows of /d\n\nselect x from oops");
+        f.window->Editor().setSelection(2, 0, 2, 18);
+        f.window->tbtn_checkClick();
+        QCOMPARE(f.window->MessageText(), QStringLiteral("第3行第15列：不认识的名字：oops"));
+        QCOMPARE(f.window->Editor().MarkedLines(), std::vector<int>{2});
+    }
+
+    void noticesOfARunAreShown() {
+        Fixture f;
+        f.Run("select 2 rows of /warn");
+        QCOMPARE(f.window->MessageText(), QStringLiteral("OK\n提示：目录不存在：/x"));
+        QCOMPARE(f.window->ResultNotice(), QStringLiteral("提示：目录不存在：/x"));
+        QCOMPARE(f.window->StatusText(2), QStringLiteral("有 1 条提示"));
+    }
+
+    void columnsFitTheirContentsAndTheUsersWidthsAreRemembered() {
+        Fixture f;
+        f.window->show();
+        const std::string dir = "/a/rather/long/directory/name/that/needs/room";
+        f.Run("select 3 rows of " + dir);
+        auto* list = f.Find<QTreeView>("lv_rslt");
+        const QFontMetrics fm = list->fontMetrics();
+        // Wide enough for the path, narrow for a small number, never wider
+        // than the maximum.
+        QVERIFY(list->columnWidth(0) >= fm.horizontalAdvance(QString::fromStdString(dir)));
+        QVERIFY(list->columnWidth(0) <= 420);
+        QVERIFY(list->columnWidth(2) < list->columnWidth(0));
+        QVERIFY(list->columnWidth(2) >=
+                list->header()->fontMetrics().horizontalAdvance(QStringLiteral("大小")));
+        QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+        // The user widens the file name column: remembered by its name.
+        list->header()->resizeSection(1, 231);
+        QCOMPARE(f.window->Config().ColumnWidth("filename"), 231);
+        QCOMPARE(f.window->Config().ColumnWidth("path"), 0);
+        f.Run("select 1 rows of /x");
+        QCOMPARE(list->columnWidth(1), 231);
+        // Kept in config.ini across sessions.
+        f.prompt.answers = {TAnswer::No};  // the statement need not be saved
+        QVERIFY(f.window->close());
+        f.Open();
+        f.Run("select 1 rows of /x");
+        QCOMPARE(f.Find<QTreeView>("lv_rslt")->columnWidth(1), 231);
+    }
+
+    void theFilterBoxNarrowsTheShownRows() {
+        Fixture f;
+        f.Run("select 20 rows of /data");
+        auto* count = f.Find<QLabel>("lbl_filterCount");
+        f.window->SetResultFilter(QStringLiteral("F1"));
+        QCOMPARE(f.Shown(1), (QStringList{"f1", "f10", "f11", "f12", "f13", "f14", "f15", "f16",
+                                          "f17", "f18", "f19"}));
+        QCOMPARE(count->text(), QStringLiteral("显示 11 / 20 行"));
+        f.window->SetResultFilter(QStringLiteral("是"));  // the shown text of a boolean
+        QCOMPARE(f.Shown(1), QStringList{"f0"});
+        f.window->SetResultFilter(QString());
+        QCOMPARE(f.Shown(1).size(), 20);
+        QCOMPARE(count->text(), QString());
+        QCOMPARE(f.window->StatusText(1), QStringLiteral("个数：20"));
+    }
+
+    void copyingRowsAndPaths() {
+        Fixture f;
+        f.window->show();
+        f.Run("select 4 rows of /data");
+        f.window->SelectResultRows({2, 0});
+        auto* list = f.Find<QTreeView>("lv_rslt");
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QStringLiteral("a.path\ta.filename\ta.size\ta.isdir\n"
+                                "/data\tf0\t0\tTrue\n"
+                                "/data\tf2\t2\tFalse\n"));
+        f.window->CopyPaths();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("/data/f0\n/data/f2\n"));
+        // In the order the list shows them.
+        list->sortByColumn(1, Qt::DescendingOrder);
+        f.window->CopyPaths();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("/data/f2\n/data/f0\n"));
+    }
+
+    void enterOnARowOpensItsFile() {
+        Fixture f;
+        f.window->show();
+        const std::string d = f.dir.path().toStdString();
+        std::ofstream(d + "/f1") << "x";
+        f.Run("select 2 rows of " + d);
+        f.window->SelectResultRows({1});
+        auto* list = f.Find<QTreeView>("lv_rslt");
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(f.shell.opened, std::vector<std::string>{d + "/f1"});
+    }
+
+    void theWindowStateComesBack() {
+        Fixture f;
+        f.window->show();
+        f.window->resize(900, 600);
+        f.Find<QSplitter>("Splitter1")->setSizes({123, 700});
+        f.Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        QVERIFY(f.window->close());
+        f.Open();
+        f.window->show();
+        QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 1);
+        QCOMPARE(f.Find<QSplitter>("Splitter1")->sizes().first(), 123);
+        QCOMPARE(f.window->size(), QSize(900, 600));
     }
 
     void runningOutOfMemoryShowsAMessageAndTheWindowGoesOn() {
@@ -289,7 +539,8 @@ class MainWindowTest : public QObject {
         QCOMPARE(f.shell.shown, (std::vector<std::string>{d + "/f1"}));
         f.window->SelectResultRows({0, 2});
         f.window->N5Click();
-        QCOMPARE(f.prompt.asked, std::vector<std::string>{"Corvane|确定要删除选中的2个文件吗?|YN"});
+        QCOMPARE(f.prompt.asked,
+                 std::vector<std::string>{"Corvane|确定要把选中的2个文件移到回收站吗?|YN"});
         QCOMPARE(f.window->ResultModel().rowCount(), 1);
         QCOMPARE(f.window->ResultModel().FileName(0), std::string("f1"));
         QCOMPARE(f.window->StatusText(1), QStringLiteral("个数：1"));
@@ -309,6 +560,38 @@ class MainWindowTest : public QObject {
                                                 FormatDirOption({58, false, "/d2", ""}) + " b");
         QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 0);
         QVERIFY(f.window->Controller().Modified());
+        QVERIFY(f.prompt.asked.empty());  // an empty editor: nothing to ask
+        f.window->Editor().undo();
+        QCOMPARE(f.window->Editor().Text(), std::string());
+    }
+
+    void aGeneratedScriptNeverTakesTheStatementAway_data() {
+        QTest::addColumn<int>("choice");  // 0 insert at the cursor, 1 replace, 2 cancel
+        QTest::addColumn<QString>("after");
+        const QString script = QString::fromStdString(
+            "select * \nfrom " + FormatDirOption({58, false, "/d1", ""}) + " a");
+        QTest::newRow("insert at the cursor") << 0 << "select 1 " + script + "-- mine";
+        QTest::newRow("replace after asking") << 1 << script;
+        QTest::newRow("cancel") << 2 << "select 1 -- mine";
+    }
+
+    void aGeneratedScriptNeverTakesTheStatementAway() {
+        QFETCH(int, choice);
+        QFETCH(QString, after);
+        Fixture f;
+        f.window->TreeModel().AddTable(TFileDirOption{58, false, "/d1", ""});
+        f.window->Editor().SetText("select 1 -- mine");
+        f.window->Editor().setCursorPosition(0, 9);
+        f.window->SelectTreeNode(f.window->TreeModel().TableIndex(0));
+        f.prompt.choices = {choice};
+        f.window->N6Click();
+        QCOMPARE(f.prompt.asked,
+                 std::vector<std::string>{"自动生成脚本|编辑器中已有语句。生成的脚本要放在哪里？|"
+                                          "插入到光标处|替换全部语句|取消"});
+        QCOMPARE(QString::fromStdString(f.window->Editor().Text()), after);
+        // Ctrl+Z gives the statement back.
+        QTest::keyClick(&f.window->Editor(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.window->Editor().Text(), std::string("select 1 -- mine"));
     }
 
     void droppingATreeNodeInsertsItsText() {

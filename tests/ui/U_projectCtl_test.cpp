@@ -1,6 +1,7 @@
 // Project commands: the unsaved-changes question, New/Open/recent/Save/Save
-// As with their titles and recent-list pushes, the directory-table
-// commands, and files that cannot be read.
+// As with their titles and recent-list pushes, the title's name and
+// modified mark, recent projects that are gone, the directory-table
+// commands, files that cannot be read and a project with one bad table.
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -29,6 +30,13 @@ class FakeView : public IProjectView {
     void SetTitle(const std::string& t) override { title = t; }
     void RecentChanged(const std::vector<std::string>& files) override { recent = files; }
 };
+
+// "Corvane -- name.cvq (folder)", with "*" after the name when modified.
+std::string TitleFor(const std::string& file, bool modified = false) {
+    const size_t slash = file.rfind('/');
+    return "Corvane -- " + file.substr(slash + 1) + (modified ? "*" : "") + " (" +
+           file.substr(0, slash) + ")";
+}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -159,15 +167,72 @@ class ProjectCtlTest : public QObject {
         f.dialogs.openFiles = {file};
         f.ctl->OpenProject();
         QCOMPARE(f.dialogs.calls, std::vector<std::string>{"open:" + f.Path("")});
-        QCOMPARE(f.view.title, "Corvane  --" + file);
+        QCOMPARE(f.view.title, TitleFor(file));
         QCOMPARE(f.view.sql, std::string("select a\nfrom x"));
         QVERIFY(!f.ctl->Modified());
         QCOMPARE(f.ctl->FileName(), file);
         QCOMPARE(f.tree.TableCount(), 2);
         QCOMPARE(f.tree.Table(0).alias, std::string("x"));
         QCOMPARE(f.tree.Table(1).alias, std::string("y"));
-        QCOMPARE(f.view.recent, (std::vector<std::string>{file, "", ""}));
+        QCOMPARE(f.view.recent, (std::vector<std::string>{file}));
         QVERIFY(ReadAll(f.Path("config.ini")).find("file1=" + file) != std::string::npos);
+    }
+
+    void theTitleNamesTheProjectAndMarksChanges() {
+        Fixture f;
+        f.ctl->NewProject();
+        QCOMPARE(f.view.title, std::string("Corvane"));
+        f.MakeModified();
+        QCOMPARE(f.view.title, std::string("Corvane -- 未命名*"));
+        f.dialogs.saveFiles = {f.Path("named.cvq")};
+        QVERIFY(f.ctl->Save());
+        QCOMPARE(f.view.title, TitleFor(f.Path("named.cvq")));
+        f.tree.AddTable(TFileDirOption{58, false, "/tmp", ""});
+        f.dialogs.folders = {f.dir.path().toStdString()};
+        f.ctl->AddTable();
+        QCOMPARE(f.view.title, TitleFor(f.Path("named.cvq"), true));
+        QVERIFY(f.ctl->Save());
+        QCOMPARE(f.view.title, TitleFor(f.Path("named.cvq")));
+        QCOMPARE(f.ctl->Title(), f.view.title);
+    }
+
+    void aRecentProjectThatIsGoneIsDroppedAfterTelling() {
+        Fixture f;
+        const std::string kept = f.SavedProject("kept.cvq", "select 1");
+        const std::string gone = f.SavedProject("gone.cvq", "select 2");
+        f.ctl->OpenRecent(kept);
+        f.ctl->OpenRecent(gone);
+        f.ctl->NewProject();
+        QCOMPARE(f.view.recent, (std::vector<std::string>{gone, kept}));
+        QFile::remove(QString::fromStdString(gone));
+        f.ctl->OpenRecent(gone);
+        QCOMPARE(f.prompt.informed, std::vector<std::string>{"找不到项目文件：" + gone +
+                                                             "\n已从最近打开的列表中去掉。"});
+        QCOMPARE(f.view.recent, (std::vector<std::string>{kept}));
+        QCOMPARE(f.config->Recent(), (std::vector<std::string>{kept}));
+        QVERIFY(ReadAll(f.Path("config.ini")).find(gone) == std::string::npos);
+        QVERIFY(f.ctl->FileName().empty());
+    }
+
+    void aProjectWithOneBadTableOpensWithTheOthers() {
+        Fixture f;
+        std::ofstream(f.Path("mixed.cvq"))
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><corvane><dirlist>"
+               "<dir alias='a'><![CDATA[\"/tmp\"]]></dir>"
+               "<dir alias='b'><![CDATA[x]]></dir>"
+               "<dir alias='c'><![CDATA[\"/usr\"]]></dir>"
+               "</dirlist><sql><![CDATA[select 1]]></sql></corvane>";
+        f.dialogs.openFiles = {f.Path("mixed.cvq")};
+        f.ctl->OpenProject();
+        QVERIFY(f.prompt.errors.empty());
+        QCOMPARE(f.tree.TableCount(), 2);
+        QCOMPARE(f.tree.Table(0).alias, std::string("a"));
+        QCOMPARE(f.tree.Table(1).alias, std::string("c"));
+        QCOMPARE(f.view.sql, std::string("select 1"));
+        QCOMPARE(f.ctl->FileName(), f.Path("mixed.cvq"));
+        QCOMPARE(f.prompt.informed,
+                 std::vector<std::string>{
+                     "项目中以下目录连接无法识别，已略过（保存项目时不再保留）：\nb：x"});
     }
 
     void aProjectThatCannotBeReadLeavesTheCurrentOne() {
@@ -235,7 +300,7 @@ class ProjectCtlTest : public QObject {
         const std::string expected = folder + written.toStdString();
         QCOMPARE(f.ctl->FileName(), expected);
         QVERIFY(QFile::exists(QString::fromStdString(expected)));
-        QCOMPARE(f.view.title, "Corvane --" + expected);
+        QCOMPARE(f.view.title, TitleFor(expected));
         QCOMPARE(f.view.recent[0], expected);
     }
 
@@ -334,9 +399,12 @@ class ProjectCtlTest : public QObject {
         s.recentCount = 4;
         s.defaultDir = "/d";
         f.dialogs.settings = {s};
+        const std::string file = f.SavedProject("p.cvq", "select 1");
+        f.ctl->OpenRecent(file);
         f.ctl->EditSettings();
         QCOMPARE(f.config->Settings().recentCount, 4);
-        QVERIFY(ReadAll(f.Path("config.ini")).find("file4=\n") != std::string::npos);
+        QVERIFY(ReadAll(f.Path("config.ini")).find("recentCount=4\n") != std::string::npos);
+        QCOMPARE(f.view.recent, std::vector<std::string>{file});
         f.ctl->EditSettings();  // cancelled
         QCOMPARE(f.config->Settings().defaultDir, std::string("/d"));
     }
@@ -354,7 +422,7 @@ class ProjectCtlTest : public QObject {
         f.view.controller = f.ctl.get();
         f.ctl->StartUp();
         QCOMPARE(f.view.sql, std::string("select 7"));
-        QCOMPARE(f.view.title, "Corvane  --" + file);
+        QCOMPARE(f.view.title, TitleFor(file));
         QVERIFY(!f.ctl->Modified());
     }
 };

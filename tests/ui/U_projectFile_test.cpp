@@ -188,9 +188,6 @@ class ProjectFileTest : public QObject {
         QTest::newRow("bytes that are not UTF-8")
             << QByteArray("<corvane><dirlist/><sql>\xff\xfe</sql></corvane>")
             << QStringLiteral("项目文件的内容不是有效的 UTF-8 编码文本");
-        QTest::newRow("a table text that does not parse")
-            << QByteArray("<corvane><dirlist><dir alias='a'>x</dir></dirlist><sql/></corvane>")
-            << QStringLiteral("项目文件中的目录连接无效：x");
     }
 
     void badFilesAreRefused() {
@@ -202,6 +199,23 @@ class ProjectFileTest : public QObject {
         QVERIFY(!ParseProject(bytes.toStdString(), p, error));
         QCOMPARE(QString::fromStdString(error), message);
         QCOMPARE(p.sql, std::string("untouched"));
+    }
+
+    void aTableTextThatDoesNotParseCostsOnlyThatTable() {
+        TProjectData p;
+        std::string error;
+        QVERIFY(
+            ParseProject("<corvane><dirlist><dir alias='a'>x</dir>"
+                         "<dir alias='b'>'/tmp /s'</dir></dirlist><sql>q</sql></corvane>",
+                         p, error));
+        QCOMPARE(p.dirs.size(), size_t(1));
+        QCOMPARE(p.dirs[0].alias, std::string("b"));
+        QCOMPARE(p.dirs[0].option.path, std::string("/tmp"));
+        QVERIFY(p.dirs[0].option.subDirs);
+        QCOMPARE(p.skipped.size(), size_t(1));
+        QCOMPARE(p.skipped[0].alias, std::string("a"));
+        QCOMPARE(p.skipped[0].tableText, std::string("x"));
+        QCOMPARE(p.sql, std::string("q"));
     }
 
     void savingReplacesTheFileWhole() {

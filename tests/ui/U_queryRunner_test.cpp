@@ -1,6 +1,7 @@
-// The query runner: the engine lives on a worker thread, progress arrives
-// while it runs, Cancel stops it, and every outcome reaches the window's
-// thread.
+// The query runner: the engine lives on a worker thread, progress (of the
+// listing and of a join) arrives while it runs, Cancel stops it and still
+// hands over the rows found so far, and every outcome (errors one by one,
+// notices of the run) reaches the window's thread.
 #include <QSignalSpy>
 #include <QtTest>
 #include <atomic>
@@ -20,8 +21,9 @@ struct EngineLog {
     int64_t memoryLimit = -1;  // as the engine had it when it executed
 };
 
-// Lists "entries" until cancelled or until it has listed `total`; can fail
-// to parse or fail while executing.
+// Lists "entries" (one row each) until cancelled or until it has listed
+// `total`, reporting them as join combinations for "join"; can fail to
+// parse or fail while executing; "notice" leaves a notice.
 class FakeEngine : public IQueryEngine {
   public:
     FakeEngine(EngineLog& log, long long total) : log_(log), total_(total) {
@@ -44,10 +46,17 @@ class FakeEngine : public IQueryEngine {
         if (sql_ == "oom") throw std::bad_alloc();
         for (long long n = 1; n <= total_; ++n) {
             if (progress->Cancelled()) return;
-            progress->Listed(n);
+            if (sql_ == "join")
+                progress->Joining(n);
+            else
+                progress->Listed(n);
+            rows_ = n;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        rows_ = total_;
+    }
+    std::vector<std::string> Warnings() override {
+        if (sql_ == "notice") return {"无法读取子目录：/x"};
+        return {};
     }
     // "throw" and "select" runs have something to say.
     std::vector<std::string> Warnings() override {
@@ -127,9 +136,36 @@ class QueryRunnerTest : public QObject {
         QVERIFY(outcome);
         QVERIFY(outcome->cancelled);
         QVERIFY(!outcome->executed);
-        QVERIFY(outcome->result.rows.empty());
+        // What was found until then is handed over, marked by cancelled.
+        QVERIFY(!outcome->result.rows.empty());
+        QCOMPARE(static_cast<long long>(outcome->result.rows.size()), outcome->listed);
         QVERIFY(outcome->runError.empty());
         QCOMPARE(log.alive.load(), 0);
+    }
+
+    void aJoinReportsItsCombinations() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 2000));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        QSignalSpy progress(&runner, &TQueryRunner::Progress);
+        runner.Start("join");
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome);
+        QCOMPARE(outcome->joined, 2000LL);
+        QCOMPARE(outcome->listed, 0LL);
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(progress.last()[1].toLongLong(), 2000LL);
+    }
+
+    void noticesOfTheRunComeWithTheResult() {
+        EngineLog log;
+        TQueryRunner runner(Factory(log, 3));
+        QSignalSpy finished(&runner, &TQueryRunner::Finished);
+        runner.Start("notice");
+        auto outcome = WaitFor(finished);
+        QVERIFY(outcome);
+        QVERIFY(outcome->executed);
+        QCOMPARE(outcome->warnings, std::vector<std::string>{"无法读取子目录：/x"});
     }
 
     void parseErrorsComeBackWithoutExecuting() {
@@ -140,6 +176,10 @@ class QueryRunnerTest : public QObject {
         auto outcome = WaitFor(finished);
         QVERIFY(outcome);
         QCOMPARE(outcome->parseErrors, std::string("Syntax error near bad\r\nsecond\r\n"));
+        // One by one, without positions (this engine knows none).
+        QCOMPARE(outcome->errors.size(), size_t(2));
+        QCOMPARE(outcome->errors[1].message, std::string("second"));
+        QCOMPARE(outcome->errors[1].position, 0);
         QVERIFY(!outcome->executed);
         QCOMPARE(log.executed, std::thread::id());
     }
@@ -232,6 +272,9 @@ class QueryRunnerTest : public QObject {
         QCOMPARE(CheckSyntax(Factory(log, 0), "select"), std::string("OK"));
         QCOMPARE(CheckSyntax(Factory(log, 0), "bad"),
                  std::string("Syntax error near bad\r\nsecond\r\n"));
+        QVERIFY(CheckStatement(Factory(log, 0), "select").empty());
+        QCOMPARE(CheckStatement(Factory(log, 0), "bad").front().message,
+                 std::string("Syntax error near bad"));
     }
 };
 

@@ -1,5 +1,6 @@
-// The result list's model: captions, widths, icons, the context-menu rule,
-// row texts and full names, sorting and removing rows.
+// The result list's model: captions (with their table in joins), width
+// keys, icons, the context-menu rule, shown texts against raw values, copy
+// texts, full names, sorting, filtering and removing rows.
 #include <QAbstractItemModelTester>
 #include <QtTest>
 
@@ -24,29 +25,68 @@ class ResultModelTest : public QObject {
     TColumnMaps columns;
 
   private slots:
-    void captionsAndWidthsComeFromTheMaps_data() {
+    void captionsAndWidthKeysComeFromTheNames_data() {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("caption");
-        QTest::addColumn<int>("width");
-        QTest::newRow("qualified") << "a.path" << QStringLiteral("目录") << 160;
-        QTest::newRow("any letter case") << "Path" << QStringLiteral("目录") << 160;
+        QTest::addColumn<QString>("key");
+        QTest::newRow("qualified") << "a.path" << QStringLiteral("目录") << "path";
+        QTest::newRow("any letter case") << "Path" << QStringLiteral("目录") << "path";
         QTest::newRow("camel case in the map")
-            << "b.lastwritetime" << QStringLiteral("最后写入时间") << 80;
+            << "b.lastwritetime" << QStringLiteral("最后写入时间") << "lastwritetime";
         QTest::newRow("only the first dot counts") << "a.b.size"
-                                                   << "b.size" << 50;
-        QTest::newRow("computed item") << "compt_3"
-                                       << "compt_3" << 50;
-        QTest::newRow("short name") << "shortname" << QStringLiteral("短名称") << 60;
+                                                   << "b.size"
+                                                   << "b.size";
+        QTest::newRow("computed item: no remembered width") << "compt_3"
+                                                            << "compt_3"
+                                                            << "";
+        QTest::newRow("an output name") << "kb"
+                                        << "kb"
+                                        << "kb";
+        QTest::newRow("a name an INI key cannot hold") << "x=y"
+                                                       << "x=y"
+                                                       << "";
+        QTest::newRow("short name") << "shortname" << QStringLiteral("短名称") << "shortname";
     }
 
-    void captionsAndWidthsComeFromTheMaps() {
+    void captionsAndWidthKeysComeFromTheNames() {
         QFETCH(QString, field);
         QFETCH(QString, caption);
-        QFETCH(int, width);
+        QFETCH(QString, key);
         TResultModel model({}, {});
         model.SetResult(Result({field.toStdString()}, {}), columns);
         QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), caption);
-        QCOMPARE(model.ColumnWidth(0), width);
+        QCOMPARE(QString::fromStdString(model.WidthKey(0)), key);
+    }
+
+    void joinsKeepTheTableInTheCaption_data() {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QStringList>("captions");
+        QTest::newRow("two tables") << QStringList{"a.filename", "b.size", "a.path"}
+                                    << QStringList{"a.文件名", "b.大小", "a.目录"};
+        QTest::newRow("one table")
+            << QStringList{"a.filename", "a.size"} << QStringList{"文件名", "大小"};
+        QTest::newRow("tables and a computed item")
+            << QStringList{"a.filename", "B.filename", "compt_1"}
+            << QStringList{"a.文件名", "B.文件名", "compt_1"};
+    }
+
+    void joinsKeepTheTableInTheCaption() {
+        QFETCH(QStringList, fields);
+        QFETCH(QStringList, captions);
+        std::vector<std::string> names;
+        std::vector<Variant> row;
+        for (const QString& f : fields) {
+            names.push_back(f.toStdString());
+            row.emplace_back(f.endsWith("path") ? "/d" : "n");
+        }
+        TResultModel model({}, {});
+        model.SetResult(Result(names, {row}), columns);
+        QStringList got;
+        for (int c = 0; c < model.columnCount(); ++c)
+            got << model.headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(got, captions);
+        // The row actions still find the first table's columns.
+        if (fields.contains("a.path")) QCOMPARE(model.FullName(0), std::string("/d/n"));
     }
 
     void rowActionsNeedFilenameAndPath_data() {
@@ -73,22 +113,127 @@ class ResultModelTest : public QObject {
         QCOMPARE(model.columnCount(), static_cast<int>(names.size()));
     }
 
-    void cellsAreTextsOfTheValues() {
+    void cellsShowReadableTextsOverRawValues() {
         TResultModel model({}, {});
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.SetDisplayOptions({QLocale(QLocale::Chinese, QLocale::China), false});
         model.SetResult(
             Result({"a.filename", "size", "isdir", "x"},
                    {{Variant("r.txt"), Variant(int64_t(5000000000)), Variant(false), Variant()},
-                    {Variant("sub"), Variant(int64_t(0)), Variant(true), Variant(1.5)}}),
+                    {Variant("sub"), Variant(int64_t(0)), Variant(true), Variant(1234.5)}}),
             columns);
         QCOMPARE(model.rowCount(), 2);
-        QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("r.txt"));
-        QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("5000000000"));
-        QCOMPARE(model.data(model.index(0, 2)).toString(), QStringLiteral("False"));
-        QCOMPARE(model.data(model.index(0, 3)).toString(), QString());
-        QCOMPARE(model.data(model.index(1, 3)).toString(), QStringLiteral("1.5"));
+        auto cell = [&](int r, int c, int role) { return model.data(model.index(r, c), role); };
+        const int raw = TResultModel::RawTextRole;
+        QCOMPARE(cell(0, 0, Qt::DisplayRole).toString(), QStringLiteral("r.txt"));
+        QCOMPARE(cell(0, 1, Qt::DisplayRole).toString(), QStringLiteral("5,000,000,000"));
+        QCOMPARE(cell(0, 1, raw).toString(), QStringLiteral("5000000000"));
+        QCOMPARE(cell(0, 2, Qt::DisplayRole).toString(), QStringLiteral("否"));
+        QCOMPARE(cell(0, 2, raw).toString(), QStringLiteral("False"));
+        QCOMPARE(cell(0, 3, Qt::DisplayRole).toString(), QString());
+        QCOMPARE(cell(1, 3, Qt::DisplayRole).toString(), QStringLiteral("1,234.5"));
+        QCOMPARE(cell(1, 3, raw).toString(), QStringLiteral("1234.5"));
+        // Numbers to the right, texts and booleans to the left.
+        QCOMPARE(cell(0, 1, Qt::TextAlignmentRole).value<Qt::Alignment>(),
+                 Qt::AlignRight | Qt::AlignVCenter);
+        QVERIFY(!cell(0, 0, Qt::TextAlignmentRole).isValid());
+        QVERIFY(!cell(0, 2, Qt::TextAlignmentRole).isValid());
         QCOMPARE(model.CountText(), std::string("个数：2"));
+        QCOMPARE(model.CellText(0, 1), std::string("5000000000"));
+
+        // Readable sizes: the size column only, the bytes in the tooltip,
+        // and the raw value unchanged.
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.SetDisplayOptions({QLocale(QLocale::Chinese, QLocale::China), true});
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(cell(0, 1, Qt::DisplayRole).toString(), QStringLiteral("4.7 GiB"));
+        QCOMPARE(cell(0, 1, Qt::ToolTipRole).toString(), QStringLiteral("5,000,000,000 字节"));
+        QCOMPARE(cell(0, 1, raw).toString(), QStringLiteral("5000000000"));
+        QCOMPARE(cell(1, 3, Qt::DisplayRole).toString(), QStringLiteral("1,234.5"));
+        QCOMPARE(model.CopyText({0}), std::string("a.filename\tsize\tisdir\tx\n"
+                                                  "r.txt\t5000000000\tFalse\t\n"));
+    }
+
+    void copyTextIsTabSeparatedWithAHeader_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("plain") << "a b.txt"
+                               << "/d\ta b.txt\n";
+        QTest::newRow("a tab is quoted") << "a\tb"
+                                         << "/d\t\"a\tb\"\n";
+        QTest::newRow("a line break is quoted") << "a\nb"
+                                                << "/d\t\"a\nb\"\n";
+        QTest::newRow("quotes are doubled") << "say \"hi\""
+                                            << "/d\t\"say \"\"hi\"\"\"\n";
+        QTest::newRow("a comma needs nothing") << "a,b"
+                                               << "/d\ta,b\n";
+    }
+
+    void copyTextIsTabSeparatedWithAHeader() {
+        QFETCH(QString, name);
+        QFETCH(QString, line);
+        TResultModel model({}, {});
+        model.SetResult(
+            Result({"a.path", "a.filename"}, {{Variant("/skip"), Variant("x")},
+                                              {Variant("/d"), Variant(name.toStdString())}}),
+            columns);
+        QCOMPARE(QString::fromStdString(model.CopyText({1})), "a.path\ta.filename\n" + line);
+    }
+
+    void copiedPathsFollowTheGivenOrder() {
+        TResultModel model({}, {});
+        model.SetResult(Result({"filename", "path"}, {{Variant("a"), Variant("/x/")},
+                                                      {Variant("b"), Variant("/y")},
+                                                      {Variant(""), Variant("/z")}}),
+                        columns);
+        QCOMPARE(model.CopyFullNames({1, 0, 2, 7}), std::string("/y/b\n/x/a\n"));
+        QCOMPARE(model.CopyText({}), std::string("filename\tpath\n"));
+    }
+
+    void theFilterNarrowsRowsByAnyColumn_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("nothing: every row")
+            << "" << QStringList{"Report.PDF", "notes.txt", "图片.png", "sub"};
+        QTest::newRow("ASCII letters in either case") << "report" << QStringList{"Report.PDF"};
+        QTest::newRow("upper case typed") << "TXT" << QStringList{"notes.txt"};
+        QTest::newRow("Chinese text") << "图片" << QStringList{"图片.png"};
+        QTest::newRow("another column (the path)") << "/home" << QStringList{"notes.txt"};
+        QTest::newRow("the raw number") << "1234567" << QStringList{"Report.PDF"};
+        QTest::newRow("the shown number") << "1,234,567" << QStringList{"Report.PDF"};
+        QTest::newRow("a shown boolean") << "是" << QStringList{"sub"};
+        QTest::newRow("blanks around are ignored") << "  sub " << QStringList{"sub"};
+        QTest::newRow("no match") << "zzz" << QStringList{};
+    }
+
+    void theFilterNarrowsRowsByAnyColumn() {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, names);
+        TResultModel model({}, {});
+        model.SetDisplayOptions({QLocale(QLocale::Chinese, QLocale::China), false});
+        model.SetResult(
+            Result(
+                {"filename", "path", "size", "isdir"},
+                {{Variant("Report.PDF"), Variant("/data"), Variant(int64_t(1234567)),
+                  Variant(false)},
+                 {Variant("notes.txt"), Variant("/home/u"), Variant(int64_t(12)), Variant(false)},
+                 {Variant("图片.png"), Variant("/data"), Variant(int64_t(99)), Variant(false)},
+                 {Variant("sub"), Variant("/data"), Variant(int64_t(0)), Variant(true)}}),
+            columns);
+        TResultSortProxy proxy;
+        proxy.setSourceModel(&model);
+        QAbstractItemModelTester tester(&proxy,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        proxy.SetFilterText(filter);
+        QStringList shown;
+        for (int r = 0; r < proxy.rowCount(); ++r)
+            shown << proxy.index(r, 0).data().toString();
+        QCOMPARE(shown, names);
+        // Rows removed under a filter stay removed when it is cleared.
+        model.RemoveRowsAt({0});
+        proxy.SetFilterText(QString());
+        QCOMPARE(proxy.rowCount(), 3);
     }
 
     void iconsFollowIsdirOrTheDirectoryBit_data() {

@@ -1,5 +1,5 @@
-// Row actions through a stand-in shell: open, open folder, locate, and
-// delete into a trash folder of the test.
+// Row actions through a stand-in shell: open, open folder, locate (and
+// their failures), and delete into a trash folder of the test.
 #include <QtTest>
 #include <fstream>
 
@@ -25,14 +25,41 @@ class RowActionsTest : public QObject {
 
   private slots:
     void openLocateAndFolderUseTheShell() {
+        Files f;
+        const std::string path = f.Make("a b.txt");
         FakeShell shell;
         FakePrompt prompt;
         TRowActions actions(shell, prompt);
-        actions.Open({0, "/data/", "a b.txt"});
-        actions.OpenFolder({0, "/data", "a b.txt"});
-        actions.Locate({0, "/data", "a b.txt"});
-        QCOMPARE(shell.opened, (std::vector<std::string>{"/data/a b.txt", "/data"}));
-        QCOMPARE(shell.shown, (std::vector<std::string>{"/data/a b.txt"}));
+        actions.Open({0, f.Dir() + "/", "a b.txt"});
+        actions.OpenFolder({0, f.Dir(), "a b.txt"});
+        actions.Locate({0, f.Dir(), "a b.txt"});
+        QCOMPARE(shell.opened, (std::vector<std::string>{path, f.Dir()}));
+        QCOMPARE(shell.shown, (std::vector<std::string>{path}));
+        QVERIFY(prompt.errors.empty());
+    }
+
+    void failuresToOpenOrLocateAreShown() {
+        Files f;
+        const std::string path = f.Make("here");
+        const std::string gone = f.Dir() + "/gone";
+        FakeShell shell;
+        FakePrompt prompt;
+        TRowActions actions(shell, prompt);
+        // A file deleted since the query ran: nothing is started.
+        actions.Open({0, f.Dir(), "gone"});
+        actions.Locate({0, f.Dir(), "gone"});
+        actions.OpenFolder({0, f.Dir() + "/nodir", "x"});
+        QVERIFY(shell.opened.empty() && shell.shown.empty());
+        // No handler for the file, no file manager.
+        shell.handlerMissing = true;
+        actions.Open({0, f.Dir(), "here"});
+        actions.OpenFolder({0, f.Dir(), "here"});
+        actions.Locate({0, f.Dir(), "here"});
+        QCOMPARE(prompt.errors,
+                 (std::vector<std::string>{"找不到文件：" + gone, "找不到文件：" + gone,
+                                           "找不到文件：" + f.Dir() + "/nodir", "无法打开：" + path,
+                                           "无法打开目录：" + f.Dir(),
+                                           "无法在文件管理器中显示：" + path}));
     }
 
     void anEmptyDirectoryOrNameDoesNothing_data() {
@@ -68,7 +95,7 @@ class RowActionsTest : public QObject {
         TRowActions actions(shell, prompt);
         QCOMPARE(actions.Delete({{4, f.Dir(), "one.txt"}}), std::vector<int>{4});
         QCOMPARE(prompt.asked,
-                 std::vector<std::string>{"Corvane|确定要删除\"" + path + "\"吗?|YN"});
+                 std::vector<std::string>{"Corvane|确定要把\"" + path + "\"移到回收站吗?|YN"});
         QVERIFY(!QFile::exists(QString::fromStdString(path)));
         QVERIFY(QFile::exists(f.trash.filePath("one.txt")));
     }
@@ -84,7 +111,8 @@ class RowActionsTest : public QObject {
             actions.Delete({{0, f.Dir(), "1"}, {3, f.Dir() + "/", "2"}, {5, f.Dir(), "1"}});
         std::sort(gone.begin(), gone.end());
         QCOMPARE(gone, (std::vector<int>{0, 3, 5}));  // the file listed twice goes with both rows
-        QCOMPARE(prompt.asked, std::vector<std::string>{"Corvane|确定要删除选中的2个文件吗?|YN"});
+        QCOMPARE(prompt.asked,
+                 std::vector<std::string>{"Corvane|确定要把选中的2个文件移到回收站吗?|YN"});
         QCOMPARE(shell.trashed.size(), size_t(2));
     }
 

@@ -1,5 +1,6 @@
-// config.ini: the settings keys, the recent list and its key writes, and
-// where the file lives.
+// config.ini: the settings keys, the recent list's rules and its key
+// writes, remembered column widths and window state, and where the file
+// lives.
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -38,7 +39,8 @@ class SettingsTest : public QObject {
         QCOMPARE(config.Settings().recentCount, 3);
         QVERIFY(config.Settings().autoLast);
         QVERIFY(config.Settings().useExpert);
-        QCOMPARE(config.Recent(), (std::vector<std::string>{"", "", ""}));
+        QVERIFY(!config.Settings().humanSizes);
+        QVERIFY(config.Recent().empty());
     }
 
     void theMemoryLimitKeyIsASize() {
@@ -76,28 +78,72 @@ class SettingsTest : public QObject {
         QCOMPARE(ReadAll(Ini()), std::string("marker"));
     }
 
-    void duplicatesFurtherDownStay() {
-        WriteAll(Ini(), "[recent]\nfile1=p1\nfile2=p2\nfile3=p3\n");
-        TConfig config(Ini(), "");
-        config.PushRecent("p2");
-        QCOMPARE(config.Recent(), (std::vector<std::string>{"p2", "p1", "p2"}));
+    void theRecentListHoldsNoDuplicatesAndNoGaps_data() {
+        QTest::addColumn<QString>("stored");    // the [recent] section as written
+        QTest::addColumn<QString>("pushed");    // "" = no push
+        QTest::addColumn<QStringList>("list");  // the list afterwards
+        QTest::newRow("a file further down moves to the top")
+            << "file1=p1\nfile2=p2\nfile3=p3\n"
+            << "p2" << QStringList{"p2", "p1", "p3"};
+        QTest::newRow("the newest is first, the oldest drops out")
+            << "file1=p1\nfile2=p2\nfile3=p3\n"
+            << "p4" << QStringList{"p4", "p1", "p2"};
+        QTest::newRow("gaps and repeats in a hand-edited file are dropped")
+            << "file1=p1\nfile2=\nfile3=p1\nfile4=p4\n"
+            << "" << QStringList{"p1", "p4"};
+        QTest::newRow("an empty name is no entry") << "file1=p1\n"
+                                                   << "" << QStringList{"p1"};
+        QTest::newRow("pushing onto an empty list") << ""
+                                                    << "p1" << QStringList{"p1"};
     }
 
-    void raisingTheCountStoresEmptyEntries() {
+    void theRecentListHoldsNoDuplicatesAndNoGaps() {
+        QFETCH(QString, stored);
+        QFETCH(QString, pushed);
+        QFETCH(QStringList, list);
+        WriteAll(Ini(), "[recent]\n" + stored.toStdString());
+        TConfig config(Ini(), "");
+        config.PushRecent(pushed.toStdString());
+        std::vector<std::string> expected;
+        std::string keys = "[recent]\n";
+        for (const QString& f : list) {
+            expected.push_back(f.toStdString());
+            keys += "file" + std::to_string(expected.size()) + "=" + f.toStdString() + "\n";
+        }
+        QCOMPARE(config.Recent(), expected);
+        if (!pushed.isEmpty()) QCOMPARE(ReadAll(Ini()), keys);
+        TConfig again(Ini(), "");
+        if (!pushed.isEmpty()) QCOMPARE(again.Recent(), expected);
+    }
+
+    void removingAFileFromTheRecentList() {
+        WriteAll(Ini(), "[recent]\nfile1=p1\nfile2=p2\nfile3=p3\n");
+        TConfig config(Ini(), "");
+        QVERIFY(config.RemoveRecent("p2"));
+        QVERIFY(!config.RemoveRecent("p2"));
+        QCOMPARE(config.Recent(), (std::vector<std::string>{"p1", "p3"}));
+        QCOMPARE(ReadAll(Ini()), std::string("[recent]\nfile1=p1\nfile2=p3\n"));
+    }
+
+    void raisingTheCountStoresNoEmptyEntries() {
         WriteAll(Ini(), "[recent]\nfile1=p1\nfile2=p2\nfile3=p3\n");
         TConfig config(Ini(), "/prog/");
         TSettings s = config.Settings();
         s.recentCount = 5;
         s.defaultDir = "/home/u/q";
         s.autoLast = false;
+        s.humanSizes = true;
         config.ApplySettings(s);
-        QCOMPARE(ReadAll(Ini()),
-                 std::string("[recent]\nfile1=p1\nfile2=p2\nfile3=p3\nfile4=\nfile5=\n"
-                             "[setting]\ndefaultDir=/home/u/q\nrecentCount=5\n"
-                             "autoLast=0\nuseExpert=1\n"));
+        QCOMPARE(ReadAll(Ini()), std::string("[recent]\nfile1=p1\nfile2=p2\nfile3=p3\n"
+                                             "[setting]\ndefaultDir=/home/u/q\nrecentCount=5\n"
+                                             "autoLast=0\nuseExpert=1\nhumanSize=1\n"));
         TConfig again(Ini(), "/prog/");
-        QCOMPARE(again.Recent().size(), size_t(5));
+        QCOMPARE(again.Recent().size(), size_t(3));
         QVERIFY(!again.Settings().autoLast);
+        QVERIFY(again.Settings().humanSizes);
+        QVERIFY(again.PushRecent("p4"));
+        QVERIFY(again.PushRecent("p5"));
+        QCOMPARE(again.Recent(), (std::vector<std::string>{"p5", "p4", "p1", "p2", "p3"}));
     }
 
     void lowerCountWritesOnlyTheFirstEntries() {
@@ -107,9 +153,32 @@ class SettingsTest : public QObject {
         s.recentCount = 1;
         config.ApplySettings(s);
         QCOMPARE(ReadAll(Ini()), std::string("[setting]\nrecentCount=1\ndefaultDir=\nautoLast=1\n"
-                                             "useExpert=1\n[recent]\nfile1=p1\n"));
+                                             "useExpert=1\nhumanSize=0\n[recent]\nfile1=p1\n"));
+        QCOMPARE(config.Recent(), (std::vector<std::string>{"p1"}));
         QVERIFY(config.PushRecent("p9"));
         QCOMPARE(config.Recent(), (std::vector<std::string>{"p9"}));
+    }
+
+    void columnWidthsAndWindowStateWaitForFlush() {
+        TConfig config(Ini(), "");
+        QCOMPARE(config.ColumnWidth("size"), 0);
+        config.SetColumnWidth("size", 123);
+        config.SetColumnWidth("path", 9999999);  // kept within bounds
+        config.SetColumnWidth("", 50);           // no name: nothing
+        config.SetWindowValue("page", "1");
+        QCOMPARE(config.ColumnWidth("SIZE"), 123);
+        QVERIFY(!QFile::exists(QString::fromStdString(Ini())));
+        config.Flush();
+        TConfig again(Ini(), "");
+        QCOMPARE(again.ColumnWidth("size"), 123);
+        QCOMPARE(again.ColumnWidth("path"), 5000);
+        QCOMPARE(again.WindowValue("page"), std::string("1"));
+        again.SetColumnWidth("size", 0);  // forgotten
+        QCOMPARE(again.ColumnWidth("size"), 0);
+        WriteAll(Ini(), "[columns]\nsize=-5\nname=wide\n");
+        TConfig hand(Ini(), "");
+        QCOMPARE(hand.ColumnWidth("size"), 0);
+        QCOMPARE(hand.ColumnWidth("name"), 0);
     }
 
     void aCountOutsideOneToSixIsClamped_data() {
@@ -128,7 +197,7 @@ class SettingsTest : public QObject {
         WriteAll(Ini(), "[setting]\nrecentCount=" + written.toStdString() + "\n");
         TConfig config(Ini(), "");
         QCOMPARE(config.Settings().recentCount, count);
-        QCOMPARE(static_cast<int>(config.Recent().size()), count);
+        QVERIFY(config.Recent().empty());
     }
 
     void keysAreFoundIgnoringCaseAndCommentsStay() {
@@ -142,10 +211,12 @@ class SettingsTest : public QObject {
 
     void aFileNameWithALineBreakIsNotStored() {
         TConfig config(Ini(), "");
-        config.PushRecent("bad\n[setting]\nautoLast=0");
+        QVERIFY(!config.PushRecent("bad\n[setting]\nautoLast=0"));
+        QVERIFY(config.Recent().empty());
+        config.PushRecent("good");
         TConfig again(Ini(), "");
         QVERIFY(again.Settings().autoLast);
-        QCOMPARE(again.Recent()[0], std::string());
+        QCOMPARE(again.Recent(), std::vector<std::string>{"good"});
     }
 
     void anUnwritableFileIsReported() {

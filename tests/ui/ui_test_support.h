@@ -18,6 +18,7 @@ namespace corvane::test {
 class FakePrompt : public IUserPrompt {
   public:
     std::deque<TAnswer> answers;  // next answers; Yes when empty
+    std::deque<int> choices;      // next choices; the first button when empty
     std::vector<std::string> asked, informed, errors;
 
     TAnswer Ask(const std::string& title, const std::string& text, bool withCancel) override {
@@ -26,6 +27,17 @@ class FakePrompt : public IUserPrompt {
         TAnswer a = answers.front();
         answers.pop_front();
         return a;
+    }
+    int Choose(const std::string& title, const std::string& text,
+               const std::vector<std::string>& buttons) override {
+        std::string line = title + "|" + text;
+        for (const std::string& b : buttons)
+            line += "|" + b;
+        asked.push_back(line);
+        if (choices.empty()) return 0;
+        int c = choices.front();
+        choices.pop_front();
+        return c;
     }
     void Inform(const std::string& text) override { informed.push_back(text); }
     void Error(const std::string& text) override { errors.push_back(text); }
@@ -79,14 +91,15 @@ class FakeShell : public IShellService {
     explicit FakeShell(QString trashDir = {}) : trashDir_(std::move(trashDir)) {}
     std::vector<std::string> opened, shown, trashed;
     std::vector<std::string> refuse;  // files the trash refuses
+    bool handlerMissing = false;      // opening and showing fail
 
     bool OpenPath(const std::string& path) override {
         opened.push_back(path);
-        return true;
+        return !handlerMissing;
     }
     bool ShowItem(const std::string& fullName) override {
         shown.push_back(fullName);
-        return true;
+        return !handlerMissing;
     }
     bool MoveToTrash(const std::string& path, std::string& error) override {
         for (const auto& r : refuse)

@@ -1,0 +1,84 @@
+// The SQL editor: the statement to run (the selection or everything),
+// generated text going in as one undoable step, and error marks.
+#include <QtTest>
+
+#include "ui/U_sqlEditor.h"
+
+using namespace corvane;
+
+class SqlEditorTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void theStatementIsTheSelectionWhenThereIsOne() {
+        TSqlEditor editor;
+        editor.SetText("select 1\nselect 文件 from t");
+        int start = -1;
+        QCOMPARE(editor.Statement(start), std::string("select 1\nselect 文件 from t"));
+        QCOMPARE(start, 0);
+        editor.setSelection(1, 0, 1, 9);  // "select 文件" (index in characters)
+        QCOMPARE(editor.Statement(start), std::string("select 文件"));
+        QCOMPARE(start, 9);
+    }
+
+    void generatedTextIsOneUndoableStep_data() {
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("at the cursor") << false << "select a.x, b.y from t";
+        QTest::newRow("in place of everything") << true << "a.x, b.y";
+    }
+
+    void generatedTextIsOneUndoableStep() {
+        QFETCH(bool, replace);
+        QFETCH(QString, after);
+        TSqlEditor editor;
+        editor.SetText("select  from t");
+        QVERIFY(!editor.isUndoAvailable());  // a loaded text starts fresh
+        editor.setCursorPosition(0, 7);
+        if (replace)
+            editor.ReplaceAllUndoable("a.x, b.y");
+        else
+            editor.InsertUndoable("a.x, b.y");
+        QCOMPARE(QString::fromStdString(editor.Text()), after);
+        editor.undo();
+        QCOMPARE(editor.Text(), std::string("select  from t"));
+        editor.redo();
+        QCOMPARE(QString::fromStdString(editor.Text()), after);
+    }
+
+    void errorMarksCoverTheWordAndTheLine() {
+        TSqlEditor editor;
+        editor.SetText("select x\nfrom tablex t\n");
+        const int at = 14;  // "tablex"
+        editor.MarkError(at);
+        QCOMPARE(editor.MarkedLines(), std::vector<int>{1});
+        for (int pos = at; pos < at + 6; ++pos)
+            QVERIFY(editor.IsMarked(pos));
+        QVERIFY(!editor.IsMarked(at + 6));
+        QVERIFY(!editor.IsMarked(at - 1));
+        // At the end of the text the last character is marked; out of range
+        // is clamped, never a crash.
+        editor.MarkError(static_cast<int>(editor.Text().size()));
+        editor.MarkError(100000);
+        editor.MarkError(-5);
+        QVERIFY(editor.IsMarked(0));
+        editor.ClearErrorMarks();
+        QVERIFY(editor.MarkedLines().empty());
+        QVERIFY(!editor.IsMarked(at));
+        TSqlEditor empty;
+        empty.MarkError(0);
+        QVERIFY(empty.MarkedLines().empty());
+    }
+
+    void goingToAPosition() {
+        TSqlEditor editor;
+        editor.SetText("abc\ndef");
+        editor.GoToByte(5);
+        QCOMPARE(editor.CursorByte(), 5);
+        editor.GoToByte(99);
+        QCOMPARE(editor.CursorByte(), 7);
+    }
+};
+
+QTEST_MAIN(SqlEditorTest)
+#include "U_sqlEditor_test.moc"
