@@ -5,9 +5,11 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev
           # The desktop program: Qt 6 Widgets, QScintilla for the SQL editor,
-          # a virtual display for screenshots and a font with CJK glyphs
-          # (without it every Chinese caption is a box).
-          qt6-base-dev libqscintilla2-qt6-dev libgl-dev xvfb xauth fonts-wqy-microhei
+          # Qt's own Chinese texts for the standard dialogs, a virtual
+          # display for screenshots and a font with CJK glyphs (without it
+          # every Chinese caption is a box).
+          qt6-base-dev libqscintilla2-qt6-dev qt6-translations-l10n libgl-dev xvfb xauth
+          fonts-wqy-microhei
           # The Debian package (scripts/package.sh): dpkg-shlibdeps and file
           # for CPack, and the checkers of the installed desktop entry,
           # project file type and man pages.

@@ -550,6 +550,10 @@ void TfrmMain::QueryFinished(std::shared_ptr<TQueryOutcome> outcome) {
         statusPanels_[2]->setText(QStringLiteral("已取消"));
     else if (!outcome->warnings.empty())
         statusPanels_[2]->setText(QStringLiteral("有 %1 条提示").arg(outcome->warnings.size()));
+    else if (outcome->listed > 0)
+        statusPanels_[2]->setText(QStringLiteral("已列出：%1").arg(outcome->listed));
+    else
+        statusPanels_[2]->clear();
     if (!outcome->runError.empty()) env_.prompt->Error(outcome->runError);
 }
 

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <algorithm>
+#include <cctype>
 
 #include "ui/U_dirTree.h"
 
@@ -53,6 +54,9 @@ TSqlEditor::TSqlEditor(QWidget* parent) : QsciScintilla(parent) {
     setMarkerForegroundColor(QColor(0x90, 0x00, 0x00), kErrorMarker);
     SendScintilla(SCI_INDICSETSTYLE, kErrorIndicator, INDIC_SQUIGGLE);
     SendScintilla(SCI_INDICSETFORE, kErrorIndicator, QColor(0xe0, 0x00, 0x00));
+    // No horizontal scroll bar until a line needs one.
+    SendScintilla(SCI_SETSCROLLWIDTH, 1UL);
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1UL);
     setAcceptDrops(true);
     // Esc belongs to the window (it cancels a running query); the editor
     // would take it for closing a call tip it never shows.
@@ -89,7 +93,15 @@ void TSqlEditor::MarkError(int bytePos) {
     long pos = std::clamp<long>(bytePos, 0, length);
     // A fault reported at the very end is shown on the last character.
     if (pos == length) pos = SendScintilla(SCI_POSITIONBEFORE, static_cast<unsigned long>(pos));
-    long end = SendScintilla(SCI_WORDENDPOSITION, static_cast<unsigned long>(pos), 1L);
+    // The whole name there, a qualified one ("a.lastwritetme") included;
+    // at anything else one character.
+    long end = pos;
+    while (end < length) {
+        const auto c = static_cast<unsigned char>(
+            SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(end)));
+        if (!(std::isalnum(c) || c == '_' || c == '.' || c >= 0x80)) break;
+        ++end;
+    }
     if (end <= pos) end = SendScintilla(SCI_POSITIONAFTER, static_cast<unsigned long>(pos));
     SendScintilla(SCI_SETINDICATORCURRENT, kErrorIndicator);
     SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(pos), end - pos);

@@ -4,8 +4,8 @@
 //
 // Positions here are byte offsets into the UTF-8 text, which is what the
 // editor stores and what the parser reports: a statement error is marked
-// by a red squiggle from its position to the end of the word there and a
-// marker in the margin beside its line, until the next check or run. The
+// by a red squiggle over the name at its position (a qualified name
+// whole) and a marker in the margin beside its line, until the next check or run. The
 // statement to run is the selected text when there is a selection (with
 // the byte offset where it starts), else the whole text. Text generated
 // from the tree goes in as one undoable step (Ctrl+Z takes it out again),

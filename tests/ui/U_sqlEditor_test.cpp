@@ -48,7 +48,7 @@ class SqlEditorTest : public QObject {
 
     void errorMarksCoverTheWordAndTheLine() {
         TSqlEditor editor;
-        editor.SetText("select x\nfrom tablex t\n");
+        editor.SetText("select x\nfrom tablex t\nwhere t.lastwritetme > 1");
         const int at = 14;  // "tablex"
         editor.MarkError(at);
         QCOMPARE(editor.MarkedLines(), std::vector<int>{1});
@@ -56,6 +56,15 @@ class SqlEditorTest : public QObject {
             QVERIFY(editor.IsMarked(pos));
         QVERIFY(!editor.IsMarked(at + 6));
         QVERIFY(!editor.IsMarked(at - 1));
+        // A qualified name is marked whole; an operator is one character.
+        const int name = static_cast<int>(editor.Text().find("t.last"));
+        editor.MarkError(name);
+        QVERIFY(editor.IsMarked(name + 13));  // the final "e"
+        QVERIFY(!editor.IsMarked(name + 14));
+        editor.MarkError(name + 15);  // ">"
+        QVERIFY(editor.IsMarked(name + 15));
+        QVERIFY(!editor.IsMarked(name + 16));
+        QCOMPARE(editor.MarkedLines(), (std::vector<int>{1, 2}));
         // At the end of the text the last character is marked; out of range
         // is clamped, never a crash.
         editor.MarkError(static_cast<int>(editor.Text().size()));

@@ -1,80 +1,133 @@
-// corvane-screenshot: shows the main window with a real query result and
-// saves a picture of it (docs/screenshot.png, through
+// corvane-screenshot: shows the main window twice and saves a picture of
+// each (docs/screenshot.png and docs/screenshot-error.png, through
 // scripts/screenshot.sh under a virtual display).
 //
-// Usage: corvane-screenshot REPOSITORY OUTPUT.png
-// Registers REPOSITORY as table a (and REPOSITORY/ui/*.h as b), runs a
-// statement over a with the
-// real engine on the worker thread, shows the result page and grabs the
-// window. Settings go to a temporary directory.
+// Usage: corvane-screenshot REPOSITORY OUTPUT-DIRECTORY
+//
+// The first picture is a result list over a real folder: REPOSITORY is
+// registered as table a (with its ui/ headers as b and docs/ as c), a
+// statement over a runs with the real engine on the worker thread, and the
+// result page is grabbed with its fitted columns. The second is a
+// statement error: a statement naming a column that does not exist is
+// checked, the error is marked in the editor and the cursor is put on it
+// as a double-click on the message would. Settings go to a temporary
+// directory.
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QThread>
 #include <cstdio>
+#include <memory>
 
 #include "ui/U_dirTree.h"
 #include "ui/U_engineAdapter.h"
 #include "ui/U_main.h"
+#include "ui/U_messages.h"
 #include "ui/U_sqlEditor.h"
+#include "ui/U_translations.h"
 
-int main(int argc, char* argv[]) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: corvane-screenshot REPOSITORY OUTPUT.png\n");
-        return 2;
+namespace {
+
+void Settle() {
+    for (int i = 0; i < 10; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(50);
     }
-    QApplication app(argc, argv);
-    QTemporaryDir settings;
-    const std::string repo = argv[1];
+}
 
+std::unique_ptr<corvane::TfrmMain> MakeWindow(const QTemporaryDir& settings,
+                                              const std::string& repo) {
     corvane::TMainEnv env;
     env.programDir = settings.path().toStdString() + "/";
     env.iniPath = env.programDir + "config.ini";
     env.fallbackDir = repo;
     env.engineFactory = corvane::FileSystemEngineFactory();
     env.autoOpen = false;
-    corvane::TfrmMain window(env);
-    window.resize(1100, 680);
-
+    auto window = std::make_unique<corvane::TfrmMain>(env);
+    window->resize(1100, 680);
     corvane::TFileDirOption top;
     top.path = repo;
-    window.TreeModel().AddTable(top);
+    window->TreeModel().AddTable(top);
     corvane::TFileDirOption ui;
     ui.path = repo + "/ui";
     ui.nameMask = "*.h";
-    window.TreeModel().AddTable(ui);
+    window->TreeModel().AddTable(ui);
     corvane::TFileDirOption docs;
     docs.path = repo + "/docs";
     docs.attrMask = 63;
-    window.TreeModel().AddTable(docs);
-    window.Editor().SetText(
-        "select a.filename, a.extension, a.size, trunc(a.size/1024) kb, a.lastwritetime,\n"
-        "       a.isdir, a.path\n"
-        "from " +
-        corvane::FormatDirOption(top) +
-        " a\n"
-        "where not (a.filename like 'build%')\n"
-        "order by a.isdir desc, a.filename");
-    window.show();
+    window->TreeModel().AddTable(docs);
+    return window;
+}
 
-    QSignalSpy finished(&window.Runner(), &corvane::TQueryRunner::Finished);
-    window.tbtn_executeClick();
-    if (!finished.wait(60000)) {
-        std::fprintf(stderr, "the query did not finish\n");
-        return 1;
+bool Save(QWidget& window, const std::string& file) {
+    if (window.grab().save(QString::fromStdString(file))) {
+        std::printf("%s\n", file.c_str());
+        return true;
     }
-    for (int i = 0; i < 10; ++i) {
-        QApplication::processEvents();
-        QThread::msleep(50);
+    std::fprintf(stderr, "cannot write %s\n", file.c_str());
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: corvane-screenshot REPOSITORY OUTPUT-DIRECTORY\n");
+        return 2;
     }
-    if (window.MessageText() != QStringLiteral("OK")) {
-        std::fprintf(stderr, "%s\n", window.MessageText().toStdString().c_str());
-        return 1;
+    QApplication app(argc, argv);
+    corvane::InstallQtTranslations(app);
+    const std::string repo = argv[1];
+    const std::string out = std::string(argv[2]) + "/";
+
+    {
+        QTemporaryDir settings;
+        auto window = MakeWindow(settings, repo);
+        corvane::TFileDirOption tree;
+        tree.path = repo;
+        tree.subDirs = true;
+        window->Editor().SetText(
+            "select a.filename, a.size, a.lastwritetime, a.isdir, a.path\n"
+            "from " +
+            corvane::FormatDirOption(tree) +
+            " a\n"
+            "where not (a.path like '%/build%') and a.isdir = false\n"
+            "order by a.size desc");
+        window->show();
+        QSignalSpy finished(&window->Runner(), &corvane::TQueryRunner::Finished);
+        window->tbtn_executeClick();
+        if (!finished.wait(120000)) {
+            std::fprintf(stderr, "the query did not finish\n");
+            return 1;
+        }
+        Settle();
+        if (window->MessageText() != QStringLiteral("OK")) {
+            std::fprintf(stderr, "%s\n", window->MessageText().toStdString().c_str());
+            return 1;
+        }
+        if (!Save(*window, out + "screenshot.png")) return 1;
     }
-    if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
-        std::fprintf(stderr, "cannot write %s\n", argv[2]);
-        return 1;
+    {
+        QTemporaryDir settings;
+        auto window = MakeWindow(settings, repo);
+        window->Editor().SetText(
+            "select a.filename, a.size, a.lastwritetime\n"
+            "from '" +
+            repo +
+            "' a\n"
+            "where a.size > 1000 and a.lastwritetme > '2024-01-01'\n"
+            "order by a.size desc");
+        window->show();
+        Settle();
+        window->tbtn_checkClick();
+        if (window->Messages().Log().FirstPositioned() < 0) {
+            std::fprintf(stderr, "no positioned error: %s\n",
+                         window->MessageText().toStdString().c_str());
+            return 1;
+        }
+        window->Messages().ActivateLine(0);
+        Settle();
+        if (!Save(*window, out + "screenshot-error.png")) return 1;
     }
-    std::printf("%s: %s\n", argv[2], window.MessageText().toStdString().c_str());
     return 0;
 }
