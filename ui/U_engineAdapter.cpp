@@ -17,7 +17,6 @@ class TFileSystemEngine : public IQueryEngine {
     }
 
     void SetBaseDirectory(const std::string& dir) override { source_->SetBaseDirectory(dir); }
-    std::vector<std::string> Warnings() override { return engine_.Warnings(); }
 
     void SetSQL(const std::string& sql) override { engine_.SetSQL(sql); }
     void Parse() override { engine_.Parse(); }
@@ -38,10 +37,11 @@ class TFileSystemEngine : public IQueryEngine {
         engine_.SetProgress(nullptr);
     }
 
-    // What the run has to tell without having failed: today the
-    // executor's own message (a join that found no table to start from).
+    // What the run has to tell without having failed: what the tables
+    // could not read, and the executor's own message (a join that found no
+    // table to start from).
     std::vector<std::string> Warnings() override {
-        std::vector<std::string> notes;
+        std::vector<std::string> notes = engine_.Warnings();
         if (!engine_.ExecuteErrorText().empty()) notes.push_back(engine_.ExecuteErrorText());
         return notes;
     }

@@ -219,9 +219,17 @@ void TfrmMain::CreateWidgets() {
     lv_rslt->addAction(act_copy);
     connect(lv_rslt->header(), &QHeaderView::sectionResized, this,
             [this](int column, int, int width) { ColumnResized(column, width); });
-    connect(lv_rslt, &QAbstractItemView::activated, this, [this] {
+    // Enter and a double-click open the row's file (not "activated": with
+    // a single-click style that would open files on every click).
+    auto openRow = [this] {
         if (resultModel_->HasRowActions()) N1Click();
-    });
+    };
+    connect(lv_rslt, &QAbstractItemView::doubleClicked, this, openRow);
+    auto* enter = new QAction(this);
+    enter->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    enter->setShortcutContext(Qt::WidgetShortcut);
+    connect(enter, &QAction::triggered, this, openRow);
+    lv_rslt->addAction(enter);
 
     edt_filter = new QLineEdit(this);
     edt_filter->setObjectName(QStringLiteral("edt_filter"));
@@ -611,7 +619,8 @@ void TfrmMain::tbtn_checkClick() {
     runEditorText_ = mm_sql->Text();
     mm_sql->ClearErrorMarks();
     try {
-        const std::vector<TStatementError> errors = CheckStatement(env_.engineFactory, sql);
+        const std::vector<TStatementError> errors =
+            CheckStatement(env_.engineFactory, sql, controller_->BaseDirectory());
         if (errors.empty()) {
             TMessageLog log;
             log.SetOk();

@@ -59,8 +59,10 @@ std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql) {
     return errors.empty() ? std::string("OK") : errors;
 }
 
-std::vector<TStatementError> CheckStatement(const TEngineFactory& factory, const std::string& sql) {
+std::vector<TStatementError> CheckStatement(const TEngineFactory& factory, const std::string& sql,
+                                            const std::string& baseDir) {
     std::unique_ptr<IQueryEngine> engine = factory();
+    engine->SetBaseDirectory(baseDir);
     engine->SetSQL(sql);
     engine->Parse();
     if (engine->GetErrorText().empty()) return {};

@@ -86,8 +86,10 @@ struct TQueryOutcome {
 // Parses on the caller's thread and returns the error text ("OK" when it
 // parsed).
 std::string CheckSyntax(const TEngineFactory& factory, const std::string& sql);
-// The same, error by error with their positions (empty when it parsed).
-std::vector<TStatementError> CheckStatement(const TEngineFactory& factory, const std::string& sql);
+// The same, error by error with their positions (empty when it parsed);
+// relative table paths lead from baseDir, as in a run.
+std::vector<TStatementError> CheckStatement(const TEngineFactory& factory, const std::string& sql,
+                                            const std::string& baseDir = {});
 
 // The message a user sees for an exception: its text, and for running out
 // of memory (std::bad_alloc) kMsgOutOfMemory.

@@ -49,8 +49,10 @@ bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view lowerNeed
 
 TQueryResult TakeResult(TSimpleDataset& dataset) {
     TQueryResult result;
-    for (int i = 0; i < dataset.GetFieldCount(); ++i)
+    for (int i = 0; i < dataset.GetFieldCount(); ++i) {
         result.fieldNames.push_back(dataset.GetFieldName(i));
+        result.fieldTypes.push_back(dataset.GetFieldType(i));
+    }
     const int count = dataset.GetRecordCount();
     result.rows.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)

@@ -39,6 +39,7 @@ namespace corvane {
 
 struct TQueryResult {
     std::vector<std::string> fieldNames;
+    std::vector<std::string> fieldTypes;  // type names ("string", "integer", ...); may be empty
     std::vector<std::unique_ptr<TSimpleRow>> rows;
 };
 

@@ -475,7 +475,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("/data/f2\n/data/f0\n"));
     }
 
-    void enterOnARowOpensItsFile() {
+    void enterOrADoubleClickOnARowOpensItsFile() {
         Fixture f;
         f.window->show();
         const std::string d = f.dir.path().toStdString();
@@ -486,6 +486,12 @@ class MainWindowTest : public QObject {
         list->setFocus();
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(f.shell.opened, std::vector<std::string>{d + "/f1"});
+        // A single click only selects; a double-click opens.
+        const QPoint row1 = list->visualRect(list->model()->index(1, 1)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row1);
+        QCOMPARE(f.shell.opened.size(), size_t(1));
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row1);
+        QCOMPARE(f.shell.opened, (std::vector<std::string>{d + "/f1", d + "/f1"}));
     }
 
     void theWindowStateComesBack() {

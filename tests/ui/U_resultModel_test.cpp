@@ -362,6 +362,7 @@ class ResultModelTest : public QObject {
         }
         TQueryResult result = TakeResult(ds);
         QCOMPARE(result.fieldNames, (std::vector<std::string>{"a.path", "size"}));
+        QCOMPARE(result.fieldTypes, (std::vector<std::string>{"string", "integer"}));
         QCOMPARE(result.rows.size(), size_t(3));
         QCOMPARE((*result.rows[2])[1].RawInteger(), int64_t(2));
         QCOMPARE(ds.GetRecordCount(), 0);
