@@ -79,6 +79,37 @@ bool TFormDialogs::SaveProject(const std::string& startDir, std::string& file) {
     return true;
 }
 
+bool TFormDialogs::SaveExport(const std::string& startDir, TResultFormat& format,
+                              std::string& file) {
+    const QString csv = QStringLiteral("CSV 文件 (*.csv)");
+    const QString json = QStringLiteral("JSON 文件 (*.json)");
+    QFileDialog dialog(parent_, QStringLiteral("导出结果"), Q(startDir));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({csv, json});
+    const bool wantJson = format == TResultFormat::rfJson;
+    dialog.selectNameFilter(wantJson ? json : csv);
+    dialog.setDefaultSuffix(wantJson ? QStringLiteral("json") : QStringLiteral("csv"));
+    // The suffix added to a bare name follows the chosen type.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, json](const QString& filter) {
+                         dialog.setDefaultSuffix(filter == json ? QStringLiteral("json")
+                                                                : QStringLiteral("csv"));
+                     });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    const QString chosen = dialog.selectedFiles().front();
+    file = chosen.toStdString();
+    // A name typed with ".csv" or ".json" decides; otherwise the chosen type.
+    const QString suffix = QFileInfo(chosen).suffix().toLower();
+    if (suffix == QStringLiteral("json"))
+        format = TResultFormat::rfJson;
+    else if (suffix == QStringLiteral("csv"))
+        format = TResultFormat::rfCsv;
+    else
+        format = dialog.selectedNameFilter() == json ? TResultFormat::rfJson : TResultFormat::rfCsv;
+    return true;
+}
+
 bool TFormDialogs::PickFolder(const std::string& title, const std::string& startDir,
                               std::string& folder) {
     QString chosen = QFileDialog::getExistingDirectory(parent_, Q(title), Q(startDir));

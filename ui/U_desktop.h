@@ -46,6 +46,7 @@ class TFormDialogs : public IDialogs {
         : parent_(parent), help_(std::move(help)) {}
     bool OpenProject(const std::string& startDir, std::string& file) override;
     bool SaveProject(const std::string& startDir, std::string& file) override;
+    bool SaveExport(const std::string& startDir, TResultFormat& format, std::string& file) override;
     bool PickFolder(const std::string& title, const std::string& startDir,
                     std::string& folder) override;
     bool EditDirOption(TFileDirOption& option) override;

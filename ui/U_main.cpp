@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -27,6 +28,7 @@
 #include "ui/U_columnFit.h"
 #include "ui/U_desktop.h"
 #include "ui/U_dirTree.h"
+#include "ui/U_export.h"
 #include "ui/U_hostHooks.h"
 #include "ui/U_messages.h"
 #include "ui/U_resultModel.h"
@@ -133,7 +135,7 @@ void TfrmMain::CreateActions() {
     act_cancel->setEnabled(false);
     addAction(act_cancel);
     tbtn_export = make(QStringLiteral("导出"), QStringLiteral("把结果导出为 CSV 或 JSON 文件"),
-                       &TfrmMain::ExportCsv);
+                       &TfrmMain::ExportLast);
     tbtn_export->setEnabled(false);
     tbtn_setting =
         make(QStringLiteral("设置"), QStringLiteral("程序设置"), &TfrmMain::tbtn_settingClick);
@@ -483,7 +485,7 @@ void TfrmMain::SetResultFilter(const QString& text) {
 // ---- queries
 
 void TfrmMain::tbtn_executeClick() {
-    if (runner_->IsRunning()) return;
+    if (runner_->IsRunning() || exporting_) return;
     int start = 0;
     const std::string sql = mm_sql->Statement(start);
     if (sql.empty()) return;
@@ -516,6 +518,7 @@ void TfrmMain::ShowProgress(long long listed, long long joined) {
 void TfrmMain::SetBusy(bool busy) {
     tbtn_execute->setEnabled(!busy);
     tbtn_check->setEnabled(!busy);
+    tbtn_export->setEnabled(!busy && resultModel_->columnCount() > 0);
     act_cancel->setEnabled(busy);
     if (busy)
         setCursor(Qt::BusyCursor);
@@ -718,6 +721,7 @@ void TfrmMain::N4Click() {
 }
 
 void TfrmMain::N5Click() {
+    if (exporting_) return;
     std::vector<int> gone = rowActions_->Delete(SelectedRows());
     if (gone.empty()) return;
     resultModel_->RemoveRowsAt(std::move(gone));
@@ -740,9 +744,65 @@ void TfrmMain::CopyPaths() {
     statusBar()->showMessage(QStringLiteral("已复制 %1 个完整路径").arg(rows.size()), 3000);
 }
 
-void TfrmMain::ExportCsv() {}
+void TfrmMain::ExportCsv() {
+    ExportResult(TResultFormat::rfCsv);
+}
 
-void TfrmMain::ExportJson() {}
+void TfrmMain::ExportJson() {
+    ExportResult(TResultFormat::rfJson);
+}
+
+void TfrmMain::ExportLast() {
+    ExportResult(exportFormat_);
+}
+
+// The rows the list shows, in its order, with their raw values; the file
+// is replaced only once it is complete. Large results show a progress box
+// that can cancel.
+void TfrmMain::ExportResult(TResultFormat format) {
+    if (exporting_ || runner_->IsRunning() || resultModel_->columnCount() == 0) return;
+    std::string file;
+    const std::string startDir = exportDir_.empty() ? controller_->BaseDirectory() : exportDir_;
+    if (!env_.dialogs->SaveExport(startDir, format, file) || file.empty()) return;
+    exportFormat_ = format;
+    exportDir_ = QFileInfo(Q(file)).absolutePath().toStdString();
+
+    std::vector<int> rows;
+    rows.reserve(static_cast<size_t>(resultProxy_->rowCount()));
+    for (int r = 0; r < resultProxy_->rowCount(); ++r)
+        rows.push_back(resultProxy_->mapToSource(resultProxy_->index(r, 0)).row());
+
+    exporting_ = true;
+    struct TDone {
+        bool& flag;
+        ~TDone() { flag = false; }
+    } done{exporting_};
+    std::unique_ptr<QProgressDialog> box;
+    TExportProgress progress;
+    if (rows.size() > kExportProgressStep) {
+        box = std::make_unique<QProgressDialog>(QStringLiteral("正在导出到 %1 …").arg(Q(file)),
+                                                QStringLiteral("取消"), 0,
+                                                static_cast<int>(rows.size()), this);
+        box->setWindowTitle(QStringLiteral("导出"));
+        box->setWindowModality(Qt::WindowModal);
+        box->setMinimumDuration(300);
+        progress = [&box](size_t done, size_t) {
+            box->setValue(static_cast<int>(done));  // lets the box paint and take the click
+            return !box->wasCanceled();
+        };
+    }
+    try {
+        const TExportOutcome outcome = ExportToFile(file, *resultModel_, rows, format, progress);
+        if (outcome == TExportOutcome::eoCancelled)
+            statusBar()->showMessage(QStringLiteral("导出已取消，没有写入文件"), 5000);
+        else
+            statusBar()->showMessage(
+                QStringLiteral("已导出 %1 行到 %2").arg(rows.size()).arg(Q(file)), 5000);
+    } catch (const std::exception& e) {
+        box.reset();
+        env_.prompt->Error(std::string("导出失败：") + e.what());
+    }
+}
 
 // ---- project commands
 

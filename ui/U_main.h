@@ -125,6 +125,8 @@ class TfrmMain : public QMainWindow, private IProjectView {
     void CopyPaths();
     void ExportCsv();
     void ExportJson();
+    // The toolbar button: the format chosen last (CSV at first).
+    void ExportLast();
     void ppm_addClick();
     void ppm_editClick();
     void ppm_dltClick();
@@ -159,6 +161,7 @@ class TfrmMain : public QMainWindow, private IProjectView {
     void ForgetColumnWidths();
     void UpdateFilterCount();
     void SetBusy(bool busy);
+    void ExportResult(TResultFormat format);
     void ShowErrors(const std::vector<TStatementError>& errors);
     QModelIndex SelectedTreeNode() const;
     TRowFile CurrentRow() const;
@@ -221,7 +224,12 @@ class TfrmMain : public QMainWindow, private IProjectView {
     int runStart_ = 0;
     std::string runEditorText_;
     QElapsedTimer runClock_;
-    bool applyingWidths_ = false;  // column widths set by the program, not the user
+    bool applyingWidths_ = false;
+    // Export: the folder and format used last; a write in progress (its
+    // progress box lets events through, so nothing may replace the rows).
+    std::string exportDir_;
+    TResultFormat exportFormat_ = TResultFormat::rfCsv;
+    bool exporting_ = false;  // column widths set by the program, not the user
 };
 
 }  // namespace corvane

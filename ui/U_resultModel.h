@@ -70,6 +70,8 @@ class TResultModel : public QAbstractTableModel {
     // Column captions as rendered.
     const std::vector<std::string>& Captions() const { return captions_; }
     const std::vector<std::string>& FieldNames() const { return result_.fieldNames; }
+    // Their type names ("string", "integer", ...); may be empty.
+    const std::vector<std::string>& FieldTypes() const { return result_.fieldTypes; }
     // The name under which a column's width is remembered: the lower-case
     // field name without its table ("size" for a.size); empty for names
     // made up per statement (compt_N) and names an INI key cannot hold.

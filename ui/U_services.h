@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "output/ResultWriter.h"
 #include "ui/U_dirText.h"
 #include "ui/U_settings.h"
 
@@ -40,6 +41,10 @@ class IDialogs {
     // Each returns false when the user cancels.
     virtual bool OpenProject(const std::string& startDir, std::string& file) = 0;
     virtual bool SaveProject(const std::string& startDir, std::string& file) = 0;
+    // The file to export the result to; format comes in as the one to
+    // offer first and goes out as the one the user chose.
+    virtual bool SaveExport(const std::string& startDir, TResultFormat& format,
+                            std::string& file) = 0;
     virtual bool PickFolder(const std::string& title, const std::string& startDir,
                             std::string& folder) = 0;
     // The directory dialog on a copy of a table's record.

@@ -1,7 +1,7 @@
 // The main window, built with stand-in services and a stand-in engine:
 // element names and texts, executing on the worker thread with the
 // rendered result, column widths fitted and remembered, the filter box,
-// copying rows and paths, statement errors marked in the editor, notices
+// copying rows and paths, exporting the shown rows, statement errors marked in the editor, notices
 // of a run, a cancelled run's partial rows, shortcuts, the window state,
 // the context-menu rule, generating a script (undoable), dropping a tree
 // node into the editor, deleting rows and the question on close.
@@ -24,6 +24,9 @@
 #include <functional>
 
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -473,6 +476,63 @@ class MainWindowTest : public QObject {
         list->sortByColumn(1, Qt::DescendingOrder);
         f.window->CopyPaths();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("/data/f2\n/data/f0\n"));
+    }
+
+    // The shown rows in the shown order, to the file the dialog gave, in
+    // the format chosen there; the toolbar button repeats the last format.
+    void exportingTheShownRows() {
+        Fixture f;
+        f.Run("select 12 rows of /data");
+        f.window->SetResultFilter(QStringLiteral("f1"));  // f1, f10, f11
+        f.Find<QTreeView>("lv_rslt")->sortByColumn(1, Qt::DescendingOrder);
+        const QString csv = f.dir.filePath("out.csv");
+        f.dialogs.exportFiles.push_back(csv.toStdString());
+        f.window->ExportCsv();
+        // First offered in the project's folder, then where the last one went.
+        QCOMPARE(f.dialogs.calls.back(),
+                 "export:" + f.window->Controller().BaseDirectory() + ":csv");
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("a.path,a.filename,a.size,a.isdir\r\n"
+                                            "/data,f11,11,False\r\n"
+                                            "/data,f10,10,False\r\n"
+                                            "/data,f1,1,False\r\n"));
+        QVERIFY(f.window->statusBar()->currentMessage().contains(QStringLiteral("已导出 3 行")));
+
+        // JSON chosen in the dialog; the toolbar button then offers JSON
+        // in the folder used last.
+        f.dialogs.exportFiles.push_back(f.dir.filePath("out.json").toStdString());
+        f.dialogs.exportFormats.push_back(TResultFormat::rfJson);
+        f.window->ExportCsv();
+        f.window->SetResultFilter(QString());
+        f.dialogs.exportFiles.push_back(f.dir.filePath("all.json").toStdString());
+        f.window->ExportLast();
+        QCOMPARE(f.dialogs.calls.back(), "export:" + f.dir.path().toStdString() + ":json");
+        struct {
+            const char* file;
+            int rows;
+            const char* first;  // names sort as texts: f9 before f11
+            int size;
+        } const exports[] = {{"out.json", 3, "f11", 11}, {"all.json", 12, "f9", 9}};
+        for (const auto& e : exports) {
+            QFile json(f.dir.filePath(QString::fromLatin1(e.file)));
+            QVERIFY(json.open(QIODevice::ReadOnly));
+            const QJsonArray array = QJsonDocument::fromJson(json.readAll()).array();
+            QCOMPARE(array.size(), e.rows);
+            QCOMPARE(array[0].toObject()["a.filename"].toString(), QString::fromLatin1(e.first));
+            QCOMPARE(array[0].toObject()["a.size"].toInteger(), e.size);
+        }
+
+        // A file that cannot be written is reported, not ignored.
+        f.dialogs.exportFiles.push_back(f.dir.filePath("no/such/x.csv").toStdString());
+        f.window->ExportCsv();
+        QCOMPARE(f.prompt.errors.size(), size_t(1));
+        QVERIFY(f.prompt.errors[0].find("导出失败") == 0);
+        // A cancelled dialog writes nothing.
+        const size_t calls = f.dialogs.calls.size();
+        f.window->ExportJson();
+        QCOMPARE(f.dialogs.calls.size(), calls + 1);
+        QCOMPARE(f.prompt.errors.size(), size_t(1));
     }
 
     void enterOrADoubleClickOnARowOpensItsFile() {

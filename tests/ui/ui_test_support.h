@@ -46,6 +46,8 @@ class FakePrompt : public IUserPrompt {
 class FakeDialogs : public IDialogs {
   public:
     std::deque<std::string> openFiles, saveFiles, folders;  // empty = cancelled
+    std::deque<std::string> exportFiles;                    // empty = cancelled
+    std::deque<TResultFormat> exportFormats;                // the user's choice; kept when empty
     std::deque<TFileDirOption> dirOptions;                  // empty = cancelled
     std::deque<TSettings> settings;                         // empty = cancelled
     std::vector<std::string> calls;
@@ -63,6 +65,14 @@ class FakeDialogs : public IDialogs {
     bool SaveProject(const std::string& dir, std::string& file) override {
         calls.push_back("save:" + dir);
         return Take(saveFiles, file);
+    }
+    bool SaveExport(const std::string& dir, TResultFormat& format, std::string& file) override {
+        calls.push_back("export:" + dir + (format == TResultFormat::rfJson ? ":json" : ":csv"));
+        if (!exportFormats.empty()) {
+            format = exportFormats.front();
+            exportFormats.pop_front();
+        }
+        return Take(exportFiles, file);
     }
     bool PickFolder(const std::string& title, const std::string& dir,
                     std::string& folder) override {
