@@ -800,7 +800,7 @@ void TfrmMain::ExportResult(TResultFormat format) {
                 QStringLiteral("已导出 %1 行到 %2").arg(rows.size()).arg(Q(file)), 5000);
     } catch (const std::exception& e) {
         box.reset();
-        env_.prompt->Error(std::string("导出失败：") + e.what());
+        env_.prompt->Error("导出失败：" + FailureText(e));
     }
 }
 

@@ -2,6 +2,7 @@
 #include "ui/U_projectCtl.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <exception>
 
 #include "ui/U_projectFile.h"
@@ -99,6 +100,13 @@ void TProjectController::OpenProject() {
 void TProjectController::OpenRecent(const std::string& file) {
     if (file.empty() || file == fileName_) return;
     if (!QFileInfo::exists(QString::fromStdString(file))) {
+        // A name from the recent list is dropped after telling; one that
+        // is not there (given on the command line) is only an error.
+        const std::vector<std::string>& recent = config_.Recent();
+        if (std::find(recent.begin(), recent.end(), file) == recent.end()) {
+            prompt_.Error("找不到项目文件：" + file);
+            return;
+        }
         prompt_.Inform("找不到项目文件：" + file + "\n已从最近打开的列表中去掉。");
         try {
             if (config_.RemoveRecent(file)) view_.RecentChanged(config_.Recent());

@@ -60,6 +60,9 @@ class TProjectController {
 
     void NewProject();
     void OpenProject();
+    // Opens a file of the recent list or named on the command line; a
+    // missing one is told and dropped from the list, or (not on the list)
+    // reported as an error.
     void OpenRecent(const std::string& file);
     // Save and Save As; false when nothing was written because the user
     // cancelled or writing failed (then the project stays modified).

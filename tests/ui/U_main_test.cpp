@@ -32,8 +32,8 @@
 
 #include "ui/U_dirTree.h"
 #include "ui/U_main.h"
-#include "ui/U_projectFile.h"
 #include "ui/U_messages.h"
+#include "ui/U_projectFile.h"
 #include "ui/U_resultModel.h"
 #include "ui/U_settings.h"
 #include "ui/U_sqlEditor.h"
@@ -752,7 +752,8 @@ class MainWindowTest : public QObject {
         QVERIFY(f.prompt.errors.empty());
         QCOMPARE(f.window->Controller().FileName(), named);
         QCOMPARE(f.window->Editor().Text(), std::string("select * from x"));
-        QCOMPARE(f.window->windowTitle(), QString::fromStdString("Corvane  --" + named));
+        QCOMPARE(f.window->windowTitle(),
+                 QStringLiteral("Corvane -- named.cvq (%1)").arg(f.dir.path()));
         QCOMPARE(f.window->TreeModel().Tables().size(), size_t(1));
         QVERIFY(!f.window->Controller().Modified());
 

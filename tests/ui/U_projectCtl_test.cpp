@@ -212,6 +212,13 @@ class ProjectCtlTest : public QObject {
         QCOMPARE(f.config->Recent(), (std::vector<std::string>{kept}));
         QVERIFY(ReadAll(f.Path("config.ini")).find(gone) == std::string::npos);
         QVERIFY(f.ctl->FileName().empty());
+        // A missing file that is not on the list (named on the command
+        // line) is an error and leaves the list alone.
+        const std::string stranger = f.Path("stranger.cvq");
+        f.ctl->OpenRecent(stranger);
+        QCOMPARE(f.prompt.errors, std::vector<std::string>{"找不到项目文件：" + stranger});
+        QCOMPARE(f.prompt.informed.size(), size_t(1));
+        QCOMPARE(f.config->Recent(), (std::vector<std::string>{kept}));
     }
 
     void aProjectWithOneBadTableOpensWithTheOthers() {
