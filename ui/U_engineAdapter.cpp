@@ -38,13 +38,8 @@ class TFileSystemEngine : public IQueryEngine {
     }
 
     // What the run has to tell without having failed: what the tables
-    // could not read, and the executor's own message (a join that found no
-    // table to start from).
-    std::vector<std::string> Warnings() override {
-        std::vector<std::string> notes = engine_.Warnings();
-        if (!engine_.ExecuteErrorText().empty()) notes.push_back(engine_.ExecuteErrorText());
-        return notes;
-    }
+    // could not read (a missing directory, unreadable sub-directories).
+    std::vector<std::string> Warnings() override { return engine_.Warnings(); }
 
     TQueryResult TakeResult() override { return corvane::TakeResult(engine_.DataSet()); }
     void SetMemoryLimit(int64_t bytes) override { engine_.SetMemoryLimit(bytes); }
