@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/U_memBudget.h"
-#include "engine/U_simpleDS.h"
+#include "datasource/U_simpleDS.h"
+#include "evaluation/U_memBudget.h"
 #include "output/ResultWriter.h"
 
 namespace corvane::cli {

@@ -15,6 +15,7 @@
 #include "cli/Interrupt.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
+#include "script/common/ImageDisassembler.h"
 #include "script/runtime/qv_build.h"
 #include "script/runtime/u_paramDlg.h"
 

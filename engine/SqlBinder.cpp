@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/SqlMessages.h"
-#include "engine/SqlStatement.h"
 #include "engine/UVeskEngine.h"
 #include "platform/Text.h"
-#include "script/compiler/U_err.h"
-#include "script/compiler/qv_consts.h"
-#include "script/compiler/u_functions_consts.h"
+#include "script/common/U_err.h"
+#include "script/common/qv_consts.h"
+#include "script/common/u_functions_consts.h"
+#include "sql/SqlMessages.h"
+#include "sql/SqlStatement.h"
 
 namespace corvane {
 

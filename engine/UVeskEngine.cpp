@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "engine/SqlBinder.h"
-#include "engine/sqlScan_Base.h"
 #include "platform/Text.h"
-#include "script/compiler/U_err.h"
-#include "script/compiler/u_functions_consts.h"
+#include "script/common/U_err.h"
+#include "script/common/u_functions_consts.h"
+#include "sql/sqlScan_Base.h"
 
 namespace corvane {
 
@@ -39,18 +39,6 @@ DataSetRef TDataBaseList::FindDataset(const std::string& name) const {
     for (const DataBaseRef& source : items_)
         if (DataSetRef ds = source->GetDataset(name)) return ds;
     return nullptr;
-}
-
-// ---- TVeskEngineBase -----------------------------------------------------
-
-TVeskEngineBase::TVeskEngineBase() : dataSet_(std::make_unique<TSimpleDataset>()) {}
-
-TVeskEngineBase::~TVeskEngineBase() = default;
-
-int TVeskEngineBase::NextId() {
-    ++idCounter_;
-    if (idCounter_ > 2147483641) idCounter_ = 0;
-    return idCounter_;
 }
 
 // ---- TVeskEngineCustomer -------------------------------------------------

@@ -13,7 +13,9 @@
 // tree and where object, ORDER BY), the parameter lists, the error list and
 // the result dataset. Parsing lives in sqlScan_Base (into SqlStatement),
 // binding in SqlBinder, operands in UveskBase, the FROM clause in U_from,
-// evaluation in evaluation/; this unit ties them together.
+// evaluation in evaluation/; this unit ties them together. What the clause
+// objects below it reach of the engine (error list, parameters, progress)
+// is the base class TVeskEngineBase (sql/UVeskEngineBase).
 //
 // Execution and its host contract:
 //   - SetProgress installs an IProgress for the next executions: every
@@ -52,16 +54,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/ErrorMng.h"
-#include "engine/SqlStatement.h"
-#include "engine/U_from.h"
-#include "engine/U_memBudget.h"
-#include "engine/U_simpleDS.h"
-#include "engine/UveskBase.h"
-#include "engine/UveskInterface.h"
+#include "datasource/U_simpleDS.h"
+#include "datasource/UveskInterface.h"
 #include "evaluation/URelx_Logic.h"
+#include "evaluation/U_memBudget.h"
 #include "evaluation/Uwhr.h"
 #include "evaluation/u_select.h"
+#include "sql/ErrorMng.h"
+#include "sql/SqlStatement.h"
+#include "sql/UVeskEngineBase.h"
+#include "sql/U_from.h"
+#include "sql/UveskBase.h"
 
 namespace corvane {
 
@@ -81,44 +84,6 @@ class TDataBaseList {
 
   private:
     std::vector<DataBaseRef> items_;
-};
-
-// Statement text, result dataset, error list and the name counter.
-class TVeskEngineBase {
-  public:
-    TVeskEngineBase();
-    virtual ~TVeskEngineBase();
-    TVeskEngineBase(const TVeskEngineBase&) = delete;
-    TVeskEngineBase& operator=(const TVeskEngineBase&) = delete;
-
-    virtual void SetSQL(const std::string& text) { sql_ = text; }
-    const std::string& SQL() const { return sql_; }
-
-    // 1, 2, 3, ...; after 2147483641 the counter starts again at 0.
-    int NextId();
-
-    TSimpleDataset& DataSet() { return *dataSet_; }
-    TmyErrorMng& Errors() { return errors_; }
-    std::string GetErrorText() const { return errors_.Text(); }
-
-    // Name under which this engine would serve as a named sub-query.
-    std::string EngineName;
-
-    // Named parameter values (":name" in a statement), host values visible
-    // to expressions as "p_" + name, and named sub-queries. Nothing in this
-    // system fills them; a host may.
-    TParamList& Params() { return params_; }
-    TParamList& Variables() { return variables_; }
-    TSubSQLList& SubQueries() { return subQueries_; }
-
-  protected:
-    std::string sql_;
-    int idCounter_ = 0;
-    std::unique_ptr<TSimpleDataset> dataSet_;
-    TParamList params_;
-    TSubSQLList subQueries_;
-    TParamList variables_;
-    TmyErrorMng errors_;
 };
 
 class TVeskEngineCustomer : public TVeskEngineBase {
@@ -148,10 +113,6 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     // Runs the parsed statement into the result dataset (or the sink).
     void Execute();
 
-    // Progress and cancellation for the next executions (borrowed; null
-    // removes it).
-    void SetProgress(IProgress* progress) { progress_ = progress; }
-    IProgress* Progress() const { return progress_; }
     // With a sink installed, result rows go to the sink and DataSet keeps
     // only the field definitions; without ORDER BY they are streamed as they
     // are produced. Borrowed; null removes it.
@@ -192,7 +153,6 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     std::unique_ptr<TBoolNode> whereRoot_;
     std::unique_ptr<TWhrObj> whereObj_;
     std::unique_ptr<TOrderClause> order_;
-    IProgress* progress_ = nullptr;
     IRowSink* sink_ = nullptr;
     int64_t cellLimit_ = kDefaultCellLimit;
     TMemoryBudget budget_{DefaultMemoryLimit()};

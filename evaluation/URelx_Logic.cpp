@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "evaluation/ULike.h"
-#include "script/compiler/U_err.h"
+#include "script/common/ULike.h"
+#include "script/common/U_err.h"
 
 namespace corvane {
 

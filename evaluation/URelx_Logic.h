@@ -31,9 +31,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/SqlStatement.h"
-#include "engine/UveskBase.h"
 #include "platform/Variant.h"
+#include "sql/SqlStatement.h"
+#include "sql/UveskBase.h"
 
 namespace corvane {
 

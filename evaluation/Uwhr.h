@@ -26,7 +26,7 @@
 //
 // Memory: what a branch builds (candidate rows, tree nodes, the paths of
 // its trees, equality indexes) and the combinations remembered across
-// branches are charged to the query's byte budget (engine/U_memBudget) as
+// branches are charged to the query's byte budget (evaluation/U_memBudget) as
 // they grow, all branches together; past it the run ends with
 // ResultTooLargeError rather than exhausting memory. A branch's charges go
 // when the branch is answered.
@@ -44,10 +44,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/U_from.h"
-#include "engine/U_memBudget.h"
-#include "engine/UveskInterface.h"
+#include "datasource/UveskInterface.h"
 #include "evaluation/URelx_Logic.h"
+#include "evaluation/U_memBudget.h"
+#include "sql/U_from.h"
 
 namespace corvane {
 

@@ -6,12 +6,12 @@
 #include <functional>
 #include <optional>
 
-#include "engine/UVeskEngine.h"
-#include "engine/sqlScan_Base.h"
 #include "evaluation/URelx_Logic.h"
 #include "platform/Text.h"
-#include "script/compiler/U_err.h"
-#include "script/compiler/qv_consts.h"
+#include "script/common/U_err.h"
+#include "script/common/qv_consts.h"
+#include "sql/UVeskEngineBase.h"
+#include "sql/sqlScan_Base.h"
 
 namespace corvane {
 

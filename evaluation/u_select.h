@@ -30,15 +30,15 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/SqlStatement.h"
-#include "engine/U_from.h"
-#include "engine/U_memBudget.h"
-#include "engine/U_simpleDS.h"
-#include "engine/UveskBase.h"
+#include "datasource/U_simpleDS.h"
+#include "evaluation/U_memBudget.h"
+#include "sql/SqlStatement.h"
+#include "sql/U_from.h"
+#include "sql/UveskBase.h"
 
 namespace corvane {
 
-class TVeskEngineCustomer;
+class TVeskEngineBase;
 
 // One select item: an operand plus its result field.
 class TSelectField : public TROperandDef {
@@ -92,7 +92,7 @@ struct TSelectRun {
 
 class TSelectEnviroment {
   public:
-    explicit TSelectEnviroment(TVeskEngineCustomer& engine) : engine_(engine) {}
+    explicit TSelectEnviroment(TVeskEngineBase& engine) : engine_(engine) {}
 
     TSelectClause& Clause() { return clause_; }
     void SetFromClause(TFromClause* from) { from_ = from; }
@@ -120,7 +120,7 @@ class TSelectEnviroment {
     // with ORDER BY) or raises ResultTooLargeError.
     void ChargeHeldRow(int64_t heldRows);
 
-    TVeskEngineCustomer& engine_;
+    TVeskEngineBase& engine_;
     TSelectClause clause_;
     TFromClause* from_ = nullptr;
     TSelectRun run_;

@@ -41,7 +41,8 @@
 // tree of directory names), the extension is a position in the name, and
 // `version` is read from the file only when asked for.
 //
-// What this unit does not do: the system calls (platform/FileSystem), the
+// What this unit does not do: reading and writing table texts (TableText),
+// the system calls (platform/FileSystem), the
 // version resource parsing (platform/PeVersion), the WHERE condition that a
 // filter evaluates (the where executor supplies the IFilterObject), and
 // binding tables to a FROM clause (the engine).
@@ -54,50 +55,12 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/UveskInterface.h"
+#include "datasource/UveskInterface.h"
+#include "filesource/TableText.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 
 namespace corvane {
-
-constexpr uint32_t kDefaultAttrMask = faHidden | faVolumeId | faDirectory | faArchive;  // 58
-
-// The parsed table text.
-struct TFileDirOption {
-    uint32_t attrMask = kDefaultAttrMask;  // an entry may carry only these attribute bits
-    bool subDirs = false;                  // also list sub-directories, recursively
-    std::string path;                      // directory as written (with or without a final "/")
-    std::string nameMask;                  // wildcard filter; empty means every name
-
-    bool operator==(const TFileDirOption&) const = default;
-};
-
-// Parses a table text. False (and option untouched) when the text is too
-// short (fewer than 2 bytes); every other text parses. Whether a dotted
-// last component without wildcards is a directory or a filter depends on
-// the disk: it is looked up as ResolveTablePath(location, baseDir) (and
-// without blanks at its end). `path` keeps the text as written ("~/x",
-// "./x"); only loading resolves it.
-bool ParseDirOption(std::string_view tableText, TFileDirOption& option,
-                    std::string_view baseDir = {});
-// The table text for an option record, in double quotes. It parses back to
-// the same record, whatever is on disk, when the path and filter contain no
-// blank followed by "/"; the filter is empty (a directory whose last
-// component would read as a filter gets the marker "/."; one that also ends
-// in a blank cannot, and means the directory only while it exists) or the
-// path is empty or ends with "/" and the filter holds "*" or "?"; and the
-// mask includes the archive and volume bits (as every parsed mask without
-// "none" or "a-a" does; the directory dialog's masks lack them and gain
-// them). A filter with "." but no wildcard parses back the same as long as
-// no directory of that name appears meanwhile.
-std::string FormatDirOption(const TFileDirOption& option);
-
-// The directory a table path names: a leading "~" or "~/" becomes the
-// user's home directory (HOME, else the password database; left as it is
-// when neither knows one); a relative path is joined to baseDir when that
-// is not empty ("." is baseDir itself, a leading "./" is dropped), and
-// stays relative, for the current directory, otherwise.
-std::string ResolveTablePath(std::string_view path, std::string_view baseDir = {});
 
 // The warnings a table load gives (Warnings()), built here so that every
 // host shows the same texts. tableText is the table text as written in the

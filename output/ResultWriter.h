@@ -66,7 +66,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/U_simpleDS.h"
+#include "datasource/U_simpleDS.h"
 #include "platform/DateTime.h"
 
 namespace corvane {

@@ -10,7 +10,7 @@
 // either is smaller). It also reads and writes the sizes that users give
 // and see ("512M", "4 GiB").
 //
-// What it does not do: keep any budget (engine/U_memBudget for queries,
+// What it does not do: keep any budget (evaluation/U_memBudget for queries,
 // script/runtime/varMng for scripts).
 #pragma once
 

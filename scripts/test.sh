@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the normal and the sanitizer configuration and runs the whole test
+# Checks the includes against the layers of layers.txt, then builds the
+# normal and the sanitizer configuration and runs the whole test
 # suite in both; in between, builds the libFuzzer targets and runs each for
 # a short fixed time (FUZZ_SECONDS, default 20; 0 skips them). Exits
 # non-zero on any failure.
@@ -16,6 +17,9 @@ build() { # dir, extra cmake args...
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
 }
+
+echo "== layer check"
+scripts/check-layers.sh
 
 echo "== normal build"
 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -5,7 +5,7 @@
 #include <exception>
 #include <new>
 
-#include "engine/U_memBudget.h"
+#include "evaluation/U_memBudget.h"
 
 namespace corvane {
 

@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/UveskInterface.h"
+#include "datasource/UveskInterface.h"
 #include "ui/U_resultModel.h"
 
 namespace corvane {

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/U_simpleDS.h"
+#include "datasource/U_simpleDS.h"
 #include "ui/U_cellText.h"
 #include "ui/U_columns.h"
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/U_memBudget.h"
+#include "evaluation/U_memBudget.h"
 #include "platform/Memory.h"
 
 namespace corvane {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "script/runtime/qv_vmc.h"
+#include "script/common/qv_vmc.h"
 
 namespace corvane {
 

@@ -34,7 +34,7 @@
 #include <string_view>
 #include <vector>
 
-#include "script/compiler/base_inf.h"
+#include "script/common/base_inf.h"
 
 namespace corvane {
 

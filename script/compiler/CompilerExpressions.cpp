@@ -30,9 +30,9 @@
 #include <utility>
 #include <vector>
 
+#include "script/common/u_functions_consts.h"
 #include "script/compiler/PeepholeOptimizer.h"
 #include "script/compiler/u_compile.h"
-#include "script/compiler/u_functions_consts.h"
 
 namespace corvane {
 

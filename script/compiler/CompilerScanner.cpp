@@ -5,7 +5,7 @@
 
 #include "platform/Text.h"
 #include "platform/Variant.h"
-#include "script/compiler/u_functions_consts.h"
+#include "script/common/u_functions_consts.h"
 
 namespace corvane {
 

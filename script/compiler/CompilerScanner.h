@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "script/compiler/base_inf.h"
-#include "script/compiler/qv_consts.h"
+#include "script/common/base_inf.h"
+#include "script/common/qv_consts.h"
 
 namespace corvane {
 

@@ -22,7 +22,7 @@
 
 #include "platform/Text.h"
 #include "platform/Variant.h"
-#include "script/compiler/qv_consts.h"
+#include "script/common/qv_consts.h"
 
 namespace corvane {
 

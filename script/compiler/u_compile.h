@@ -60,11 +60,11 @@
 #include <string_view>
 #include <vector>
 
+#include "script/common/U_err.h"
+#include "script/common/base_inf.h"
+#include "script/common/qv_vmc.h"
 #include "script/compiler/CodeEmitter.h"
 #include "script/compiler/CompilerScanner.h"
-#include "script/compiler/U_err.h"
-#include "script/compiler/base_inf.h"
-#include "script/runtime/qv_vmc.h"
 
 namespace corvane {
 

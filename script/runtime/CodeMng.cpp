@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "evaluation/ULike.h"
 #include "platform/DateTime.h"
-#include "script/compiler/U_err.h"
+#include "script/common/ULike.h"
+#include "script/common/U_err.h"
 
 namespace corvane {
 

@@ -41,7 +41,7 @@
 #include <memory>
 #include <string>
 
-#include "script/compiler/base_inf.h"
+#include "script/common/base_inf.h"
 #include "script/runtime/u_base_funcs.h"
 #include "script/runtime/varMng.h"
 

@@ -31,7 +31,7 @@
 #include <string_view>
 #include <vector>
 
-#include "script/compiler/U_err.h"
+#include "script/common/U_err.h"
 #include "script/runtime/u_ExeFile.h"
 #include "script/runtime/u_fileadapter.h"
 

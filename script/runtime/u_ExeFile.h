@@ -30,8 +30,8 @@
 #include <memory>
 #include <string>
 
+#include "script/common/qv_vmc.h"
 #include "script/runtime/CodeMng.h"
-#include "script/runtime/qv_vmc.h"
 #include "script/runtime/varMng.h"
 
 namespace corvane {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <stdexcept>
 
 #include "platform/Text.h"
 #include "script/runtime/u_paramDlg.h"
@@ -682,177 +684,47 @@ void BiFormatDateTime(Tparamlist& p, Variant& r) {
     r.SetString(FormatDateTimeText(ArgText(p, 1), d, Settings()));
 }
 
-struct BuiltinRow {
+// Each built-in's implementation, under its name, in the order of the
+// heads (script/common/BuiltinHeads): the constructor pairs them by number
+// and refuses a table whose names do not line up.
+struct BuiltinImplRow {
     const char* name;
-    TDataType result;
-    std::vector<TBuiltinVar> params;
     void (*impl)(Tparamlist&, Variant&);
-    const char* templ;
-    const char* declaration;
 };
 
-// Registration order fixes the numbers that compiled images store: never
-// reorder, only append.
-std::vector<BuiltinRow> BuiltinTable() {
-    return {
-        {"length",
-         dtInteger,
-         {{"s", dtString}},
-         BiLength,
-         "Length(s)",
-         "function Length(s:string):integer;"},
-        {"pos",
-         dtInteger,
-         {{"sub", dtString}, {"s", dtString}},
-         BiPos,
-         "Pos(sub,s)",
-         "function Pos(sub,s:string):integer;"},
-        {"posex",
-         dtInteger,
-         {{"sub", dtString}, {"s", dtString}, {"bgn", dtInteger}},
-         BiPosEx,
-         "PosEx(sub,s,bgn)",
-         "function PosEx(sub,s:string;bgn:integer):integer;"},
-        {"trim", dtString, {{"s", dtString}}, BiTrim, "Trim(s)", "Function Trim(s:string):string;"},
-        {"copy",
-         dtString,
-         {{"s", dtString}, {"indx", dtInteger}, {"count", dtInteger}},
-         BiCopy,
-         "Copy(s,bgn,cnt)",
-         "function Copy(s:string;bgn,cnt:integer):string;"},
-        {"sqr", dtDouble, {{"d", dtDouble}}, BiSqr, "Sqr(f)", "function Sqr(f:double):double;"},
-        {"abs", dtDouble, {{"d", dtDouble}}, BiAbs, "Abs(f)", "function abs(f:double):double;"},
-        {"roundto",
-         dtDouble,
-         {{"d", dtDouble}, {"i", dtInteger}},
-         BiRoundTo,
-         "RoundTo(f,i)",
-         "function RoundTo(f:double;i:integer):integer;"},
-        {"trunc",
-         dtInteger,
-         {{"d", dtDouble}},
-         BiTrunc,
-         "Trunc(f)",
-         "Function Trunc(f:double):double;"},
-        {"sqrt", dtDouble, {{"d", dtDouble}}, BiSqrt, "Sqrt(f)", "function Sqrt(f:double):double;"},
-        {"now", dtDate, {}, BiNow, "Now", "function Now:TDatetime;"},
-        {"date", dtDate, {}, BiDate, "Date", "function Date:Tdatetime;"},
-        {"yearof",
-         dtInteger,
-         {{"d", dtDate}},
-         BiYearOf,
-         "YearOf(dt)",
-         "Function YearOf(dt:TDatetime):integer;"},
-        {"monthof",
-         dtInteger,
-         {{"d", dtDate}},
-         BiMonthOf,
-         "MonthOf(dt)",
-         "function MonthOf(dt:TDatetime):integer;"},
-        {"dayof",
-         dtInteger,
-         {{"d", dtDate}},
-         BiDayOf,
-         "DayOf(dt)",
-         "function Dayof(dt:Tdatetime):Integer;"},
-        {"dayoftheweek",
-         dtInteger,
-         {{"d", dtDate}},
-         BiDayOfTheWeek,
-         "DayOfTheWeek(dt)",
-         "function DayOfTheWeek(dt:Tdatetime):Integer;"},
-        {"daysbetweenof",
-         dtInteger,
-         {{"d1", dtDate}, {"d2", dtDate}},
-         BiDaysBetween,
-         "DaysBetween(d1,d2)",
-         "function DaysBetween(dt:Tdatetime):Integer;"},
-        {"inttostr",
-         dtString,
-         {{"i", dtInteger}},
-         BiIntToStr,
-         "IntToStr(i)",
-         "function IntToStr(f:double):string;"},
-        {"floattostr",
-         dtString,
-         {{"d", dtDouble}},
-         BiFloatToStr,
-         "FloatToStr(f)",
-         "function FloatToStr(f:double):string;"},
-        {"datetimetostr",
-         dtString,
-         {{"dt", dtDate}},
-         BiDateTimeToStr,
-         "DateTimeToStr(dt)",
-         "function DateTimeToStr(dt:Tdatetime):string;"},
-        {"strtointdef",
-         dtInteger,
-         {{"s", dtString}, {"d", dtInteger}},
-         BiStrToIntDef,
-         "StrToIntDef(s,i)",
-         "Function StrToIntDef(s:string;i:integer):integer;"},
-        {"strtofloatdef",
-         dtDouble,
-         {{"s", dtString}, {"d", dtDouble}},
-         BiStrToFloatDef,
-         "StrToFloatDef(s,f)",
-         "Function StrToFloatDef(s:string;f:double):double;"},
-        {"strtodatetimedef",
-         dtDate,
-         {{"s", dtString}, {"d", dtDate}},
-         BiStrToDateTimeDef,
-         "StrToDateTimeDef(s,dt)",
-         "function StrToDateTimeDef(s:string;dt:TDatetime):Tdatetime;"},
-        {"vartoint",
-         dtInteger,
-         {{"v", dtVariant}},
-         BiVarToInt,
-         "VarToInt(v)",
-         "Function VarToInt(v:any):integer;"},
-        {"vartofloat",
-         dtDouble,
-         {{"v", dtVariant}},
-         BiVarToFloat,
-         "VarToFloat(v)",
-         "Function VarToFloat(v:any):float;"},
-        {"vartoboolean",
-         dtBoolean,
-         {{"v", dtVariant}},
-         BiVarToBoolean,
-         "VarToBoolean(v)",
-         "Function VarToBoolean(v:any):boolean;"},
-        {"vartostr",
-         dtString,
-         {{"v", dtVariant}},
-         BiVarToStr,
-         "VarToStr(v)",
-         "Function VarTostr(v:any):string;"},
-        {"showmessage",
-         dtNone,
-         {{"s", dtString}},
-         BiShowMessage,
-         "ShowMessage(s)",
-         "procedure ShowMessage(s:string);"},
-        {"iff",
-         dtVariant,
-         {{"b", dtBoolean}, {"v1", dtVariant}, {"v2", dtVariant}},
-         BiIff,
-         "iff(bln,v1,v2)",
-         "function Iff(bln:boolean;v1,v2:variant):variant;"},
-        {"format",
-         dtString,
-         {{"fmtstr", dtString}, {"v", dtVariant}},
-         BiFormat,
-         "format(s,v)",
-         "function Format(s:string;v:variant):string;"},
-        {"formatdatetime",
-         dtString,
-         {{"fmtstr", dtString}, {"d", dtDate}},
-         BiFormatDateTime,
-         "formatdatetime(s,d)",
-         "function Format(s:string;d:date):string;"},
-    };
-}
+constexpr BuiltinImplRow kBuiltinImpls[] = {
+    {"length", BiLength},
+    {"pos", BiPos},
+    {"posex", BiPosEx},
+    {"trim", BiTrim},
+    {"copy", BiCopy},
+    {"sqr", BiSqr},
+    {"abs", BiAbs},
+    {"roundto", BiRoundTo},
+    {"trunc", BiTrunc},
+    {"sqrt", BiSqrt},
+    {"now", BiNow},
+    {"date", BiDate},
+    {"yearof", BiYearOf},
+    {"monthof", BiMonthOf},
+    {"dayof", BiDayOf},
+    {"dayoftheweek", BiDayOfTheWeek},
+    {"daysbetweenof", BiDaysBetween},
+    {"inttostr", BiIntToStr},
+    {"floattostr", BiFloatToStr},
+    {"datetimetostr", BiDateTimeToStr},
+    {"strtointdef", BiStrToIntDef},
+    {"strtofloatdef", BiStrToFloatDef},
+    {"strtodatetimedef", BiStrToDateTimeDef},
+    {"vartoint", BiVarToInt},
+    {"vartofloat", BiVarToFloat},
+    {"vartoboolean", BiVarToBoolean},
+    {"vartostr", BiVarToStr},
+    {"showmessage", BiShowMessage},
+    {"iff", BiIff},
+    {"format", BiFormat},
+    {"formatdatetime", BiFormatDateTime},
+};
 
 }  // namespace
 
@@ -892,17 +764,22 @@ std::string FormatDateTimeText(std::string_view pattern, TDateTime dt, const For
 }
 
 TbaseFunctions::TbaseFunctions() {
+    const std::shared_ptr<const TBuiltinHeads> heads = TBuiltinHeads::Acquire();
+    if (static_cast<size_t>(heads->Count()) != std::size(kBuiltinImpls) + 1)
+        throw std::logic_error("built-in implementations and heads differ in number");
     items_.push_back(TfuncHeadInfo{});  // entry 0: the placeholder
-    for (BuiltinRow& row : BuiltinTable()) {
+    for (int k = 1; k < heads->Count(); ++k) {
+        const TBuiltinHead& h = heads->Head(k);
+        const BuiltinImplRow& row = kBuiltinImpls[k - 1];
+        if (h.Name != row.name)
+            throw std::logic_error("built-in " + h.Name + " has no implementation in its place");
         TfuncHeadInfo head;
-        head.Name = row.name;
-        head.ResultType = row.result;
-        head.Vars.push_back({"result", row.result});
-        for (TBuiltinVar& v : row.params)
-            head.Vars.push_back(std::move(v));
+        head.Name = h.Name;
+        head.ResultType = h.ResultType;
+        head.Vars = h.Vars;
         head.Impl = row.impl;
-        head.Template = row.templ;
-        head.Declaration = row.declaration;
+        head.Template = h.Template;
+        head.Declaration = h.Declaration;
         Register(std::move(head));
     }
 }

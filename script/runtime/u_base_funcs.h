@@ -19,9 +19,11 @@
 //                   text copied.
 // Both take names, separators and formats from FormatSettings.
 //
-// This unit does not look built-ins up for the compiler (the image object
-// qv_vmc does, through Find and GetHead) and does not create activations
-// (CodeMng does). The message box is a host hook (u_paramDlg).
+// The heads themselves (names, types, order) are a fixed table below the
+// compiler (script/common/BuiltinHeads), which the compiler and the image
+// object qv_vmc look built-ins up in; this registry pairs each head with its
+// implementation by number. This unit does not create activations (CodeMng
+// does). The message box is a host hook (u_paramDlg).
 #pragma once
 
 #include <functional>
@@ -32,6 +34,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/FormatSettings.h"
+#include "script/common/BuiltinHeads.h"
 #include "script/runtime/varMng.h"
 
 namespace corvane {
@@ -47,14 +50,6 @@ inline constexpr const char* kMsgFormatInvalid =
 // the arguments as Variants already converted to the declared types; rtn
 // receives the result (it arrives holding the integer 0).
 using TBuiltinImpl = std::function<void(Tparamlist& params, Variant& rtn)>;
-
-// One variable of a built-in's head: position 0 is "result", then one per
-// parameter. Every one is a plain (size 1, by-value) variable without an
-// initial text.
-struct TBuiltinVar {
-    std::string Name;
-    TDataType DataType = dtNone;
-};
 
 // One built-in.
 struct TfuncHeadInfo {

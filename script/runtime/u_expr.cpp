@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/Text.h"
-#include "script/compiler/U_err.h"
-#include "script/compiler/u_keywords.h"
+#include "script/common/U_err.h"
+#include "script/common/u_keywords.h"
 #include "script/runtime/qv_build.h"
 
 namespace corvane {

@@ -35,14 +35,15 @@
 #include <utility>
 #include <vector>
 
-#include "script/runtime/qv_vmc.h"
+#include "script/common/qv_vmc.h"
 
 namespace corvane {
 
 // Warnings of a local store that did not happen. %s: the path and why;
 // the path of the file that was left as it is.
 inline constexpr std::string_view kMsgImageNotSaved = "单元映像没有保存：%s";
-inline constexpr std::string_view kMsgNotAnImage = "单元映像没有保存：“%s”不是单元映像，保留原文件。";
+inline constexpr std::string_view kMsgNotAnImage =
+    "单元映像没有保存：“%s”不是单元映像，保留原文件。";
 
 // Host supplier (OnGetFile: fill the stream) or receiver (OnSetFile: the
 // stream to store) of a named file; set handled to true when done.

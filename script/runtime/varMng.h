@@ -42,8 +42,8 @@
 #include <vector>
 
 #include "platform/Variant.h"
-#include "script/compiler/U_err.h"
-#include "script/compiler/qv_consts.h"
+#include "script/common/U_err.h"
+#include "script/common/qv_consts.h"
 
 namespace corvane {
 

@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "script/runtime/qv_vmc.h"
+#include "script/common/qv_vmc.h"
 #include "tests/support/CliProcess.h"
 
 namespace {

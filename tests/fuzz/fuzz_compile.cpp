@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "script/common/qv_vmc.h"
 #include "script/compiler/u_compile.h"
 #include "script/runtime/qv_build.h"
-#include "script/runtime/qv_vmc.h"
 
 using namespace corvane;
 
@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     image.SaveToStream(first);
     TVMC_OBJ again;
     if (!again.LoadFromStream(first)) __builtin_trap();
-    for (int i = 0; i < again.Funcs.Count(); ++i) again.LoadFuncBody(first, i);
+    for (int i = 0; i < again.Funcs.Count(); ++i)
+        again.LoadFuncBody(first, i);
     TMemoryStream second;
     again.SaveToStream(second);
     if (first.Bytes() != second.Bytes()) __builtin_trap();

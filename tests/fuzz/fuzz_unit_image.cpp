@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "script/runtime/qv_vmc.h"
+#include "script/common/qv_vmc.h"
 
 using namespace corvane;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "script/compiler/base_inf.h"
-#include "script/compiler/qv_consts.h"
+#include "script/common/base_inf.h"
+#include "script/common/qv_consts.h"
 
 namespace corvane::testing {
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/U_memBudget.h"
+#include "evaluation/U_memBudget.h"
 #include "ui/U_settings.h"
 
 using namespace corvane;

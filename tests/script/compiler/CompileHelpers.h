@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "script/common/ImageDisassembler.h"
+#include "script/common/qv_vmc.h"
 #include "script/compiler/u_compile.h"
-#include "script/runtime/qv_vmc.h"
 
 namespace corvane::testing {
 

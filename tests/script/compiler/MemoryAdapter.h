@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "script/runtime/qv_vmc.h"
+#include "script/common/qv_vmc.h"
 
 namespace corvane::testing {
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "script/compiler/CompileHelpers.h"
+#include "script/runtime/u_base_funcs.h"
 
 namespace corvane {
 namespace {

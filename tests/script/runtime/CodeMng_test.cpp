@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "script/compiler/U_err.h"
+#include "script/common/U_err.h"
 #include "tests/support/HandCode.h"
 
 namespace corvane {

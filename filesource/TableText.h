@@ -1,0 +1,64 @@
+// TableText: the table text of a directory table, read and written.
+//
+// A FROM table of the file source is named by a table text: a directory, an
+// optional wildcard filter and options ('/home/me/docs/*.log /s/ar'; the
+// grammar is at ParseDirOption, the whole story in U_CorvaneAdptr). This
+// unit turns such a text into a TFileDirOption record and back, and
+// resolves the directory it names ("~", relative paths). It lists nothing:
+// the walker (U_CorvaneAdptr) loads what a parsed record describes; the
+// desktop program's directory dialog and project files use this unit to
+// read and write the texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/FileSystem.h"
+
+namespace corvane {
+
+constexpr uint32_t kDefaultAttrMask = faHidden | faVolumeId | faDirectory | faArchive;  // 58
+
+// The parsed table text.
+struct TFileDirOption {
+    uint32_t attrMask = kDefaultAttrMask;  // an entry may carry only these attribute bits
+    bool subDirs = false;                  // also list sub-directories, recursively
+    std::string path;                      // directory as written (with or without a final "/")
+    std::string nameMask;                  // wildcard filter; empty means every name
+
+    bool operator==(const TFileDirOption&) const = default;
+};
+
+// Parses a table text. False (and option untouched) when the text is too
+// short (fewer than 2 bytes); every other text parses. Whether a dotted
+// last component without wildcards is a directory or a filter depends on
+// the disk: it is looked up as ResolveTablePath(location, baseDir) (and
+// without blanks at its end). `path` keeps the text as written ("~/x",
+// "./x"); only loading resolves it.
+bool ParseDirOption(std::string_view tableText, TFileDirOption& option,
+                    std::string_view baseDir = {});
+// The table text for an option record, in double quotes. It parses back to
+// the same record, whatever is on disk, when the path and filter contain no
+// blank followed by "/"; the filter is empty (a directory whose last
+// component would read as a filter gets the marker "/."; one that also ends
+// in a blank cannot, and means the directory only while it exists) or the
+// path is empty or ends with "/" and the filter holds "*" or "?"; and the
+// mask includes the archive and volume bits (as every parsed mask without
+// "none" or "a-a" does; the directory dialog's masks lack them and gain
+// them). A filter with "." but no wildcard parses back the same as long as
+// no directory of that name appears meanwhile.
+std::string FormatDirOption(const TFileDirOption& option);
+
+// The directory a table path names: a leading "~" or "~/" becomes the
+// user's home directory (HOME, else the password database; left as it is
+// when neither knows one); a relative path is joined to baseDir when that
+// is not empty ("." is baseDir itself, a leading "./" is dropped), and
+// stays relative, for the current directory, otherwise.
+std::string ResolveTablePath(std::string_view path, std::string_view baseDir = {});
+
+// The text without one pair of enclosing equal quotes (" or '), as the
+// parser reads it.
+std::string_view UnquotedTableText(std::string_view text);
+
+}  // namespace corvane
