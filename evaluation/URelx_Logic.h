@@ -1,7 +1,7 @@
 // URelx_Logic: the WHERE condition as a logic tree, and its planning.
 //
 // The binder (engine/SqlBinder) builds, from the parsed condition
-// (engine/SqlStatement), a tree of TBoolNode under the engine's where root:
+// (sql/SqlStatement), a tree of TBoolNode under the engine's where root:
 // the root's OR group holds the top-level alternatives ("branches"), each
 // branch is a chain of nodes joined by AND, and a node holds one relation
 // (TRelaSimpleExpr), a bracketed OR group of further chains, or a true/false
@@ -60,7 +60,7 @@ bool TryRelCompare(const Variant& a, const Variant& b, TCompareResult& r) noexce
 // ---------------------------------------------------------------------------
 // Relations and nodes.
 
-// The operator codes (TRelOp) are the parser's: engine/SqlStatement.
+// The operator codes (TRelOp) are the parser's: sql/SqlStatement.
 
 // A set of table indexes kept in insertion order.
 class TDsRefList {

@@ -7,13 +7,13 @@
 // that carry the execution texts below (QueryCancelledError,
 // ResultTooLargeError, VariantError, std::runtime_error).
 //
-// "%s" and "%d" mark where FormatMsg (script/compiler/U_err) puts the
+// "%s" and "%d" mark where FormatMsg (script/common/U_err) puts the
 // argument; a text that ends in "：" or ":" is followed by what it names.
 // The texts are the system's own and must stay byte for byte as they are:
 // hosts, case files and users' scripts compare them.
 //
 // The script compiler's and runtime's texts are a separate table
-// (script/compiler/U_err.h).
+// (script/common/U_err.h).
 #pragma once
 
 #include <string_view>
