@@ -297,11 +297,7 @@ void TStatementBinder::BindSelectList() {
                     from.Table(item.ref.tableIndex).dataset->GetFieldType(item.ref.fieldIndex);
                 break;
             case okExpression:
-            case okVariable:
                 item.typeName = "any";
-                break;
-            case okSubQuery:
-                item.typeName.clear();
                 break;
         }
     }

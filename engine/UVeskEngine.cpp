@@ -69,8 +69,6 @@ void TVeskEngineCustomer::Reset() {
     order_ = std::make_unique<TOrderClause>();
     whereObj_ = std::make_unique<TWhrObj>();
     params_.Clear();
-    variables_.Clear();
-    subQueries_.Clear();
 }
 
 void TVeskEngineCustomer::ResetParseState() {

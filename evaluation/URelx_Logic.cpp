@@ -248,7 +248,7 @@ static void AddOperandTables(const TROperandDef& op, TDsRefList& out) {
 void TRelaSimpleExpr::CollectTables() {
     tables.Clear();
     AddOperandTables(*left, tables);
-    if (op != roIn || right->kind == okSubQuery) AddOperandTables(*right, tables);
+    if (op != roIn) AddOperandTables(*right, tables);
     if (op == roBetween && upper) AddOperandTables(*upper, tables);
 }
 

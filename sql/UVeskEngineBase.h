@@ -3,9 +3,8 @@
 // The engine object a host drives (TVeskEngineCustomer, engine/UVeskEngine)
 // sits above the SQL layer and the evaluation layer, whose objects (the FROM
 // clause, the select environment) must still reach the query's shared
-// state: the error list they add statement errors to, the parameter and
-// variable lists names resolve against, and the progress they poll for
-// cancellation. That state is this base class, so that those objects hold a
+// state: the error list they add statement errors to, the parameter list
+// names resolve against, and the progress they poll for cancellation. That state is this base class, so that those objects hold a
 // reference to it and never to the engine object above them.
 #pragma once
 
@@ -37,15 +36,9 @@ class TVeskEngineBase {
     TmyErrorMng& Errors() { return errors_; }
     std::string GetErrorText() const { return errors_.Text(); }
 
-    // Name under which this engine would serve as a named sub-query.
-    std::string EngineName;
-
-    // Named parameter values (":name" in a statement), host values visible
-    // to expressions as "p_" + name, and named sub-queries. Nothing in this
+    // Named parameter values (":name" in a statement). Nothing in this
     // system fills them; a host may.
     TParamList& Params() { return params_; }
-    TParamList& Variables() { return variables_; }
-    TSubSQLList& SubQueries() { return subQueries_; }
 
     // Progress and cancellation for the next executions (borrowed; null
     // removes it).
@@ -57,8 +50,6 @@ class TVeskEngineBase {
     int idCounter_ = 0;
     std::unique_ptr<TSimpleDataset> dataSet_;
     TParamList params_;
-    TSubSQLList subQueries_;
-    TParamList variables_;
     TmyErrorMng errors_;
     IProgress* progress_ = nullptr;
 };

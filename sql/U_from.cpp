@@ -107,12 +107,6 @@ std::string TFromClause::GetDeclarations() {
             if (!t.alias.empty()) list.Add(t.alias + "." + field, type);
         }
     }
-    TParamList& vars = engine_.Variables();
-    for (int i = 0; i < vars.Count(); ++i)
-        list.Add("p_" + vars.Item(i).name, vars.Item(i).typeName);
-    TSubSQLList& subs = engine_.SubQueries();
-    for (int i = 0; i < subs.Count(); ++i)
-        list.Add(subs.Item(i)->EngineName, "any");
     return list.ToText();
 }
 
@@ -130,23 +124,11 @@ bool TFromClause::Resolve(const std::string& name, int tag, TOperandRef& ref) {
         ref = r;
         return true;
     }
-    index = engine_.Variables().IndexOfName(name);
-    if (index >= 0) {
-        r.variableIndex = index;
-        ref = r;
-        return true;
-    }
     int table, field;
     if (FindColumn(name, table, field)) {
         r.tableIndex = table;
         r.fieldIndex = field;
         MarkUsed(table, field);
-        ref = r;
-        return true;
-    }
-    index = engine_.SubQueries().IndexOfName(name);
-    if (index >= 0) {
-        r.subQueryIndex = index;
         ref = r;
         return true;
     }
@@ -165,10 +147,6 @@ const Variant& TFromClause::GetValue(const TOperandRef& ref) {
     }
     if (ref.paramIndex >= 0 && ref.paramIndex < engine_.Params().Count())
         return engine_.Params().Item(ref.paramIndex).value;
-    if (ref.variableIndex >= 0 && ref.variableIndex < engine_.Variables().Count())
-        return engine_.Variables().Item(ref.variableIndex).value;
-    // A sub-query's value would come from an engine operation that no
-    // engine provides: it reads as empty.
     return empty_;
 }
 

@@ -327,7 +327,7 @@ std::string TVeskExprPlus::Errors() const {
 TROperandDef::~TROperandDef() = default;
 
 std::string TROperandDef::Bind(bool inList) {
-    ref.paramIndex = ref.tableIndex = ref.fieldIndex = ref.subQueryIndex = ref.variableIndex = -1;
+    ref.paramIndex = ref.tableIndex = ref.fieldIndex = -1;
     const std::string_view trimmed = TrimView(text);
     if (!trimmed.empty() && trimmed.data() != text.data()) {
         // Keep the place in the statement in step with the trimmed text.
@@ -441,10 +441,6 @@ std::string TROperandDef::Bind(bool inList) {
         kind = okParameter;
     } else if (ref.tableIndex >= 0) {
         kind = okColumn;
-    } else if (ref.subQueryIndex >= 0) {
-        kind = okSubQuery;
-    } else if (ref.variableIndex >= 0) {
-        kind = okVariable;
     } else {
         messages.push_back({std::string(sqlmsg::UnknownText) + text, 0});
         return result();
@@ -474,10 +470,7 @@ const Variant& TROperandDef::Evaluate() {
             if (evalCount == 0 && !isList) value.SetString(text);
             break;
         case okParameter:
-        case okVariable:
             if (evalCount == 0 && source) value.Assign(source->GetValue(ref));
-            break;
-        case okSubQuery:
             break;
     }
     ++evalCount;
@@ -524,28 +517,6 @@ int TParamList::IndexOfName(std::string_view name) const {
     for (size_t i = 0; i < items_.size(); ++i)
         if (SameTextAscii(items_[i].name, name)) return static_cast<int>(i);
     return -1;
-}
-
-TSubSQLList::TSubSQLList() = default;
-TSubSQLList::~TSubSQLList() = default;
-
-TVeskEngineBase* TSubSQLList::Item(int index) const {
-    if (index < 0 || index >= Count()) return nullptr;
-    return items_[static_cast<size_t>(index)].get();
-}
-
-int TSubSQLList::IndexOfName(std::string_view name) const {
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (SameTextAscii(items_[i]->EngineName, name)) return static_cast<int>(i);
-    return -1;
-}
-
-void TSubSQLList::Add(std::unique_ptr<TVeskEngineBase> engine) {
-    if (engine) items_.push_back(std::move(engine));
-}
-
-void TSubSQLList::Clear() {
-    items_.clear();
 }
 
 void TVarDeclareList::Add(const std::string& name, const std::string& typeName) {

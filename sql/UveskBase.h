@@ -3,7 +3,7 @@
 // Every value a statement mentions (each side of a WHERE relation, each
 // select item) is an operand, a TROperandDef that starts as a piece of
 // statement text. Binding classifies the text as a constant, a parameter, a
-// column, an expression, a sub-query or a host variable and ties it to a
+// column or an expression and ties it to a
 // value source (IGVarMng); evaluation then yields the operand's current
 // value. The FROM clause (U_from) is the value source of every operand.
 //
@@ -32,8 +32,6 @@
 #include "sql/SqlMessages.h"
 
 namespace corvane {
-
-class TVeskEngineBase;
 
 // Thrown out of TVeskEngineCustomer::Execute when the host's progress object
 // (IProgress::Cancelled) asks to stop. The rows produced before stay in the
@@ -77,8 +75,6 @@ struct TOperandRef {
     int paramIndex = -1;     // into the engine's parameter list
     int tableIndex = -1;     // into the FROM clause
     int fieldIndex = -1;     // within that table
-    int subQueryIndex = -1;  // into the engine's sub-query list
-    int variableIndex = -1;  // into the engine's variable list
     int tag = 0;
 };
 
@@ -200,9 +196,7 @@ enum TOperandKind : uint8_t {
     okConstant = 0,
     okParameter = 1,
     okColumn = 2,
-    okExpression = 3,
-    okSubQuery = 4,
-    okVariable = 5
+    okExpression = 3
 };
 
 class TROperandDef {
@@ -242,7 +236,7 @@ class TROperandDef {
     int textPos = 0;
     std::vector<int> textMap;
     TOperandKind kind = okConstant;
-    TOperandRef ref;                      // kinds 1, 2, 4, 5
+    TOperandRef ref;                      // kinds 1, 2
     IGVarMng* source = nullptr;           // borrowed: the FROM clause
     Variant value;                        // current value (not for columns)
     std::vector<std::string> listTexts;   // IN list: the quoted items, matched as exact text
@@ -255,7 +249,7 @@ class TROperandDef {
 };
 
 // ---------------------------------------------------------------------------
-// Parameter and sub-query lists.
+// The parameter list.
 
 struct TSimpleParam {
     std::string name;          // as a statement writes it after ":"
@@ -275,23 +269,6 @@ class TParamList {
 
   private:
     std::vector<TSimpleParam> items_;
-};
-
-// Named sub-queries: engines whose result holds the rows. Nothing in this
-// system adds any; the list exists so that name resolution has a place to
-// look.
-class TSubSQLList {
-  public:
-    TSubSQLList();
-    ~TSubSQLList();
-    int Count() const { return static_cast<int>(items_.size()); }
-    TVeskEngineBase* Item(int index) const;
-    int IndexOfName(std::string_view name) const;
-    void Add(std::unique_ptr<TVeskEngineBase> engine);
-    void Clear();
-
-  private:
-    std::vector<std::unique_ptr<TVeskEngineBase>> items_;
 };
 
 // Name + type pairs, first occurrence of a name (ignoring case) wins.
