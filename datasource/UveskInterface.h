@@ -33,7 +33,6 @@ class IFilterObject {
     virtual ~IFilterObject() = default;
     // Sets one field of the candidate record, by the table's field index.
     virtual void SetValue(int fieldIndex, const Variant& value) = 0;
-    virtual void SetValueByName(const std::string& fieldName, const Variant& value) = 0;
     // The verdict on the candidate record: a boolean Variant.
     virtual Variant Evaluate() = 0;
 };
@@ -94,13 +93,6 @@ class IXSimpleDataset {
 class IXSimpleDataBase {
   public:
     virtual ~IXSimpleDataBase() = default;
-    // Two housekeeping operations the engine never calls.
-    virtual void Connect() {}
-    virtual void Disconnect() {}
-    // Name of the table at an index, and whether a table exists; the engine
-    // never calls them either.
-    virtual std::string GetTableName(int index) = 0;
-    virtual bool TableExists(const std::string& name) = 0;
     // A new table object for the name; null when the source has no such
     // table.
     virtual std::shared_ptr<IXSimpleDataset> GetDataset(const std::string& name) = 0;

@@ -298,22 +298,12 @@ void TTT_Tree::Paths(std::vector<int>& grid) const {
 // ---- TFilterObject ----------------------------------------------------------------
 
 TFilterObject::TFilterObject(TFromClause& from, int fromIndex, std::vector<TBoolNode*> filters)
-    : from_(from), fromIndex_(fromIndex), filters_(std::move(filters)) {
-    IXSimpleDataset& ds = *from.Table(fromIndex).dataset;
-    const int count = ds.GetFieldCount();
-    for (int i = 0; i < count; ++i)
-        fieldIndex_.emplace(LowerCaseAscii(ds.GetFieldName(i)), i);
-}
+    : from_(from), fromIndex_(fromIndex), filters_(std::move(filters)) {}
 
 void TFilterObject::SetValue(int fieldIndex, const Variant& value) {
     TARecord& buffer = from_.Buffer(fromIndex_);
     if (fieldIndex >= 0 && static_cast<size_t>(fieldIndex) < buffer.size())
         buffer[static_cast<size_t>(fieldIndex)].Assign(value);
-}
-
-void TFilterObject::SetValueByName(const std::string& fieldName, const Variant& value) {
-    auto it = fieldIndex_.find(LowerCaseAscii(fieldName));
-    if (it != fieldIndex_.end()) SetValue(it->second, value);
 }
 
 Variant TFilterObject::Evaluate() {

@@ -191,14 +191,12 @@ class TFilterObject : public IFilterObject {
   public:
     TFilterObject(TFromClause& from, int fromIndex, std::vector<TBoolNode*> filters);
     void SetValue(int fieldIndex, const Variant& value) override;
-    void SetValueByName(const std::string& fieldName, const Variant& value) override;
     Variant Evaluate() override;
 
   private:
     TFromClause& from_;
     int fromIndex_;
     std::vector<TBoolNode*> filters_;
-    std::unordered_map<std::string, int> fieldIndex_;  // lower-case name -> index
     Variant result_;
 };
 

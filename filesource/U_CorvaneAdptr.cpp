@@ -123,14 +123,6 @@ void TRecordList::clear() {
 // ---------------------------------------------------------------------------
 // The data source
 
-std::string TVeskDBAdapterForFile::GetTableName(int) {
-    return {};
-}
-
-bool TVeskDBAdapterForFile::TableExists(const std::string& name) {
-    return DirectoryExists(name);
-}
-
 std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::string& name) {
     return std::make_shared<TVeskDSAdapterForFile>(name, baseDir_);
 }

@@ -162,8 +162,6 @@ class TVeskDBAdapterForFile : public IXSimpleDataBase {
   public:
     explicit TVeskDBAdapterForFile(std::string baseDir = {}) : baseDir_(std::move(baseDir)) {}
 
-    std::string GetTableName(int index) override;
-    bool TableExists(const std::string& name) override;
     std::shared_ptr<IXSimpleDataset> GetDataset(const std::string& name) override;
     std::string GetName() override { return "FileSystem"; }
 

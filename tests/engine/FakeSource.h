@@ -100,10 +100,6 @@ class FakeSource : public IXSimpleDataBase {
     void AddTable(const std::string& name, FakeTableData data) {
         tables_[LowerCaseAscii(name)] = std::make_shared<const FakeTableData>(std::move(data));
     }
-    std::string GetTableName(int) override { return {}; }
-    bool TableExists(const std::string& name) override {
-        return tables_.count(LowerCaseAscii(name)) != 0;
-    }
     DataSetRef GetDataset(const std::string& name) override {
         auto it = tables_.find(LowerCaseAscii(name));
         if (it == tables_.end()) return nullptr;

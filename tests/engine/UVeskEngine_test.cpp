@@ -11,8 +11,6 @@ class FakeSource : public IXSimpleDataBase {
   public:
     FakeSource(std::string name, std::vector<std::string> tables)
         : name_(std::move(name)), tables_(std::move(tables)) {}
-    std::string GetTableName(int) override { return {}; }
-    bool TableExists(const std::string&) override { return false; }
     std::shared_ptr<IXSimpleDataset> GetDataset(const std::string& name) override {
         asked.push_back(name);
         for (auto& t : tables_)

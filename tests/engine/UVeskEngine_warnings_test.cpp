@@ -40,8 +40,6 @@ class WarningTable : public FakeTable {
 // Tables "a", "b", "c" say what their name asks for; "boom" fails.
 class WarningSource : public IXSimpleDataBase {
   public:
-    std::string GetTableName(int) override { return {}; }
-    bool TableExists(const std::string&) override { return true; }
     DataSetRef GetDataset(const std::string& name) override {
         if (name == "a") return std::make_shared<WarningTable>(name, Says{"a1", "both"}, false);
         if (name == "b") return std::make_shared<WarningTable>(name, Says{"both", "b1"}, false);

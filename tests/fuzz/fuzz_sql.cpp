@@ -75,8 +75,6 @@ const Fixture& TheFixture() {
 // Directory tables, all inside the fixture.
 class FixtureSource : public IXSimpleDataBase {
   public:
-    std::string GetTableName(int) override { return {}; }
-    bool TableExists(const std::string&) override { return true; }
     std::string GetName() override { return "FileSystem"; }
     std::shared_ptr<IXSimpleDataset> GetDataset(const std::string& name) override {
         TFileDirOption option;
