@@ -35,8 +35,6 @@ struct TBuiltinHead {
     TDataType ResultType = dtNone;  // dtNone for a procedure
     std::vector<TBuiltinVar> Vars;  // result, then the parameters
     std::string Template;           // descriptive call template (display only)
-    std::string Declaration;        // descriptive declaration (display only; not
-                                    // always the binding parameter list)
 };
 
 // The table. Entry 0 is an empty placeholder; the built-ins are numbers

@@ -123,8 +123,6 @@ class TBuildObj : public TAdapterClient {
     const std::vector<std::string>& FunctionKeys() const { return funcKeys_; }
     const std::vector<std::string>& GlobalKeys() const { return globalKeys_; }
 
-    std::string mainFuncNm;  // informational; Build takes the name as an argument
-
   private:
     void AdapterGone(TFileAdapter* adapter) override;
     static int Key(const std::map<std::string, int>& index, const std::string& key);

@@ -779,7 +779,6 @@ TbaseFunctions::TbaseFunctions() {
         head.Vars = h.Vars;
         head.Impl = row.impl;
         head.Template = h.Template;
-        head.Declaration = h.Declaration;
         Register(std::move(head));
     }
 }

@@ -57,9 +57,7 @@ struct TfuncHeadInfo {
     TDataType ResultType = dtNone;  // dtNone for a procedure
     std::vector<TBuiltinVar> Vars;  // result, then the parameters
     TBuiltinImpl Impl;
-    std::string Template;     // descriptive call template (display only)
-    std::string Declaration;  // descriptive declaration (display only; not
-                              // always the binding parameter list)
+    std::string Template;  // descriptive call template (display only)
 };
 
 // The registry. Entry 0 is an empty placeholder; the built-ins are numbers
