@@ -240,7 +240,6 @@ void TStatementBinder::BindSelectList() {
             added.text = item.name;
             if (static_cast<size_t>(k) < orderPos_.size())
                 added.textPos = orderPos_[static_cast<size_t>(k)];
-            item.boundText = item.name;
             index = clause.Count() - 1;
         }
         item.column = index;

@@ -362,7 +362,6 @@ void TBoolNode::CopyFrom(const TBoolNode& src, bool withChain) {
         dst->chainCost = s->chainCost;
         dst->literal = s->literal;
         dst->isLiteral = s->isLiteral;
-        dst->spare = s->spare;
         if (!withChain || !s->next) break;
         if (!dst->next) dst->next = std::make_unique<TBoolNode>();
         dst = dst->next.get();

@@ -147,7 +147,6 @@ class TBoolNode {
     std::unique_ptr<TBoolNode> next;
     bool literal = false;    // the value of a true/false keyword term
     bool isLiteral = false;  // the term is a true/false keyword
-    bool spare = false;
 };
 
 // An OR group: each entry is the head of one AND chain.

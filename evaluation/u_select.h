@@ -130,8 +130,7 @@ class TSelectEnviroment {
 // ORDER BY.
 
 struct TOrderItem {
-    std::string boundText;  // text of a select item appended for this item
-    std::string name;       // the item's expression as written
+    std::string name;  // the item's expression as written
     bool descending = false;
     int column = -1;  // index of the result column it sorts by
 };
