@@ -20,6 +20,11 @@ struct Case {
     Lines errors;
 };
 
+// A failing case names itself, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Declarations : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Declarations, Report) {

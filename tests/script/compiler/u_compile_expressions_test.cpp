@@ -19,6 +19,11 @@ struct Case {
     Lines errors;        // rendered diagnostics, in order
 };
 
+// A failing case names itself, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 void Check(const Case& c) {
     SCOPED_TRACE(c.name);
     const auto r = CompileFragment(c.source);

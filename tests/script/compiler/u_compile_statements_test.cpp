@@ -18,6 +18,11 @@ struct Case {
     Lines errors;
 };
 
+// A failing case names itself, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Statements : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Statements, CompileTo) {

@@ -288,6 +288,11 @@ struct Hostile {
     Lines errors;
 };
 
+// A failing case names itself, not its bytes.
+void PrintTo(const Hostile& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class HostileSources : public ::testing::TestWithParam<Hostile> {};
 
 TEST_P(HostileSources, StopOnceAndNeverLoop) {
