@@ -5,6 +5,7 @@
 
 #include "engine/UVeskEngine.h"
 #include "platform/DateTime.h"
+#include "support/Expect.h"
 #include "tests/engine/FakeSource.h"
 
 namespace corvane {
@@ -137,12 +138,7 @@ TEST_F(ExprSql, ARunTimeErrorInASelectItemReachesTheCaller) {
     e.SetSQL("select filename, (size mod (size - size)) as m from t");
     e.Parse();
     ASSERT_EQ(e.GetErrorText(), "");
-    try {
-        e.Execute();
-        FAIL();
-    } catch (const std::exception& ex) {
-        EXPECT_STREQ(ex.what(), "Division by zero");
-    }
+    EXPECT_THROW_WITH_MESSAGE(e.Execute(), std::exception, "Division by zero");
 }
 
 TEST_F(ExprSql, CompileErrorsOfSelectItemsAreReported) {

@@ -5,17 +5,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/Expect.h"
+
 namespace corvane {
 namespace {
 
+// The text of the script error f raises, or "(no error)".
 template <typename F>
 std::string ErrorOf(F f) {
-    try {
-        f();
-    } catch (const EScriptError& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return testing::ErrorOf<EScriptError>(f);
 }
 
 std::unique_ptr<TClassDefInf> Func(const char* name) {

@@ -8,20 +8,19 @@
 
 #include "script/compiler/MemoryAdapter.h"
 #include "script/runtime/u_base_funcs.h"
+#include "support/Expect.h"
+#include "support/ImageCompare.h"
 
 namespace corvane {
 namespace {
 
+using corvane::testing::ExpectSameFunc;
 using corvane::testing::MemoryAdapter;
 
+// The text of the script error f raises, or "(no error)".
 template <typename F>
 std::string ErrorOf(F f) {
-    try {
-        f();
-    } catch (const EScriptError& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return testing::ErrorOf<EScriptError>(f);
 }
 
 uint32_t U32At(const TMemoryStream& s, size_t pos) {
@@ -125,18 +124,6 @@ void FillUnit(TVMC_OBJ& u) {
     c->Relocs = {0, 3};
     c->Loaded = 1;
     u.Funcs.Add(std::move(c));
-}
-
-void ExpectSameFunc(const TClassDefInf& a, const TClassDefInf& b) {
-    EXPECT_EQ(a.Name, b.Name);
-    EXPECT_EQ(a.ResultType, b.ResultType);
-    EXPECT_EQ(a.AssignedType, b.AssignedType);
-    EXPECT_EQ(a.HeadCount, b.HeadCount);
-    EXPECT_EQ(a.IsExternal, b.IsExternal);
-    EXPECT_EQ(a.varDefs, b.varDefs);
-    EXPECT_EQ(a.consts, b.consts);
-    EXPECT_EQ(a.Relocs, b.Relocs);
-    EXPECT_EQ(a.code, b.code);
 }
 
 TEST(UnitImage, EmptyUnitLayout) {

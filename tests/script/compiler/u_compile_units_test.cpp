@@ -5,6 +5,7 @@
 
 #include "script/compiler/CompileHelpers.h"
 #include "script/compiler/MemoryAdapter.h"
+#include "support/ImageCompare.h"
 
 namespace corvane {
 namespace {
@@ -194,17 +195,8 @@ void ExpectSameImage(const TVMC_OBJ& a, const TVMC_OBJ& b) {
     EXPECT_EQ(a.Consts, b.Consts);
     ASSERT_EQ(a.Funcs.Count(), b.Funcs.Count());
     for (int i = 0; i < a.Funcs.Count(); ++i) {
-        const TClassDefInf& x = a.Funcs.Get(i);
-        const TClassDefInf& y = b.Funcs.Get(i);
-        EXPECT_EQ(x.Name, y.Name);
-        EXPECT_EQ(x.ResultType, y.ResultType);
-        EXPECT_EQ(x.AssignedType, y.AssignedType);
-        EXPECT_EQ(x.HeadCount, y.HeadCount);
-        EXPECT_EQ(x.IsExternal, y.IsExternal);
-        EXPECT_EQ(x.varDefs, y.varDefs);
-        EXPECT_EQ(x.consts, y.consts);
-        EXPECT_EQ(x.Relocs, y.Relocs);
-        EXPECT_EQ(x.code, y.code);
+        SCOPED_TRACE(i);
+        testing::ExpectSameFunc(a.Funcs.Get(i), b.Funcs.Get(i));
     }
 }
 

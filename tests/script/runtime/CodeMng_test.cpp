@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "script/common/U_err.h"
+#include "support/Expect.h"
 #include "tests/support/HandCode.h"
 
 namespace corvane {
@@ -483,12 +484,7 @@ TEST_F(CodeMngTest, ExternalLocalsReachTheGlobalAccessors) {
     TVarMngr none;
     int n = Add(Fn("f", {V("result", dtString), V("e", dtString, -1)}, 1, {I(opMov, L(0), L(1))}));
     TASMCodeEngine e(n, &none, &funcs_);
-    try {
-        e.Run();
-        FAIL();
-    } catch (const EScriptError& err) {
-        EXPECT_STREQ(err.what(), "“OnGet”没有初始化。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(e.Run(), EScriptError, "“OnGet”没有初始化。");
 }
 
 // ---------------------------------------------------------------------------
@@ -540,12 +536,7 @@ TEST_F(CodeMngTest, RecursionCreatesAnActivationPerLevel) {
     // Deeper than the limit: the run stops with the depth message.
     auto deep = std::make_unique<TASMCodeEngine>(fact, &globals_, &funcs_);
     deep->Locals().At(1).SetInteger(kMaxCallDepth + 5);
-    try {
-        deep->Run();
-        FAIL();
-    } catch (const EScriptError& err) {
-        EXPECT_EQ(std::string(err.what()), "函数调用嵌套太深，最多允许1000层。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(deep->Run(), EScriptError, "函数调用嵌套太深，最多允许1000层。");
 }
 
 TEST_F(CodeMngTest, DepthLimitHoldsWithoutRecursionOnTheStack) {
@@ -702,12 +693,7 @@ TEST_F(CodeMngTest, AnEndlessLoopStopsWhenCancelled) {
     TASMCodeEngine e(n, &globals_, &funcs_);
     int polls = 0;
     e.SetCancelCheck([&] { return ++polls == 3; });
-    try {
-        e.Run();
-        FAIL();
-    } catch (const EScriptError& err) {
-        EXPECT_STREQ(err.what(), "程序运行被中止。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(e.Run(), EScriptError, "程序运行被中止。");
     EXPECT_EQ(polls, 3);
     EXPECT_GT(e.Locals().At(0).AsInteger(), 0);
 }

@@ -9,6 +9,7 @@
 
 #include "platform/FileIO.h"
 #include "script/compiler/u_compile.h"
+#include "support/Expect.h"
 #include "support/TempTree.h"
 
 namespace corvane {
@@ -17,15 +18,7 @@ namespace {
 using testing::TempTree;
 
 std::vector<std::string> Lines(std::string_view text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        out.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
+    return testing::SplitLines(text);
 }
 
 // The opCallPrep immediates of a linked function, in order.
@@ -212,29 +205,20 @@ end.)"));
 }
 
 TEST_F(BuildTest, MissingMainRaisesAfterRecordingIt) {
-    try {
-        Build(R"(interface
+    const char* source = R"(interface
 function main: integer;
 implementation
 function main: integer;
 begin
 end;
-end.)",
-              "other");
-        FAIL();
-    } catch (const EScriptError& e) {
-        EXPECT_STREQ(e.what(), "other：没找到。");
-    }
+end.)";
+    EXPECT_THROW_WITH_MESSAGE(Build(source, "other"), EScriptError, "other：没找到。");
     EXPECT_EQ(builder_.ErrorTexts(), std::vector<std::string>{"Build: line 0:other：没找到。"});
 }
 
 TEST_F(BuildTest, AnEmptyInitializationCannotBeTheMainFunction) {
-    try {
-        Build("interface\nimplementation\nend.", "initialization");
-        FAIL();
-    } catch (const EScriptError& e) {
-        EXPECT_STREQ(e.what(), "initialization：载入失败。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(Build("interface\nimplementation\nend.", "initialization"),
+                              EScriptError, "initialization：载入失败。");
 }
 
 TEST_F(BuildTest, RaisedCompileFaultsBecomeDiagnostics) {

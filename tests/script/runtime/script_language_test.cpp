@@ -13,20 +13,13 @@
 
 #include "script/runtime/CodeMng.h"
 #include "script/runtime/qv_build.h"
+#include "support/Expect.h"
 
 namespace corvane {
 namespace {
 
 std::vector<std::string> Lines(std::string_view text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        out.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
+    return testing::SplitLines(text);
 }
 
 // What running a source's main function gave: its value, or the message of

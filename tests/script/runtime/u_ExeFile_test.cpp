@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "script/runtime/u_paramDlg.h"
+#include "support/Expect.h"
 #include "tests/support/HandCode.h"
 
 namespace corvane {
@@ -149,12 +150,7 @@ TEST_F(ExeFileTest, GlobalsAreMissingUntilInitialised) {
     image.Main = 0;
     Load(image);
     program_.AutoInitGVar = false;
-    try {
-        program_.ExecuteMain();
-        FAIL();
-    } catch (const EScriptError& e) {
-        EXPECT_STREQ(e.what(), "地址越界。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(program_.ExecuteMain(), EScriptError, "地址越界。");
 }
 
 TEST_F(ExeFileTest, BuiltinsRunDirectlyWithGatheredParameters) {

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "script/runtime/u_paramDlg.h"
+#include "support/Expect.h"
 
 namespace corvane {
 namespace {
@@ -111,22 +112,14 @@ TEST_F(BaseFuncsTest, HeadsCarryResultThenParameters) {
 }
 
 TEST_F(BaseFuncsTest, OutOfRangeNumbers) {
-    try {
-        registry_->GetHead(32);
-        FAIL();
-    } catch (const EScriptError& e) {
-        EXPECT_STREQ(e.what(), "范围越界。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(registry_->GetHead(32), EScriptError, "范围越界。");
     EXPECT_THROW(registry_->GetHead(-1), EScriptError);
     for (int bad : {0, 32, -3}) {
         Tparamlist params(1);
         Variant rtn;
-        try {
-            registry_->Call(bad, params, rtn);
-            FAIL() << bad;
-        } catch (const EScriptError& e) {
-            EXPECT_STREQ(e.what(), "Bound is exceeded");
-        }
+        EXPECT_THROW_WITH_MESSAGE(registry_->Call(bad, params, rtn), EScriptError,
+                                  "Bound is exceeded")
+            << bad;
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/DateTime.h"
 #include "script/runtime/qv_build.h"
+#include "support/Expect.h"
 
 namespace corvane {
 namespace {
@@ -163,12 +164,7 @@ TEST_F(VarMngTest, AsDateTimeByType) {
 TEST_F(VarMngTest, DoubleTruncationOutsideTheIntegerRangeIsAnError) {
     TXVarData d = Scalar(dtDouble);
     d.SetFloat(1e300);
-    try {
-        d.AsInteger();
-        FAIL();
-    } catch (const EScriptError& e) {
-        EXPECT_STREQ(e.what(), "Invalid floating point operation");
-    }
+    EXPECT_THROW_WITH_MESSAGE(d.AsInteger(), EScriptError, "Invalid floating point operation");
     TXVarData i = Scalar(dtInteger);
     EXPECT_THROW(i.SetFloat(std::nan("")), EScriptError);
     i.SetFloat(-9.0e18);
@@ -330,12 +326,7 @@ TEST_F(VarMngTest, StringElementsAreShellsIntoTheText) {
     t.ElementAt(p, 3)->SetString("Zed");  // the first byte of a text
     EXPECT_EQ(t.At(p).AsString(), "xbZ");
     for (int64_t bad : {0, 4, -1}) {
-        try {
-            t.ElementAt(p, bad);
-            FAIL() << bad;
-        } catch (const EScriptError& e) {
-            EXPECT_STREQ(e.what(), "地址越界。");
-        }
+        EXPECT_THROW_WITH_MESSAGE(t.ElementAt(p, bad), EScriptError, "地址越界。") << bad;
     }
 }
 
@@ -379,12 +370,8 @@ TEST_F(VarMngTest, ElementOfAScalarIsNone) {
 
 TEST_F(VarMngTest, HugeArrayIsRefused) {
     TVarMngr t;
-    try {
-        t.AddArray("big", int64_t{2000000000}, dtInteger);
-        FAIL();
-    } catch (const EScriptError& e) {
-        EXPECT_STREQ(e.what(), "数组“big”太大。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(t.AddArray("big", int64_t{2000000000}, dtInteger), EScriptError,
+                              "数组“big”太大。");
     EXPECT_EQ(t.Count(), 0);
 }
 
@@ -393,12 +380,7 @@ TEST_F(VarMngTest, LiveArrayElementsHaveABudget) {
     const int64_t fit = kMaxLiveArrayElements / kMaxArrayElements;
     for (int64_t i = 0; i < fit; ++i)
         t.AddArray("a" + std::to_string(i), kMaxArrayElements, dtByte);
-    try {
-        t.AddArray("more", 1, dtByte);
-        FAIL();
-    } catch (const EScriptError& e) {
-        EXPECT_STREQ(e.what(), "数组“more”太大。");
-    }
+    EXPECT_THROW_WITH_MESSAGE(t.AddArray("more", 1, dtByte), EScriptError, "数组“more”太大。");
     t.Clear();  // freed arrays give their elements back
     EXPECT_EQ(t.AddArray("again", kMaxArrayElements, dtByte), 0);
 }
@@ -428,20 +410,11 @@ TEST_F(VarMngTest, TextsAndArraysShareOneByteBudget) {
         t.At(1).SetVariant(Variant(threeMiB));
         EXPECT_GT(ScriptMemoryInUse() - before, 6 << 20);
         // The third text would pass the budget: refused, and emptied.
-        try {
-            t.At(2).SetString(threeMiB);
-            FAIL();
-        } catch (const EScriptError& e) {
-            EXPECT_STREQ(e.what(), "程序占用的内存太多，最多允许8 MiB。");
-        }
+        EXPECT_THROW_WITH_MESSAGE(t.At(2).SetString(threeMiB), EScriptError,
+                                  "程序占用的内存太多，最多允许8 MiB。");
         EXPECT_EQ(t.At(2).AsString(), "");
         // Elements count too: 65536 elements of about 200 bytes.
-        try {
-            t.AddArray("a", 65536, dtString);
-            FAIL();
-        } catch (const EScriptError& e) {
-            EXPECT_STREQ(e.what(), "数组“a”太大。");
-        }
+        EXPECT_THROW_WITH_MESSAGE(t.AddArray("a", 65536, dtString), EScriptError, "数组“a”太大。");
         // A text that shrinks gives its memory back only when freed: the
         // block stays with the variable.
         t.At(0).SetString("short");
@@ -570,17 +543,8 @@ TEST_F(VarMngTest, ExternalsReadAndWriteThroughTheAccessors) {
 TEST_F(VarMngTest, ExternalWithoutAccessorRaises) {
     TVarMngr t;
     int p = t.AddExternal("x", dtInteger);
-    for (int k = 0; k < 2; ++k) {
-        try {
-            if (k == 0)
-                t.At(p).AsInteger();
-            else
-                t.At(p).SetInteger(1);
-            FAIL();
-        } catch (const EScriptError& e) {
-            EXPECT_STREQ(e.what(), "“OnGet”没有初始化。");
-        }
-    }
+    EXPECT_THROW_WITH_MESSAGE(t.At(p).AsInteger(), EScriptError, "“OnGet”没有初始化。");
+    EXPECT_THROW_WITH_MESSAGE(t.At(p).SetInteger(1), EScriptError, "“OnGet”没有初始化。");
     // An external has no characters to hand out.
     TVarMngr s;
     int q = s.AddExternal("s", dtString);
