@@ -4,6 +4,7 @@
 
 #include "platform/Text.h"
 #include "script/common/U_err.h"
+#include "script/common/u_functions_consts.h"
 #include "script/common/u_keywords.h"
 #include "script/runtime/qv_build.h"
 
@@ -11,36 +12,8 @@ namespace corvane {
 
 namespace {
 
-// The script language's word delimiters (besides a line end).
-bool IsDelimiter(char c) {
-    switch (c) {
-        case ' ':
-        case '\t':
-        case '\r':
-        case '\n':
-        case '"':
-        case '&':
-        case '\'':
-        case '(':
-        case ')':
-        case '*':
-        case '+':
-        case ',':
-        case '-':
-        case '/':
-        case ':':
-        case ';':
-        case '<':
-        case '=':
-        case '>':
-        case '[':
-        case ']':
-        case '^':
-            return true;
-        default:
-            return false;
-    }
-}
+// Words are delimited by the separator set of the text helpers
+// (IsSeparator).
 
 // The end (exclusive) of the token starting at i: a quoted literal up to its
 // closing quote on the same line (or the line's end), a word up to the next
@@ -55,9 +28,9 @@ size_t TokenEnd(std::string_view s, size_t i) {
         return k < n && s[k] == c ? k + 1 : k;
     }
     if (s.substr(i, 2) == "..") return i + 2;
-    if (IsDelimiter(c)) return i + 1;
+    if (IsSeparator(c)) return i + 1;
     size_t k = i;
-    while (k < n && !IsDelimiter(s[k]) && s.substr(k, 2) != "..")
+    while (k < n && !IsSeparator(s[k]) && s.substr(k, 2) != "..")
         ++k;
     return k;
 }
@@ -164,13 +137,13 @@ int CheckSingleExpression(std::string_view s, std::string& detail) {
             ++i;
             continue;
         }
-        if (IsDelimiter(c)) {
+        if (IsSeparator(c)) {
             ++i;
             continue;
         }
         // A word; each of its dotted parts is looked at ("t.end" hides "end").
         size_t end = i;
-        while (end < n && !IsDelimiter(s[end]) && !IsControl(s[end]) && s[end] != '{' &&
+        while (end < n && !IsSeparator(s[end]) && !IsControl(s[end]) && s[end] != '{' &&
                s[end] != '}')
             ++end;
         size_t part = i;
@@ -206,7 +179,7 @@ std::string SpreadExpression(std::string_view s, std::vector<int>& lineStarts) {
             end = TokenEnd(s, i);
         } else if (two == "<>" || two == "<=" || two == ">=" || two == ":=" || two == "..") {
             end = i + 2;
-        } else if (IsDelimiter(c)) {
+        } else if (IsSeparator(c)) {
             end = i + 1;
         } else {
             end = TokenEnd(s, i);
