@@ -15,13 +15,19 @@ using testing::FakeSource;
 using testing::Files;
 using testing::Rows;
 
-TEST(TROperandDef, BindClassifies) {
-    TVeskEngineCustomer e;
+// Parses a statement over a table "t" of one file, so that operands have a
+// FROM clause to bind against.
+void ParseOverOneFile(TVeskEngineCustomer& e) {
     auto src = std::make_shared<FakeSource>();
     src->AddTable("t", Files({{"a", 1, false}}));
     e.AddDataBase(src);
     e.SetSQL("select filename from t");
     e.Parse();
+}
+
+TEST(TROperandDef, BindClassifies) {
+    TVeskEngineCustomer e;
+    ParseOverOneFile(e);
     ASSERT_EQ(e.GetErrorText(), "");
     struct Case {
         const char* text;
@@ -66,11 +72,7 @@ TEST(TROperandDef, BindClassifies) {
 // stays a constant.
 TEST(TROperandDef, ConstantArithmeticIsAnExpression) {
     TVeskEngineCustomer e;
-    auto src = std::make_shared<FakeSource>();
-    src->AddTable("t", Files({{"a", 1, false}}));
-    e.AddDataBase(src);
-    e.SetSQL("select filename from t");
-    e.Parse();
+    ParseOverOneFile(e);
     ASSERT_EQ(e.GetErrorText(), "");
     struct Case {
         const char* text;
