@@ -12,6 +12,7 @@
 #include "script/runtime/u_expr.h"
 #include "sql/QuoteScanner.h"
 #include "sql/UVeskEngineBase.h"
+#include "sql/U_from.h"
 
 namespace corvane {
 
