@@ -650,8 +650,10 @@ int32_t TVeskDSAdapterForFile::VersionOf(TFileRecord& record) {
     if (record.computed & TFileRecord::rcVersion) return record.version;
     record.computed |= TFileRecord::rcVersion;
     record.version = -1;
-    // Only regular files are ever opened.
-    if (!(record.attri & faArchive)) return record.version;
+    // Only regular files named like Windows executables are ever opened:
+    // any other file would be opened and read for nothing.
+    if (!(record.attri & faArchive) || !HasExecutableExtension(record.filename))
+        return record.version;
     std::string full = DirectoryOnDisk(record);
     if (full.empty() || full.back() != '/') full += '/';
     full += record.filename;

@@ -307,8 +307,13 @@ bool ReadOnlyFile::Open(const std::string& path) {
         return false;
     // O_NONBLOCK: should the name be swapped for a FIFO in between, opening
     // returns at once and the check below closes it unread.
-    FileHandle file(::openat(parent.Get(), name.c_str(),
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // O_NOATIME: reading a file to describe it should not make it look
+    // used. The kernel grants it only to the file's owner (or a privileged
+    // caller); for other files the open is retried without it.
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    FileHandle file(::openat(parent.Get(), name.c_str(), kFlags | O_NOATIME));
+    if (!file.Valid() && errno == EPERM)
+        file = FileHandle(::openat(parent.Get(), name.c_str(), kFlags));
     struct stat st {};
     if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         st.st_dev != before.st_dev || st.st_ino != before.st_ino)

@@ -178,6 +178,8 @@ bool StatEntry(int dirFd, const char* name, EntryStat& out);
 // a regular file without ever opening it (a FIFO or a device would block or
 // have side effects), and the final component is never followed as a link.
 // Paths longer than the kernel accepts are opened component by component.
+// The file is opened with O_NOATIME where the caller may (it owns the file,
+// or holds CAP_FOWNER), so reading it leaves its access time alone.
 class ReadOnlyFile {
   public:
     bool Open(const std::string& path);

@@ -230,6 +230,28 @@ bool ReadPeFileVersionOfFile(const std::string& path, uint32_t& fileVersionMS) {
     return ReadPeFileVersion(FileSource(file), fileVersionMS);
 }
 
+bool HasExecutableExtension(std::string_view fileName) {
+    // Images in PE format: programs, libraries, drivers, control panel and
+    // screen-saver modules, firmware programs, language resources, filters
+    // and codecs, type libraries and the libraries of a few toolchains.
+    static constexpr std::string_view kExtensions[] = {
+        "exe", "dll", "sys", "ocx", "drv", "cpl", "scr", "efi", "mui",   "ax",
+        "acm", "tsp", "ime", "rll", "tlb", "pyd", "bpl", "mun", "winmd", "com"};
+    const size_t dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    const std::string_view ext = fileName.substr(dot + 1);
+    if (ext.empty() || ext.size() > 5) return false;
+    char lower[5];
+    for (size_t i = 0; i < ext.size(); ++i) {
+        const char c = ext[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    const std::string_view key(lower, ext.size());
+    for (std::string_view known : kExtensions)
+        if (key == known) return true;
+    return false;
+}
+
 int64_t FileVersionNumber(const std::string& path) {
     uint32_t ms = 0;
     if (!ReadPeFileVersionOfFile(path, ms) || (ms & kHighBit) != 0) return -1;

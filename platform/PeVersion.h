@@ -20,6 +20,9 @@
 // "no version". Files are read through ReadOnlyFile, so only regular files
 // are ever opened.
 //
+// Only names with an executable's extension are read (see
+// HasExecutableExtension); any other file has no version.
+//
 // It does not cache anything (the file source keeps the result per record)
 // and reads nothing but the fixed part: string tables are not parsed.
 #pragma once
@@ -28,6 +31,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace corvane {
 
@@ -45,6 +49,13 @@ class PeSource {
 bool ReadPeFileVersion(const PeSource& source, uint32_t& fileVersionMS);
 bool ReadPeFileVersion(std::span<const uint8_t> image, uint32_t& fileVersionMS);
 bool ReadPeFileVersionOfFile(const std::string& path, uint32_t& fileVersionMS);
+
+// Whether a file name's extension (the text after its last ".", compared
+// in any letter case) is one that Windows executables, libraries, drivers
+// and resource modules carry. Only such files are opened for a version:
+// reading the head of every file of a tree would cost a file open per
+// entry (and, without O_NOATIME, change access times) for nothing.
+bool HasExecutableExtension(std::string_view fileName);
 
 // The number a version column shows: dwFileVersionMS, or -1 when there is
 // none or its top bit is set (it would not read as a positive number).

@@ -389,6 +389,50 @@ TEST_F(Listing, VersionIsReadLazilyAndOnce) {
     }
 }
 
+// version opens only regular files named like Windows executables: the
+// same image under another name has no version, and reading it leaves the
+// access time as it was (the owner may open with O_NOATIME).
+TEST(ListingVersion, OnlyExecutableNamesAreReadAndAccessTimesStay) {
+    TempTree t;
+    const auto image = BuildPeImage((6u << 16) | 3u).bytes;
+    const std::string number = std::to_string(6 * 65536 + 3);
+    struct Case {
+        const char* name;
+        const char* version;
+    } cases[] = {
+        {"app.exe", number.c_str()},
+        {"APP2.EXE", number.c_str()},
+        {"lib.Dll", number.c_str()},
+        {"app.bin", ""},
+        {"exe", ""},
+        {"app.exe.txt", ""},
+    };
+    for (const Case& c : cases)
+        t.Bytes(c.name, image);
+    t.Dir("dir.exe");
+    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};  // atime, mtime: 2001
+    old[1].tv_sec = 1100000000;  // written after the last access, as relatime would refresh
+    for (const Case& c : cases)
+        ASSERT_EQ(::utimensat(AT_FDCWD, t.Path(c.name).c_str(), old, 0), 0);
+    for (const char* text : {"", " /s"}) {
+        TVeskDBAdapterForFile db;
+        DataSetRef ds = db.GetDataset("'" + t.Root() + text + "'");
+        ds->Open();
+        auto rows = ByName(ReadRows(*ds));
+        for (const Case& c : cases) {
+            ASSERT_TRUE(rows.count(c.name)) << c.name << text;
+            EXPECT_EQ(rows[c.name].version, c.version) << c.name << text;
+        }
+        ASSERT_TRUE(rows.count("dir.exe"));
+        EXPECT_EQ(rows["dir.exe"].version, "");
+    }
+    for (const Case& c : cases) {
+        struct stat st {};
+        ASSERT_EQ(::stat(t.Path(c.name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_atim.tv_sec, 1000000000) << c.name;
+    }
+}
+
 TEST_F(Listing, GetFieldValueOutsideLeavesTheValueAlone) {
     TVeskDBAdapterForFile db;
     DataSetRef ds = db.GetDataset(Text());

@@ -129,6 +129,22 @@ class PeVersionFile : public ::testing::Test {
     std::string dir_;
 };
 
+TEST(PeVersion, ExecutableExtensionsInAnyLetterCase) {
+    struct Case {
+        const char* name;
+        bool executable;
+    } cases[] = {
+        {"app.exe", true},   {"APP.EXE", true}, {"lib.Dll", true},      {"drv.sys", true},
+        {"x.ocx", true},     {"x.drv", true},   {"x.cpl", true},        {"x.scr", true},
+        {"boot.efi", true},  {"x.mui", true},   {"x.ax", true},         {"x.acm", true},
+        {"a.b.winmd", true}, {".exe", true},    {"app.exe.txt", false}, {"app.bin", false},
+        {"exe", false},      {"app.", false},   {"app.exes", false},    {"app.ex", false},
+        {"app.exe ", false}, {"", false},       {"dir.d/app", false},   {"app.ÉXE", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(HasExecutableExtension(c.name), c.executable) << c.name;
+}
+
 TEST_F(PeVersionFile, NumberIsEmptyWhenMissingOrTopBitSet) {
     EXPECT_EQ(FileVersionNumber(Write("app.exe", BuildPeImage((5u << 16) | 1u).bytes)), 327681);
     EXPECT_EQ(FileVersionNumber(Write("top.exe", BuildPeImage(0x80000001u).bytes)), -1);
