@@ -13,6 +13,8 @@
 // Ownership: sources and their tables are shared (std::shared_ptr) and live
 // as long as their last holder. A filter belongs to whoever created it (the
 // where executor); a table only borrows it between two SetFilter calls.
+// A filter is not thread-safe: a source that lists with several threads
+// calls it from one thread at a time.
 // Warnings (what a load could not read) belong to the table that loaded;
 // Warnings() hands out a copy, so the caller owns what it collects.
 //
@@ -20,6 +22,7 @@
 // "integer", "date", "boolean", ...). Records are numbered from 0.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +38,22 @@ class IFilterObject {
     virtual void SetValue(int fieldIndex, const Variant& value) = 0;
     // The verdict on the candidate record: a boolean Variant.
     virtual Variant Evaluate() = 0;
+    // Whether the verdict may depend on the field; true when unsure. A
+    // source may leave out work for a field no filter reads.
+    virtual bool Reads(int fieldIndex) {
+        (void)fieldIndex;
+        return true;
+    }
+    // Asked after SetValue of only some fields of the candidate (bit i of
+    // knownFields stands for field i; fields from 64 on are never known):
+    // true when the verdict is false whatever the other fields turn out to
+    // hold, so the source may drop the candidate without finding out the
+    // rest (a file's metadata, say). Never true when unsure; a source that
+    // does not ask loses nothing.
+    virtual bool RejectsKnowing(uint64_t knownFields) {
+        (void)knownFields;
+        return false;
+    }
 };
 
 // Cooperative cancellation and progress for long loads. A table that lists
@@ -81,6 +100,10 @@ class IXSimpleDataset {
     // Progress and cancellation for the next Open (borrowed); null removes
     // it. Sources that load instantly may ignore it.
     virtual void SetProgress(IProgress* progress) { (void)progress; }
+    // The fields the statement reads at all, for the next Open; empty: all
+    // of them. A source may put off the work for the others, as long as
+    // reading one later still gives its value.
+    virtual void SetUsedFields(const std::vector<int>& fields) { (void)fields; }
     // What the last Open could not read although the load went on (a table
     // whose directory is missing lists nothing, yet the user should learn
     // why): one finished message per element, for the user, without line

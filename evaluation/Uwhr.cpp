@@ -298,7 +298,87 @@ void TTT_Tree::Paths(std::vector<int>& grid) const {
 // ---- TFilterObject ----------------------------------------------------------------
 
 TFilterObject::TFilterObject(TFromClause& from, int fromIndex, std::vector<TBoolNode*> filters)
-    : from_(from), fromIndex_(fromIndex), filters_(std::move(filters)) {}
+    : from_(from), fromIndex_(fromIndex), filters_(std::move(filters)) {
+    for (const TBoolNode* f : filters_)
+        CollectReads(f);
+}
+
+void TFilterObject::CollectReads(const TBoolNode* chain) {
+    auto operand = [this](const TROperandDef* op) {
+        if (!op || op->kind == okConstant || op->kind == okParameter) return;
+        if (op->kind == okColumn && op->ref.tableIndex != fromIndex_) return;
+        if (op->kind == okColumn && op->ref.fieldIndex >= 0 && op->ref.fieldIndex < 64)
+            reads_ |= uint64_t{1} << op->ref.fieldIndex;
+        else
+            readsUnknown_ = true;
+    };
+    for (const TBoolNode* n = chain; n; n = n->next.get()) {
+        if (n->relation) {
+            operand(n->relation->left.get());
+            operand(n->relation->right.get());
+            operand(n->relation->upper.get());
+        } else if (n->group) {
+            for (int i = 0; i < n->group->Count(); ++i)
+                CollectReads(n->group->Item(i));
+        }
+    }
+}
+
+bool TFilterObject::Reads(int fieldIndex) {
+    if (readsUnknown_ || fieldIndex < 0 || fieldIndex >= 64) return true;
+    return (reads_ >> fieldIndex) & 1;
+}
+
+bool TFilterObject::OperandKnown(const TROperandDef* op, uint64_t known) const {
+    if (!op) return true;
+    switch (op->kind) {
+        case okConstant:
+        case okParameter:
+            return true;
+        case okColumn:
+            return op->ref.tableIndex == fromIndex_ && op->ref.fieldIndex >= 0 &&
+                   op->ref.fieldIndex < 64 && ((known >> op->ref.fieldIndex) & 1) != 0;
+        default:
+            return false;  // a computed expression may read anything
+    }
+}
+
+TFilterObject::TTri TFilterObject::DecideTerm(TBoolNode& node, uint64_t known) {
+    TTri term = TTri::True;
+    if (node.isLiteral) {
+        term = node.literal ? TTri::True : TTri::False;
+    } else if (node.relation) {
+        TRelaSimpleExpr& r = *node.relation;
+        if (!OperandKnown(r.left.get(), known) || !OperandKnown(r.right.get(), known) ||
+            !OperandKnown(r.upper.get(), known))
+            return TTri::Unknown;
+        term = r.Evaluate() ? TTri::True : TTri::False;
+    } else if (node.group) {
+        term = TTri::False;
+        for (int i = 0; i < node.group->Count() && term != TTri::True; ++i) {
+            const TTri member = DecideChain(node.group->Item(i), known);
+            if (member != TTri::False) term = member;  // True ends the loop
+        }
+    }
+    if (node.negated && term != TTri::Unknown) term = term == TTri::True ? TTri::False : TTri::True;
+    return term;
+}
+
+TFilterObject::TTri TFilterObject::DecideChain(TBoolNode* chain, uint64_t known) {
+    TTri all = TTri::True;
+    for (TBoolNode* n = chain; n; n = n->next.get()) {
+        const TTri term = DecideTerm(*n, known);
+        if (term == TTri::False) return TTri::False;
+        if (term == TTri::Unknown) all = TTri::Unknown;
+    }
+    return all;
+}
+
+bool TFilterObject::RejectsKnowing(uint64_t knownFields) {
+    for (TBoolNode* f : filters_)
+        if (DecideChain(f, knownFields) != TTri::False) return false;
+    return true;
+}
 
 void TFilterObject::SetValue(int fieldIndex, const Variant& value) {
     TARecord& buffer = from_.Buffer(fromIndex_);
@@ -659,7 +739,11 @@ void TWhereExecuter::FullWalk() {
         IXSimpleDataset& ds = *from_.Table(t).dataset;
         {
             ds.SetProgress(progress_);
-            const TScopeExit noProgress([&ds] { ds.SetProgress(nullptr); });
+            ds.SetUsedFields(from_.UsedFields(t));
+            const TScopeExit noProgress([&ds] {
+                ds.SetProgress(nullptr);
+                ds.SetUsedFields({});
+            });
             if (!ds.Active()) ds.Open();
         }
         if (progress_ && progress_->Cancelled()) throw QueryCancelledError();
@@ -708,7 +792,11 @@ void TWhereExecuter::LoadTables(const std::vector<int>& branches) {
         std::vector<TBoolNode*> inEngine;
         {
             ds.SetProgress(progress_);
-            const TScopeExit noProgress([&ds] { ds.SetProgress(nullptr); });
+            ds.SetUsedFields(from_.UsedFields(t));
+            const TScopeExit noProgress([&ds] {
+                ds.SetProgress(nullptr);
+                ds.SetUsedFields({});
+            });
             if (ds.CanFilter()) {
                 ds.Close();
                 if (!filters.empty()) {

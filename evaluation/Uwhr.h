@@ -187,17 +187,38 @@ struct TDebugObject {
 // The executor's IFilterObject: writes a candidate record's values into
 // the table's row buffer and evaluates the filter chains (true when any
 // chain is).
+//
+// RejectsKnowing decides in three values (false, true, unknown) with only
+// some columns known: a relation is decided when every operand is a
+// constant, a parameter or a known column of this table (a computed
+// expression is always unknown); a chain (AND) is false when any term is,
+// true when all are; a group (OR) true when any member is, false when all
+// are; NOT swaps false and true and keeps unknown. The candidate is
+// rejected only when every filter chain is false.
 class TFilterObject : public IFilterObject {
   public:
     TFilterObject(TFromClause& from, int fromIndex, std::vector<TBoolNode*> filters);
     void SetValue(int fieldIndex, const Variant& value) override;
     Variant Evaluate() override;
+    bool Reads(int fieldIndex) override;
+    bool RejectsKnowing(uint64_t knownFields) override;
 
   private:
+    enum class TTri : uint8_t { False, True, Unknown };
+    TTri DecideChain(TBoolNode* chain, uint64_t known);
+    TTri DecideTerm(TBoolNode& node, uint64_t known);
+    bool OperandKnown(const TROperandDef* op, uint64_t known) const;
+    void CollectReads(const TBoolNode* chain);
+
     TFromClause& from_;
     int fromIndex_;
     std::vector<TBoolNode*> filters_;
     Variant result_;
+    // The fields of this table the chains read (bit per field below 64),
+    // and whether some read cannot be told (a computed expression, a field
+    // from 64 on).
+    uint64_t reads_ = 0;
+    bool readsUnknown_ = false;
 };
 
 class TWhereExecuter {

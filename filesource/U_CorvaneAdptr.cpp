@@ -135,21 +135,24 @@ std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::st
 // each directory is opened relative to its parent's descriptor, so paths
 // longer than the kernel accepts are no obstacle.
 //
-// Per entry: one getdents64 record and, when the entry can be kept or
-// recursed into at all (name filter and what the entry type reveals), one
-// statx relative to the open directory. Nothing is allocated for an entry
-// that is not kept.
+// Per entry: one getdents64 record and, when the entry can be kept (name
+// filter, what the entry type reveals, and the pushed-down filter as far as
+// the name and the type decide it) or must be recursed into, one statx
+// relative to the open directory. A directory entry the walk enters but
+// does not keep needs none: its type is in the directory already. Nothing
+// is allocated for an entry that is not kept.
 //
 // The `count` of a kept directory is the number of entries an enumeration
 // of it yields. When the walk will list that directory anyway (with /s, a
 // directory that is not hidden), the count comes from that listing: its
 // record is marked pending and filled when the walk reaches it, which
-// saves a second open and read of every directory. A filter must see all
-// fifteen values before it decides, so with a filter installed the
-// directory is read at once instead, and the walk later lists it from what
+// saves a second open and read of every directory. A filter that reads
+// count must see it before it decides, so then the directory is read at
+// once instead, and the walk later lists it from what
 // was read then (within a budget of descriptors and memory; past it, the
 // reading is only counted and the walk reads the directory again). For
-// directories the walk does not enter, a counting pass runs at once. A
+// directories the walk does not enter, a counting pass runs at once when
+// the statement reads count, else when the column is read. A
 // count still pending when the walk ends early (cancelled, or the tree
 // moved under it) is worked out from the path when the column is read.
 class TDirLister {
@@ -159,7 +162,13 @@ class TDirLister {
         while (!mask_.empty() && mask_.back() == ' ')
             mask_.remove_suffix(1);
         anyName_ = mask_ == "*";
-        deferCounts_ = t_.filter_ == nullptr;
+        IFilterObject* filter = t_.filter_;
+        countForFilter_ = filter && filter->Reads(fcCount);
+        countUsed_ = ((t_.usedFields_ >> fcCount) & 1) != 0;
+        if (filter)
+            for (int c : {fcPath, fcFilename, fcExtension, fcShortname, fcVersion, fcIsDir,
+                          fcHidden, fcData})
+                prefilter_ = prefilter_ || filter->Reads(c);
     }
 
     // Lists the tree below root; false when cancelled.
@@ -179,6 +188,8 @@ class TDirLister {
     // `path` texts of the first few.
     uint64_t UnreadableCount() const { return unreadable_; }
     const std::vector<std::string>& UnreadablePaths() const { return unreadablePaths_; }
+    // Entries whose metadata was read.
+    uint64_t StatCalls() const { return statCalls_; }
 
   private:
     static constexpr uint32_t kNoRecord = UINT32_MAX;
@@ -388,9 +399,17 @@ class TDirLister {
             }
             bool hidden = name.front() == '.';
             bool mayKeep = (anyName_ || WildcardMatch(name, mask_)) && Possible(e.type, hidden);
+            if (mayKeep && prefilter_ && RejectedByName(f, name, e.type)) mayKeep = false;
             bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
             if (!mayKeep && !mayRecurse) continue;
+            if (!mayKeep && e.type == DT_DIR) {
+                // Entered but not kept: the entry type says all the walk
+                // needs, and opening refuses anything but a directory.
+                Enqueue(f, name, kNoRecord);
+                continue;
+            }
             EntryStat st;
+            ++statCalls_;
             if (!StatEntry(f.fd.Get(), e.name, st)) continue;  // gone meanwhile
             uint32_t attr = AttributesFromMode(st.mode, name);
             // Recursion selects directories alone: hidden, system and
@@ -399,17 +418,50 @@ class TDirLister {
                 mayRecurse && (attr & faDirectory) && !(attr & (faHidden | faSysFile | faVolumeId));
             uint32_t record = kNoRecord;
             if (mayKeep && (attr & ~o_.attrMask) == 0) record = Keep(f, e, name, st, attr, recurse);
-            if (recurse) {
-                f.subdirs.append(name);
-                f.subdirs.push_back('\0');
-                Queued& q = f.queued.emplace_back();
-                q.record = record;
-                q.ahead = std::move(ahead_);
-            }
+            if (recurse) Enqueue(f, name, record);
             ahead_ = ReadAhead{};  // read ahead only for a directory the walk enters
         }
         result.readFailed = reader.Failed();
         return result;
+    }
+
+    // Queues sub-directory name of f for the walk; record is its record
+    // when that awaits its count from the walk.
+    void Enqueue(Frame& f, std::string_view name, uint32_t record) {
+        f.subdirs.append(name);
+        f.subdirs.push_back('\0');
+        Queued& q = f.queued.emplace_back();
+        q.record = record;
+        q.ahead = std::move(ahead_);
+    }
+
+    // Whether the filter turns the entry down on what is known before its
+    // metadata is read: the name and what follows from it, the directory,
+    // the columns a filtered listing leaves empty and, when the directory
+    // says it, whether the entry is a directory.
+    bool RejectedByName(const Frame& f, std::string_view name, unsigned char type) {
+        IFilterObject* filter = t_.filter_;
+        uint32_t extStart = ExtensionStart(name);
+        if (extStart == name.size()) extStart = 0;  // as Keep gives it to the filter
+        auto& v = t_.filterValues_;
+        v[fcPath].SetString(std::string_view(path_).substr(0, f.pathLength));
+        v[fcFilename].SetString(name);
+        v[fcExtension].SetString(name.substr(extStart));
+        v[fcShortname].SetString(std::string_view());
+        v[fcVersion].SetString(std::string_view());
+        v[fcHidden].SetBoolean(name.front() == '.');
+        v[fcData].SetString(std::string_view());
+        uint64_t known = 0;
+        for (int c : {fcPath, fcFilename, fcExtension, fcShortname, fcVersion, fcHidden, fcData}) {
+            filter->SetValue(c, v[static_cast<size_t>(c)]);
+            known |= uint64_t{1} << c;
+        }
+        if (type != DT_UNKNOWN) {
+            v[fcIsDir].SetBoolean(type == DT_DIR);
+            filter->SetValue(fcIsDir, v[fcIsDir]);
+            known |= uint64_t{1} << fcIsDir;
+        }
+        return filter->RejectsKnowing(known);
     }
 
     // Builds the record of an entry that passed the mask (and, with a
@@ -421,12 +473,17 @@ class TDirLister {
         int64_t size = dir                                          ? 0
                        : st.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
                                                                     : static_cast<int64_t>(st.size);
-        const bool deferCount = dir && willList && deferCounts_;
+        // The count of a directory the walk enters comes from the walk,
+        // unless the filter needs it now; of any other directory, it is
+        // counted now when the statement reads it, else when it is read.
+        const bool deferCount = dir && willList && !countForFilter_;
+        const bool lateCount = dir && !willList && !countForFilter_ && !countUsed_;
         uint32_t count = 0;
-        if (dir && !deferCount)
-            count = willList && heldDirs_ < kMaxHeldDirs && heldBytes_ < kMaxHeldBytes
-                        ? ReadAheadCount(f, e.name)
-                        : CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_);
+        if (dir && countForFilter_ && willList && heldDirs_ < kMaxHeldDirs &&
+            heldBytes_ < kMaxHeldBytes)
+            count = ReadAheadCount(f, e.name);
+        else if (dir && !deferCount && !lateCount)
+            count = CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_);
         uint32_t extStart = ExtensionStart(name);
         bool createdLater, writtenLater, accessedLater;
         TDateTime created = times_.FromUnix(st.birthOrChange, createdLater);
@@ -472,6 +529,7 @@ class TDirLister {
         r.attri = attr;
         r.count = count;
         r.extensionStart = extStart;
+        if (lateCount) r.computed |= TFileRecord::rcCountPending;
         if (!deferCount) return kNoRecord;
         r.computed |= TFileRecord::rcCountPending;
         return static_cast<uint32_t>(t_.records_.size() - 1);
@@ -536,7 +594,11 @@ class TDirLister {
     std::string_view mask_;
     bool anyName_;      // the mask is "*": no need to match
     std::string path_;  // `path` text of the directory being read
-    bool deferCounts_;  // no filter: counts of directories the walk enters come from it
+    // The filter reads count: a directory's count is found when its entry
+    // is, not when the walk lists it.
+    bool countForFilter_ = false;
+    bool countUsed_ = true;   // the statement reads count
+    bool prefilter_ = false;  // the filter may turn entries down by name
     DirBuffer listBuffer_;
     DirBuffer countBuffer_;
     // Directories read ahead and not listed yet, and the budget for them.
@@ -549,6 +611,7 @@ class TDirLister {
     std::vector<Frame> stack_;
     long long examined_ = 0;
     uint64_t unreadable_ = 0;
+    uint64_t statCalls_ = 0;
     std::vector<std::string> unreadablePaths_;
 };
 
@@ -557,6 +620,12 @@ class TDirLister {
 
 TVeskDSAdapterForFile::TVeskDSAdapterForFile(std::string tableText, std::string baseDir)
     : tableText_(std::move(tableText)), baseDir_(std::move(baseDir)) {}
+
+void TVeskDSAdapterForFile::SetUsedFields(const std::vector<int>& fields) {
+    usedFields_ = fields.empty() ? ~uint64_t{0} : 0;
+    for (int f : fields)
+        if (f >= 0 && f < fcColumnCount) usedFields_ |= uint64_t{1} << f;
+}
 
 std::string TVeskDSAdapterForFile::GetFieldType(int index) {
     return TFileInfo::At(index).typeName;
@@ -615,6 +684,7 @@ bool TVeskDSAdapterForFile::Load() {
     }
     TDirLister lister(*this, option);
     const bool done = lister.Run(std::move(root));
+    statCalls_ = lister.StatCalls();
     if (lister.UnreadableCount() > 0)
         warnings_.push_back(UnreadableSubDirsWarning(tableText_, lister.UnreadableCount(),
                                                      lister.UnreadablePaths()));

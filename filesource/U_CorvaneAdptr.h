@@ -201,6 +201,9 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     bool CanFilter() override { return true; }
     void SetFilter(IFilterObject* filter) override { filter_ = filter; }
     void SetProgress(IProgress* progress) override { progress_ = progress; }
+    // A statement that does not read count spares the listing the counting
+    // of directories it does not enter (they are counted when read).
+    void SetUsedFields(const std::vector<int>& fields) override;
     // A table directory that could not be opened (also a text without a
     // directory), and sub-directories that a listing could not open or
     // read; those that vanished or turned into something else meanwhile are
@@ -213,6 +216,9 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     const TFileRecord& RecordAt(int index) const { return records_.at(static_cast<size_t>(index)); }
     // The `path` column of a record.
     std::string PathOf(const TFileRecord& record) const { return PathText(record.pathIndex); }
+    // How many entries the last load read the metadata of (for tests and
+    // tools: a filter that turns entries down by name spares the others).
+    uint64_t StatCalls() const { return statCalls_; }
 
   private:
     friend class TDirLister;
@@ -252,6 +258,8 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     // the directory).
     std::string rootText_;
     std::string rootOpened_;
+    uint64_t usedFields_ = ~uint64_t{0};               // bit per column the statement reads
+    uint64_t statCalls_ = 0;                           // of the last load
     IFilterObject* filter_ = nullptr;                  // borrowed; applied by Open
     IProgress* progress_ = nullptr;                    // borrowed
     std::array<Variant, fcColumnCount> filterValues_;  // reused per candidate

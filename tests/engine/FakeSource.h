@@ -59,6 +59,10 @@ class FakeTable : public IXSimpleDataset {
             if (progress_) progress_->Listed(static_cast<long long>(r + 1));
             if (filter_) {
                 ++filtered;
+                if (RejectedByName(data_->rows[r])) {
+                    ++rejectedEarly;
+                    continue;
+                }
                 for (size_t f = 0; f < data_->names.size(); ++f)
                     filter_->SetValue(static_cast<int>(f), data_->rows[r][f]);
                 if (!filter_->Evaluate().AsBoolean()) continue;
@@ -79,10 +83,27 @@ class FakeTable : public IXSimpleDataset {
     bool HoldsProgress() const { return progress_ != nullptr; }
 
     int opens = 0;
-    int filtered = 0;     // records handed to a filter
-    long valueReads = 0;  // GetFieldValue calls
+    int filtered = 0;       // records handed to a filter
+    int rejectedEarly = 0;  // of those, turned down on their name fields alone
+    long valueReads = 0;    // GetFieldValue calls
 
   private:
+    // As the file source asks before it reads an entry's metadata: only
+    // the name fields (filename, extension, isdir, name) are known, every
+    // other field holds a stale value that no early verdict may rely on.
+    bool RejectedByName(const std::vector<Variant>& row) {
+        static const Variant stale("\x7fstale");
+        uint64_t known = 0;
+        for (size_t f = 0; f < data_->names.size() && f < 64; ++f) {
+            const std::string& n = data_->names[f];
+            const bool isKnown = SameTextAscii(n, "filename") || SameTextAscii(n, "extension") ||
+                                 SameTextAscii(n, "isdir") || SameTextAscii(n, "name");
+            filter_->SetValue(static_cast<int>(f), isKnown ? row[f] : stale);
+            if (isKnown) known |= uint64_t{1} << f;
+        }
+        return filter_->RejectsKnowing(known);
+    }
+
     std::string name_;
     std::shared_ptr<const FakeTableData> data_;
     bool canFilter_;
