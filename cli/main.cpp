@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -61,6 +62,9 @@ Options:
                    e.g. 512M, 2G; suffixes K, M, G, T (powers of 1024);
                    0 removes the bound. Default: a quarter of the memory,
                    at most 4G. Beyond it the query stops (exit code 3)
+  --threads N      threads that read directories of a listing with /s:
+                   1 to 64; default: the number of cores. The rows and
+                   their order are the same whatever N
   -h, --help       show this text
   --version        print the version and exit
 
@@ -200,6 +204,7 @@ static int RunStatementMode(int argc, char** argv) {
     Format format = Format::Table;
     bool check = false;
     int64_t memoryLimit = -1;  // -1: the engine's default
+    int threads = 0;           // 0: the number of cores
     std::string file;
     bool haveFile = false;
     std::vector<std::string> positional;
@@ -228,6 +233,21 @@ static int RunStatementMode(int argc, char** argv) {
             }
             if (!ParseByteSize(value, memoryLimit))
                 return Usage("bad size '" + value + "' for --memory-limit (e.g. 512M, 2G)");
+        } else if (a == "--threads" || a.rfind("--threads=", 0) == 0) {
+            std::string value;
+            if (a == "--threads") {
+                if (i + 1 >= argc) return Usage("option --threads needs a number");
+                value = argv[++i];
+            } else {
+                value = a.substr(10);
+            }
+            int n = 0;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+            if (ec != std::errc() || end != value.data() + value.size() || n < 1 ||
+                n > kMaxListingThreads)
+                return Usage("bad number '" + value + "' for --threads (1 to " +
+                             std::to_string(kMaxListingThreads) + ")");
+            threads = n;
         } else if (a == "-f" || a == "--file") {
             if (i + 1 >= argc) return Usage("option " + a + " needs a file name");
             file = argv[++i];
@@ -281,7 +301,9 @@ static int RunStatementMode(int argc, char** argv) {
 
     ::signal(SIGPIPE, SIG_IGN);
     TVeskEngineCustomer engine;
-    engine.AddDataBase(std::make_shared<TVeskDBAdapterForFile>());
+    auto files = std::make_shared<TVeskDBAdapterForFile>();
+    files->SetListingThreads(threads);
+    engine.AddDataBase(files);
     if (memoryLimit >= 0) engine.SetMemoryLimit(memoryLimit);
     engine.SetSQL(sql);
     engine.Parse();

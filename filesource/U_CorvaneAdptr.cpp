@@ -3,12 +3,16 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <initializer_list>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/PeVersion.h"
 #include "platform/Text.h"
@@ -123,10 +127,6 @@ void TRecordList::clear() {
 // ---------------------------------------------------------------------------
 // The data source
 
-std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::string& name) {
-    return std::make_shared<TVeskDSAdapterForFile>(name, baseDir_);
-}
-
 // ---------------------------------------------------------------------------
 // Listing
 
@@ -155,6 +155,22 @@ std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::st
 // the statement reads count, else when the column is read. A
 // count still pending when the walk ends early (cancelled, or the tree
 // moved under it) is worked out from the path when the column is read.
+//
+// Reading ahead in parallel. With more than one thread and "s", reader
+// threads read the directories the walk will enter next (getdents64 and
+// the statx calls above, relative to the directory's descriptor) into
+// batches, while this thread (the caller's) builds the records from them
+// in exactly the order it would have read them itself: the order of the
+// records does not depend on the number of threads. When the walk is about
+// to enter a directory, it hands the next few sub-directories of the same
+// directory (kWindow) to the readers, opened already; the readers take the
+// one the walk needs soonest (the deepest, then the first). The directory
+// the walk enters it reads itself, as it does one that no reader has taken
+// yet. The read-ahead is bounded: at most kMaxPending directories (each an
+// open descriptor) and about kMaxPendingEntries entries. The pushed-down
+// filter is not thread-safe: every use of it holds filterLock_. Progress,
+// cancellation, warnings and records stay on this thread; readers only
+// notice that the listing was given up (stop_).
 class TDirLister {
   public:
     TDirLister(TVeskDSAdapterForFile& table, const TFileDirOption& option) : t_(table), o_(option) {
@@ -171,8 +187,16 @@ class TDirLister {
                 prefilter_ = prefilter_ || filter->Reads(c);
     }
 
+    ~TDirLister() { StopReaders(); }
+    TDirLister(const TDirLister&) = delete;
+    TDirLister& operator=(const TDirLister&) = delete;
+
     // Lists the tree below root; false when cancelled.
     bool Run(FileHandle root) {
+        const int threads = t_.threads_ > 0 ? t_.threads_ : DefaultListingThreads();
+        if (o_.subDirs)
+            for (int i = 1; i < threads; ++i)
+                readers_.emplace_back([this] { ReaderLoop(); });
         path_ = t_.rootText_;
         stack_.push_back(Frame{});
         stack_.back().fd = std::move(root);
@@ -201,25 +225,67 @@ class TDirLister {
         std::string records;
     };
 
+    // One entry of a directory read in one go: its name (in the batch),
+    // its type, what may be done with it, and its metadata when read.
+    struct TReadEntry {
+        uint64_t ordinal = 0;  // entries of the directory examined before it
+        uint32_t nameStart = 0;
+        uint32_t nameLength = 0;
+        unsigned char type = 0;
+        bool mayKeep = false;
+        bool mayRecurse = false;
+        bool stated = false;  // false: entered, not kept; no metadata needed
+        EntryStat st;
+    };
+
+    // A directory read in one go by a reader.
+    struct TDirBatch {
+        std::string names;                // entry names, each NUL-terminated
+        std::vector<TReadEntry> entries;  // those worth a look, in the kernel's order
+        uint64_t listed = 0;              // as an enumeration yields them, "." and ".." included
+        uint64_t examined = 0;            // all but "." and ".."
+        uint64_t statCalls = 0;
+        bool readFailed = false;
+        bool stopped = false;  // reading was given up
+    };
+
+    // A sub-directory handed to the readers, opened, before the walk
+    // reaches it. Shared by the walk and the reader that reads it.
+    struct TPending {
+        enum class State : uint8_t { Queued, Reading, Read };
+        FileHandle fd;
+        std::string path;  // its `path` text
+        size_t depth = 0;  // of the frame it belongs to
+        size_t index = 0;  // among that frame's sub-directories
+        TDirBatch batch;
+        State state = State::Queued;  // guarded by poolLock_
+        bool dropped = false;         // the walk gave it up while it was read
+        std::exception_ptr fault;     // what a reader could not handle
+    };
+
     // A sub-directory the walk will enter.
     struct Queued {
-        uint32_t record = kNoRecord;  // record awaiting its count from the walk
-        ReadAhead ahead;              // fd valid when it was read ahead
+        uint32_t record = kNoRecord;        // record awaiting its count from the walk
+        size_t nameAt = 0;                  // its name in the frame's subdirs
+        ReadAhead ahead;                    // fd valid when it was read ahead
+        std::shared_ptr<TPending> pending;  // handed to the readers
+        bool handedOut = false;             // tried once already
     };
 
     // One directory of the walk.
     struct Frame {
-        FileHandle fd;               // closed while parked (see kMaxOpenDirs)
-        uint64_t dev = 0, ino = 0;   // identity, taken when parked
-        size_t pathLength = 0;       // its `path` text is path_ cut to this
-        size_t nameStart = 0;        // its own name is path_ from here to pathLength
-        int64_t node = -1;           // its node in dirNodes_, once a record needs it
-        std::string subdirs;         // names still to visit, each NUL-terminated
-        std::vector<Queued> queued;  // per name in subdirs, in the same order
-        size_t next = 0;             // first unvisited name in subdirs
-        size_t nextIndex = 0;        // its position in queued
-        std::string readAhead;       // records to list it from, when read ahead
-        bool replay = false;         // list from readAhead, not from the directory
+        FileHandle fd;                    // closed while parked (see kMaxOpenDirs)
+        uint64_t dev = 0, ino = 0;        // identity, taken when parked
+        size_t pathLength = 0;            // its `path` text is path_ cut to this
+        size_t nameStart = 0;             // its own name is path_ from here to pathLength
+        int64_t node = -1;                // its node in dirNodes_, once a record needs it
+        std::string subdirs;              // names still to visit, each NUL-terminated
+        std::vector<Queued> queued;       // per name in subdirs, in the same order
+        size_t next = 0;                  // first unvisited name in subdirs
+        size_t nextIndex = 0;             // its position in queued
+        std::string readAhead;            // records to list it from, when read ahead
+        bool replay = false;              // list from readAhead, not from the directory
+        std::shared_ptr<TPending> batch;  // read by a reader: list from its batch
     };
 
     // What reading one directory gave.
@@ -255,12 +321,17 @@ class TDirLister {
                 std::string readAhead;
                 bool replay = false;
                 FileHandle child;
+                std::shared_ptr<TPending> batch = std::move(q.pending);
+                HandOut(top);
                 if (q.ahead.fd.Valid()) {
                     child = std::move(q.ahead.fd);
                     readAhead = std::move(q.ahead.records);
                     replay = true;
                     --heldDirs_;
                     heldBytes_ -= readAhead.size();
+                } else if (batch) {
+                    Acquire(*batch);
+                    child = std::move(batch->fd);
                 } else {
                     child = OpenSubDirectory(top.fd.Get(), name);
                     if (!child.Valid() && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
@@ -281,6 +352,7 @@ class TDirLister {
                 frame.pathLength = path_.size();
                 frame.readAhead = std::move(readAhead);
                 frame.replay = replay;
+                frame.batch = std::move(batch);
                 if (stack_.size() - firstOpen >= kMaxOpenDirs) {
                     // Park the outermost open ancestor; its identity lets
                     // the way back through ".." be checked.
@@ -346,6 +418,7 @@ class TDirLister {
     // Gives back the budget of what a dropped frame still held read ahead.
     void Forget(Frame& f) {
         for (size_t k = f.nextIndex; k < f.queued.size(); ++k) {
+            if (f.queued[k].pending) Drop(*f.queued[k].pending);
             ReadAhead& a = f.queued[k].ahead;
             if (!a.fd.Valid()) continue;
             --heldDirs_;
@@ -380,9 +453,43 @@ class TDirLister {
     // Reads one directory: keeps its entries and gathers the sub-directories
     // to visit.
     ListResult ListOne(Frame& f) {
-        ListResult result = f.replay ? ListEntries(f, DirReader(f.readAhead))
-                                     : ListEntries(f, DirReader(f.fd.Get(), listBuffer_));
+        ListResult result = f.batch    ? ListBatch(f, f.batch->batch)
+                            : f.replay ? ListEntries(f, DirReader(f.readAhead))
+                                       : ListEntries(f, DirReader(f.fd.Get(), listBuffer_));
         std::string().swap(f.readAhead);
+        f.batch.reset();
+        return result;
+    }
+
+    // Moves the count of entries examined on to to, reporting progress at
+    // every step passed; false when cancelled.
+    bool Advance(long long to) {
+        const bool passed = to / kProgressStep != examined_ / kProgressStep;
+        examined_ = to;
+        return !passed || Tick();
+    }
+
+    // Lists a directory from what a reader read.
+    ListResult ListBatch(Frame& f, TDirBatch& b) {
+        ListResult result;
+        result.entries = b.listed;
+        result.readFailed = b.readFailed;
+        statCalls_ += b.statCalls;
+        const long long base = examined_;
+        for (const TReadEntry& r : b.entries) {
+            if (!Advance(base + static_cast<long long>(r.ordinal) + 1)) {
+                result.completed = false;
+                return result;
+            }
+            const char* cname = b.names.data() + r.nameStart;
+            const std::string_view name(cname, r.nameLength);
+            if (r.stated)
+                Take(f, cname, name, r.mayKeep, r.mayRecurse, r.st);
+            else
+                Enqueue(f, name, kNoRecord);
+        }
+        if (!Advance(base + static_cast<long long>(b.examined)) || b.stopped)
+            result.completed = false;
         return result;
     }
 
@@ -393,13 +500,17 @@ class TDirLister {
             ++result.entries;
             std::string_view name(e.name, e.nameLength);
             if (name == "." || name == ".." || name.empty()) continue;
-            if (++examined_ % kProgressStep == 0 && !Tick()) {
+            if (!Advance(examined_ + 1)) {
                 result.completed = false;
                 return result;
             }
             bool hidden = name.front() == '.';
             bool mayKeep = (anyName_ || WildcardMatch(name, mask_)) && Possible(e.type, hidden);
-            if (mayKeep && prefilter_ && RejectedByName(f, name, e.type)) mayKeep = false;
+            if (mayKeep && prefilter_) {
+                const std::lock_guard<std::mutex> lock(filterLock_);
+                if (RejectedByName(std::string_view(path_).substr(0, f.pathLength), name, e.type))
+                    mayKeep = false;
+            }
             bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
             if (!mayKeep && !mayRecurse) continue;
             if (!mayKeep && e.type == DT_DIR) {
@@ -411,40 +522,229 @@ class TDirLister {
             EntryStat st;
             ++statCalls_;
             if (!StatEntry(f.fd.Get(), e.name, st)) continue;  // gone meanwhile
-            uint32_t attr = AttributesFromMode(st.mode, name);
-            // Recursion selects directories alone: hidden, system and
-            // volume entries are skipped, read-only ones are not.
-            const bool recurse =
-                mayRecurse && (attr & faDirectory) && !(attr & (faHidden | faSysFile | faVolumeId));
-            uint32_t record = kNoRecord;
-            if (mayKeep && (attr & ~o_.attrMask) == 0) record = Keep(f, e, name, st, attr, recurse);
-            if (recurse) Enqueue(f, name, record);
-            ahead_ = ReadAhead{};  // read ahead only for a directory the walk enters
+            Take(f, e.name, name, mayKeep, mayRecurse, st);
         }
         result.readFailed = reader.Failed();
         return result;
     }
 
+    // An entry whose metadata is known: kept when it passes the mask (and
+    // the filter), queued when the walk enters it.
+    void Take(Frame& f, const char* cname, std::string_view name, bool mayKeep, bool mayRecurse,
+              const EntryStat& st) {
+        uint32_t attr = AttributesFromMode(st.mode, name);
+        // Recursion selects directories alone: hidden, system and
+        // volume entries are skipped, read-only ones are not.
+        const bool recurse =
+            mayRecurse && (attr & faDirectory) && !(attr & (faHidden | faSysFile | faVolumeId));
+        uint32_t record = kNoRecord;
+        if (mayKeep && (attr & ~o_.attrMask) == 0) record = Keep(f, cname, name, st, attr, recurse);
+        if (recurse) Enqueue(f, name, record);
+        ahead_ = ReadAhead{};  // read ahead only for a directory the walk enters
+    }
+
+    // Reads directory fd (whose `path` text is path) into b as ListEntries
+    // would list it, without keeping anything: on a reader thread, or on
+    // this one for a directory no reader took. Gives up when the listing
+    // is (stop_) or, on this thread, when it is cancelled.
+    void ReadBatch(int fd, std::string_view path, TDirBatch& b, DirBuffer& buffer, bool here) {
+        DirReader reader(fd, buffer);
+        RawDirEntry e;
+        while (reader.Next(e)) {
+            ++b.listed;
+            std::string_view name(e.name, e.nameLength);
+            if (name == "." || name == ".." || name.empty()) continue;
+            const uint64_t ordinal = b.examined++;
+            if ((ordinal + 1) % kProgressStep == 0 &&
+                (stop_.load(std::memory_order_relaxed) ||
+                 (here && t_.progress_ && t_.progress_->Cancelled()))) {
+                b.stopped = true;
+                return;
+            }
+            bool hidden = name.front() == '.';
+            bool mayKeep = (anyName_ || WildcardMatch(name, mask_)) && Possible(e.type, hidden);
+            if (mayKeep && prefilter_) {
+                const std::lock_guard<std::mutex> lock(filterLock_);
+                if (RejectedByName(path, name, e.type)) mayKeep = false;
+            }
+            bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
+            if (!mayKeep && !mayRecurse) continue;
+            TReadEntry& r = b.entries.emplace_back();
+            r.ordinal = ordinal;
+            r.nameStart = static_cast<uint32_t>(b.names.size());
+            r.nameLength = static_cast<uint32_t>(name.size());
+            r.type = e.type;
+            r.mayKeep = mayKeep;
+            r.mayRecurse = mayRecurse;
+            r.stated = mayKeep || e.type != DT_DIR;
+            if (r.stated) {
+                ++b.statCalls;
+                if (!StatEntry(fd, e.name, r.st)) {  // gone meanwhile
+                    b.entries.pop_back();
+                    continue;
+                }
+            }
+            b.names.append(name);
+            b.names.push_back('\0');
+        }
+        b.readFailed = reader.Failed();
+    }
+
+    // ---- The readers (see the class comment) ----
+
+    // The next few sub-directories of f after the one the walk enters now,
+    // handed to the readers as far as the budget allows.
+    void HandOut(Frame& f) {
+        if (readers_.empty() || !f.fd.Valid()) return;
+        const size_t depth = stack_.size();
+        const size_t end = std::min(f.queued.size(), f.nextIndex + kWindow);
+        for (size_t k = f.nextIndex; k < end; ++k) {
+            Queued& q = f.queued[k];
+            if (q.pending || q.ahead.fd.Valid() || q.handedOut) continue;
+            {
+                const std::lock_guard<std::mutex> lock(poolLock_);
+                if (pendingCount_ >= kMaxPending) return;
+            }
+            q.handedOut = true;  // once: a directory that would not open is left to the walk
+            const char* name = f.subdirs.c_str() + q.nameAt;
+            FileHandle fd = OpenSubDirectory(f.fd.Get(), name);
+            if (!fd.Valid()) continue;  // the walk tries again and tells why
+            auto p = std::make_shared<TPending>();
+            p->fd = std::move(fd);
+            p->path.assign(path_, 0, f.pathLength);
+            if (p->path.empty() || p->path.back() != '/') p->path += '/';
+            p->path += name;
+            p->depth = depth;
+            p->index = k;
+            {
+                const std::lock_guard<std::mutex> lock(poolLock_);
+                ++pendingCount_;
+                work_.push_back(p);
+            }
+            q.pending = std::move(p);
+            poolWake_.notify_one();
+        }
+    }
+
+    // Waits until p is read; reads it here when no reader has taken it.
+    void Acquire(TPending& p) {
+        std::unique_lock<std::mutex> lock(poolLock_);
+        if (p.state == TPending::State::Queued) {
+            p.state = TPending::State::Reading;
+            Unlist(p);
+            lock.unlock();
+            ReadBatch(p.fd.Get(), p.path, p.batch, listBuffer_, true);
+            lock.lock();
+            p.state = TPending::State::Read;
+        } else {
+            poolDone_.wait(lock, [&p] { return p.state == TPending::State::Read; });
+            pendingEntries_ -= p.batch.entries.size();
+        }
+        --pendingCount_;
+        lock.unlock();
+        poolWake_.notify_all();
+        if (p.fault) std::rethrow_exception(p.fault);
+    }
+
+    // The walk gives p up (its directory moved away).
+    void Drop(TPending& p) {
+        {
+            const std::lock_guard<std::mutex> lock(poolLock_);
+            switch (p.state) {
+                case TPending::State::Queued:
+                    Unlist(p);
+                    p.state = TPending::State::Read;
+                    --pendingCount_;
+                    break;
+                case TPending::State::Reading:
+                    p.dropped = true;  // the reader gives the budget back
+                    break;
+                case TPending::State::Read:
+                    pendingEntries_ -= p.batch.entries.size();
+                    --pendingCount_;
+                    break;
+            }
+        }
+        poolWake_.notify_all();
+    }
+
+    // Removes p from the readers' list (poolLock_ held).
+    void Unlist(TPending& p) {
+        for (size_t k = 0; k < work_.size(); ++k)
+            if (work_[k].get() == &p) {
+                work_.erase(work_.begin() + static_cast<std::ptrdiff_t>(k));
+                return;
+            }
+    }
+
+    void ReaderLoop() {
+        DirBuffer buffer;
+        std::unique_lock<std::mutex> lock(poolLock_);
+        for (;;) {
+            poolWake_.wait(lock, [this] {
+                return stop_.load() || (!work_.empty() && pendingEntries_ < kMaxPendingEntries);
+            });
+            if (stop_.load()) return;
+            // The walk needs the deepest first, and of those the first.
+            size_t best = 0;
+            for (size_t k = 1; k < work_.size(); ++k) {
+                const TPending& a = *work_[k];
+                const TPending& b = *work_[best];
+                if (a.depth > b.depth || (a.depth == b.depth && a.index < b.index)) best = k;
+            }
+            std::shared_ptr<TPending> p = std::move(work_[best]);
+            work_.erase(work_.begin() + static_cast<std::ptrdiff_t>(best));
+            p->state = TPending::State::Reading;
+            lock.unlock();
+            try {
+                ReadBatch(p->fd.Get(), p->path, p->batch, buffer, false);
+            } catch (...) {
+                p->fault = std::current_exception();
+            }
+            lock.lock();
+            p->state = TPending::State::Read;
+            if (p->dropped)
+                --pendingCount_;
+            else
+                pendingEntries_ += p->batch.entries.size();
+            poolDone_.notify_all();
+        }
+    }
+
+    void StopReaders() {
+        if (readers_.empty()) return;
+        {
+            const std::lock_guard<std::mutex> lock(poolLock_);
+            stop_.store(true);
+        }
+        poolWake_.notify_all();
+        for (std::thread& t : readers_)
+            t.join();
+        readers_.clear();
+    }
+
     // Queues sub-directory name of f for the walk; record is its record
     // when that awaits its count from the walk.
     void Enqueue(Frame& f, std::string_view name, uint32_t record) {
-        f.subdirs.append(name);
-        f.subdirs.push_back('\0');
         Queued& q = f.queued.emplace_back();
+        q.nameAt = f.subdirs.size();
         q.record = record;
         q.ahead = std::move(ahead_);
+        f.subdirs.append(name);
+        f.subdirs.push_back('\0');
     }
 
     // Whether the filter turns the entry down on what is known before its
     // metadata is read: the name and what follows from it, the directory,
     // the columns a filtered listing leaves empty and, when the directory
     // says it, whether the entry is a directory.
-    bool RejectedByName(const Frame& f, std::string_view name, unsigned char type) {
+    // filterLock_ must be held.
+    bool RejectedByName(std::string_view path, std::string_view name, unsigned char type) {
         IFilterObject* filter = t_.filter_;
         uint32_t extStart = ExtensionStart(name);
         if (extStart == name.size()) extStart = 0;  // as Keep gives it to the filter
         auto& v = t_.filterValues_;
-        v[fcPath].SetString(std::string_view(path_).substr(0, f.pathLength));
+        v[fcPath].SetString(path);
         v[fcFilename].SetString(name);
         v[fcExtension].SetString(name.substr(extStart));
         v[fcShortname].SetString(std::string_view());
@@ -467,7 +767,7 @@ class TDirLister {
     // Builds the record of an entry that passed the mask (and, with a
     // filter, the filter). Returns its index when its count is left for the
     // walk to fill (see the class comment), else kNoRecord.
-    uint32_t Keep(Frame& f, const RawDirEntry& e, std::string_view name, const EntryStat& st,
+    uint32_t Keep(Frame& f, const char* cname, std::string_view name, const EntryStat& st,
                   uint32_t attr, bool willList) {
         bool dir = (attr & faDirectory) != 0;
         int64_t size = dir                                          ? 0
@@ -481,9 +781,9 @@ class TDirLister {
         uint32_t count = 0;
         if (dir && countForFilter_ && willList && heldDirs_ < kMaxHeldDirs &&
             heldBytes_ < kMaxHeldBytes)
-            count = ReadAheadCount(f, e.name);
+            count = ReadAheadCount(f, cname);
         else if (dir && !deferCount && !lateCount)
-            count = CountSubDirectoryEntries(f.fd.Get(), e.name, countBuffer_);
+            count = CountSubDirectoryEntries(f.fd.Get(), cname, countBuffer_);
         uint32_t extStart = ExtensionStart(name);
         bool createdLater, writtenLater, accessedLater;
         TDateTime created = times_.FromUnix(st.birthOrChange, createdLater);
@@ -491,6 +791,7 @@ class TDirLister {
         TDateTime accessed = times_.FromUnix(st.accessed, accessedLater);
 
         if (IFilterObject* filter = t_.filter_) {
+            const std::lock_guard<std::mutex> lock(filterLock_);
             // In the filtered listing an empty extension stands for the
             // whole name, and the record keeps it.
             if (extStart == name.size()) extStart = 0;
@@ -613,13 +914,45 @@ class TDirLister {
     uint64_t unreadable_ = 0;
     uint64_t statCalls_ = 0;
     std::vector<std::string> unreadablePaths_;
+
+    // Every use of the table's filter (and of filterValues_) holds it.
+    std::mutex filterLock_;
+    // The readers and what they share (poolLock_ guards all but stop_).
+    static constexpr size_t kWindow = 8;
+    static constexpr size_t kMaxPending = 64;
+    static constexpr size_t kMaxPendingEntries = size_t{1} << 17;
+    std::mutex poolLock_;
+    std::condition_variable poolWake_;             // work for the readers, or room for it
+    std::condition_variable poolDone_;             // a directory has been read
+    std::vector<std::shared_ptr<TPending>> work_;  // handed out, not taken yet
+    size_t pendingCount_ = 0;                      // handed out and not listed yet
+    size_t pendingEntries_ = 0;                    // entries of those that are read
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> readers_;
 };
 
 // ---------------------------------------------------------------------------
 // The table
 
+int DefaultListingThreads() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0                                          ? 1
+           : n > static_cast<unsigned>(kMaxListingThreads) ? kMaxListingThreads
+                                                           : static_cast<int>(n);
+}
+
+std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::string& name) {
+    auto table = std::make_shared<TVeskDSAdapterForFile>(name, baseDir_);
+    table->SetListingThreads(threads_);
+    return table;
+}
+
 TVeskDSAdapterForFile::TVeskDSAdapterForFile(std::string tableText, std::string baseDir)
     : tableText_(std::move(tableText)), baseDir_(std::move(baseDir)) {}
+
+void TVeskDSAdapterForFile::SetListingThreads(int threads) {
+    threads_ = threads < 0 ? 0 : std::min(threads, kMaxListingThreads);
+}
 
 void TVeskDSAdapterForFile::SetUsedFields(const std::vector<int>& fields) {
     usedFields_ = fields.empty() ? ~uint64_t{0} : 0;

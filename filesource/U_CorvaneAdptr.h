@@ -154,10 +154,15 @@ class TRecordList {
     size_t count_ = 0;
 };
 
-// The data source "FileSystem". Its only state is the base directory of
+// Threads a listing uses at most, and by default (0): the number of cores.
+constexpr int kMaxListingThreads = 64;
+int DefaultListingThreads();
+
+// The data source "FileSystem". Its state is the base directory of
 // relative table paths (empty: the current directory, as on the command
-// line; the desktop program gives the project's directory). Every
-// GetDataset makes a new table object without looking at the disk.
+// line; the desktop program gives the project's directory) and the number
+// of threads its tables list with. Every GetDataset makes a new table
+// object without looking at the disk.
 class TVeskDBAdapterForFile : public IXSimpleDataBase {
   public:
     explicit TVeskDBAdapterForFile(std::string baseDir = {}) : baseDir_(std::move(baseDir)) {}
@@ -168,9 +173,16 @@ class TVeskDBAdapterForFile : public IXSimpleDataBase {
     // For tables made afterwards.
     void SetBaseDirectory(std::string baseDir) { baseDir_ = std::move(baseDir); }
     const std::string& BaseDirectory() const { return baseDir_; }
+    // For tables made afterwards: threads a recursive listing reads with
+    // (0: the number of cores; 1: this thread alone). The records and their
+    // order are the same whatever the number. The command line's
+    // "--threads", the desktop program's key "listingThreads" of section
+    // "setting" in config.ini.
+    void SetListingThreads(int threads) { threads_ = threads; }
 
   private:
     std::string baseDir_;
+    int threads_ = 0;
 };
 
 // One directory table.
@@ -201,6 +213,9 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     bool CanFilter() override { return true; }
     void SetFilter(IFilterObject* filter) override { filter_ = filter; }
     void SetProgress(IProgress* progress) override { progress_ = progress; }
+    // Threads the next Open reads directories with (see
+    // TVeskDBAdapterForFile::SetListingThreads).
+    void SetListingThreads(int threads);
     // A statement that does not read count spares the listing the counting
     // of directories it does not enter (they are counted when read).
     void SetUsedFields(const std::vector<int>& fields) override;
@@ -259,6 +274,7 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     std::string rootText_;
     std::string rootOpened_;
     uint64_t usedFields_ = ~uint64_t{0};               // bit per column the statement reads
+    int threads_ = 0;                                  // 0: the number of cores
     uint64_t statCalls_ = 0;                           // of the last load
     IFilterObject* filter_ = nullptr;                  // borrowed; applied by Open
     IProgress* progress_ = nullptr;                    // borrowed
