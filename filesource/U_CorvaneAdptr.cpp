@@ -125,9 +125,6 @@ void TRecordList::clear() {
 }
 
 // ---------------------------------------------------------------------------
-// The data source
-
-// ---------------------------------------------------------------------------
 // Listing
 
 // Walks one table's tree and fills its records. The walk is iterative (a
@@ -932,7 +929,7 @@ class TDirLister {
 };
 
 // ---------------------------------------------------------------------------
-// The table
+// The data source
 
 int DefaultListingThreads() {
     const unsigned n = std::thread::hardware_concurrency();
@@ -946,6 +943,9 @@ std::shared_ptr<IXSimpleDataset> TVeskDBAdapterForFile::GetDataset(const std::st
     table->SetListingThreads(threads_);
     return table;
 }
+
+// ---------------------------------------------------------------------------
+// The table
 
 TVeskDSAdapterForFile::TVeskDSAdapterForFile(std::string tableText, std::string baseDir)
     : tableText_(std::move(tableText)), baseDir_(std::move(baseDir)) {}
