@@ -4,7 +4,7 @@
 // names them; a table is identified everywhere by that 0-based index. Each
 // table has its bound dataset (an IXSimpleDataset from a data source) and a
 // row buffer: one Variant per field, holding the values of the table's
-// current record. The clause is the value source of every
+// current record. The clause is the value source (IGVarMng) of every
 // operand: it declares column names to expressions, resolves names to
 // column references and hands out buffered values.
 //
@@ -44,7 +44,7 @@ struct TFromTable {
 // A table's row buffer: one value per field of its current record.
 using TARecord = std::vector<Variant>;
 
-class TFromClause {
+class TFromClause : public IGVarMng {
   public:
     explicit TFromClause(TVeskEngineBase& engine) : engine_(engine) {}
 
@@ -76,21 +76,15 @@ class TFromClause {
 
     void ReportError(const std::string& message);
 
-    // The value source of every operand.
-    // One line per known name: name + ":" + type name + ";" + CR LF.
-    std::string GetDeclarations();
-    // True and ref filled when the name is known; otherwise the clause
-    // reports its own message and ref is left untouched.
-    bool Resolve(const std::string& name, int tag, TOperandRef& ref);
-    // The current value behind a reference; valid until the next row.
-    const Variant& GetValue(const TOperandRef& ref);
-    // Evaluation weight of a reference.
-    int Cost(const TOperandRef&) const { return 1; }
+    // IGVarMng
+    std::string GetDeclarations() override;
+    bool Resolve(const std::string& name, int tag, TOperandRef& ref) override;
+    const Variant& GetValue(const TOperandRef& ref) override;
+    int Cost(const TOperandRef&) override { return 1; }
     // Sizes every bound table's buffer to its field count.
-    void Prepare();
-    // The engine's progress object says the query is cancelled; an
-    // expression polls it during long runs.
-    bool Cancelled();
+    void Prepare() override;
+    // The engine's progress object says the query is cancelled.
+    bool Cancelled() override;
 
   private:
     TVeskEngineBase& engine_;

@@ -12,7 +12,6 @@
 #include "script/runtime/u_expr.h"
 #include "sql/QuoteScanner.h"
 #include "sql/UVeskEngineBase.h"
-#include "sql/U_from.h"
 
 namespace corvane {
 

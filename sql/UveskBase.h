@@ -4,9 +4,8 @@
 // select item) is an operand, a TROperandDef that starts as a piece of
 // statement text. Binding classifies the text as a constant, a parameter, a
 // column or an expression and ties it to a
-// value source; evaluation then yields the operand's current value. The
-// FROM clause (U_from) is the one value source: operands hold it by a
-// borrowed pointer and call it directly.
+// value source (IGVarMng); evaluation then yields the operand's current
+// value. The FROM clause (U_from) is the value source of every operand.
 //
 // Computed expressions are compiled and run by the expression component of
 // the script runtime. The engine reaches it only through the narrow seam
@@ -33,8 +32,6 @@
 #include "sql/SqlMessages.h"
 
 namespace corvane {
-
-class TFromClause;
 
 // Thrown out of TVeskEngineCustomer::Execute when the host's progress object
 // (IProgress::Cancelled) asks to stop. The rows produced before stay in the
@@ -75,10 +72,33 @@ class ResultTooLargeError : public std::runtime_error {
 // Where an operand's value comes from. Each index is -1 when the reference
 // is not of that kind; tag is a number chosen by whoever resolved it.
 struct TOperandRef {
-    int paramIndex = -1;  // into the engine's parameter list
-    int tableIndex = -1;  // into the FROM clause
-    int fieldIndex = -1;  // within that table
+    int paramIndex = -1;     // into the engine's parameter list
+    int tableIndex = -1;     // into the FROM clause
+    int fieldIndex = -1;     // within that table
     int tag = 0;
+};
+
+// A value source: declares the names it knows, resolves a name to a
+// reference and hands out the value behind a reference.
+class IGVarMng {
+  public:
+    virtual ~IGVarMng() = default;
+    // One line per known name: name + ":" + type name + ";" + CR LF.
+    virtual std::string GetDeclarations() = 0;
+    // True and ref filled when the name is known; otherwise the source
+    // reports its own message and ref is left untouched.
+    virtual bool Resolve(const std::string& name, int tag, TOperandRef& ref) = 0;
+    // The current value behind a reference. The reference stays valid until
+    // the source's values change (the next row).
+    virtual const Variant& GetValue(const TOperandRef& ref) = 0;
+    // Evaluation weight of a reference.
+    virtual int Cost(const TOperandRef&) { return 1; }
+    // Get ready to serve values.
+    virtual void Prepare() = 0;
+    virtual void Finish() {}
+    // Whether the query these values serve has been cancelled; an
+    // expression polls it during long runs.
+    virtual bool Cancelled() { return false; }
 };
 
 // A message about a piece of statement text (an operand, an expression),
@@ -139,7 +159,7 @@ class TVeskExprPlus {
     TVeskExprPlus();
     ~TVeskExprPlus();
     void SetExpr(const std::string& text) { text_ = text; }
-    void SetSource(TFromClause* source) { source_ = source; }
+    void SetSource(IGVarMng* source) { source_ = source; }
     // Compiles against the source's declarations and resolves the globals
     // the expression reads. Returns the error text, empty on success; the
     // same faults, each as one message that names the expression and the
@@ -160,7 +180,7 @@ class TVeskExprPlus {
 
   private:
     std::string text_;
-    TFromClause* source_ = nullptr;
+    IGVarMng* source_ = nullptr;
     std::unique_ptr<IExpressionBackend> backend_;
     std::vector<TOperandRef> refs_;   // one per global the expression reads
     std::vector<std::string> names_;  // their names as the expression wrote them
@@ -172,7 +192,12 @@ class TVeskExprPlus {
 // ---------------------------------------------------------------------------
 // Operands.
 
-enum TOperandKind : uint8_t { okConstant = 0, okParameter = 1, okColumn = 2, okExpression = 3 };
+enum TOperandKind : uint8_t {
+    okConstant = 0,
+    okParameter = 1,
+    okColumn = 2,
+    okExpression = 3
+};
 
 class TROperandDef {
   public:
@@ -212,7 +237,7 @@ class TROperandDef {
     std::vector<int> textMap;
     TOperandKind kind = okConstant;
     TOperandRef ref;                      // kinds 1, 2
-    TFromClause* source = nullptr;        // borrowed: the FROM clause
+    IGVarMng* source = nullptr;           // borrowed: the FROM clause
     Variant value;                        // current value (not for columns)
     std::vector<std::string> listTexts;   // IN list: the quoted items, matched as exact text
     std::vector<Variant> listValues;      // IN list: the unquoted items, compared like "="
