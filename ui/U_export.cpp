@@ -40,18 +40,15 @@ bool WriteRows(const TResultModel& model, const std::vector<int>& rows, TResultF
     writer->Begin(fields);
     // A row shorter than the field list (appended before a field was
     // added) gets empty values for the rest, as the list shows it.
-    const Variant empty;
-    std::vector<const Variant*> values(fields.size(), &empty);
-    const auto& data = model.Rows();
+    TSimpleRow cells;
+    std::vector<const Variant*> values(fields.size());
     const size_t total = rows.size();
     for (size_t n = 0; n < total; ++n) {
         if (progress && n % kExportProgressStep == 0 && !progress(n, total)) return false;
-        const int row = rows[n];
-        if (row < 0 || static_cast<size_t>(row) >= data.size() || !data[static_cast<size_t>(row)])
-            continue;
-        const TSimpleRow& cells = *data[static_cast<size_t>(row)];
+        if (!model.RowValues(rows[n], cells)) continue;
+        cells.resize(values.size());
         for (size_t c = 0; c < values.size(); ++c)
-            values[c] = c < cells.size() ? &cells[c] : &empty;
+            values[c] = &cells[c];
         writer->Row(values);
     }
     writer->Finish();

@@ -110,6 +110,8 @@ bool TQueryRunner::Start(const std::string& sql, const std::string& baseDir) {
                 }
                 outcome->warnings = engine->Warnings();
                 outcome->result = engine->TakeResult();
+                // The texts are ranked here, not when the list first sorts.
+                outcome->result.rows.Finish();
                 outcome->cancelled = progress->Cancelled();
                 outcome->executed = !outcome->cancelled;
             }

@@ -2,6 +2,7 @@
 #include "ui/U_resultModel.h"
 
 #include <algorithm>
+#include <numeric>
 #include <set>
 
 #include "platform/Text.h"
@@ -54,13 +55,14 @@ TQueryResult TakeResult(TSimpleDataset& dataset) {
         result.fieldTypes.push_back(dataset.GetFieldType(i));
     }
     const int count = dataset.GetRecordCount();
-    result.rows.reserve(static_cast<size_t>(count));
+    result.rows.Reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)
         // A run stopped half-way through sorting may have left a row slot
-        // empty; what is there is shown.
-        if (std::unique_ptr<TSimpleRow> row = dataset.TakeRow(i))
-            result.rows.push_back(std::move(row));
+        // empty; what is there is shown. Each engine row goes as soon as it
+        // is copied, so the two forms are never held whole side by side.
+        if (std::unique_ptr<TSimpleRow> row = dataset.TakeRow(i)) result.rows.Append(*row);
     dataset.ClearRows();
+    result.rows.Finish();
     return result;
 }
 
@@ -86,6 +88,8 @@ TResultModel::TResultModel(QIcon folderIcon, QIcon fileIcon, QObject* parent)
 void TResultModel::SetResult(TQueryResult result, const TColumnMaps& columns) {
     beginResetModel();
     result_ = std::move(result);
+    order_.resize(result_.rows.size());
+    std::iota(order_.begin(), order_.end(), uint32_t(0));
     captions_.clear();
     sizeColumn_.clear();
     isdirField_ = attriField_ = filenameField_ = pathField_ = -1;
@@ -137,55 +141,67 @@ void TResultModel::Clear() {
 }
 
 int TResultModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(result_.rows.size());
+    return parent.isValid() ? 0 : static_cast<int>(order_.size());
 }
 
 int TResultModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(captions_.size());
 }
 
-const Variant* TResultModel::Cell(int row, int column) const {
-    if (row < 0 || row >= static_cast<int>(result_.rows.size()) || column < 0) return nullptr;
-    const TSimpleRow& values = *result_.rows[static_cast<size_t>(row)];
-    if (column >= static_cast<int>(values.size())) return nullptr;
-    return &values[static_cast<size_t>(column)];
+bool TResultModel::Cell(int row, int column, Variant& out) const {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount()) {
+        out.Clear();
+        return false;
+    }
+    return result_.rows.Get(order_[static_cast<size_t>(row)], static_cast<size_t>(column), out);
+}
+
+bool TResultModel::RowValues(int row, TSimpleRow& out) const {
+    out.resize(static_cast<size_t>(columnCount()));
+    if (row < 0 || row >= rowCount()) return false;
+    for (int c = 0; c < columnCount(); ++c)
+        Cell(row, c, out[static_cast<size_t>(c)]);
+    return true;
 }
 
 std::string TResultModel::CellText(int row, int column) const {
-    const Variant* value = Cell(row, column);
+    Variant value;
     std::string text;
-    if (value) value->AppendString(text);
+    if (Cell(row, column, value)) value.AppendString(text);
     return text;
 }
 
 int TResultModel::IconIndex(int row) const {
+    Variant value;
     if (isdirField_ >= 0) {
-        const Variant* value = Cell(row, isdirField_);
         bool isDir = false;
-        return value && value->TryAsBoolean(isDir) && isDir ? 0 : 1;
+        return Cell(row, isdirField_, value) && value.TryAsBoolean(isDir) && isDir ? 0 : 1;
     }
     if (attriField_ >= 0) {
         // Without an isdir field the directory bit of the attribute word
         // decides.
-        const Variant* value = Cell(row, attriField_);
         int64_t attri = 0;
-        return value && value->TryAsInteger(attri) && (attri & 16) ? 0 : 1;
+        return Cell(row, attriField_, value) && value.TryAsInteger(attri) && (attri & 16) ? 0 : 1;
     }
     return -1;
 }
 
 QString TResultModel::DisplayCell(int row, int column) const {
-    const Variant* value = Cell(row, column);
-    if (!value) return {};
-    return DisplayText(*value, sizeColumn_[static_cast<size_t>(column)] != 0, options_);
+    Variant value;
+    if (!Cell(row, column, value)) return {};
+    return DisplayText(value, sizeColumn_[static_cast<size_t>(column)] != 0, options_);
 }
 
 QVariant TResultModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
-    const Variant* value = Cell(index.row(), index.column());
+    Variant cell;
+    const Variant* value = Cell(index.row(), index.column(), cell) ? &cell : nullptr;
     switch (role) {
         case Qt::DisplayRole:
-            return DisplayCell(index.row(), index.column());
+            return value
+                       ? DisplayText(*value, sizeColumn_[static_cast<size_t>(index.column())] != 0,
+                                     options_)
+                       : QString();
         case RawTextRole:
             return value ? RawText(*value) : QString();
         case Qt::TextAlignmentRole:
@@ -219,17 +235,23 @@ QVariant TResultModel::data(const QModelIndex& index, int role) const {
 
 bool TResultModel::RowContains(int row, const std::string& needle) const {
     if (needle.empty()) return true;
+    if (row < 0 || row >= rowCount()) return false;
+    const size_t stored = order_[static_cast<size_t>(row)];
     std::string raw;
+    Variant value;
     for (int c = 0; c < columnCount(); ++c) {
-        const Variant* value = Cell(row, c);
-        if (!value) continue;
-        if (value->type() == VarType::String) {
+        VarType kind;
+        if (!result_.rows.Kind(stored, static_cast<size_t>(c), kind)) continue;
+        if (kind == VarType::String) {
             // Texts show as they are: one search in their bytes.
-            if (ContainsIgnoringAsciiCase(value->RawString(), needle)) return true;
+            if (ContainsIgnoringAsciiCase(result_.rows.Text(stored, static_cast<size_t>(c)),
+                                          needle))
+                return true;
             continue;
         }
+        result_.rows.Get(stored, static_cast<size_t>(c), value);
         raw.clear();
-        value->AppendString(raw);
+        value.AppendString(raw);
         if (ContainsIgnoringAsciiCase(raw, needle)) return true;
         const std::string shown = DisplayCell(row, c).toStdString();
         if (ContainsIgnoringAsciiCase(shown, needle)) return true;
@@ -328,17 +350,48 @@ void TResultModel::RemoveRowsAt(std::vector<int> rows) {
             --i;
         }
         --i;
+        // Only the shown list loses them; the store keeps their values
+        // until the next result replaces it.
         beginRemoveRows(QModelIndex(), first, last);
-        result_.rows.erase(result_.rows.begin() + first, result_.rows.begin() + last + 1);
+        order_.erase(order_.begin() + first, order_.begin() + last + 1);
         endRemoveRows();
     }
 }
 
 bool TResultModel::LessThan(int rowA, int rowB, int column) const {
-    const Variant* a = Cell(rowA, column);
-    const Variant* b = Cell(rowB, column);
-    if (!a || !b) return a == nullptr && b != nullptr;
-    return CompareValues(*a, *b) < 0;
+    Variant a, b;
+    const bool hasA = Cell(rowA, column, a), hasB = Cell(rowB, column, b);
+    if (!hasA || !hasB) return !hasA && hasB;
+    return CompareValues(a, b) < 0;
+}
+
+void TResultModel::SortBy(int column, Qt::SortOrder order) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    // Persistent indexes (the selection, the current row) follow their
+    // stored rows.
+    const QModelIndexList persistent = persistentIndexList();
+    std::vector<uint32_t> stored;
+    stored.reserve(static_cast<size_t>(persistent.size()));
+    for (const QModelIndex& index : persistent)
+        stored.push_back(order_[static_cast<size_t>(index.row())]);
+    const bool descending = order == Qt::DescendingOrder;
+    if (column < 0) {
+        std::sort(order_.begin(), order_.end());
+        if (descending) std::reverse(order_.begin(), order_.end());
+    } else if (column < columnCount()) {
+        result_.rows.SortRows(order_, static_cast<size_t>(column), descending);
+    }
+    if (!persistent.isEmpty()) {
+        std::vector<int> shownAt(result_.rows.size(), -1);
+        for (size_t i = 0; i < order_.size(); ++i)
+            shownAt[order_[i]] = static_cast<int>(i);
+        QModelIndexList moved;
+        moved.reserve(persistent.size());
+        for (qsizetype i = 0; i < persistent.size(); ++i)
+            moved.push_back(index(shownAt[stored[static_cast<size_t>(i)]], persistent[i].column()));
+        changePersistentIndexList(persistent, moved);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 void TResultSortProxy::SetFilterText(const QString& text) {
@@ -352,6 +405,13 @@ bool TResultSortProxy::filterAcceptsRow(int sourceRow, const QModelIndex& source
     if (needle_.empty() || sourceParent.isValid()) return true;
     auto* model = qobject_cast<const TResultModel*>(sourceModel());
     return !model || model->RowContains(sourceRow, needle_);
+}
+
+void TResultSortProxy::sort(int column, Qt::SortOrder order) {
+    if (auto* model = qobject_cast<TResultModel*>(sourceModel()))
+        model->SortBy(column, order);
+    else
+        QSortFilterProxyModel::sort(column, order);
 }
 
 bool TResultSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {

@@ -40,8 +40,8 @@ class EngineAdapterTest : public QObject {
         QVERIFY(outcome->executed);
         QCOMPARE(outcome->result.fieldNames, (std::vector<std::string>{"a.filename", "a.size"}));
         QCOMPARE(outcome->result.rows.size(), size_t(2));
-        QCOMPARE((*outcome->result.rows[0])[0].AsString(), std::string("c.txt"));
-        QCOMPARE((*outcome->result.rows[1])[1].AsInteger(), int64_t(500));
+        QCOMPARE(outcome->result.rows.Row(0)[0].AsString(), std::string("c.txt"));
+        QCOMPARE(outcome->result.rows.Row(1)[1].AsInteger(), int64_t(500));
         QVERIFY(outcome->listed >= 2);
     }
 
@@ -52,8 +52,8 @@ class EngineAdapterTest : public QObject {
         QVERIFY(outcome && outcome->executed);
         QCOMPARE(outcome->result.fieldNames, (std::vector<std::string>{"filename", "h", "m"}));
         QCOMPARE(outcome->result.rows.size(), size_t(1));
-        QCOMPARE((*outcome->result.rows[0])[1].AsInteger(), int64_t(5));
-        QCOMPARE((*outcome->result.rows[0])[2].AsInteger(), int64_t(500 % 7));
+        QCOMPARE(outcome->result.rows.Row(0)[1].AsInteger(), int64_t(5));
+        QCOMPARE(outcome->result.rows.Row(0)[2].AsInteger(), int64_t(500 % 7));
     }
 
     void parseErrorsAreTheEnginesText() {
@@ -126,8 +126,8 @@ class EngineAdapterTest : public QObject {
             auto outcome = Run(runner, c.sql, D());
             QVERIFY(outcome && outcome->executed);
             QCOMPARE(outcome->result.rows.size(), size_t(1));
-            QCOMPARE((*outcome->result.rows[0])[0].AsString(), c.row[0]);
-            QCOMPARE((*outcome->result.rows[0])[1].AsString(), c.row[1]);
+            QCOMPARE(outcome->result.rows.Row(0)[0].AsString(), c.row[0]);
+            QCOMPARE(outcome->result.rows.Row(0)[1].AsString(), c.row[1]);
             QVERIFY(outcome->warnings.empty());
         }
     }

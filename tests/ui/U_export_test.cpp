@@ -39,7 +39,7 @@ TQueryResult ModelResult() {
     r.fieldNames = kFields;
     r.fieldTypes = kTypes;
     for (auto& row : Rows())
-        r.rows.push_back(std::make_unique<TSimpleRow>(std::move(row)));
+        r.rows.Append(row);
     return r;
 }
 
@@ -186,7 +186,7 @@ class ExportTest : public QObject {
         const size_t count = 3 * kExportProgressStep + 10;
         std::vector<int> order;
         for (size_t i = 0; i < count; ++i) {
-            r.rows.push_back(std::make_unique<TSimpleRow>(1, Variant(int64_t(i))));
+            r.rows.Append(TSimpleRow(1, Variant(int64_t(i))));
             order.push_back(static_cast<int>(i));
         }
         TResultModel model({}, {});

@@ -102,13 +102,12 @@ class ScriptedEngine : public IQueryEngine {
             r.fieldNames = {"a.path", "a.filename", "a.size", "a.isdir"};
         else
             r.fieldNames = {"size"};
-        for (long long i = 0; i < n; ++i)
-            r.rows.push_back(std::make_unique<TSimpleRow>(
-                TSimpleRow{Variant(dir), Variant("f" + std::to_string(i)), Variant(int64_t(i)),
-                           Variant(i == 0)}));
-        if (r.fieldNames.size() == 1)
-            for (auto& row : r.rows)
-                row->resize(1);
+        for (long long i = 0; i < n; ++i) {
+            TSimpleRow row{Variant(dir), Variant("f" + std::to_string(i)), Variant(int64_t(i)),
+                           Variant(i == 0)};
+            row.resize(r.fieldNames.size());
+            r.rows.Append(row);
+        }
         gResultTakenNs = NowNs();
         return r;
     }

@@ -66,7 +66,7 @@ class FakeEngine : public IQueryEngine {
         TQueryResult r;
         r.fieldNames = {"a.path", "a.filename"};
         for (long long i = 0; i < rows_; ++i)
-            r.rows.push_back(std::make_unique<TSimpleRow>(TSimpleRow{Variant("/d"), Variant("f")}));
+            r.rows.Append(TSimpleRow{Variant("/d"), Variant("f")});
         return r;
     }
 
@@ -209,8 +209,7 @@ class QueryRunnerTest : public QObject {
         auto outcome = WaitFor(finished);
         QVERIFY(outcome && outcome->cancelled);
         // A cancelled run shows what it found, and what could not be read.
-        QCOMPARE(outcome->warnings,
-                 std::vector<std::string>{"表 'select' 的目录不存在或无法打开"});
+        QCOMPARE(outcome->warnings, std::vector<std::string>{"表 'select' 的目录不存在或无法打开"});
         QCOMPARE(log.baseDir, std::string());
     }
 

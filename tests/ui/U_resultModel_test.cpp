@@ -14,7 +14,7 @@ TQueryResult Result(std::vector<std::string> fields, std::vector<std::vector<Var
     TQueryResult r;
     r.fieldNames = std::move(fields);
     for (auto& row : rows)
-        r.rows.push_back(std::make_unique<TSimpleRow>(std::move(row)));
+        r.rows.Append(row);
     return r;
 }
 
@@ -364,7 +364,7 @@ class ResultModelTest : public QObject {
         QCOMPARE(result.fieldNames, (std::vector<std::string>{"a.path", "size"}));
         QCOMPARE(result.fieldTypes, (std::vector<std::string>{"string", "integer"}));
         QCOMPARE(result.rows.size(), size_t(3));
-        QCOMPARE((*result.rows[2])[1].RawInteger(), int64_t(2));
+        QCOMPARE(result.rows.Row(2)[1].RawInteger(), int64_t(2));
         QCOMPARE(ds.GetRecordCount(), 0);
     }
 };
