@@ -388,10 +388,27 @@ void TResultStore::SortRows(std::vector<uint32_t>& rows, size_t column, bool des
                 break;
         }
     }
-    RadixSort(numbers);
-    for (size_t i = 0; i < numbers.size(); ++i)
-        sorted[start[2] + i] = numbers[i].row;
-    numbers = {};
+    // Keys that span less than 2^32 (sizes below 4 GiB, counts, booleans)
+    // sort as 32-bit offsets from the least: half the bytes to move.
+    uint64_t lo = ~uint64_t(0), hi = 0;
+    for (const TKeyed<uint64_t>& item : numbers) {
+        lo = std::min(lo, item.key);
+        hi = std::max(hi, item.key);
+    }
+    if (!numbers.empty() && hi - lo <= std::numeric_limits<uint32_t>::max()) {
+        std::vector<TKeyed<uint32_t>> narrow(numbers.size());
+        for (size_t i = 0; i < numbers.size(); ++i)
+            narrow[i] = {static_cast<uint32_t>(numbers[i].key - lo), numbers[i].row};
+        numbers = {};
+        RadixSort(narrow);
+        for (size_t i = 0; i < narrow.size(); ++i)
+            sorted[start[2] + i] = narrow[i].row;
+    } else {
+        RadixSort(numbers);
+        for (size_t i = 0; i < numbers.size(); ++i)
+            sorted[start[2] + i] = numbers[i].row;
+        numbers = {};
+    }
     RadixSort(texts);
     for (size_t i = 0; i < texts.size(); ++i)
         sorted[start[3] + i] = texts[i].row;

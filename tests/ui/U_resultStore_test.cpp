@@ -62,6 +62,9 @@ std::vector<TSimpleRow> MixedRows(size_t count) {
         // Dates and booleans (number-like, compared as numbers).
         {Date(45000.25), Date(45000.25, true), Date(44999.0), Variant(true), Variant(false),
          Variant(0.5), Variant()},
+        // Integers within 2^32 of each other (sorted by narrower keys).
+        {Variant(int64_t(0)), Variant(int64_t(1)), Variant(int64_t(2)), Variant(int64_t(1000)),
+         Variant(int64_t(4000000000)), Variant(), Variant::Null()},
     };
     std::vector<TSimpleRow> rows;
     uint64_t seed = 12345;
@@ -138,8 +141,8 @@ class ResultStoreTest : public QObject {
         // Each click starts from the order of the one before (a column
         // beyond every row leaves it as it is).
         const std::vector<std::pair<size_t, bool>> clicks = {
-            {0, false}, {2, true},  {1, false}, {3, true},  {0, true},
-            {3, false}, {2, false}, {1, true},  {7, false}, {0, false}};
+            {0, false}, {2, true},  {1, false}, {3, true}, {0, true},  {3, false},
+            {4, false}, {2, false}, {1, true},  {4, true}, {7, false}, {0, false}};
         for (auto [column, descending] : clicks) {
             store.SortRows(order, column, descending);
             ReferenceSort(table, expected, column, descending);
