@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace corvane {
 
@@ -71,6 +72,18 @@ void RadixSort(std::vector<TKeyed<Key>>& items) {
 }
 
 }  // namespace
+
+TResultStore& TResultStore::operator=(TResultStore&& other) noexcept {
+    if (this == &other) return *this;
+    rows_ = std::exchange(other.rows_, 0);
+    reserve_ = std::exchange(other.reserve_, 0);
+    columns_ = std::exchange(other.columns_, {});
+    blocks_ = std::exchange(other.blocks_, {});
+    free_ = std::exchange(other.free_, nullptr);
+    left_ = std::exchange(other.left_, 0);
+    blockBytes_ = std::exchange(other.blockBytes_, 0);
+    return *this;
+}
 
 void TResultStore::AddColumn() {
     TColumn column;

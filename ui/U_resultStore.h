@@ -32,6 +32,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "datasource/U_simpleDS.h"
@@ -41,8 +42,10 @@ namespace corvane {
 class TResultStore {
   public:
     TResultStore() = default;
-    TResultStore(TResultStore&&) noexcept = default;
-    TResultStore& operator=(TResultStore&&) noexcept = default;
+    // A moved-from store is empty (it must not keep writing into the text
+    // block it handed over).
+    TResultStore(TResultStore&& other) noexcept { *this = std::move(other); }
+    TResultStore& operator=(TResultStore&& other) noexcept;
     ~TResultStore() = default;
 
     // Appends a row; a row longer than the columns so far adds columns

@@ -119,6 +119,20 @@ class ResultStoreTest : public QObject {
             }
     }
 
+    void aMovedFromStoreStartsAfresh() {
+        TResultStore first;
+        first.Append({Variant("/data"), Variant(int64_t(1))});
+        TResultStore second = std::move(first);
+        first.Append({Variant("/other")});
+        QCOMPARE(first.size(), size_t(1));
+        QCOMPARE(first.ColumnCount(), size_t(1));
+        QCOMPARE(std::string(second.Text(0, 0)), std::string("/data"));
+        QCOMPARE(std::string(first.Text(0, 0)), std::string("/other"));
+        second = std::move(first);
+        QCOMPARE(std::string(second.Text(0, 0)), std::string("/other"));
+        QVERIFY(first.empty());
+    }
+
     void sortsLikeTheComparisonClickAfterClick_data() {
         QTest::addColumn<int>("rows");
         QTest::addColumn<bool>("finished");  // ranked up front, or at the first sort
