@@ -129,16 +129,19 @@ void TVeskEngineCustomer::Execute() {
     // TOP with ORDER BY needs only the first rows: when the held rows reach
     // the cell limit they are sorted and cut, so "the ten largest files" of
     // a huge tree never hits the limit.
+    const int64_t wanted = select_->Clause().RowsWanted();
     std::function<void()> compact;
-    if (hasOrder && select_->Clause().topCount > 0)
-        compact = [this, top = select_->Clause().topCount] {
+    if (hasOrder && wanted >= 0)
+        compact = [this, wanted] {
             order_->Sort(*dataSet_, &budget_);
-            if (top < dataSet_->GetRecordCount()) dataSet_->TruncateRows(static_cast<int>(top));
+            if (wanted < dataSet_->GetRecordCount())
+                dataSet_->TruncateRows(static_cast<int>(wanted));
         };
     select_->Prepare(*dataSet_, sink_, hasOrder, cellLimit_, std::move(compact), &budget_);
     try {
         try {
             executer.Run();
+            select_->FinishGroups();
         } catch (const EScriptError&) {
             // The interpreter stops a script loop of a computed expression
             // with its own error when the progress answers "cancelled"; for
@@ -153,12 +156,26 @@ void TVeskEngineCustomer::Execute() {
     }
     CollectWarnings();
     if (hasOrder) order_->Sort(*dataSet_, &budget_);
-    const int64_t top = select_->Clause().topCount;
-    if (top > 0 && top < dataSet_->GetRecordCount()) {
+    if (wanted >= 0 && wanted < dataSet_->GetRecordCount()) {
         int64_t cut = 0;
-        for (int r = static_cast<int>(top); r < dataSet_->GetRecordCount(); ++r)
+        for (int r = static_cast<int>(wanted); r < dataSet_->GetRecordCount(); ++r)
             cut += RowBytes(dataSet_->RowAt(r));
-        dataSet_->TruncateRows(static_cast<int>(top));
+        dataSet_->TruncateRows(static_cast<int>(wanted));
+        budget_.Release(cut);
+    }
+    // OFFSET after sorting (without ORDER BY the select environment dropped
+    // those rows as they came).
+    const int64_t offset = select_->Clause().offset;
+    if (hasOrder && offset > 0 && dataSet_->GetRecordCount() > 0) {
+        const int rows = dataSet_->GetRecordCount();
+        const int dropped = static_cast<int>(std::min<int64_t>(offset, rows));
+        std::vector<bool> gone(static_cast<size_t>(rows), false);
+        int64_t cut = 0;
+        for (int r = 0; r < dropped; ++r) {
+            gone[static_cast<size_t>(r)] = true;
+            cut += RowBytes(dataSet_->RowAt(r));
+        }
+        dataSet_->RemoveRows(gone);
         budget_.Release(cut);
     }
     if (sink_ && hasOrder) {

@@ -32,6 +32,9 @@ void TMemoryBudget::Refuse(int64_t bytes, TMemoryUse use) {
         case TMemoryUse::Output:
             what = sqlmsg::MemoryForOutput;
             break;
+        case TMemoryUse::Groups:
+            what = sqlmsg::MemoryForGroups;
+            break;
     }
     throw ResultTooLargeError::Memory(FormatByteSize(limit_), what);
 }

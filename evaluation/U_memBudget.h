@@ -11,6 +11,7 @@
 //   - the match trees, their paths and the set of reported combinations of
 //     a join, over all OR branches together,
 //   - the sort keys of ORDER BY,
+//   - the groups of GROUP BY with their accumulators,
 //   - what a host keeps for its own output (corvane-cli's table format).
 // A charge that would pass the limit throws ResultTooLargeError (UveskBase)
 // naming the limit and the part that grew, and leaves the budget as it was;
@@ -47,7 +48,7 @@ int64_t DefaultMemoryLimit();
 inline constexpr const char* kMsgOutOfMemory = sqlmsg::OutOfMemory.data();
 
 // What a charge is for; named in the message when the budget runs out.
-enum class TMemoryUse : uint8_t { Rows, Join, SortKeys, Output };
+enum class TMemoryUse : uint8_t { Rows, Join, SortKeys, Output, Groups };
 
 class TMemoryBudget {
   public:

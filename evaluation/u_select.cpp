@@ -34,6 +34,11 @@ void TSelectClause::Remove(int index) {
     items_.erase(items_.begin() + index);
 }
 
+int64_t TSelectClause::RowsWanted() const {
+    if (limit >= 0) return offset > INT64_MAX - limit ? INT64_MAX : limit + offset;
+    return topCount > 0 ? topCount : -1;
+}
+
 int TSelectClause::IndexOfName(std::string_view name) const {
     const std::string key = NormalizeName(name);
     for (size_t i = 0; i < items_.size(); ++i)
@@ -109,7 +114,15 @@ void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool has
     run_.result = &result;
     run_.sink = sink;
     run_.streaming = sink && !hasOrder;
-    run_.stopWhenFull = !hasOrder && clause_.topCount > 0;
+    run_.cap = clause_.RowsWanted();
+    // Without ORDER BY the rows are in their final order as they come: the
+    // offset is dropped here, and the run stops once the rest is out. With
+    // ORDER BY the engine cuts after sorting.
+    if (!hasOrder) {
+        run_.skip = clause_.offset;
+        if (run_.cap >= 0) run_.cap -= run_.skip;
+    }
+    run_.stopWhenFull = !hasOrder && run_.cap >= 0;
     if (cellLimit > 0)
         run_.rowLimit = std::max<int64_t>(1, cellLimit / std::max(1, clause_.Count()));
     run_.budget = budget;
@@ -117,29 +130,55 @@ void TSelectEnviroment::Prepare(TSimpleDataset& result, IRowSink* sink, bool has
     if (!clause_.distinct) run_.compact = std::move(compact);
     run_.values.resize(static_cast<size_t>(clause_.Count()));
     if (sink) sink->Begin(result.FieldDefs());
+    if (group_) group_->Begin(budget);
 }
 
 void TSelectEnviroment::HandleRow(bool& stop, const std::vector<int>& recNos) {
     for (size_t t = 0; t < recNos.size() && static_cast<int>(t) < from_->Count(); ++t)
         from_->PositionAndLoad(static_cast<int>(t), recNos[t]);
-    EmitRow(stop);
+    HandleBufferedRow(stop);
 }
 
 void TSelectEnviroment::HandleBufferedRow(bool& stop) {
-    EmitRow(stop);
+    if (group_)
+        group_->Fold();
+    else
+        EmitRow(stop);
+}
+
+TGroupClause& TSelectEnviroment::MakeGroup() {
+    group_ = std::make_unique<TGroupClause>(*from_, engine_.Errors());
+    return *group_;
+}
+
+void TSelectEnviroment::FinishGroups() {
+    if (!group_) return;
+    bool stop = false;
+    const int count = group_->GroupCount();
+    for (int g = 0; g < count && !stop; ++g) {
+        if ((g & 1023) == 1023 && from_->Cancelled()) throw QueryCancelledError();
+        group_->SetCurrent(g);
+        if (group_->Qualifies()) EmitRow(stop);
+    }
+    group_->End();
 }
 
 bool TSelectEnviroment::IsDuplicate(uint64_t hash) {
     auto [lo, hi] = run_.seen.equal_range(hash);
     for (auto it = lo; it != hi; ++it) {
-        const TSimpleRow& kept = run_.streaming ? run_.keptRows[static_cast<size_t>(it->second)]
-                                                : run_.result->RowAt(it->second);
+        const TSimpleRow& kept = it->second < 0
+                                     ? run_.keptRows[static_cast<size_t>(-it->second - 1)]
+                                     : run_.result->RowAt(it->second);
         if (SameRow(run_.values, kept)) return true;
     }
     return false;
 }
 
 void TSelectEnviroment::EmitRow(bool& stop) {
+    if (run_.stopWhenFull && run_.rowsOut >= run_.cap) {
+        stop = true;  // LIMIT 0
+        return;
+    }
     const int count = clause_.Count();
     for (int i = 0; i < count; ++i)
         run_.values[static_cast<size_t>(i)] = &clause_.Item(i).Evaluate();
@@ -148,17 +187,24 @@ void TSelectEnviroment::EmitRow(bool& stop) {
         const uint64_t h = HashRow(run_.values);
         if (IsDuplicate(h)) return;
         int index;
-        if (run_.streaming) {
-            ChargeHeldRow(static_cast<int64_t>(run_.keptRows.size()));
+        if (run_.streaming || run_.skip > 0) {
+            // A row that is not held in the result (streamed, or dropped by
+            // OFFSET) is remembered as a copy: -1 - its index there.
+            ChargeHeldRow(static_cast<int64_t>(run_.keptRows.size()) +
+                          (run_.streaming ? 0 : run_.result->GetRecordCount()));
             TSimpleRow copy(static_cast<size_t>(count));
             for (int i = 0; i < count; ++i)
                 copy[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);
             run_.keptRows.push_back(std::move(copy));
-            index = static_cast<int>(run_.keptRows.size()) - 1;
+            index = -static_cast<int>(run_.keptRows.size());
         } else {
             index = run_.result->GetRecordCount();  // the row appended below
         }
         run_.seen.emplace(h, index);
+    }
+    if (run_.skip > 0) {
+        --run_.skip;
+        return;
     }
 
     if (run_.streaming) {
@@ -170,7 +216,7 @@ void TSelectEnviroment::EmitRow(bool& stop) {
             row[static_cast<size_t>(i)].Assign(*run_.values[static_cast<size_t>(i)]);
     }
     ++run_.rowsOut;
-    if (run_.stopWhenFull && run_.rowsOut >= clause_.topCount) stop = true;
+    if (run_.stopWhenFull && run_.rowsOut >= run_.cap) stop = true;
 }
 
 void TSelectEnviroment::ChargeHeldRow(int64_t heldRows) {
@@ -184,7 +230,7 @@ void TSelectEnviroment::ChargeHeldRow(int64_t heldRows) {
         // keys; but only once they are twice the TOP count, so that every
         // compaction halves them at least (no sort per row).
         bool full = run_.rowLimit > 0 && heldRows >= run_.rowLimit;
-        if (run_.budget && run_.budget->Limit() > 0 && heldRows >= 2 * clause_.topCount) {
+        if (run_.budget && run_.budget->Limit() > 0 && heldRows >= 2 * run_.cap) {
             const int64_t forRows = run_.budget->Limit() - (run_.budget->Used() - run_.heldBytes);
             if (run_.heldBytes + bytes > forRows / 2) full = true;
         }

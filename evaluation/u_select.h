@@ -4,18 +4,21 @@
 // every qualifying combination that the where executor (Uwhr) reports into
 // one result row: it positions the tables on the combination, evaluates
 // every select item and stores the values in the result dataset, or hands
-// them to a host's row sink. DISTINCT is applied as rows arrive (the first
-// of rows equal in every column by the ordering comparison is kept); TOP n
-// keeps the first n rows after ORDER BY and DISTINCT, and without ORDER BY
-// it ends the execution as soon as n rows are out.
+// them to a host's row sink. In a grouped statement the combination is
+// folded into its group instead (u_group), and the rows are made from the
+// groups that pass HAVING once every combination is in (FinishGroups).
+// DISTINCT is applied as rows arrive (the first of rows equal in every
+// column by the ordering comparison is kept); TOP n, and LIMIT n OFFSET m,
+// keep the first n rows (after the first m) after ORDER BY and DISTINCT,
+// and without ORDER BY end the execution as soon as those rows are out.
 //
 // TOrderClause holds the ORDER BY items and reorders the finished rows: a
 // stable multi-key sort, each key converted to the type its result column
 // names, rows moved as whole references.
 //
-// The binder (engine/SqlBinder) fills and binds the select list and the
-// ORDER BY items from the parsed statement; this unit evaluates. There is no grouping: GROUP BY and
-// HAVING are cut out by the parser and never interpreted.
+// The binder (engine/SqlBinder) fills and binds the select list, the
+// grouping and the ORDER BY items from the parsed statement; this unit
+// evaluates.
 //
 // Contrast the select list (plan: items, output names, type names) with the
 // run state of one execution (TSelectRun: the result, the sink, the rows
@@ -32,6 +35,7 @@
 
 #include "datasource/U_simpleDS.h"
 #include "evaluation/U_memBudget.h"
+#include "evaluation/u_group.h"
 #include "sql/SqlStatement.h"
 #include "sql/U_from.h"
 #include "sql/UveskBase.h"
@@ -52,6 +56,12 @@ class TSelectClause {
   public:
     int64_t topCount = 0;  // 0 when TOP is absent: no limit
     bool distinct = false;
+    int64_t limit = -1;  // LIMIT n; -1 when absent (LIMIT 0 keeps no row)
+    int64_t offset = 0;  // OFFSET m: rows skipped before the LIMIT ones
+
+    // The rows the statement keeps counted from the first (OFFSET's
+    // included): LIMIT + OFFSET, or TOP; -1 for all.
+    int64_t RowsWanted() const;
 
     void Clear() { items_.clear(); }
     int Count() const { return static_cast<int>(items_.size()); }
@@ -73,7 +83,9 @@ struct TSelectRun {
     TSimpleDataset* result = nullptr;
     IRowSink* sink = nullptr;
     bool streaming = false;     // rows go straight to the sink
-    bool stopWhenFull = false;  // TOP without ORDER BY: stop at topCount rows
+    bool stopWhenFull = false;  // TOP or LIMIT without ORDER BY: stop at cap rows
+    int64_t cap = -1;           // rows kept at most (-1: all)
+    int64_t skip = 0;           // OFFSET without ORDER BY: rows still to drop
     int64_t rowLimit = 0;       // rows held at most (0: no bound)
     // What the held rows are charged to (null: not counted), and how much
     // they hold now (result rows or DISTINCT copies).
@@ -84,10 +96,10 @@ struct TSelectRun {
     std::function<void()> compact;
     int64_t rowsOut = 0;
     std::vector<const Variant*> values;  // the current row's values
-    // DISTINCT: hash of a kept row -> its index in keptRows (or in the
-    // result when rows are stored there).
+    // DISTINCT: hash of a kept row -> its index in the result, or -1 - its
+    // index in keptRows.
     std::unordered_multimap<uint64_t, int> seen;
-    std::vector<TSimpleRow> keptRows;  // kept copies when streaming
+    std::vector<TSimpleRow> keptRows;  // copies of rows not held in the result
 };
 
 class TSelectEnviroment {
@@ -108,6 +120,14 @@ class TSelectEnviroment {
     void HandleRow(bool& stop, const std::vector<int>& recNos);
     // A combination whose values already stand in the row buffers.
     void HandleBufferedRow(bool& stop);
+    // A grouped statement: makes the rows of the groups once every
+    // combination is in, and releases the groups. Nothing without grouping.
+    void FinishGroups();
+
+    // The grouping of a grouped statement, null otherwise; MakeGroup
+    // creates it (the binder, once per parse).
+    TGroupClause* Group() { return group_.get(); }
+    TGroupClause& MakeGroup();
     // Reports every ambiguous unqualified column name read by an expression
     // item; false when there is one.
     bool CheckAmbiguity();
@@ -123,6 +143,7 @@ class TSelectEnviroment {
     TVeskEngineBase& engine_;
     TSelectClause clause_;
     TFromClause* from_ = nullptr;
+    std::unique_ptr<TGroupClause> group_;
     TSelectRun run_;
 };
 

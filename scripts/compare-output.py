@@ -26,7 +26,7 @@ used units compiled from source, byte by byte).
    start with "interface"), listed and run with their first function.
  - Every statement of tests/evaluation/sql/*.test, as written (the bare
    table names name no directory for the CLI) and with its bare table
-   names t, u, v, e, m, dt replaced by directories of a fixture that
+   names t, u, v, e, m, dt, f replaced by directories of a fixture that
    mirrors the test tables (so that rows come out).
  - The SELECT examples of the manual, their quoted directories replaced by
    fixture directories (the first distinct one by t, the next by u, ...).
@@ -152,7 +152,7 @@ def sql_case_statements():
     return stmts
 
 
-FIXTURE_TABLES = ("t", "u", "v", "e", "m", "dt")
+FIXTURE_TABLES = ("t", "u", "v", "e", "m", "dt", "f")
 
 
 def with_fixture_tables(sql, fixture):
@@ -161,7 +161,7 @@ def with_fixture_tables(sql, fixture):
     if not m:
         return sql
     head, rest = sql[: m.end()], sql[m.end():]
-    end = re.search(r"\b(?:where|order|group|having)\b|\)", rest, re.I)
+    end = re.search(r"\b(?:where|order|group|having|limit)\b|\)", rest, re.I)
     items, tail = (rest[: end.start()], rest[end.start():]) if end else (rest, "")
     out = []
     for it in items.split(","):
@@ -201,6 +201,7 @@ def make_fixture(root):
         "e": [],
         "m": [(n, i) for i, n in enumerate(["empty", "int5", "text5", "abc", "dbl5", "null", "true"])],
         "dt": [("new", 1), ("old", 2)],
+        "f": [("a.txt", 10), ("b.txt", 30), ("c.log", 200), ("d.log", 5), ("e", None), ("F.TXT", 7)],
     }
     times = {"new": time.mktime((2024, 1, 2, 8, 0, 0, 0, 0, -1)),
              "old": time.mktime((2023, 6, 30, 8, 0, 0, 0, 0, -1))}

@@ -29,11 +29,21 @@ inline constexpr std::string_view TooManyTables = "FROM中的表太多，最多%
 inline constexpr std::string_view SubQueryInFrom = "不支持FROM中的子查询：";  // + the text
 inline constexpr std::string_view TopNeedsInteger = "Top 之后应该是一个整数";
 inline constexpr std::string_view MissingItem = "缺失输出项";
+inline constexpr std::string_view MissingGroupItem = "缺失分组项";
+inline constexpr std::string_view LimitNeedsInteger = "Limit 之后应该是一个整数";
+inline constexpr std::string_view OffsetNeedsInteger = "Offset 之后应该是一个整数";
+// A clause keyword or other text after LIMIT n [OFFSET m].
+inline constexpr std::string_view LimitNotLast = "limit应在语句的末尾";
+inline constexpr std::string_view TopWithLimit = "top和limit不能同时使用";
 
 // ---- The WHERE parser.
 inline constexpr std::string_view WhereIncomplete = "where部分不完整。";
 inline constexpr std::string_view WhereTrailing = "where部分有语法错误，似乎有多余字符串";
 inline constexpr std::string_view WhereTooDeep = "where部分嵌套太深";
+// The same three for the HAVING condition, which the WHERE parser reads.
+inline constexpr std::string_view HavingIncomplete = "having部分不完整。";
+inline constexpr std::string_view HavingTrailing = "having部分有语法错误，似乎有多余字符串";
+inline constexpr std::string_view HavingTooDeep = "having部分嵌套太深";
 inline constexpr std::string_view BracketsUnbalanced = "括号不匹配";
 // Alone, followed by ":" and the operator run, or directly by the word.
 inline constexpr std::string_view UnknownRelation = "不认识的关系运算符";
@@ -62,9 +72,20 @@ inline constexpr std::string_view InListExpected = "in之后应是括号中的�
 // An expression operand while no expression component is installed;
 // followed by the operand text.
 inline constexpr std::string_view ExpressionUnavailable = "暂不支持表达式：";
-// A call of an aggregate function: the engine has no grouping. "%s" is the
-// function's name as written.
-inline constexpr std::string_view NoGrouping = "暂不支持分组，不能使用聚合函数“%s”。";
+// A call of an aggregate function where none may stand (WHERE, GROUP BY,
+// inside another aggregate). "%s" is the function's name as written.
+inline constexpr std::string_view AggregateMisplaced =
+    "聚合函数“%s”只能用在选择项、having和order by中。";
+// An aggregate call without an argument, or "*" in another than count; the
+// call as written follows.
+inline constexpr std::string_view AggregateNeedsArgument = "聚合函数缺少参数：";
+inline constexpr std::string_view AggregateStar = "只有count可以用“*”：";
+// A column of a grouped statement that is neither grouped nor inside an
+// aggregate; "%s" is the name as written.
+inline constexpr std::string_view NotGrouped = "“%s”既不在group by中，也不在聚合函数里";
+// A pattern of regexp that RE2 does not accept: "%s" is the pattern; RE2's
+// own explanation follows.
+inline constexpr std::string_view RegexpInvalid = "无效的正则表达式“%s”：";
 // How a fault of an expression reads (ExpressionMessage):
 //   表达式“size+”末尾：需要操作数。
 //   表达式“size;x”第5个字符：只能是一个表达式，不能含有“;”。
@@ -85,6 +106,9 @@ inline constexpr std::string_view MemoryForRows = "结果行";
 inline constexpr std::string_view MemoryForJoin = "连接的中间结果";
 inline constexpr std::string_view MemoryForSortKeys = "排序键";
 inline constexpr std::string_view MemoryForOutput = "输出缓冲";
+inline constexpr std::string_view MemoryForGroups = "分组";
+// sum over integers beyond 64 bits; the call as written follows.
+inline constexpr std::string_view SumOverflow = "sum的结果超出了64位整数的范围：";
 // The text std::bad_alloc becomes when a front end reports it.
 inline constexpr std::string_view OutOfMemory = "内存不足，操作已停止。";
 // ORDER BY, DISTINCT or BETWEEN over values that do not compare; the two

@@ -41,7 +41,9 @@ enum TRelOp : uint8_t {
     roBetween = 6,
     roIn = 7,
     roLike = 8,
-    roNone = 9  // not a relation
+    roNone = 9,       // not a relation
+    roRegexp = 10,    // left text against the right operand as a regular expression
+    roNotRegexp = 11  // its complement ("not regexp")
 };
 // The code of "=", "<>", ">", ">=", "<", "<="; roNone for anything else.
 TRelOp RelOpOfText(std::string_view text);
@@ -117,12 +119,15 @@ struct TParsedOrderItem {
 
 struct TParsedStatement {
     // The clause texts as cut, trimmed, each with its keyword ("from t",
-    // "where x = 1", "order by c"); empty when the clause is absent. GROUP
-    // BY and HAVING are cut and kept, and nothing reads them yet.
-    std::string selectPart, fromPart, wherePart, orderPart, groupPart, havingPart;
+    // "where x = 1", "order by c", "limit 5 offset 2"); empty when the
+    // clause is absent.
+    std::string selectPart, fromPart, wherePart, orderPart, groupPart, havingPart, limitPart;
 
     int64_t topCount = 0;  // 0 when TOP is absent
     bool distinct = false;
+    // LIMIT n [OFFSET m]: limit -1 when absent (LIMIT 0 asks for no row).
+    int64_t limit = -1;
+    int64_t offset = 0;
     std::vector<TParsedTable> from;
     std::vector<TParsedSelectItem> items;
     // The WHERE condition: the root's group holds the top-level
@@ -130,6 +135,11 @@ struct TParsedStatement {
     // part was empty.
     std::unique_ptr<TParsedCondition> where;
     std::vector<TParsedOrderItem> orderBy;
+    // The GROUP BY items as written, in order.
+    std::vector<TParsedOperand> groupBy;
+    // The HAVING condition, shaped like the WHERE condition; null without a
+    // HAVING part.
+    std::unique_ptr<TParsedCondition> having;
 
     // What the parser found wrong, in the order found.
     TmyErrorMng messages;

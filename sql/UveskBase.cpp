@@ -250,12 +250,13 @@ std::string TVeskExprPlus::Prepare() {
         return out;
     };
     if (source_) source_->Prepare();
-    // Refused before anything is compiled: grouping that the engine does not
-    // have, and text that would leave the expression's place in the
-    // generated program.
+    // Refused before anything is compiled: an aggregate call where none may
+    // stand (the binder cuts the calls out of the places where they may),
+    // and text that would leave the expression's place in the generated
+    // program.
     std::string detail;
     if (const int at = FindAggregateCall(text_, detail)) {
-        fail(at, FormatMsg(sqlmsg::NoGrouping, detail));
+        fail(at, FormatMsg(sqlmsg::AggregateMisplaced, detail));
         errors_ = joined();
         return errors_;
     }

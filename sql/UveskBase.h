@@ -164,8 +164,9 @@ class TVeskExprPlus {
     // the expression reads. Returns the error text, empty on success; the
     // same faults, each as one message that names the expression and the
     // place in it, are in Messages(). A text that is not one expression
-    // (CheckSingleExpression) or that calls an aggregate function is refused
-    // before anything is compiled.
+    // (CheckSingleExpression) or that still calls an aggregate function (the
+    // binder replaces the calls where they may stand) is refused before
+    // anything is compiled.
     std::string Prepare();
     const std::vector<TTextMessage>& Messages() const { return messages_; }
     // Copies the current values in and runs; out is left unchanged when the

@@ -117,27 +117,37 @@ void TWhereParser::StoreOperand(TParsedOperand& op, std::string text, const std:
     if (!op.textMap.empty()) op.textPos = op.textMap.front();
 }
 
-// where-part -> "where" condition
+void TWhereParser::SetKeyword(std::string_view keyword) {
+    keywordLength_ = static_cast<int>(keyword.size());
+    const bool having = keyword == "having";
+    incomplete_ = having ? sqlmsg::HavingIncomplete : sqlmsg::WhereIncomplete;
+    trailing_ = having ? sqlmsg::HavingTrailing : sqlmsg::WhereTrailing;
+    tooDeep_ = having ? sqlmsg::HavingTooDeep : sqlmsg::WhereTooDeep;
+}
+
+// where-part  -> "where" condition
+// having-part -> "having" condition
 void TWhereParser::ParseWhere(const std::string& wherePart, TParsedCondition& root) {
     const std::string w = Trim(wherePart);
+    const size_t keyword = static_cast<size_t>(keywordLength_);
     partOffset_ = LeadingTrimmed(wherePart);
     length_ = 0;
     pos_ = 1;
     if (w.empty()) return;
-    if (w.size() <= 5) {
-        Report(sqlmsg::WhereIncomplete);
+    if (w.size() <= keyword) {
+        Report(incomplete_);
         return;
     }
-    partOffset_ += 5 + LeadingTrimmed(std::string_view(w).substr(5));
-    text_ = Trim(std::string_view(w).substr(5));
+    partOffset_ += keywordLength_ + LeadingTrimmed(std::string_view(w).substr(keyword));
+    text_ = Trim(std::string_view(w).substr(keyword));
     if (text_.empty()) {
-        Report(sqlmsg::WhereIncomplete);
+        Report(incomplete_);
         return;
     }
     length_ = static_cast<int>(text_.size());
     pos_ = 1;
     depth_ = 0;
-    if (ParseOrGroup(root) && pos_ < length_) Report(sqlmsg::WhereTrailing);
+    if (ParseOrGroup(root) && pos_ < length_) Report(trailing_);
 }
 
 // condition   -> alternative { "or" alternative }
@@ -183,7 +193,7 @@ bool TWhereParser::ParseTerm(int level, TParsedCondition& node) {
         ~DepthGuard() { --d; }
     } guard(depth_);
     if (depth_ > kMaxWhereDepth) {
-        Report(sqlmsg::WhereTooDeep);
+        Report(tooDeep_);
         pos_ = length_ + 1;
         return false;
     }
@@ -269,6 +279,7 @@ bool TWhereParser::ParseTerm(int level, TParsedCondition& node) {
 // relation -> operand comparison operand
 //           | operand "between" operand "and" operand
 //           | operand "in" operand | operand "like" operand
+//           | operand ["not"] "regexp" operand
 // comparison -> "=" | "<>" | ">" | ">=" | "<" | "<="
 bool TWhereParser::ParseRelation(TParsedCondition& node) {
     if (!node.relation) node.relation = std::make_unique<TParsedRelation>();
@@ -303,6 +314,8 @@ bool TWhereParser::ParseRelation(TParsedCondition& node) {
             return false;
         }
         pos_ = runEnd;
+    } else if (const int regexpEnd = RegexpOperator(rel.op); regexpEnd > 0) {
+        pos_ = regexpEnd;
     } else if (c == 'b' || c == 'B' || c == 'i' || c == 'I' || c == 'l' || c == 'L') {
         int tokenPos = 0;
         const std::string word = ReadToken(text_, pos_, tokenPos);
@@ -353,6 +366,26 @@ bool TWhereParser::ParseRelation(TParsedCondition& node) {
     return true;
 }
 
+// regexp-op -> ["not"] "regexp"
+// At pos_: the position after the operator, with op set; 0 (op untouched)
+// when no regexp operator stands there.
+int TWhereParser::RegexpOperator(TRelOp& op) const {
+    int tokenPos = 0;
+    const std::string word = ReadToken(text_, pos_, tokenPos);
+    if (tokenPos != pos_) return 0;
+    const int wordEnd = tokenPos + static_cast<int>(word.size());
+    if (word == "regexp") {
+        op = roRegexp;
+        return wordEnd;
+    }
+    if (word != "not") return 0;
+    int nextPos = 0;
+    const std::string next = ReadToken(text_, wordEnd, nextPos);
+    if (next != "regexp") return 0;
+    op = roNotRegexp;
+    return nextPos + static_cast<int>(next.size());
+}
+
 int TWhereParser::MatchBracket(int pos) const {
     TQuoteScanner scan(/*squareBrackets=*/false, /*depth=*/1);
     for (int i = pos + 1; i <= length_; ++i)
@@ -370,7 +403,7 @@ bool TWhereParser::IsBracketedOperand(int pos, bool& isOperand, std::string& mes
         static_cast<size_t>(pos - 1), static_cast<size_t>(close - pos + 1)));
     bool condition = PosOutsideQuotes(">", b, 1) > 0 || PosOutsideQuotes("<", b, 1) > 0 ||
                      PosOutsideQuotes("=", b, 1) > 0;
-    static const char* const kWords[] = {"in", "like", "between", "and", "or", "not"};
+    static const char* const kWords[] = {"in", "like", "between", "and", "or", "not", "regexp"};
     for (const char* w : kWords) {
         if (condition) break;
         const std::string_view word(w);
@@ -547,9 +580,11 @@ int TASQLSource::FindKeyword(std::string_view keyword, int start) const {
 }
 
 // statement -> "select" [top] [distinct] items ["from" tables] ["where" condition]
-//              ["group" "by" ...] ["having" ...] ["order" "by" orders]
+//              ["group" "by" groups] ["having" condition] ["order" "by" orders]
+//              [limit]
 void TASQLSource::Parse() {
     statement_ = TParsedStatement();
+    topSeen_ = false;
     SubstituteParameters();
     LocateClauses();
     CutClauses();
@@ -563,6 +598,15 @@ void TASQLSource::Parse() {
         where.ParseWhere(statement_.wherePart, *statement_.where);
     }
     ParseOrderList();
+    ParseGroupList();
+    if (!statement_.havingPart.empty()) {
+        TWhereParser having(statement_.messages);
+        having.SetKeyword("having");
+        having.SetOrigin([this](int pos) { return Origin(havingStart_ + pos - 1); });
+        statement_.having = std::make_unique<TParsedCondition>();
+        having.ParseWhere(statement_.havingPart, *statement_.having);
+    }
+    ParseLimit();
 }
 
 // parameter -> ":" name
@@ -615,12 +659,17 @@ void TASQLSource::LocateClauses() {
     orderPos_ = findWithBy("order");
     groupPos_ = findWithBy("group");
     havingPos_ = FindKeyword("having", start);
+    limitPos_ = FindKeyword("limit", start);
     if (wherePos_ > 0 &&
         ((orderPos_ > 0 && orderPos_ < wherePos_) || (groupPos_ > 0 && groupPos_ < wherePos_) ||
          (havingPos_ > 0 && havingPos_ < wherePos_)))
         Report(sqlmsg::WhereExpected, wherePos_);
     if (havingPos_ > 0 && (groupPos_ == 0 || groupPos_ > havingPos_))
         Report(sqlmsg::HavingNeedsGroupBy, havingPos_);
+    // LIMIT ends the statement.
+    if (limitPos_ > 0 && (wherePos_ > limitPos_ || orderPos_ > limitPos_ || groupPos_ > limitPos_ ||
+                          havingPos_ > limitPos_))
+        Report(sqlmsg::LimitNotLast, limitPos_);
 }
 
 void TASQLSource::CutClauses() {
@@ -641,31 +690,40 @@ void TASQLSource::CutClauses() {
         return Trim(raw);
     };
     statement_.selectPart.clear();
-    selectStart_ = fromStart_ = whereStart_ = orderStart_ = 0;
+    selectStart_ = fromStart_ = whereStart_ = orderStart_ = groupStart_ = havingStart_ =
+        limitStart_ = 0;
     if (!lower_.starts_with("select")) {
         Report(sqlmsg::InvalidSelect, 1);
     } else {
-        statement_.selectPart =
-            cut(1, nearestAfter(0, {fromPos_, wherePos_, groupPos_, orderPos_, havingPos_}),
-                &selectStart_);
+        statement_.selectPart = cut(
+            1, nearestAfter(0, {fromPos_, wherePos_, groupPos_, orderPos_, havingPos_, limitPos_}),
+            &selectStart_);
     }
     statement_.fromPart =
         fromPos_
-            ? cut(fromPos_, nearestAfter(fromPos_, {wherePos_, groupPos_, orderPos_, havingPos_}),
+            ? cut(fromPos_,
+                  nearestAfter(fromPos_, {wherePos_, groupPos_, orderPos_, havingPos_, limitPos_}),
                   &fromStart_)
             : std::string();
     statement_.wherePart =
-        wherePos_ ? cut(wherePos_, nearestAfter(wherePos_, {orderPos_, groupPos_, havingPos_}),
-                        &whereStart_)
-                  : std::string();
+        wherePos_
+            ? cut(wherePos_, nearestAfter(wherePos_, {orderPos_, groupPos_, havingPos_, limitPos_}),
+                  &whereStart_)
+            : std::string();
     statement_.orderPart =
-        orderPos_ ? cut(orderPos_, nearestAfter(orderPos_, {groupPos_, havingPos_}), &orderStart_)
+        orderPos_ ? cut(orderPos_, nearestAfter(orderPos_, {groupPos_, havingPos_, limitPos_}),
+                        &orderStart_)
                   : std::string();
-    statement_.groupPart = groupPos_
-                               ? cut(groupPos_, nearestAfter(groupPos_, {orderPos_, havingPos_}))
-                               : std::string();
+    statement_.groupPart =
+        groupPos_ ? cut(groupPos_, nearestAfter(groupPos_, {orderPos_, havingPos_, limitPos_}),
+                        &groupStart_)
+                  : std::string();
     statement_.havingPart =
-        havingPos_ ? cut(havingPos_, nearestAfter(havingPos_, {orderPos_})) : std::string();
+        havingPos_
+            ? cut(havingPos_, nearestAfter(havingPos_, {orderPos_, limitPos_}), &havingStart_)
+            : std::string();
+    statement_.limitPart =
+        limitPos_ ? cut(limitPos_, nearestAfter(limitPos_, {}), &limitStart_) : std::string();
 }
 
 // tables -> table { "," table }
@@ -735,6 +793,7 @@ void TASQLSource::ParseSelectList() {
         int tokenPos = 0;
         const std::string word = ReadToken(low, p, tokenPos);
         if (word == "top") {
+            topSeen_ = true;
             int countPos = 0;
             const std::string count = ReadToken(low, tokenPos + 3, countPos);
             int64_t value = 0;
@@ -814,6 +873,73 @@ void TASQLSource::ParseOrderList() {
         ReadOrderItem(item, parsed.name, parsed.descending);
         parsed.textPos = Origin(at + starts[k] - 1 + LeadingTrimmed(pieces[k]));
     }
+}
+
+// groups -> group { "," group }
+// group  -> operand
+void TASQLSource::ParseGroupList() {
+    if (statement_.groupPart.empty()) return;
+    // "group", blanks, "by", blanks: the rest is the list.
+    std::string_view s = statement_.groupPart;
+    int at = groupStart_;  // where s begins in text_
+    auto drop = [&](size_t count) {
+        count = std::min(count, s.size());
+        const std::string_view rest = s.substr(count);
+        const int lead = LeadingTrimmed(rest);
+        at += static_cast<int>(count) + lead;
+        s = rest.substr(static_cast<size_t>(std::min<int>(lead, static_cast<int>(rest.size()))));
+    };
+    drop(5);
+    drop(2);
+    std::vector<int> starts;
+    const std::vector<std::string> pieces = SplitAtCommas(s, false, &starts);
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const int pieceStart = at + starts[k] - 1 + LeadingTrimmed(pieces[k]);
+        const std::string item = Trim(pieces[k]);
+        if (item.empty()) {
+            Report(sqlmsg::MissingGroupItem, pieceStart);
+            continue;
+        }
+        TParsedOperand& parsed = statement_.groupBy.emplace_back();
+        parsed.text = item;
+        parsed.textPos = Origin(pieceStart);
+    }
+}
+
+// limit -> "limit" integer ["offset" integer]
+void TASQLSource::ParseLimit() {
+    if (topSeen_ && limitPos_ > 0) Report(sqlmsg::TopWithLimit, limitPos_);
+    if (statement_.limitPart.empty()) return;
+    const std::string low = LowerCaseAscii(statement_.limitPart);
+    const int n = static_cast<int>(low.size());
+    // The next word from p on, with its place; p moves behind it.
+    int p = 6;
+    auto next = [&](int& tokenPos) {
+        std::string word = ReadToken(low, p, tokenPos);
+        if (tokenPos > 0) p = std::max(RawTokenEnd(low, tokenPos), tokenPos) + 1;
+        return word;
+    };
+    auto place = [&](int tokenPos) { return limitStart_ + (tokenPos > 0 ? tokenPos : n + 1) - 1; };
+    int tokenPos = 0;
+    std::string word = next(tokenPos);
+    if (!ParseTopCount(word, statement_.limit)) {
+        statement_.limit = -1;
+        Report(sqlmsg::LimitNeedsInteger, place(tokenPos));
+        return;
+    }
+    word = next(tokenPos);
+    if (tokenPos == 0) return;
+    if (word == "offset") {
+        word = next(tokenPos);
+        if (!ParseTopCount(word, statement_.offset)) {
+            statement_.offset = 0;
+            Report(sqlmsg::OffsetNeedsInteger, place(tokenPos));
+            return;
+        }
+        word = next(tokenPos);
+        if (tokenPos == 0) return;
+    }
+    Report(sqlmsg::LimitNotLast, place(tokenPos));
 }
 
 // order -> name ["asc" | "desc" | "descending"]

@@ -8,8 +8,9 @@
 // words), cuts the text into clause parts and works on each part with the
 // quote-aware helpers of u_functions_consts and the QuoteScanner.
 //
-// TWhereParser turns the WHERE part into a parsed condition tree by
-// recursive descent over character positions (1-based, as in the helpers).
+// TWhereParser turns the WHERE part, and the HAVING part, which has the same
+// grammar, into a parsed condition tree by recursive descent over character
+// positions (1-based, as in the helpers).
 // Nesting is bounded (kMaxWhereDepth) so that hostile input cannot exhaust
 // the stack; every other loop advances by at least one character.
 //
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "sql/ErrorMng.h"
+#include "sql/SqlMessages.h"
 #include "sql/SqlStatement.h"
 
 namespace corvane {
@@ -51,7 +53,11 @@ class TWhereParser {
     // in the WHERE part to the statement offset (1-based bytes of the text
     // given to SetSQL). Without it, operands and messages carry no place.
     void SetOrigin(std::function<int(int)> origin) { origin_ = std::move(origin); }
-    // where-part -> "where" condition
+    // The clause keyword the part starts with: "where" (the default) or
+    // "having"; it also chooses the messages that name the part.
+    void SetKeyword(std::string_view keyword);
+    // where-part  -> "where" condition
+    // having-part -> "having" condition
     // root's group receives the top-level alternatives.
     void ParseWhere(const std::string& wherePart, TParsedCondition& root);
 
@@ -59,6 +65,7 @@ class TWhereParser {
     bool ParseOrGroup(TParsedCondition& node);
     bool ParseTerm(int level, TParsedCondition& node);
     bool ParseRelation(TParsedCondition& node);
+    int RegexpOperator(TRelOp& op) const;
     // The operand text, and in map the position (in the condition text) of
     // every byte of it, since blanks inside an operand are dropped.
     bool ReadOperand(int start, std::string& text, std::vector<int>& map, int& end,
@@ -76,6 +83,10 @@ class TWhereParser {
 
     TmyErrorMng& messages_;
     std::function<int(int)> origin_;
+    int keywordLength_ = 5;  // "where"
+    std::string_view incomplete_ = sqlmsg::WhereIncomplete;
+    std::string_view trailing_ = sqlmsg::WhereTrailing;
+    std::string_view tooDeep_ = sqlmsg::WhereTooDeep;
     int partOffset_ = 0;  // position in the WHERE part of the condition's first byte, minus 1
     std::string text_;    // the condition, without "where"
     int length_ = 0;
@@ -90,8 +101,8 @@ class TASQLSource {
     TASQLSource(TParamList& params, std::function<int()> nextId);
     void SetText(const std::string& text);
     // statement -> "select" [top] [distinct] items ["from" tables]
-    //              ["where" condition] ["group" "by" ...] ["having" ...]
-    //              ["order" "by" orders]
+    //              ["where" condition] ["group" "by" groups]
+    //              ["having" condition] ["order" "by" orders] [limit]
     // Parses the text into Statement(), messages included.
     void Parse();
     const TParsedStatement& Statement() const { return statement_; }
@@ -109,6 +120,7 @@ class TASQLSource {
     const std::string& OrderPart() const { return statement_.orderPart; }
     const std::string& GroupPart() const { return statement_.groupPart; }
     const std::string& HavingPart() const { return statement_.havingPart; }
+    const std::string& LimitPart() const { return statement_.limitPart; }
 
   private:
     void SubstituteParameters();
@@ -117,6 +129,8 @@ class TASQLSource {
     void ParseFromList();
     void ParseSelectList();
     void ParseOrderList();
+    void ParseGroupList();
+    void ParseLimit();
     // position: a 1-based position in text_ (0 when not known).
     void Report(std::string_view message, int position = 0);
     bool HasErrors() const;
@@ -126,15 +140,17 @@ class TASQLSource {
     TParamList& params_;
     std::function<int()> nextId_;
     TParsedStatement statement_;
+    bool topSeen_ = false;  // the select part wrote TOP
     std::string text_;
     std::string lower_;
     std::string source_;
     // The statement offset of every byte of text_: text_ is the trimmed
     // statement with parameter references replaced.
     std::vector<int> origin_;
-    int fromPos_ = 0, wherePos_ = 0, orderPos_ = 0, groupPos_ = 0, havingPos_ = 0;
+    int fromPos_ = 0, wherePos_ = 0, orderPos_ = 0, groupPos_ = 0, havingPos_ = 0, limitPos_ = 0;
     // Where each (trimmed) part starts in text_, 1-based.
-    int selectStart_ = 0, fromStart_ = 0, whereStart_ = 0, orderStart_ = 0;
+    int selectStart_ = 0, fromStart_ = 0, whereStart_ = 0, orderStart_ = 0, groupStart_ = 0,
+        havingStart_ = 0, limitStart_ = 0;
 };
 
 }  // namespace corvane

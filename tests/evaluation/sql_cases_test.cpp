@@ -63,6 +63,27 @@ std::shared_ptr<FakeSource> CaseSource(bool canFilter) {
     dates.rows.push_back({Variant("new"), Variant::FromDate(d1)});
     dates.rows.push_back({Variant("old"), Variant::FromDate(d2)});
     src->AddTable("dt", std::move(dates));
+    // Files with known sizes and times in three folders, for grouping.
+    FakeTableData f{{"filename", "path", "extension", "size", "lastwritetime", "isdir"},
+                    {"string", "string", "string", "integer", "date", "boolean"},
+                    {}};
+    auto file = [&](std::string name, std::string path, std::string ext, int64_t size, int y,
+                    int mo, int day, int hour, bool dir) {
+        TDateTime when;
+        TryEncodeDate(y, mo, day, when);
+        when += hour / 24.0;
+        f.rows.push_back({Variant(std::move(name)), Variant(std::move(path)),
+                          Variant(std::move(ext)), Variant(size), Variant::FromDate(when),
+                          Variant(dir)});
+    };
+    file("a.txt", "/p", "txt", 10, 2024, 1, 5, 6, false);
+    file("b.txt", "/p", "txt", 30, 2024, 2, 10, 12, false);
+    file("c.log", "/p", "log", 200, 2024, 2, 11, 18, false);
+    file("d.log", "/q", "log", 5, 2023, 12, 31, 0, false);
+    file("e", "/q", "", 0, 2024, 1, 20, 6, true);
+    file("F.TXT", "/q", "TXT", 7, 2024, 2, 1, 12, false);
+    file("a.txt", "/q/r", "txt", 30, 2023, 11, 15, 18, false);
+    src->AddTable("f", std::move(f));
     return src;
 }
 

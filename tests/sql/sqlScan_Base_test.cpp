@@ -139,6 +139,17 @@ TEST(TASQLSource, ParsesIntoAPlainStatement) {
     EXPECT_EQ(st.groupPart, "group by f");
     EXPECT_EQ(st.havingPart, "having s > 1");
     auto at = [&](const char* anchor) { return static_cast<int>(sql.find(anchor)) + 3; };
+    ASSERT_EQ(st.groupBy.size(), 1u);
+    EXPECT_EQ(st.groupBy[0].text, "f");
+    EXPECT_EQ(st.groupBy[0].textPos, at("f having"));
+    ASSERT_TRUE(st.having && st.having->group);
+    ASSERT_EQ(st.having->group->size(), 1u);
+    const TParsedRelation& having = *st.having->group->front()->relation;
+    EXPECT_EQ(having.op, roGreater);
+    EXPECT_EQ(having.left.text, "s");
+    EXPECT_EQ(having.left.textPos, at("s > 1"));
+    EXPECT_EQ(st.limit, -1);
+    EXPECT_EQ(st.offset, 0);
 
     ASSERT_EQ(st.from.size(), 2u);
     EXPECT_EQ(st.from[0].tableText, "'/d /s'");
@@ -355,8 +366,32 @@ TEST(TASQLSource, MessagesCarryTheirPlaceInTheStatement) {
          {{"表达式“size;result:=99”第5个字符：只能是一个表达式，不能含有“;”。", ";", 0}}},
         {"select filename from t where f(1;2) = 1",
          {{"表达式“f(1;2)”第4个字符：只能是一个表达式，不能含有“;”。", ";", 0}}},
+        // Grouping: a column neither grouped nor aggregated, an aggregate
+        // where none may stand or without what it needs, and faults of
+        // expressions around and inside aggregate calls, which name the
+        // text as written.
         {"select filename, count(*) from t",
-         {{"表达式“count(*)”第1个字符：暂不支持分组，不能使用聚合函数“count”。", "count", 0}}},
+         {{"“filename”既不在group by中，也不在聚合函数里", "filename", 0}}},
+        {"select filename from t where  max(size) > 1",
+         {{"表达式“max(size)”第1个字符：聚合函数“max”只能用在选择项、having和order by中。", "max",
+           0}}},
+        {"select count(*), SUM(*) from t", {{"只有count可以用“*”：SUM(*)", "SUM", 0}}},
+        {"select count( ) from t", {{"聚合函数缺少参数：count( )", "count", 0}}},
+        {"select sum(size+nosuch) from t",
+         {{"表达式“size+nosuch”第6个字符：“nosuch”没有被声明。", "nosuch", 0},
+          {"表达式“size+nosuch”第6个字符：不正确的表达式。", "nosuch", 0}}},
+        {"select filename, count(*)+nosuch from t group by filename",
+         {{"表达式“count(*)+nosuch”第10个字符：“nosuch”没有被声明。", "nosuch", 0},
+          {"表达式“count(*)+nosuch”第10个字符：不正确的表达式。", "nosuch", 0}}},
+        {"select filename from t group by filename having  count(*)+nosuch > 1",
+         {{"表达式“count(*)+nosuch”第10个字符：“nosuch”没有被声明。", "nosuch", 0},
+          {"表达式“count(*)+nosuch”第10个字符：不正确的表达式。", "nosuch", 0}}},
+        {"select filename from t group by  filename, ", {{"缺失分组项", ", ", 1}}},
+        {"select filename from t group by filename having", {{"having部分不完整。", "having", 0}}},
+        {"select filename from t limit  x", {{"Limit 之后应该是一个整数", "x", 0}}},
+        {"select filename from t limit 1 offset  y", {{"Offset 之后应该是一个整数", "y", 0}}},
+        {"select filename from t limit 1 z", {{"limit应在语句的末尾", "z", 0}}},
+        {"select top 1 filename from t limit 1", {{"top和limit不能同时使用", "limit", 0}}},
         // An ORDER BY column added to the select list keeps its place.
         {"select filename from t order by size+nosuch",
          {{"表达式“size+nosuch”第6个字符：“nosuch”没有被声明。", "nosuch", 0},
@@ -410,18 +445,116 @@ TEST(TASQLSource, MessagesCarryTheirPlaceInTheStatement) {
     }
 }
 
+// GROUP BY items are operands of their own (an expression may hold
+// blanks and commas in brackets); LIMIT and OFFSET end the statement and
+// also cut the clause before them; "limit" inside quotes or a longer word
+// is no clause word; "regexp" and "not regexp" are relations.
+TEST(TASQLSource, GroupingLimitAndRegexp) {
+    TParamList params;
+    TASQLSource parser(params, [] { return 1; });
+    parser.SetText(
+        "select extension, count(*) from '/d limit' where filename not regexp '^a' "
+        "group by extension, copy(path, 1, 3) , trunc(size / 10) "
+        "having count(*) > 1 or extension regexp 'x$' order by extension limit 5 offset 2");
+    parser.Parse();
+    const TParsedStatement& st = parser.Statement();
+    EXPECT_EQ(st.messages.Count(), 0) << st.messages.Text();
+    EXPECT_EQ(st.from.at(0).tableText, "'/d limit'");
+    ASSERT_EQ(st.groupBy.size(), 3u);
+    EXPECT_EQ(st.groupBy[0].text, "extension");
+    EXPECT_EQ(st.groupBy[1].text, "copy(path, 1, 3)");
+    EXPECT_EQ(st.groupBy[2].text, "trunc(size / 10)");
+    EXPECT_EQ(st.orderPart, "order by extension");
+    EXPECT_EQ(st.limitPart, "limit 5 offset 2");
+    EXPECT_EQ(st.limit, 5);
+    EXPECT_EQ(st.offset, 2);
+    ASSERT_TRUE(st.where && st.where->group);
+    EXPECT_EQ(st.where->group->front()->relation->op, roNotRegexp);
+    EXPECT_EQ(st.where->group->front()->relation->right.text, "'^a'");
+    ASSERT_TRUE(st.having && st.having->group);
+    ASSERT_EQ(st.having->group->size(), 2u);
+    EXPECT_EQ(st.having->group->at(0)->relation->left.text, "count(*)");
+    EXPECT_EQ(st.having->group->at(1)->relation->op, roRegexp);
+
+    parser.SetText("select filename limits from t where size > 1 LIMIT 0");
+    parser.Parse();
+    EXPECT_EQ(parser.Statement().messages.Count(), 0);
+    EXPECT_EQ(parser.Statement().wherePart, "where size > 1");
+    EXPECT_EQ(parser.Statement().limit, 0);
+}
+
 // Random statements from the dialect's own pieces: every one parses to
 // messages or runs; none raises, crashes or hangs.
 TEST(TASQLSource, RandomStatementsNeverRaise) {
     const char* const pieces[] = {
-        "select", "from",     "where", "order by",  "group by", "having", "top",   "distinct",
-        "and",    "or",       "not",   "between",   "in",       "like",   "t",     "t a",
-        "'/x y'", "filename", "size",  "isdir",     "a.size",   "t.*",    "*",     ",",
-        "(",      ")",        "[",     "]",         "'",        "\"",     "=",     "<>",
-        ">=",     "<",        "+",     "-",         "*",        "/",      "div",   "1",
-        "-2",     "3.5",      "'txt'", "('a','b')", "true",     "false",  ":p",    "as",
-        "desc",   ";",        "%",     "1abc",      "12:30",    "''",     "x.y.z", "\t",
+        "select",
+        "from",
+        "where",
+        "order by",
+        "group by",
+        "having",
+        "top",
+        "distinct",
+        "and",
+        "or",
+        "not",
+        "between",
+        "in",
+        "like",
+        "t",
+        "t a",
+        "'/x y'",
+        "filename",
+        "size",
+        "isdir",
+        "a.size",
+        "t.*",
+        "*",
+        ",",
+        "(",
+        ")",
+        "[",
+        "]",
+        "'",
+        "\"",
+        "=",
+        "<>",
+        ">=",
+        "<",
+        "+",
+        "-",
+        "*",
+        "/",
+        "div",
+        "1",
+        "-2",
+        "3.5",
+        "'txt'",
+        "('a','b')",
+        "true",
+        "false",
+        ":p",
+        "as",
+        "desc",
+        ";",
+        "%",
+        "1abc",
+        "12:30",
+        "''",
+        "x.y.z",
+        "\t",
         "\n",
+        "limit",
+        "offset",
+        "count(*)",
+        "sum(",
+        "max(size)",
+        "regexp",
+        "not regexp",
+        "'^a.*$'",
+        "'(a*)*b'",
+        "count(distinct",
+        "avg(size)",
     };
     const size_t count = sizeof pieces / sizeof pieces[0];
     uint64_t seed = 12345;
