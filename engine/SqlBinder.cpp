@@ -215,6 +215,7 @@ void TStatementBinder::BindWhere() {
                         BindOperand(*op, op == r.right.get() && r.op == roIn, true);
                     }
                     r.CollectTables();
+                    PrepareRegexp(r);
                 }
         }
         Normalize(*root.group);
@@ -222,6 +223,15 @@ void TStatementBinder::BindWhere() {
     } else {
         engine_.WhereObj().Build(TOrNodeList(), from.Count());
     }
+}
+
+// A regexp relation's constant pattern is compiled here, once; one that
+// does not compile is a statement error with RE2's explanation.
+void TStatementBinder::PrepareRegexp(TRelaSimpleExpr& r) {
+    std::string error;
+    if (!r.PrepareRegexp(error))
+        engine_.Errors().Add(FormatMsg(sqlmsg::RegexpInvalid, r.right->text) + error,
+                             r.right->StatementPos(1));
 }
 
 // Binds one operand and reports its messages where it stands: all of them
@@ -659,6 +669,7 @@ void TStatementBinder::BindHaving() {
                         BindGroupOperand(*op, true);
                     }
                 }
+                PrepareRegexp(r);
             }
     }
     group->ShowOutputs(false);

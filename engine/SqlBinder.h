@@ -9,8 +9,9 @@
 //   2. tables: every FROM table text resolved through the engine's data
 //      sources (all of them, each failure one message); nothing more is
 //      bound when one fails;
-//   3. the WHERE tree: every operand bound to the FROM clause, the tree
-//      normalised and taken apart into the where object;
+//   3. the WHERE tree: every operand bound to the FROM clause, the
+//      constant pattern of every regexp compiled, the tree normalised and
+//      taken apart into the where object;
 //   4. grouping, when the statement groups (GROUP BY, or an aggregate call
 //      in the select list, HAVING or ORDER BY): the GROUP BY items bound to
 //      the FROM clause (a name that is no column but a select item's output
@@ -43,6 +44,7 @@ class TROperandDef;
 struct TParsedCondition;
 struct TParsedStatement;
 class TBoolNode;
+class TRelaSimpleExpr;
 
 class TStatementBinder {
   public:
@@ -61,6 +63,7 @@ class TStatementBinder {
     void BindSelectList();
     void BindHaving();
     void BindOperand(TROperandDef& op, bool inList, bool reportAll);
+    void PrepareRegexp(TRelaSimpleExpr& r);
     // An operand of the group level (select item, HAVING operand): its
     // aggregate calls and GROUP BY expressions are replaced by slot names,
     // then it is bound to the group clause (set as its source).

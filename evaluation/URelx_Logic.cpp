@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "script/common/ULike.h"
+#include "script/common/URegexp.h"
 #include "script/common/U_err.h"
 
 namespace corvane {
@@ -202,6 +203,22 @@ bool TRelaSimpleExpr::Evaluate() noexcept {
                 const std::string& pattern = TextOf(p, scratch2_);
                 return LikeMatch(text, pattern);
             }
+            case roRegexp:
+            case roNotRegexp: {
+                const std::string& text = TextOf(l, scratch_);
+                const TRegexp* re = regexp.get();
+                std::shared_ptr<const TRegexp> computed;
+                if (!re) {
+                    // A pattern that is not a constant: compiled when first
+                    // met (CachedRegexp); one that does not compile makes the
+                    // relation false, as any failure here.
+                    std::string error;
+                    computed = CachedRegexp(TextOf(right->Evaluate(), scratch2_), error);
+                    if (!computed) return false;
+                    re = computed.get();
+                }
+                return re->Search(text) == (op == roRegexp);
+            }
             case roNone:
                 return false;
             default:
@@ -232,8 +249,18 @@ int TRelaSimpleExpr::Cost() const {
     int c = left->Cost() + right->Cost();
     if (op == roBetween && upper) c += upper->Cost();
     if (op == roIn) c += 10;
-    if (op == roLike) c += 20;
+    if (op == roLike || op == roRegexp || op == roNotRegexp) c += 20;
     return c;
+}
+
+bool TRelaSimpleExpr::PrepareRegexp(std::string& error) {
+    regexp.reset();
+    error.clear();
+    if ((op != roRegexp && op != roNotRegexp) || !right || right->kind != okConstant ||
+        right->isList)
+        return true;
+    regexp = TRegexp::Compile(right->text, error);
+    return regexp != nullptr;
 }
 
 static void AddOperandTables(const TROperandDef& op, TDsRefList& out) {
@@ -268,6 +295,7 @@ void TRelaSimpleExpr::CopyFrom(const TRelaSimpleExpr& other) {
     }
     text = other.text;
     tables = other.tables;
+    regexp = other.regexp;
     listSetBuilt_ = false;
     valueSetsBuilt_ = false;
 }

@@ -5,7 +5,9 @@
 // the root's OR group holds the top-level alternatives ("branches"), each
 // branch is a chain of nodes joined by AND, and a node holds one relation
 // (TRelaSimpleExpr), a bracketed OR group of further chains, or a true/false
-// keyword, each possibly negated. This unit
+// keyword, each possibly negated. A relation compares, tests BETWEEN, IN,
+// LIKE (ULike) or a regular expression (regexp and not regexp, RE2 through
+// script/common/URegexp). This unit
 // evaluates nodes and relations against the current row buffers, compares
 // values (the relational and the ordering comparison, also used by ORDER BY
 // and DISTINCT), normalises the parsed tree, and takes every branch apart
@@ -36,6 +38,8 @@
 #include "sql/UveskBase.h"
 
 namespace corvane {
+
+class TRegexp;
 
 // ---------------------------------------------------------------------------
 // Value comparison.
@@ -84,8 +88,13 @@ class TRelaSimpleExpr {
 
     // Never raises: any failure makes the relation false.
     bool Evaluate() noexcept;
-    // Operand costs, plus 10 for IN and 20 for LIKE.
+    // Operand costs, plus 10 for IN and 20 for LIKE and regexp.
     int Cost() const;
+    // regexp: compiles a constant pattern once, for every evaluation (and
+    // every copy) to share. False, with RE2's explanation in error, when the
+    // pattern does not compile. Nothing for other relations or a pattern that
+    // is not a constant (compiled when met, see Evaluate).
+    bool PrepareRegexp(std::string& error);
     // Rebuilds the set of tables the relation reads.
     void CollectTables();
     void CopyFrom(const TRelaSimpleExpr& other);
@@ -96,6 +105,7 @@ class TRelaSimpleExpr {
     std::unique_ptr<TROperandDef> upper;  // BETWEEN's upper bound, else null
     std::string text;                     // source text, for diagnostics
     TDsRefList tables;
+    std::shared_ptr<const TRegexp> regexp;  // regexp's constant pattern, compiled
 
   private:
     // IN: v matches a quoted item by its exact text, or an unquoted item

@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev
+          # Regular expressions (regexp, regexp_like and the like).
+          libre2-dev pkg-config
           # The desktop program: Qt 6 Widgets, QScintilla for the SQL editor,
           # Qt's own Chinese texts for the standard dialogs, a virtual
           # display for screenshots and a font with CJK glyphs (without it

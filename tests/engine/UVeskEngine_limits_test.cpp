@@ -223,6 +223,20 @@ TEST(EngineLimits, WhatAQueryHoldsStaysWithinItsMemoryBudget) {
          "select top 3 a.filename, b.filename from paths a, t b order by a.filename desc", true, "",
          3},
         {"streamed rows are not held", "select a.filename from paths a, t b", true, "", 30000},
+        // Grouping folds each row into its group as it comes: 30 000 rows
+        // in a few groups hold next to nothing, 30 000 groups of long texts
+        // (or 30 000 distinct values) pass the budget.
+        {"aggregates over every row",
+         "select count(*), sum(a.size), max(a.filename) from paths a, t b", true, "", 1},
+        {"few groups of many rows",
+         "select b.filename, count(*) from paths a, t b group by b.filename", true, "", 100},
+        {"groups of long texts",
+         "select a.filename, b.filename, count(*) from paths a, t b group by a.filename, "
+         "b.filename",
+         true, stopped + "分组），已停止。", 0},
+        {"distinct values of an aggregate",
+         "select count(distinct a.filename+b.filename) from paths a, t b", true,
+         stopped + "分组），已停止。", 0},
         {"a join within the budget",
          "select a.filename from t a, t b where a.filename = b.filename or b.size = 8", true, "",
          100},
