@@ -86,6 +86,9 @@ inline constexpr std::string_view NotGrouped = "“%s”既不在group by中，�
 // A pattern of regexp that RE2 does not accept: "%s" is the pattern; RE2's
 // own explanation follows.
 inline constexpr std::string_view RegexpInvalid = "无效的正则表达式“%s”：";
+// A replacement text of regexp_replace that names a group the pattern
+// lacks; RE2's explanation follows.
+inline constexpr std::string_view RewriteInvalid = "无效的替换文字“%s”：";
 // How a fault of an expression reads (ExpressionMessage):
 //   表达式“size+”末尾：需要操作数。
 //   表达式“size;x”第5个字符：只能是一个表达式，不能含有“;”。

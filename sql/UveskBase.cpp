@@ -6,6 +6,7 @@
 #include "platform/DateTime.h"
 #include "platform/FormatSettings.h"
 #include "platform/Text.h"
+#include "script/common/URegexp.h"
 #include "script/common/U_err.h"
 #include "script/common/qv_consts.h"
 #include "script/common/u_functions_consts.h"
@@ -292,6 +293,11 @@ std::string TVeskExprPlus::Prepare() {
         }
         for (const TTextMessage& d : diagnostics)
             fail(d.position, d.text);
+        errors_ = joined();
+        return errors_;
+    }
+    if (const int at = CheckRegexpLiterals(text_, detail)) {
+        fail(at, detail);
         errors_ = joined();
         return errors_;
     }
@@ -641,6 +647,66 @@ int FindAggregateCall(std::string_view text, std::string& name) {
                     name = std::string(word);
                     return static_cast<int>(i) + 1;
                 }
+    }
+    return 0;
+}
+
+int CheckRegexpLiterals(std::string_view text, std::string& detail) {
+    static constexpr std::string_view kFunctions[] = {"regexp_like", "regexp_substr",
+                                                      "regexp_replace"};
+    TQuoteScanner scan;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (scan.Step(text[i]) == TQuoteScanner::TByte::Quoted) continue;
+        if (IsSeparator(text[i]) || (i > 0 && !IsSeparator(text[i - 1]))) continue;
+        size_t end = i;
+        while (end < text.size() && !IsSeparator(text[end]))
+            ++end;
+        const std::string_view word = text.substr(i, end - i);
+        size_t open = end;
+        while (open < text.size() && IsBlankChar(text[open]))
+            ++open;
+        bool known = false;
+        for (std::string_view f : kFunctions)
+            known = known || SameTextAscii(word, f);
+        if (!known || open >= text.size() || text[open] != '(') continue;
+        // The arguments: split at commas at depth 1 outside quotes.
+        std::vector<std::pair<size_t, size_t>> args;  // [start, end) in text
+        TQuoteScanner inner(false, 1);
+        size_t start = open + 1;
+        size_t k = open + 1;
+        for (; k < text.size(); ++k) {
+            const TQuoteScanner::TByte b = inner.Step(text[k]);
+            if (b == TQuoteScanner::TByte::Close && inner.Depth() == 0) break;
+            if (b == TQuoteScanner::TByte::Plain && inner.Depth() == 1 && text[k] == ',') {
+                args.emplace_back(start, k);
+                start = k + 1;
+            }
+        }
+        if (k >= text.size()) return 0;  // unbalanced: the compiler said so
+        args.emplace_back(start, k);
+        auto literal = [&](size_t a, std::string& value, size_t& at) {
+            if (a >= args.size()) return false;
+            const std::string_view raw = text.substr(args[a].first, args[a].second - args[a].first);
+            const std::string_view arg = TrimView(raw);
+            if (!IsSingleQuotedText(arg)) return false;
+            value = StripQuotes(arg);
+            at = args[a].first + static_cast<size_t>(arg.data() - raw.data());
+            return true;
+        };
+        std::string pattern, rewrite, error;
+        size_t patternAt = 0, rewriteAt = 0;
+        if (!literal(1, pattern, patternAt)) continue;
+        std::shared_ptr<const TRegexp> re = CachedRegexp(pattern, error);
+        if (!re) {
+            detail = FormatMsg(sqlmsg::RegexpInvalid, pattern) + error;
+            return static_cast<int>(patternAt) + 1;
+        }
+        std::string replaced;
+        if (SameTextAscii(word, "regexp_replace") && literal(2, rewrite, rewriteAt) &&
+            !re->ReplaceAll("", rewrite, replaced, error)) {
+            detail = FormatMsg(sqlmsg::RewriteInvalid, rewrite) + error;
+            return static_cast<int>(rewriteAt) + 1;
+        }
     }
     return 0;
 }

@@ -166,7 +166,8 @@ class TVeskExprPlus {
     // place in it, are in Messages(). A text that is not one expression
     // (CheckSingleExpression) or that still calls an aggregate function (the
     // binder replaces the calls where they may stand) is refused before
-    // anything is compiled.
+    // anything is compiled; a constant regular expression that RE2 refuses
+    // (CheckRegexpLiterals) after compiling.
     std::string Prepare();
     const std::vector<TTextMessage>& Messages() const { return messages_; }
     // Copies the current values in and runs; out is left unchanged when the
@@ -309,5 +310,11 @@ bool IsComputedLiteral(std::string_view text);
 // sum, min, max, avg followed by "(") outside quotes, with the name as
 // written; 0 when there is none.
 int FindAggregateCall(std::string_view text, std::string& name);
+// The 1-based position of the first quoted pattern of a regexp_like,
+// regexp_substr or regexp_replace call (or replacement of regexp_replace)
+// that RE2 refuses, with the message in detail; 0 when there is none. So a
+// constant pattern that cannot work is a statement error, as in "regexp",
+// rather than a fault on every row.
+int CheckRegexpLiterals(std::string_view text, std::string& detail);
 
 }  // namespace corvane

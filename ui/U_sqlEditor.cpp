@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "script/common/BuiltinHeads.h"
 #include "ui/U_dirTree.h"
 
 namespace corvane {
@@ -30,13 +31,37 @@ bool FromTree(const QMimeData* mime) {
     return mime && mime->hasFormat(QString::fromLatin1(TDirTreeModel::kDragMimeType));
 }
 
+// The SQL lexer with this dialect's words: the clause and relation words
+// it adds to SQL's own keywords, and, as the lexer's first user keyword set,
+// the names of the script language's built-in functions (every head the
+// table has, the regular expressions included) and of the aggregates.
+class TDialectLexer : public QsciLexerSQL {
+  public:
+    explicit TDialectLexer(QObject* parent) : QsciLexerSQL(parent) {
+        keywords_ = QsciLexerSQL::keywords(1);
+        keywords_ += " limit offset regexp";
+        functions_ = "count sum min max avg";
+        const std::shared_ptr<const TBuiltinHeads> builtins = TBuiltinHeads::Acquire();
+        for (int n = 1; n < builtins->Count(); ++n)
+            functions_ += " " + builtins->Head(n).Name;
+    }
+    const char* keywords(int set) const override {
+        if (set == 1) return keywords_.c_str();
+        if (set == 5) return functions_.c_str();
+        return QsciLexerSQL::keywords(set);
+    }
+
+  private:
+    std::string keywords_, functions_;
+};
+
 }  // namespace
 
 TSqlEditor::TSqlEditor(QWidget* parent) : QsciScintilla(parent) {
     setUtf8(true);
     setEolMode(QsciScintilla::EolUnix);
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    auto* lexer = new QsciLexerSQL(this);  // owned by the editor
+    auto* lexer = new TDialectLexer(this);  // owned by the editor
     lexer->setDefaultFont(font);
     for (int style = 0; style <= QsciLexerSQL::QuotedOperator; ++style)
         lexer->setFont(font, style);

@@ -1,6 +1,7 @@
 // U_sqlEditor: the SQL editor (mm_sql): QScintilla with the SQL lexer
-// (keywords in blue), a line-number margin, UTF-8 text, and drops from the
-// directory tree.
+// (keywords, the dialect's own words and the names of the built-in and
+// aggregate functions in blue), a line-number margin, UTF-8 text, and drops
+// from the directory tree.
 //
 // Positions here are byte offsets into the UTF-8 text, which is what the
 // editor stores and what the parser reports: a statement error is marked

@@ -59,6 +59,13 @@ std::vector<HeadRow> HeadTable() {
          "iff(bln,v1,v2)"},
         {"format", dtString, {{"fmtstr", dtString}, {"v", dtVariant}}, "format(s,v)"},
         {"formatdatetime", dtString, {{"fmtstr", dtString}, {"d", dtDate}}, "formatdatetime(s,d)"},
+        // Appended later: regular expressions (RE2 syntax).
+        {"regexp_like", dtBoolean, {{"s", dtString}, {"p", dtString}}, "regexp_like(s,p)"},
+        {"regexp_substr", dtString, {{"s", dtString}, {"p", dtString}}, "regexp_substr(s,p)"},
+        {"regexp_replace",
+         dtString,
+         {{"s", dtString}, {"p", dtString}, {"r", dtString}},
+         "regexp_replace(s,p,r)"},
     };
 }
 

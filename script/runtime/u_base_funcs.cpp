@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/Text.h"
+#include "script/common/URegexp.h"
 #include "script/runtime/u_paramDlg.h"
 
 namespace corvane {
@@ -664,6 +665,41 @@ void BiShowMessage(Tparamlist& p, Variant&) {
     ShowScriptMessage(ArgText(p, 1));
 }
 
+// The compiled pattern of argument index; a pattern RE2 refuses raises
+// its explanation.
+std::shared_ptr<const TRegexp> ArgRegexp(Tparamlist& p, int index) {
+    const std::string pattern(ArgText(p, index));
+    std::string error;
+    std::shared_ptr<const TRegexp> re = CachedRegexp(pattern, error);
+    if (!re) {
+        std::string msg(kMsgRegexpInvalid);
+        msg.replace(msg.find("%s"), 2, pattern);
+        throw EScriptError(msg + error);
+    }
+    return re;
+}
+
+void BiRegexpLike(Tparamlist& p, Variant& r) {
+    r.SetBoolean(ArgRegexp(p, 2)->Search(ArgText(p, 1)));
+}
+
+void BiRegexpSubstr(Tparamlist& p, Variant& r) {
+    std::string match;
+    ArgRegexp(p, 2)->FirstMatch(ArgText(p, 1), match);
+    r.SetString(std::move(match));
+}
+
+void BiRegexpReplace(Tparamlist& p, Variant& r) {
+    std::string out, error;
+    const std::string rewrite(ArgText(p, 3));
+    if (!ArgRegexp(p, 2)->ReplaceAll(ArgText(p, 1), rewrite, out, error)) {
+        std::string msg(kMsgRewriteInvalid);
+        msg.replace(msg.find("%s"), 2, rewrite);
+        throw EScriptError(msg + error);
+    }
+    r.SetString(std::move(out));
+}
+
 void BiIff(Tparamlist& p, Variant& r) {
     const Variant& b = Arg(p, 1);
     bool truth;
@@ -724,6 +760,10 @@ constexpr BuiltinImplRow kBuiltinImpls[] = {
     {"iff", BiIff},
     {"format", BiFormat},
     {"formatdatetime", BiFormatDateTime},
+    // Appended later: regular expressions (RE2 syntax).
+    {"regexp_like", BiRegexpLike},
+    {"regexp_substr", BiRegexpSubstr},
+    {"regexp_replace", BiRegexpReplace},
 };
 
 }  // namespace

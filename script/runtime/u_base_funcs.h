@@ -1,8 +1,10 @@
 // u_base_funcs: the built-in function library of the script language.
 //
-// Scripts can call 31 functions that no unit defines: string, arithmetic,
-// date and conversion functions, a message box, a conditional and two
-// formatting functions. They live in one registry, TbaseFunctions, shared by
+// Scripts can call 34 functions that no unit defines: string, arithmetic,
+// date and conversion functions, a message box, a conditional, two
+// formatting functions and, appended after them, three for regular
+// expressions (regexp_like, regexp_substr, regexp_replace; RE2 through
+// script/common/URegexp). They live in one registry, TbaseFunctions, shared by
 // every compiler and interpreter object of the process. Each built-in has a
 // head like a script function (result type and typed parameters), so the
 // compiler checks and converts arguments at the call site exactly as for a
@@ -39,6 +41,10 @@
 
 namespace corvane {
 
+// A pattern RE2 refuses (%s: the pattern; RE2's explanation follows), and a
+// replacement text that names a group the pattern lacks.
+inline constexpr const char* kMsgRegexpInvalid = "无效的正则表达式“%s”：";
+inline constexpr const char* kMsgRewriteInvalid = "无效的替换文字“%s”：";
 // The text of Call's range error.
 inline constexpr const char* kMsgBoundExceeded = "Bound is exceeded";
 // The text of a format pattern that the argument cannot fill; %s is the
@@ -61,7 +67,7 @@ struct TfuncHeadInfo {
 };
 
 // The registry. Entry 0 is an empty placeholder; the built-ins are numbers
-// 1..31 in their fixed order.
+// 1..34 in their fixed order.
 class TbaseFunctions {
   public:
     // The shared registry, created with every built-in on first use and

@@ -1,5 +1,7 @@
 // The SQL editor: the statement to run (the selection or everything),
 // generated text going in as one undoable step, and error marks.
+#include <Qsci/qscilexersql.h>
+
 #include <QtTest>
 
 #include "ui/U_sqlEditor.h"
@@ -77,6 +79,37 @@ class SqlEditorTest : public QObject {
         TSqlEditor empty;
         empty.MarkError(0);
         QVERIFY(empty.MarkedLines().empty());
+    }
+
+    // The dialect's words and every built-in's name are highlighted, the
+    // functions appended last (regular expressions) and the aggregates too.
+    void dialectWordsAndFunctionsAreHighlighted_data() {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<int>("style");
+        QTest::newRow("limit") << "limit" << int(QsciLexerSQL::Keyword);
+        QTest::newRow("regexp") << "regexp" << int(QsciLexerSQL::Keyword);
+        QTest::newRow("group") << "group" << int(QsciLexerSQL::Keyword);
+        QTest::newRow("sum") << "sum(" << int(QsciLexerSQL::KeywordSet5);
+        QTest::newRow("copy") << "copy(" << int(QsciLexerSQL::KeywordSet5);
+        QTest::newRow("regexp_like") << "regexp_like(" << int(QsciLexerSQL::KeywordSet5);
+        QTest::newRow("regexp_replace") << "regexp_replace(" << int(QsciLexerSQL::KeywordSet5);
+        QTest::newRow("a column") << "filename," << int(QsciLexerSQL::Identifier);
+    }
+    void dialectWordsAndFunctionsAreHighlighted() {
+        QFETCH(QString, word);
+        QFETCH(int, style);
+        TSqlEditor editor;
+        const std::string text =
+            "select sum(size), copy(filename,1,2), regexp_like(path,'x'), "
+            "regexp_replace(path,'a','b') from t where filename regexp 'a' "
+            "group by path limit 5";
+        editor.SetText(text);
+        editor.SendScintilla(QsciScintilla::SCI_COLOURISE, 0UL, static_cast<long>(-1));
+        const size_t at = text.find(word.toStdString());
+        QVERIFY(at != std::string::npos);
+        QCOMPARE(int(editor.SendScintilla(QsciScintilla::SCI_GETSTYLEAT,
+                                          static_cast<unsigned long>(at))),
+                 style);
     }
 
     void goingToAPosition() {
