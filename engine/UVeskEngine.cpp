@@ -152,6 +152,8 @@ void TVeskEngineCustomer::Execute() {
     } catch (...) {
         // What could not be read is worth saying also when the run stops.
         CollectWarnings();
+        // The groups of a stopped run go now: they are charged to the budget.
+        if (TGroupClause* group = select_->Group()) group->End();
         throw;
     }
     CollectWarnings();

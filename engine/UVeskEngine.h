@@ -24,20 +24,23 @@
 //     included.
 //   - A cancelled Execute ends promptly by throwing QueryCancelledError
 //     (UveskBase.h). The rows produced so far stay in DataSet (or have
-//     reached the sink); ORDER BY and TOP are then not applied to them.
-//     This holds as well when the cancellation stops a script loop inside
-//     a computed expression (the interpreter polls the same progress).
+//     reached the sink); ORDER BY and TOP/LIMIT are then not applied to
+//     them. A grouped statement makes its rows only once every row is in
+//     its group, so a stopped one has none. This holds as well when the cancellation stops a script
+//     loop inside a computed expression (the interpreter polls the same progress).
 //   - What a query holds is bounded in bytes by its memory budget
 //     (SetMemoryLimit, DefaultMemoryLimit in U_memBudget): the result rows,
-//     a join's match trees over all OR branches, the ORDER BY sort keys and
-//     whatever the row sink charges to MemoryBudget(). Passing it ends the
+//     a join's match trees over all OR branches, the groups of GROUP BY
+//     with their accumulators, the ORDER BY sort keys and whatever the row
+//     sink charges to MemoryBudget(). Passing it ends the
 //     run with ResultTooLargeError, keeping the rows so far like a cancelled
 //     run; so does a result beyond the cell limit (SetCellLimit,
-//     kDefaultCellLimit). TOP with ORDER BY (and without DISTINCT) sorts and
-//     cuts the held rows whenever they reach either limit instead, so it
-//     only fails when TOP itself asks for more.
+//     kDefaultCellLimit). TOP or LIMIT with ORDER BY (and without DISTINCT)
+//     sorts and cuts the held rows whenever they reach either limit
+//     instead, so it only fails when TOP or LIMIT itself asks for more.
 //   - Any other failure while executing (a value that does not convert for
-//     ORDER BY, a data-source fault) is thrown as an exception carrying its
+//     ORDER BY or an aggregate, a sum beyond 64 bits (AggregateError), a
+//     data-source fault) is thrown as an exception carrying its
 //     message; rows appended before stay.
 //   - Execute after a parse that left errors does nothing.
 //   - Warnings: what the tables of the statement could not read while they

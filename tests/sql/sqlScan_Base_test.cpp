@@ -291,6 +291,17 @@ TEST(TASQLSource, HostileInputEndsInMessages) {
     std::string arith = "select filename from t where size = size";
     for (int i = 0; i < 20000; ++i)
         arith += "+1";
+    std::string deepHaving = "select filename from t group by filename having ";
+    for (int i = 0; i < 5000; ++i)
+        deepHaving += "(";
+    deepHaving += "count(*) = 1";
+    for (int i = 0; i < 5000; ++i)
+        deepHaving += ")";
+    // Thousands of aggregate calls, shared where they repeat: one row.
+    std::string aggregates = "select count(*)";
+    for (int i = 0; i < 3000; ++i)
+        aggregates += ", sum(size), max(size+" + std::to_string(i % 50) + ")";
+    aggregates += " from t";
     const std::string unbalanced[] = {
         "select filename from t where filename = 'abc",
         "select 'abc from t",
@@ -310,7 +321,9 @@ TEST(TASQLSource, HostileInputEndsInMessages) {
                                {nots, "where部分嵌套太深"},
                                {longChain, nullptr},
                                {bigIn, nullptr},
-                               {arith, ""}};
+                               {arith, ""},
+                               {deepHaving, "having部分嵌套太深"},
+                               {aggregates, nullptr}};
     for (const std::string& u : unbalanced)
         cases.push_back({u, ""});
     for (const Case& c : cases) {

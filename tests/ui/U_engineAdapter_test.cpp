@@ -56,6 +56,32 @@ class EngineAdapterTest : public QObject {
         QCOMPARE(outcome->result.rows.Row(0)[2].AsInteger(), int64_t(500 % 7));
     }
 
+    // A grouped result comes to the window like any other, its values typed
+    // by the aggregates (so the list aligns and sorts them as numbers and
+    // dates).
+    void groupedResultsCarryTheAggregatesTypes() {
+        TQueryRunner runner(FileSystemEngineFactory());
+        auto outcome = Run(runner,
+                           "select extension, count(*) n, sum(size) s, avg(size) a, "
+                           "max(lastwritetime) m from '" +
+                               D() +
+                               "' where isdir = false group by extension "
+                               "having count(*) > 0 order by n desc limit 5");
+        QVERIFY(outcome && outcome->executed);
+        QCOMPARE(outcome->result.fieldNames,
+                 (std::vector<std::string>{"extension", "n", "s", "a", "m"}));
+        QCOMPARE(outcome->result.rows.size(), size_t(2));
+        const TSimpleRow& txt = *outcome->result.rows[0];
+        QCOMPARE(txt[0].AsString(), std::string("txt"));
+        QCOMPARE(txt[1].type(), VarType::Integer);
+        QCOMPARE(txt[1].AsInteger(), int64_t(2));
+        QCOMPARE(txt[2].type(), VarType::Integer);
+        QCOMPARE(txt[2].AsInteger(), int64_t(1000));
+        QCOMPARE(txt[3].type(), VarType::Double);
+        QCOMPARE(txt[3].AsDouble(), 500.0);
+        QCOMPARE(txt[4].type(), VarType::Date);
+    }
+
     void parseErrorsAreTheEnginesText() {
         TQueryRunner runner(FileSystemEngineFactory());
         auto outcome = Run(runner, "update x");
@@ -102,6 +128,22 @@ class EngineAdapterTest : public QObject {
                                        "from '" +
                                            d + "/*.txt'";
         QTest::newRow("generated") << "select a.*\nfrom \"" + d + " /ah/ad\" a";
+        QTest::newRow("space per extension")
+            << "select extension, count(*) files, sum(size) bytes from '" + d +
+                   " /s' where isdir = false group by extension order by bytes desc";
+        QTest::newRow("largest folders")
+            << "select path, count(*) files, sum(size) bytes from '" + d +
+                   " /s' where isdir = false group by path order by bytes desc limit 10";
+        QTest::newRow("changed per month")
+            << "select formatdatetime('yyyy-mm',lastwritetime) month, count(*) n from '" + d +
+                   " /s' where isdir = false group by month order by month";
+        QTest::newRow("duplicate names")
+            << "select filename, count(*) n, min(path) first from '" + d +
+                   " /s' where isdir = false group by filename having count(*) > 1 order by n desc";
+        QTest::newRow("regexp") << "select regexp_replace(filename,'(?i)[0-9]+\\.jpe?g$','') "
+                                   "prefix, count(*) n from '" +
+                                       d +
+                                       " /s' where filename regexp '(?i)\\.jpe?g$' group by prefix";
     }
 
     void theManualsStatementsParse() {
