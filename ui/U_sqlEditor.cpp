@@ -35,6 +35,7 @@ bool FromTree(const QMimeData* mime) {
 // it adds to SQL's own keywords, and, as the lexer's first user keyword set,
 // the names of the script language's built-in functions (every head the
 // table has, the regular expressions included) and of the aggregates.
+// SQL*Plus's commands are no words of this dialect.
 class TDialectLexer : public QsciLexerSQL {
   public:
     explicit TDialectLexer(QObject* parent) : QsciLexerSQL(parent) {
@@ -47,6 +48,9 @@ class TDialectLexer : public QsciLexerSQL {
     }
     const char* keywords(int set) const override {
         if (set == 1) return keywords_.c_str();
+        // SQL*Plus commands mean nothing here, and some are built-ins'
+        // names (copy).
+        if (set == 4) return nullptr;
         if (set == 5) return functions_.c_str();
         return QsciLexerSQL::keywords(set);
     }

@@ -1,7 +1,10 @@
 // URegexp: regular expressions for the SQL relation "regexp" and the
 // script built-ins regexp_like, regexp_substr and regexp_replace.
 //
-// Patterns are RE2's syntax, over UTF-8 text. RE2 matches in time linear in
+// Patterns are RE2's syntax, over UTF-8 text; a text that is no UTF-8 (a
+// file name in a legacy encoding) is matched byte by byte instead, with the
+// same pattern read as Latin-1 (its literal bytes still match, "." is one
+// byte), so that such a name is not silently missed. RE2 matches in time linear in
 // the text whatever the pattern (no backtracking), so a hostile pattern
 // such as "(a*)*b" cannot hang a query; a pattern whose compiled form would
 // be too large is refused when it is compiled. A refused pattern is never
@@ -18,6 +21,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -49,9 +53,15 @@ class TRegexp {
                     std::string& error) const;
 
   private:
-    TRegexp() = default;
+    TRegexp();
+    // The compiled form for text: the UTF-8 one, or for a text that is no
+    // UTF-8 the byte-wise one (compiled when first needed).
+    const re2::RE2& For(std::string_view text) const;
+
     std::string pattern_;
     std::unique_ptr<re2::RE2> re_;
+    mutable std::once_flag bytesOnce_;
+    mutable std::unique_ptr<re2::RE2> bytes_;
 };
 
 // Compile through a small per-thread cache of the patterns used last.

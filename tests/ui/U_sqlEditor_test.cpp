@@ -87,7 +87,7 @@ class SqlEditorTest : public QObject {
         QTest::addColumn<QString>("word");
         QTest::addColumn<int>("style");
         QTest::newRow("limit") << "limit" << int(QsciLexerSQL::Keyword);
-        QTest::newRow("regexp") << "regexp" << int(QsciLexerSQL::Keyword);
+        QTest::newRow("regexp") << "regexp '" << int(QsciLexerSQL::Keyword);
         QTest::newRow("group") << "group" << int(QsciLexerSQL::Keyword);
         QTest::newRow("sum") << "sum(" << int(QsciLexerSQL::KeywordSet5);
         QTest::newRow("copy") << "copy(" << int(QsciLexerSQL::KeywordSet5);
