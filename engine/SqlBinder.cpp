@@ -332,7 +332,10 @@ void TStatementBinder::BindSelectList() {
     for (int i = 0; i < clause.Count(); ++i) {
         TSelectField& item = clause.Item(i);
         if (grouped_) {
+            TGroupClause& group = *engine_.SelectEnv().Group();
+            group.SetSubject(Trim(item.text));
             BindGroupOperand(item, false);
+            group.SetSubject(std::string());
         } else {
             item.source = &from;
             BindOperand(item, false, false);

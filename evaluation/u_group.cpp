@@ -173,7 +173,11 @@ bool TGroupClause::Resolve(const std::string& name, int tag, TOperandRef& ref) {
         for (size_t o = 0; o < outputs_.size(); ++o)
             if (outputs_[o].name == lower) return MakeRef(slOutput, static_cast<int>(o), tag, ref);
     if (column) {
-        errors_.Add(FormatMsg(sqlmsg::NotGrouped, name));
+        if (subject_.empty())
+            errors_.Add(FormatMsg(sqlmsg::NotGrouped, name));
+        else if (!subjectReported_)
+            errors_.Add(FormatMsg(sqlmsg::NotGrouped, subject_));
+        subjectReported_ = true;
         return false;
     }
     // Parameters, host variables and sub-queries hold for every row alike;

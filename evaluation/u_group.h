@@ -15,7 +15,8 @@
 // a group key (a column that is grouped, or a GROUP BY expression), to an
 // aggregate's result, or (in HAVING only) to a select item's output name.
 // A column that is neither grouped nor inside an aggregate is a statement
-// error (sqlmsg::NotGrouped), reported where the name is resolved.
+// error (sqlmsg::NotGrouped) naming the select item (or, in HAVING, the
+// column), reported where the name is resolved.
 //
 // Aggregate calls are not script functions: the binder (engine/SqlBinder)
 // cuts each call out of an operand's text and puts a slot name of this
@@ -121,6 +122,13 @@ class TGroupClause : public IGVarMng {
     TBoolNode& HavingRoot() { return having_; }
     // The type name of what a reference of this clause reads.
     std::string TypeNameOf(const TOperandRef& ref) const;
+    // While a select item binds, a column in it that is neither grouped nor
+    // aggregated is reported once, naming the item as written; with an
+    // empty subject (HAVING) each such column is named itself.
+    void SetSubject(std::string subject) {
+        subject_ = std::move(subject);
+        subjectReported_ = false;
+    }
 
     // ---- Run state (the select environment).
 
@@ -187,6 +195,8 @@ class TGroupClause : public IGVarMng {
     std::vector<std::unique_ptr<TAggregate>> aggregates_;
     std::vector<TGroupOutput> outputs_;
     bool showOutputs_ = false;
+    std::string subject_;
+    bool subjectReported_ = false;
     TBoolNode having_;
     // lower-case slot name -> its kind and index
     std::map<std::string, std::pair<TSlotKind, int>> slotByName_;
