@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "sql/QuoteScanner.h"
 #include "engine/UVeskEngine.h"
 #include "platform/Text.h"
 #include "script/common/U_err.h"
 #include "script/common/qv_consts.h"
 #include "script/common/u_functions_consts.h"
+#include "sql/QuoteScanner.h"
 #include "sql/SqlMessages.h"
 #include "sql/SqlStatement.h"
 

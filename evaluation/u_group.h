@@ -48,10 +48,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sql/U_from.h"
-#include "evaluation/U_memBudget.h"
-#include "sql/UveskBase.h"
 #include "evaluation/URelx_Logic.h"
+#include "evaluation/U_memBudget.h"
+#include "sql/U_from.h"
+#include "sql/UveskBase.h"
 
 namespace corvane {
 

@@ -72,9 +72,9 @@ class ResultTooLargeError : public std::runtime_error {
 // Where an operand's value comes from. Each index is -1 when the reference
 // is not of that kind; tag is a number chosen by whoever resolved it.
 struct TOperandRef {
-    int paramIndex = -1;     // into the engine's parameter list
-    int tableIndex = -1;     // into the FROM clause
-    int fieldIndex = -1;     // within that table
+    int paramIndex = -1;  // into the engine's parameter list
+    int tableIndex = -1;  // into the FROM clause
+    int fieldIndex = -1;  // within that table
     int tag = 0;
 };
 
@@ -194,12 +194,7 @@ class TVeskExprPlus {
 // ---------------------------------------------------------------------------
 // Operands.
 
-enum TOperandKind : uint8_t {
-    okConstant = 0,
-    okParameter = 1,
-    okColumn = 2,
-    okExpression = 3
-};
+enum TOperandKind : uint8_t { okConstant = 0, okParameter = 1, okColumn = 2, okExpression = 3 };
 
 class TROperandDef {
   public:
