@@ -41,10 +41,18 @@ const FormatSettings& Settings() {
     return FormatSettings::Current();
 }
 
+// A message template with its "%s" filled by text.
+std::string FillMessage(std::string_view templ, std::string_view text) {
+    const size_t at = templ.find("%s");
+    if (at == std::string_view::npos) return std::string(templ);
+    std::string msg(templ.substr(0, at));
+    msg += text;
+    msg += templ.substr(at + 2);
+    return msg;
+}
+
 [[noreturn]] void ThrowFormat(std::string_view fmt) {
-    std::string msg(kMsgFormatInvalid);
-    msg.replace(msg.find("%s"), 2, fmt);
-    throw EScriptError(msg);
+    throw EScriptError(FillMessage(kMsgFormatInvalid, fmt));
 }
 
 // A date-time as milliseconds on one continuous time line (for negative
@@ -672,9 +680,7 @@ std::shared_ptr<const TRegexp> ArgRegexp(Tparamlist& p, int index) {
     std::string error;
     std::shared_ptr<const TRegexp> re = CachedRegexp(pattern, error);
     if (!re) {
-        std::string msg(kMsgRegexpInvalid);
-        msg.replace(msg.find("%s"), 2, pattern);
-        throw EScriptError(msg + error);
+        throw EScriptError(FillMessage(kMsgRegexpInvalid, pattern) + error);
     }
     return re;
 }
@@ -693,9 +699,7 @@ void BiRegexpReplace(Tparamlist& p, Variant& r) {
     std::string out, error;
     const std::string rewrite(ArgText(p, 3));
     if (!ArgRegexp(p, 2)->ReplaceAll(ArgText(p, 1), rewrite, out, error)) {
-        std::string msg(kMsgRewriteInvalid);
-        msg.replace(msg.find("%s"), 2, rewrite);
-        throw EScriptError(msg + error);
+        throw EScriptError(FillMessage(kMsgRewriteInvalid, rewrite) + error);
     }
     r.SetString(std::move(out));
 }
