@@ -43,6 +43,7 @@ class TFileSystemEngine : public IQueryEngine {
 
     TQueryResult TakeResult() override { return corvane::TakeResult(engine_.DataSet()); }
     void SetMemoryLimit(int64_t bytes) override { engine_.SetMemoryLimit(bytes); }
+    void SetListingThreads(int threads) override { source_->SetListingThreads(threads); }
 
   private:
     std::shared_ptr<TVeskDBAdapterForFile> source_;  // shared with the engine

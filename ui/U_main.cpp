@@ -370,6 +370,7 @@ void TfrmMain::FormCreate() {
     setWindowTitle(QStringLiteral("Corvane"));
     config_ = std::make_unique<TConfig>(env_.iniPath, env_.fallbackDir);
     runner_->SetMemoryLimit(config_->MemoryLimit());
+    runner_->SetListingThreads(config_->ListingThreads());
     controller_ =
         std::make_unique<TProjectController>(*treeModel_, static_cast<IProjectView&>(*this),
                                              *config_, *env_.dialogs, *env_.prompt, *env_.shell);

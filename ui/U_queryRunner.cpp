@@ -87,13 +87,15 @@ bool TQueryRunner::Start(const std::string& sql, const std::string& baseDir) {
     running_ = true;
     progress_ = std::make_shared<TProgressState>();
     auto progress = progress_;
-    worker_ = std::thread([this, sql, baseDir, progress, factory = factory_, limit = memoryLimit_] {
+    worker_ = std::thread([this, sql, baseDir, progress, factory = factory_, limit = memoryLimit_,
+                           threads = listingThreads_] {
         auto outcome = std::make_shared<TQueryOutcome>();
         const auto start = std::chrono::steady_clock::now();
         try {
             std::unique_ptr<IQueryEngine> engine = factory();
             engine->SetBaseDirectory(baseDir);
             if (limit >= 0) engine->SetMemoryLimit(limit);
+            engine->SetListingThreads(threads);
             engine->SetSQL(sql);
             engine->Parse();
             outcome->parseErrors = engine->GetErrorText();

@@ -63,6 +63,8 @@ class IQueryEngine {
     virtual std::vector<std::string> Warnings() { return {}; }
     // Bytes the next executions may hold (0: no bound).
     virtual void SetMemoryLimit(int64_t bytes) { (void)bytes; }
+    // Threads a recursive listing reads with (0: the number of cores).
+    virtual void SetListingThreads(int threads) { (void)threads; }
 };
 
 using TEngineFactory = std::function<std::unique_ptr<IQueryEngine>()>;
@@ -112,6 +114,9 @@ class TQueryRunner : public QObject {
     // The memory limit every later run's engine gets (-1: the engine's own
     // default).
     void SetMemoryLimit(int64_t bytes) { memoryLimit_ = bytes; }
+    // The listing threads every later run's engine gets (0: the number of
+    // cores).
+    void SetListingThreads(int threads) { listingThreads_ = threads; }
 
   signals:
     void Progress(long long listed, long long joined);
@@ -129,6 +134,7 @@ class TQueryRunner : public QObject {
     QTimer ticker_;
     bool running_ = false;
     int64_t memoryLimit_ = -1;
+    int listingThreads_ = 0;
 };
 
 }  // namespace corvane

@@ -49,6 +49,8 @@ TConfig::TConfig(const std::string& iniPath, const std::string& fallbackDir) : i
     if (settings_.defaultDir.empty()) settings_.defaultDir = fallbackDir;
     if (!ParseByteSize(ini_.ReadString(kSetting, "memoryLimit", ""), memoryLimit_))
         memoryLimit_ = DefaultMemoryLimit();
+    const long long threads = ini_.ReadInteger(kSetting, "listingThreads", 0);
+    listingThreads_ = threads < 1 ? 0 : static_cast<int>(std::min<long long>(threads, 64));
 }
 
 void TConfig::ApplySettings(const TSettings& settings) {

@@ -62,6 +62,12 @@ class TConfig {
     // bound). Absent or not a size: the engine's default. Only read: the
     // settings dialog does not show it.
     int64_t MemoryLimit() const { return memoryLimit_; }
+    // Threads a recursive listing reads with, from the key "listingThreads"
+    // of section "setting": 1 lists on the query's own thread, more read
+    // sub-directories ahead (the rows and their order stay the same).
+    // Absent, not a number or below 1: 0, the number of cores; above 64:
+    // 64. Only read, like the memory limit.
+    int ListingThreads() const { return listingThreads_; }
     const std::vector<std::string>& Recent() const { return recent_; }
     const std::string& IniPath() const { return ini_.Path(); }
 
@@ -95,6 +101,7 @@ class TConfig {
     TSettings settings_;
     std::vector<std::string> recent_;
     int64_t memoryLimit_ = 0;
+    int listingThreads_ = 0;
 };
 
 }  // namespace corvane

@@ -19,6 +19,7 @@ struct EngineLog {
     std::thread::id made, executed, destroyed;
     std::string baseDir;       // as handed to the engine
     int64_t memoryLimit = -1;  // as the engine had it when it executed
+    int listingThreads = -1;   // likewise
 };
 
 // Lists "entries" (one row each) until cancelled or until it has listed
@@ -42,6 +43,7 @@ class FakeEngine : public IQueryEngine {
     void Execute(IProgress* progress) override {
         log_.executed = std::this_thread::get_id();
         log_.memoryLimit = memoryLimit_;
+        log_.listingThreads = listingThreads_;
         if (sql_ == "throw") throw std::runtime_error("地址越界。");
         if (sql_ == "oom") throw std::bad_alloc();
         for (long long n = 1; n <= total_; ++n) {
@@ -62,6 +64,7 @@ class FakeEngine : public IQueryEngine {
     }
     void SetBaseDirectory(const std::string& dir) override { log_.baseDir = dir; }
     void SetMemoryLimit(int64_t bytes) override { memoryLimit_ = bytes; }
+    void SetListingThreads(int threads) override { listingThreads_ = threads; }
     TQueryResult TakeResult() override {
         TQueryResult r;
         r.fieldNames = {"a.path", "a.filename"};
@@ -76,6 +79,7 @@ class FakeEngine : public IQueryEngine {
     std::string sql_;
     long long rows_ = 0;
     int64_t memoryLimit_ = -1;
+    int listingThreads_ = -1;
 };
 
 TEngineFactory Factory(EngineLog& log, long long total) {
@@ -229,18 +233,21 @@ class QueryRunnerTest : public QObject {
         QVERIFY(outcome && outcome->executed);
     }
 
-    void everyRunGetsTheMemoryLimit() {
+    void everyRunGetsTheMemoryLimitAndListingThreads() {
         EngineLog log;
         TQueryRunner runner(Factory(log, 1));
         QSignalSpy finished(&runner, &TQueryRunner::Finished);
         runner.Start("select");
         QVERIFY(WaitFor(finished));
         QCOMPARE(log.memoryLimit, int64_t{-1});  // not set: the engine's default
+        QCOMPARE(log.listingThreads, 0);         // not set: the number of cores
         runner.SetMemoryLimit(1 << 20);
+        runner.SetListingThreads(3);
         finished.clear();
         runner.Start("select");
         QVERIFY(WaitFor(finished));
         QCOMPARE(log.memoryLimit, int64_t{1} << 20);
+        QCOMPARE(log.listingThreads, 3);
     }
 
     void stoppingWaitsForTheWorker() {

@@ -65,6 +65,25 @@ class SettingsTest : public QObject {
         }
     }
 
+    void theListingThreadsKeyIsACount() {
+        struct Case {
+            const char* file;
+            int threads;
+        } cases[] = {
+            {"", 0},
+            {"[setting]\nlistingThreads=1\n", 1},
+            {"[setting]\nlistingThreads=8\n", 8},
+            {"[setting]\nlistingThreads=1000\n", 64},
+            {"[setting]\nlistingThreads=0\n", 0},
+            {"[setting]\nlistingThreads=-3\n", 0},
+            {"[setting]\nlistingThreads=many\n", 0},
+        };
+        for (const Case& c : cases) {
+            WriteAll(Ini(), c.file);
+            QCOMPARE(TConfig(Ini(), "/prog/").ListingThreads(), c.threads);
+        }
+    }
+
     void pushingOntoTheRecentListRewritesTheKeys() {
         WriteAll(Ini(), "[setting]\nrecentCount=3\n[recent]\nfile1=p1\nfile2=p2\nfile3=p3\n");
         TConfig config(Ini(), "/prog/");
