@@ -71,7 +71,7 @@ class EngineAdapterTest : public QObject {
         QCOMPARE(outcome->result.fieldNames,
                  (std::vector<std::string>{"extension", "n", "s", "a", "m"}));
         QCOMPARE(outcome->result.rows.size(), size_t(2));
-        const TSimpleRow& txt = *outcome->result.rows[0];
+        const TSimpleRow txt = outcome->result.rows.Row(0);
         QCOMPARE(txt[0].AsString(), std::string("txt"));
         QCOMPARE(txt[1].type(), VarType::Integer);
         QCOMPARE(txt[1].AsInteger(), int64_t(2));
