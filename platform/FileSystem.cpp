@@ -291,33 +291,46 @@ bool StatEntry(int dirFd, const char* name, EntryStat& out) {
     return true;
 }
 
-bool ReadOnlyFile::Open(const std::string& path) {
-    fd_.Reset();
-    size_ = 0;
-    if (path.empty() || HasNul(path) || path.back() == '/') return false;
+FileHandle OpenContainingDirectory(const std::string& path, std::string& name) {
+    name.clear();
+    if (path.empty() || HasNul(path) || path.back() == '/') return FileHandle();
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    FileHandle parent(OpenPathLong(dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!parent.Valid()) return false;
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return FileHandle(OpenPathLong(dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+FileHandle OpenRegularFile(const std::string& path, bool noAtime, struct stat& st) {
+    std::string name;
+    FileHandle parent = OpenContainingDirectory(path, name);
+    if (!parent.Valid()) return FileHandle();
     // Look before opening: only a regular file is opened at all.
     struct stat before {};
     if (::fstatat(parent.Get(), name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(before.st_mode))
-        return false;
+        return FileHandle();
     // O_NONBLOCK: should the name be swapped for a FIFO in between, opening
     // returns at once and the check below closes it unread.
     // O_NOATIME: reading a file to describe it should not make it look
     // used. The kernel grants it only to the file's owner (or a privileged
     // caller); for other files the open is retried without it.
-    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    FileHandle file(::openat(parent.Get(), name.c_str(), kFlags | O_NOATIME));
-    if (!file.Valid() && errno == EPERM)
-        file = FileHandle(::openat(parent.Get(), name.c_str(), kFlags));
-    struct stat st {};
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    FileHandle file;
+    if (noAtime) file.Reset(::openat(parent.Get(), name.c_str(), flags | O_NOATIME));
+    if (!file.Valid() && (!noAtime || errno == EPERM))
+        file.Reset(::openat(parent.Get(), name.c_str(), flags));
     if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         st.st_dev != before.st_dev || st.st_ino != before.st_ino)
-        return false;
+        return FileHandle();
+    return file;
+}
+
+bool ReadOnlyFile::Open(const std::string& path) {
+    fd_.Reset();
+    size_ = 0;
+    struct stat st {};
+    FileHandle file = OpenRegularFile(path, true, st);
+    if (!file.Valid()) return false;
     fd_ = std::move(file);
     size_ = static_cast<uint64_t>(st.st_size);
     return true;

@@ -34,6 +34,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 namespace corvane {
 
 // Attribute bits of an entry and of a table's attribute mask.
@@ -173,6 +175,20 @@ struct EntryStat {
 // statx of entry name relative to dirFd, never following a link. False when
 // the entry is gone or cannot be examined.
 bool StatEntry(int dirFd, const char* name, EntryStat& out);
+
+// Opens the directory that holds path's last component (O_PATH, ordinary
+// resolution of the components before it, long paths walked) and gives
+// that component in name. Invalid when path is empty, holds a NUL or ends
+// in "/" (it then names no single entry).
+FileHandle OpenContainingDirectory(const std::string& path, std::string& name);
+
+// Opens path for reading only when it is a regular file: looked at first
+// without following a link, opened with O_NOFOLLOW|O_NONBLOCK (a FIFO swapped
+// in between cannot block) and checked again with fstat, which must show the
+// same regular file; st receives that fstat. noAtime asks for O_NOATIME,
+// dropped when the kernel refuses it for a file of another owner. Invalid
+// on any failure.
+FileHandle OpenRegularFile(const std::string& path, bool noAtime, struct stat& st);
 
 // A regular file opened for reading. Opening refuses everything that is not
 // a regular file without ever opening it (a FIFO or a device would block or

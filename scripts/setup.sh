@@ -6,6 +6,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev
           # Regular expressions (regexp, regexp_like and the like).
           libre2-dev pkg-config
+          # File contents: digests (libcrypto, xxHash) and content types
+          # (libmagic).
+          libssl-dev libxxhash-dev libmagic-dev
           # The desktop program: Qt 6 Widgets, QScintilla for the SQL editor,
           # Qt's own Chinese texts for the standard dialogs, a virtual
           # display for screenshots and a font with CJK glyphs (without it
