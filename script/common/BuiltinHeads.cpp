@@ -14,6 +14,12 @@ struct HeadRow {
     const char* templ;
 };
 
+// The parameters of a built-in that takes one file: its full name, or a
+// directory and a name.
+std::vector<TBuiltinVar> FileParams() {
+    return {{"f", dtString}, {"name", dtVariant, true}};
+}
+
 // Registration order fixes the numbers that compiled images store: never
 // reorder, only append (and append the implementation in u_base_funcs in
 // the same place).
@@ -66,6 +72,30 @@ std::vector<HeadRow> HeadTable() {
          dtString,
          {{"s", dtString}, {"p", dtString}, {"r", dtString}},
          "regexp_replace(s,p,r)"},
+        // File contents and metadata: the file is one text (its full name)
+        // or two (directory and name), hence the optional last parameter.
+        {"md5", dtString, FileParams(), "md5(file) | md5(dir,name)"},
+        {"sha1", dtString, FileParams(), "sha1(file) | sha1(dir,name)"},
+        {"sha256", dtString, FileParams(), "sha256(file) | sha256(dir,name)"},
+        {"sha512", dtString, FileParams(), "sha512(file) | sha512(dir,name)"},
+        {"xxh128", dtString, FileParams(), "xxh128(file) | xxh128(dir,name)"},
+        {"contains",
+         dtVariant,
+         {{"f", dtString}, {"s", dtString}, {"t", dtVariant, true}},
+         "contains(file,text) | contains(dir,name,text)"},
+        {"linecount", dtVariant, FileParams(), "linecount(file) | linecount(dir,name)"},
+        {"head",
+         dtString,
+         {{"f", dtString}, {"n", dtVariant}, {"m", dtVariant, true}},
+         "head(file,n) | head(dir,name,n)"},
+        {"owner", dtString, FileParams(), "owner(file) | owner(dir,name)"},
+        {"groupname", dtString, FileParams(), "groupname(file) | groupname(dir,name)"},
+        {"mode", dtString, FileParams(), "mode(file) | mode(dir,name)"},
+        {"inode", dtVariant, FileParams(), "inode(file) | inode(dir,name)"},
+        {"linkcount", dtVariant, FileParams(), "linkcount(file) | linkcount(dir,name)"},
+        {"linktarget", dtString, FileParams(), "linktarget(file) | linktarget(dir,name)"},
+        {"mimetype", dtString, FileParams(), "mimetype(file) | mimetype(dir,name)"},
+        {"fullname", dtString, {{"dir", dtString}, {"name", dtString}}, "fullname(dir,name)"},
     };
 }
 

@@ -1,6 +1,6 @@
 // BuiltinHeads: the built-in functions as the compiler and images see them.
 //
-// The script language has 34 functions that no unit defines (the built-in
+// The script language has functions that no unit defines (the built-in
 // library, script/runtime/u_base_funcs). Compiling a call and resolving a
 // name across units needs only their heads: number, name, result type and
 // typed parameters. Those are this fixed table, one level below the
@@ -27,6 +27,11 @@ namespace corvane {
 struct TBuiltinVar {
     std::string Name;
     TDataType DataType = dtNone;
+    // A call may stop before this parameter (and every one after it, which
+    // must be optional as well). A left-out parameter arrives empty (a
+    // Variant of kind Empty), which is why optional parameters are of type
+    // variant: an argument given, even the empty text, is never empty.
+    bool Optional = false;
 };
 
 // One built-in's head.
@@ -38,8 +43,9 @@ struct TBuiltinHead {
 };
 
 // The table. Entry 0 is an empty placeholder; the built-ins are numbers
-// 1..34 in their fixed order (32..34, the regular expression functions,
-// were appended after the first 31).
+// 1..Count()-1 in their fixed order: the 31 first ones the classic library,
+// 32..34 the regular expression functions, then the file content and
+// metadata functions.
 class TBuiltinHeads {
   public:
     // The shared table, built on first use and kept for the life of the

@@ -96,8 +96,11 @@ TClassDefInf TVMC_OBJ::GetFuncHead(int unit, int pos) {
         TClassDefInf f;
         f.Name = h.Name;
         f.ResultType = h.ResultType;
-        for (const TBuiltinVar& v : h.Vars)
+        for (const TBuiltinVar& v : h.Vars) {
+            if (v.Optional && f.FirstOptional == 0)
+                f.FirstOptional = static_cast<int32_t>(f.varDefs.size());
             f.varDefs.emplace_back(v.Name, v.DataType);
+        }
         f.HeadCount = static_cast<int32_t>(f.varDefs.size());
         f.IsExternal = 0;
         f.Loaded = 1;

@@ -90,6 +90,9 @@ struct TClassDefInf {
     // 0: result; 1..HeadCount-1: parameters; then locals and temporaries.
     TvarDeflist varDefs;
     int32_t HeadCount = 0;  // result plus parameters (0 for initialization)
+    // Built-ins only (never stored in an image): the first parameter slot
+    // a call may leave out, with all after it; 0 when every one is needed.
+    int32_t FirstOptional = 0;
     TsubList code;
     // Type of the value last assigned to result by an assignment; 100 never.
     TDataType AssignedType = dtUnknown;

@@ -369,14 +369,17 @@ bool TsourceFile::CompileIndex(Taddr& operand, TsubList& list) {
 bool TsourceFile::CompileCall(int unit, int pos, const Taddr& result, TsubList& list) {
     // call -> name [ "(" argument { "," argument } ")" ]
     // The callee's head, copied: compiling the arguments may add temporaries
-    // to the very function being called (a recursive call).
+    // to the very function being called (a recursive call). A built-in may
+    // end its list before its optional parameters (firstOptional).
     TvarDeflist params;
+    size_t firstOptional = 0;
     {
         const TClassDefInf head =
             unit == kOwnUnit ? TClassDefInf{} : target->GetFuncHead(unit, pos);
         const TClassDefInf& h = unit == kOwnUnit ? target->Funcs.Get(pos) : head;
         const size_t n = std::min(static_cast<size_t>(std::max(h.HeadCount, 0)), h.varDefs.size());
         params.assign(h.varDefs.begin(), h.varDefs.begin() + static_cast<std::ptrdiff_t>(n));
+        firstOptional = static_cast<size_t>(std::max(h.FirstOptional, 0));
     }
     std::vector<std::pair<Taddr, int>> args;
     std::vector<std::pair<Taddr, int>> byRef;
@@ -410,6 +413,7 @@ bool TsourceFile::CompileCall(int unit, int pos, const Taddr& result, TsubList& 
             args.push_back({arg, static_cast<int>(i)});
             const char c = scan_.NextChar();
             if (i + 1 < params.size()) {
+                if (c == ')' && firstOptional > 0 && i + 1 >= firstOptional) break;
                 if (c != ',') {
                     Error(std::string(msg::ArgsNeedComma));
                     return false;

@@ -7,8 +7,10 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "platform/FileContent.h"
 #include "platform/Text.h"
 #include "script/common/URegexp.h"
+#include "script/runtime/CodeMng.h"
 #include "script/runtime/u_paramDlg.h"
 
 namespace corvane {
@@ -724,6 +726,132 @@ void BiFormatDateTime(Tparamlist& p, Variant& r) {
     r.SetString(FormatDateTimeText(ArgText(p, 1), d, Settings()));
 }
 
+// ---------------------------------------------------------------------------
+// File contents and metadata. Whatever cannot be read (missing, no
+// permission, not a regular file for the content functions) gives the
+// empty text, never an error: one odd file must not stop a query. Only a
+// cancelled query stops them, with the interpreter's own cancel error.
+
+// The file of a built-in whose file is argument 1, or arguments 1 and 2
+// when the optional one at `optional` was given (the two-text form).
+std::string FileOf(const Tparamlist& p, size_t optional) {
+    if (Arg(p, optional).IsEmpty()) return ArgText(p, 1);
+    return JoinFileName(ArgText(p, 1), ArgText(p, 2));
+}
+
+// False when the read was cancelled (then it throws) or failed.
+bool ReadOk(ContentStatus st) {
+    if (st == ContentStatus::Cancelled) throw EScriptError(kMsgRunCancelled);
+    return st == ContentStatus::Ok;
+}
+
+void Digest(Tparamlist& p, Variant& r, DigestKind kind) {
+    std::string hex;
+    ReadOk(FileDigest(FileOf(p, 2), kind, hex));
+    r.SetString(std::move(hex));
+}
+
+void BiMd5(Tparamlist& p, Variant& r) {
+    Digest(p, r, DigestKind::Md5);
+}
+void BiSha1(Tparamlist& p, Variant& r) {
+    Digest(p, r, DigestKind::Sha1);
+}
+void BiSha256(Tparamlist& p, Variant& r) {
+    Digest(p, r, DigestKind::Sha256);
+}
+void BiSha512(Tparamlist& p, Variant& r) {
+    Digest(p, r, DigestKind::Sha512);
+}
+void BiXxh128(Tparamlist& p, Variant& r) {
+    Digest(p, r, DigestKind::Xxh128);
+}
+
+// contains(file, text) | contains(dir, name, text)
+void BiContains(Tparamlist& p, Variant& r) {
+    const bool three = !Arg(p, 3).IsEmpty();
+    const std::string file = FileOf(p, 3);
+    const std::string needle = ArgText(p, three ? 3 : 2);
+    bool found = false;
+    if (ReadOk(FileContains(file, needle, found)))
+        r.SetBoolean(found);
+    else
+        r.SetString(std::string());
+}
+
+void BiLineCount(Tparamlist& p, Variant& r) {
+    int64_t lines = 0;
+    if (ReadOk(FileLineCount(FileOf(p, 2), lines)))
+        r.SetInteger(lines);
+    else
+        r.SetString(std::string());
+}
+
+// head(file, n) | head(dir, name, n); n is capped at kHeadLimit bytes.
+void BiHead(Tparamlist& p, Variant& r) {
+    const bool three = !Arg(p, 3).IsEmpty();
+    const std::string file = FileOf(p, 3);
+    int64_t n = 0;
+    if (!Arg(p, three ? 3 : 2).TryAsInteger(n)) n = 0;
+    std::string bytes;
+    ReadOk(FileHead(file, n, bytes));
+    r.SetString(std::move(bytes));
+}
+
+void BiOwner(Tparamlist& p, Variant& r) {
+    EntryOwnership o;
+    r.SetString(LinkStatus(FileOf(p, 2), o) ? UserName(o.uid) : std::string());
+}
+
+void BiGroupName(Tparamlist& p, Variant& r) {
+    EntryOwnership o;
+    r.SetString(LinkStatus(FileOf(p, 2), o) ? GroupName(o.gid) : std::string());
+}
+
+// The permission bits (with set-id and sticky) as four octal digits.
+void BiMode(Tparamlist& p, Variant& r) {
+    EntryOwnership o;
+    if (!LinkStatus(FileOf(p, 2), o)) {
+        r.SetString(std::string());
+        return;
+    }
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04o", static_cast<unsigned>(o.mode & 07777));
+    r.SetString(std::string(buf));
+}
+
+void BiInode(Tparamlist& p, Variant& r) {
+    EntryOwnership o;
+    if (LinkStatus(FileOf(p, 2), o) && o.ino <= static_cast<uint64_t>(INT64_MAX))
+        r.SetInteger(static_cast<int64_t>(o.ino));
+    else
+        r.SetString(std::string());
+}
+
+void BiLinkCount(Tparamlist& p, Variant& r) {
+    EntryOwnership o;
+    if (LinkStatus(FileOf(p, 2), o) && o.links <= static_cast<uint64_t>(INT64_MAX))
+        r.SetInteger(static_cast<int64_t>(o.links));
+    else
+        r.SetString(std::string());
+}
+
+void BiLinkTarget(Tparamlist& p, Variant& r) {
+    std::string target;
+    LinkTarget(FileOf(p, 2), target);
+    r.SetString(std::move(target));
+}
+
+void BiMimeType(Tparamlist& p, Variant& r) {
+    std::string type;
+    ReadOk(FileMimeType(FileOf(p, 2), type));
+    r.SetString(std::move(type));
+}
+
+void BiFullName(Tparamlist& p, Variant& r) {
+    r.SetString(JoinFileName(ArgText(p, 1), ArgText(p, 2)));
+}
+
 // Each built-in's implementation, under its name, in the order of the
 // heads (script/common/BuiltinHeads): the constructor pairs them by number
 // and refuses a table whose names do not line up.
@@ -768,6 +896,22 @@ constexpr BuiltinImplRow kBuiltinImpls[] = {
     {"regexp_like", BiRegexpLike},
     {"regexp_substr", BiRegexpSubstr},
     {"regexp_replace", BiRegexpReplace},
+    {"md5", BiMd5},
+    {"sha1", BiSha1},
+    {"sha256", BiSha256},
+    {"sha512", BiSha512},
+    {"xxh128", BiXxh128},
+    {"contains", BiContains},
+    {"linecount", BiLineCount},
+    {"head", BiHead},
+    {"owner", BiOwner},
+    {"groupname", BiGroupName},
+    {"mode", BiMode},
+    {"inode", BiInode},
+    {"linkcount", BiLinkCount},
+    {"linktarget", BiLinkTarget},
+    {"mimetype", BiMimeType},
+    {"fullname", BiFullName},
 };
 
 }  // namespace
