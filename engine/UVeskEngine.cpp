@@ -113,6 +113,11 @@ void TVeskEngineCustomer::Execute() {
     if (errors_.Count() > 0) return;
     dataSet_->ClearRows();
     budget_.Reset();
+    // Content read by computed expressions: read once per run, and a read
+    // of a huge file stops with the query.
+    content_ = std::make_unique<ContentSession>(
+        [progress = progress_] { return !(progress && progress->Cancelled()); });
+    ContentSession::Scope contentScope(*content_);
     from_->Prepare();
     const bool hasOrder = order_->Count() > 0;
     TWhereExecuter executer(*from_, whereObj_.get());

@@ -48,6 +48,9 @@
 //     opened) does not stop a query. After Execute, also one that threw,
 //     Warnings() holds the tables' messages in FROM order, each text once;
 //     the host shows them beside the result. The next Execute renews them.
+//   - File contents that computed expressions read (digests and the other
+//     content built-ins) are cached for the run only: each Execute starts
+//     a new ContentSession, whose reads poll the same progress for Cancel.
 //   - The parsed statement is not changed by executing it: Execute may run
 //     again and gives the same result for the same data.
 #pragma once
@@ -63,6 +66,7 @@
 #include "evaluation/U_memBudget.h"
 #include "evaluation/Uwhr.h"
 #include "evaluation/u_select.h"
+#include "platform/FileContent.h"
 #include "sql/ErrorMng.h"
 #include "sql/SqlStatement.h"
 #include "sql/UVeskEngineBase.h"
@@ -142,6 +146,9 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     TOrderClause& OrderClause() { return *order_; }
     // What the tables could not read during the last Execute (see above).
     const std::vector<std::string>& Warnings() const { return warnings_; }
+    // The file contents the last Execute read (the content built-ins'
+    // digest cache and counts); null before the first Execute.
+    const ContentSession* LastContentSession() const { return content_.get(); }
 
   private:
     void ResetParseState();
@@ -160,6 +167,8 @@ class TVeskEngineCustomer : public TVeskEngineBase {
     int64_t cellLimit_ = kDefaultCellLimit;
     TMemoryBudget budget_{DefaultMemoryLimit()};
     std::vector<std::string> warnings_;
+    // Per run: made at the start of each Execute, current while it runs.
+    std::unique_ptr<ContentSession> content_;
 };
 
 }  // namespace corvane

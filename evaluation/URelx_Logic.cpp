@@ -330,6 +330,21 @@ bool TBoolNode::Evaluate() noexcept {
     return true;
 }
 
+bool TRelaSimpleExpr::ReadsContent() const {
+    for (const TROperandDef* o : {left.get(), right.get(), upper.get()})
+        if (o && o->kind == okExpression && o->expr && o->expr->ReadsFileContents()) return true;
+    return false;
+}
+
+bool TBoolNode::ReadsContent() const {
+    if (relation) return relation->ReadsContent();
+    if (!group) return false;
+    for (int i = 0; i < group->Count(); ++i)
+        for (const TBoolNode* n = group->Item(i); n; n = n->next.get())
+            if (n->ReadsContent()) return true;
+    return false;
+}
+
 int TBoolNode::Cost() {
     if (cost >= 0) return cost;
     int c = 0;
@@ -488,7 +503,12 @@ void TWhrObj::Build(const TOrNodeList& group, int tableCount) {
         // built in linear time.
         std::vector<TBoolNode*> filterTails(static_cast<size_t>(tableCount), nullptr);
         TBoolNode* constantTail = nullptr;
-        for (const TBoolNode* n = group.Item(i); n && !n->IsEmpty(); n = n->next.get()) {
+        // The cheap conjuncts first, those that read file contents after.
+        std::vector<const TBoolNode*> order, costly;
+        for (const TBoolNode* n = group.Item(i); n && !n->IsEmpty(); n = n->next.get())
+            (n->ReadsContent() ? costly : order).push_back(n);
+        order.insert(order.end(), costly.begin(), costly.end());
+        for (const TBoolNode* n : order) {
             TDsRefList tables;
             n->CollectNodeTables(tables);
             auto copy = std::make_unique<TBoolNode>();
@@ -513,6 +533,7 @@ void TWhrObj::Build(const TOrNodeList& group, int tableCount) {
                 TJoinInfo join;
                 join.tables = tables;
                 join.tables.SortAscending();
+                join.readsContent = n->ReadsContent();
                 join.condition = std::move(copy);
                 item->joins.push_back(std::move(join));
             }
@@ -589,8 +610,11 @@ std::vector<TJoinInfoTeam> TwhrItem::PlanJoins(const std::vector<int>& weights) 
     // shares a table with one already chosen.
     for (TJoinInfoTeam& team : sorted) {
         std::vector<int> pool = team.members;
-        std::stable_sort(pool.begin(), pool.end(),
-                         [&](int a, int b) { return weightOf(a) < weightOf(b); });
+        auto costly = [&](int r) { return joins[static_cast<size_t>(r)].readsContent; };
+        std::stable_sort(pool.begin(), pool.end(), [&](int a, int b) {
+            if (costly(a) != costly(b)) return costly(b);
+            return weightOf(a) < weightOf(b);
+        });
         std::vector<int> chosen;
         chosen.push_back(pool.front());
         pool.erase(pool.begin());

@@ -97,6 +97,8 @@ class TRelaSimpleExpr {
     bool PrepareRegexp(std::string& error);
     // Rebuilds the set of tables the relation reads.
     void CollectTables();
+    // Whether an operand's computed expression reads file contents.
+    bool ReadsContent() const;
     void CopyFrom(const TRelaSimpleExpr& other);
 
     TRelOp op = roNone;
@@ -147,6 +149,8 @@ class TBoolNode {
     bool IsEmpty() const { return !relation && !group && !next && !isLiteral; }
     // The tables the node's term reads (a group: every member chain).
     void CollectNodeTables(TDsRefList& out) const;
+    // Whether the node's term reads file contents (see TwhrItem).
+    bool ReadsContent() const;
     TBoolNode* Last();
 
     int cost = -1;       // cached, -1 until computed
@@ -188,6 +192,7 @@ void Normalize(TOrNodeList& group);
 struct TJoinInfo {
     TDsRefList tables;                     // two or more, ascending
     std::unique_ptr<TBoolNode> condition;  // the conjunct, without its chain
+    bool readsContent = false;             // condition->ReadsContent()
 };
 
 // A cluster: connected join conditions, as indexes into the branch's join
@@ -198,7 +203,12 @@ struct TJoinInfoTeam {
 
 enum class TBranchState : uint8_t { bsNever, bsEvaluate };
 
-// One branch (top-level alternative) in executable form.
+// One branch (top-level alternative) in executable form. Conditions that
+// read file contents (a digest, a content search) cost a read of the file
+// each time: every chain holds them after the cheap conjuncts, and the join
+// planner takes them last within a cluster, so they only see what the
+// cheap conditions let through. Conjuncts may move because evaluating one
+// never raises and has no effect on another.
 class TwhrItem {
   public:
     std::vector<TJoinInfo> joins;
@@ -206,8 +216,9 @@ class TwhrItem {
     std::unique_ptr<TBoolNode> constantPart;          // conjuncts reading no table
 
     // Clusters of the join records, given one weight per record: connected
-    // sets, lightest cluster first; within a cluster lightest first, each
-    // next member sharing a table with one already chosen.
+    // sets, lightest cluster first; within a cluster lightest first (those
+    // that read file contents after all others), each next member sharing
+    // a table with one already chosen.
     std::vector<TJoinInfoTeam> PlanJoins(const std::vector<int>& weights) const;
     int ClusterTableCount(const TJoinInfoTeam& team) const;
 };

@@ -39,15 +39,14 @@ struct OpenContent {
 
 bool OpenForContent(const std::string& path, OpenContent& out) {
     out.fd = OpenRegularFile(path, true, out.st);
-    if (!out.fd.Valid()) return false;
-    if (ContentSession* s = ContentSession::Current()) s->CountFile();
-    return true;
+    return out.fd.Valid();
 }
 
 // Reads the open file from its start, block by block, into sink (which
 // answers false to stop early). The poll is asked before every block.
 ContentStatus ReadBlocks(int fd, const std::function<bool(std::string_view)>& sink) {
     ContentSession* session = ContentSession::Current();
+    if (session) session->CountFile();
     char* buf = BlockBuffer();
     for (;;) {
         if (session && !session->KeepGoing()) return ContentStatus::Cancelled;
@@ -169,7 +168,11 @@ const std::string* ContentSession::Find(const ContentKey& key) const {
 }
 
 void ContentSession::Store(const ContentKey& key, std::string hex) {
-    digests_[key] = std::move(hex);
+    // A map node with its key and text, roughly.
+    const size_t cost = sizeof(ContentKey) + sizeof(std::string) + hex.capacity() + 64;
+    if (cacheBytes_ + cost > kDigestCacheBytes || digests_.count(key)) return;
+    cacheBytes_ += cost;
+    digests_.emplace(key, std::move(hex));
 }
 
 std::string JoinFileName(std::string_view directory, std::string_view name) {

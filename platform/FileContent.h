@@ -23,9 +23,10 @@
 // A ContentSession is the per-statement state: the poll, a digest cache
 // keyed by (device, inode, size, modification time, algorithm) so that a
 // self-join or a grouping plus a select item reads a file once, and the
-// counts of what was read. The engine installs one for each run
-// (ContentSession::Scope); outside one the functions work without a cache
-// and without a poll.
+// counts of what was read. The cache holds at most kDigestCacheBytes (some
+// 400 000 files); past that, new digests are not kept, the ones kept stay. The engine installs one
+// for each run (ContentSession::Scope); outside one the functions work without a cache and without
+// a poll.
 //
 // What it does not do: know about statements, built-in numbers or Variant
 // results. The script runtime's built-ins (u_base_funcs) turn these results
@@ -46,6 +47,8 @@ namespace corvane {
 inline constexpr size_t kContentBlock = 64 * 1024;
 // The most bytes head() returns, whatever it asks for.
 inline constexpr int64_t kHeadLimit = 1024 * 1024;
+// What one statement's digest cache may hold.
+inline constexpr size_t kDigestCacheBytes = 64 * 1024 * 1024;
 // Bytes libmagic is shown to name a content type.
 inline constexpr size_t kMagicBytes = 64 * 1024;
 // contains_regexp looks at a file line by line; a longer line is matched
@@ -99,9 +102,12 @@ class ContentSession {
 
     // The cache; Find gives null when the key is not there.
     const std::string* Find(const ContentKey& key) const;
+    // Keeps a digest while the cache has room for it.
     void Store(const ContentKey& key, std::string hex);
 
-    // Counts for tests and benchmarks.
+    // Counts for tests and benchmarks: files whose content was read (a
+    // digest from the cache reads nothing), bytes read, digests served
+    // from the cache.
     uint64_t FilesRead() const { return filesRead_; }
     uint64_t BytesRead() const { return bytesRead_; }
     uint64_t CacheHits() const { return cacheHits_; }
@@ -112,6 +118,7 @@ class ContentSession {
   private:
     Poll poll_;
     std::map<ContentKey, std::string> digests_;
+    size_t cacheBytes_ = 0;
     uint64_t filesRead_ = 0, bytesRead_ = 0, cacheHits_ = 0;
 };
 

@@ -75,6 +75,7 @@ class ScriptExpressionBackend : public IExpressionBackend {
         expr_.SetCancelCheck(std::move(check));
     }
     std::string Errors() override { return expr_.ErrorText(); }
+    bool ReadsFileContents() override { return expr_.ReadsFileContents(); }
     std::vector<TTextMessage> Diagnostics() override {
         std::vector<TTextMessage> out;
         for (const TExprDiagnostic& d : expr_.Diagnostics()) {
@@ -234,6 +235,7 @@ TVeskExprPlus::~TVeskExprPlus() = default;
 
 std::string TVeskExprPlus::Prepare() {
     compiled_ = false;
+    readsContent_ = false;
     refs_.clear();
     names_.clear();
     errors_.clear();
@@ -302,6 +304,7 @@ std::string TVeskExprPlus::Prepare() {
         return errors_;
     }
     compiled_ = true;
+    readsContent_ = backend_->ReadsFileContents();
     const int count = backend_->GlobalCount();
     for (int i = 0; i < count; ++i) {
         TOperandRef ref;

@@ -137,6 +137,9 @@ class IExpressionBackend {
     virtual std::vector<TTextMessage> Diagnostics();
     // Polled while an evaluation runs long; true stops it with an error.
     virtual void SetCancelCheck(std::function<bool()> check) { (void)check; }
+    // Whether the compiled expression reads file contents (a digest, a
+    // content search): the planner then tests it after the cheap conditions.
+    virtual bool ReadsFileContents() { return false; }
 };
 
 using ExpressionBackendFactory = std::function<std::unique_ptr<IExpressionBackend>()>;
@@ -179,10 +182,13 @@ class TVeskExprPlus {
     const std::vector<TOperandRef>& VarRefs() const { return refs_; }
     const std::vector<std::string>& VarNames() const { return names_; }
     bool Compiled() const { return compiled_; }
+    // The backend's ReadsFileContents after a successful Prepare.
+    bool ReadsFileContents() const { return readsContent_; }
 
   private:
     std::string text_;
     IGVarMng* source_ = nullptr;
+    bool readsContent_ = false;
     std::unique_ptr<IExpressionBackend> backend_;
     std::vector<TOperandRef> refs_;   // one per global the expression reads
     std::vector<std::string> names_;  // their names as the expression wrote them

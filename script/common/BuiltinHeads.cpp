@@ -12,6 +12,7 @@ struct HeadRow {
     TDataType result;
     std::vector<TBuiltinVar> params;
     const char* templ;
+    bool readsContent = false;
 };
 
 // The parameters of a built-in that takes one file: its full name, or a
@@ -74,27 +75,29 @@ std::vector<HeadRow> HeadTable() {
          "regexp_replace(s,p,r)"},
         // File contents and metadata: the file is one text (its full name)
         // or two (directory and name), hence the optional last parameter.
-        {"md5", dtString, FileParams(), "md5(file) | md5(dir,name)"},
-        {"sha1", dtString, FileParams(), "sha1(file) | sha1(dir,name)"},
-        {"sha256", dtString, FileParams(), "sha256(file) | sha256(dir,name)"},
-        {"sha512", dtString, FileParams(), "sha512(file) | sha512(dir,name)"},
-        {"xxh128", dtString, FileParams(), "xxh128(file) | xxh128(dir,name)"},
+        {"md5", dtString, FileParams(), "md5(file) | md5(dir,name)", true},
+        {"sha1", dtString, FileParams(), "sha1(file) | sha1(dir,name)", true},
+        {"sha256", dtString, FileParams(), "sha256(file) | sha256(dir,name)", true},
+        {"sha512", dtString, FileParams(), "sha512(file) | sha512(dir,name)", true},
+        {"xxh128", dtString, FileParams(), "xxh128(file) | xxh128(dir,name)", true},
         {"contains",
          dtVariant,
          {{"f", dtString}, {"s", dtString}, {"t", dtVariant, true}},
-         "contains(file,text) | contains(dir,name,text)"},
-        {"linecount", dtVariant, FileParams(), "linecount(file) | linecount(dir,name)"},
+         "contains(file,text) | contains(dir,name,text)",
+         true},
+        {"linecount", dtVariant, FileParams(), "linecount(file) | linecount(dir,name)", true},
         {"head",
          dtString,
          {{"f", dtString}, {"n", dtVariant}, {"m", dtVariant, true}},
-         "head(file,n) | head(dir,name,n)"},
+         "head(file,n) | head(dir,name,n)",
+         true},
         {"owner", dtString, FileParams(), "owner(file) | owner(dir,name)"},
         {"groupname", dtString, FileParams(), "groupname(file) | groupname(dir,name)"},
         {"mode", dtString, FileParams(), "mode(file) | mode(dir,name)"},
         {"inode", dtVariant, FileParams(), "inode(file) | inode(dir,name)"},
         {"linkcount", dtVariant, FileParams(), "linkcount(file) | linkcount(dir,name)"},
         {"linktarget", dtString, FileParams(), "linktarget(file) | linktarget(dir,name)"},
-        {"mimetype", dtString, FileParams(), "mimetype(file) | mimetype(dir,name)"},
+        {"mimetype", dtString, FileParams(), "mimetype(file) | mimetype(dir,name)", true},
         {"fullname", dtString, {{"dir", dtString}, {"name", dtString}}, "fullname(dir,name)"},
     };
 }
@@ -111,6 +114,7 @@ TBuiltinHeads::TBuiltinHeads() {
         for (TBuiltinVar& v : row.params)
             head.Vars.push_back(std::move(v));
         head.Template = row.templ;
+        head.ReadsContent = row.readsContent;
     }
 }
 

@@ -40,6 +40,9 @@ struct TBuiltinHead {
     TDataType ResultType = dtNone;  // dtNone for a procedure
     std::vector<TBuiltinVar> Vars;  // result, then the parameters
     std::string Template;           // descriptive call template (display only)
+    // Reads the content of a file: slow on big files, so the planner
+    // evaluates conditions that call it after the cheap ones.
+    bool ReadsContent = false;
 };
 
 // The table. Entry 0 is an empty placeholder; the built-ins are numbers

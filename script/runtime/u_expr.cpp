@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Text.h"
+#include "script/common/BuiltinHeads.h"
 #include "script/common/U_err.h"
 #include "script/common/u_functions_consts.h"
 #include "script/common/u_keywords.h"
@@ -427,6 +428,23 @@ void TXExpression::Assign(const TXExpression& source) {
     errors_ = source.errors_;
     diagnostics_ = source.diagnostics_;
     externalMap_ = source.externalMap_;
+}
+
+bool TXExpression::ReadsFileContents() const {
+    if (!compiled_) return false;
+    const std::shared_ptr<const TBuiltinHeads> heads = TBuiltinHeads::Acquire();
+    const TFuncDefList& funcs = program_->Image().Funcs;
+    for (int f = 0; f < funcs.Count(); ++f)
+        for (const TQVInstruction& ins : funcs.Get(f).code) {
+            // A linked call: Imm is the function number, negative for a
+            // built-in.
+            if (ins.OpCode != opCallPrep) continue;
+            const int64_t number = -static_cast<int64_t>(static_cast<int32_t>(ins.Imm));
+            if (number >= 1 && number < heads->Count() &&
+                heads->Head(static_cast<int>(number)).ReadsContent)
+                return true;
+        }
+    return false;
 }
 
 }  // namespace corvane

@@ -168,6 +168,9 @@ class TXExpression {
     bool Dirty() const { return dirty_; }
     bool Compiled() const { return compiled_; }
     const Variant& LastValue() const { return lastValue_; }
+    // Whether the compiled program calls a built-in that reads file
+    // contents (BuiltinHeads' ReadsContent); false when not compiled.
+    bool ReadsFileContents() const;
     const TExternalMap& ExternalMap() const { return externalMap_; }
     TProgram& Program() { return *program_; }
 

@@ -19,6 +19,7 @@
 #include "engine/UVeskEngine.h"
 #include "platform/DateTime.h"
 #include "tests/engine/FakeSource.h"
+#include "tests/support/TempTree.h"
 
 namespace corvane {
 namespace {
@@ -26,6 +27,36 @@ namespace {
 using testing::FakeSource;
 using testing::FakeTableData;
 using testing::Files;
+
+// Files with known contents for the content built-ins, listed as table
+// "ct" with their directory (path, with a final "/" as the file source
+// gives it), name and size. a1, a2 and a3 are the same bytes; b has their
+// size but other bytes; f is empty like g; the others have sizes of their
+// own. The directory is made once for the whole test program.
+FakeTableData ContentTable() {
+    static const testing::TempTree tree;
+    static const std::vector<std::pair<std::string, std::string>> files = {
+        {"a1", "hello\n"},
+        {"a2", "hello\n"},
+        {"b", "world\n"},
+        {"a3", "hello\n"},
+        {"c.txt", "one\ntwo"},
+        {"d", "xyz"},
+        {"f", ""},
+        {"g", ""},
+        {"h.md", "# title\n\nbody\n"}};
+    static const bool made = [] {
+        for (const auto& [name, content] : files)
+            tree.File(name, content);
+        return true;
+    }();
+    (void)made;
+    FakeTableData d{{"path", "filename", "size"}, {"string", "string", "integer"}, {}};
+    for (const auto& [name, content] : files)
+        d.rows.push_back({Variant(tree.Root() + "/"), Variant(name),
+                          Variant(static_cast<int64_t>(content.size()))});
+    return d;
+}
 
 std::shared_ptr<FakeSource> CaseSource(bool canFilter) {
     auto src = std::make_shared<FakeSource>("Fake", canFilter);
@@ -47,6 +78,7 @@ std::shared_ptr<FakeSource> CaseSource(bool canFilter) {
         Files({{"a.txt", 1, false}, {"x", 2, false}, {"d.txt", 3, false}, {"a.txt", 4, false}}));
     src->AddTable("v", Files({{"a.txt", 7, false}, {"d.txt", 8, false}, {"y", 9, false}}));
     src->AddTable("e", Files({}));
+    src->AddTable("ct", ContentTable());
     FakeTableData mixed{{"name", "val"}, {"string", "any"}, {}};
     mixed.rows.push_back({Variant("empty"), Variant()});
     mixed.rows.push_back({Variant("int5"), Variant(int64_t{5})});
