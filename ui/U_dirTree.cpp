@@ -132,6 +132,11 @@ std::string TDirTreeModel::ScriptFor(const QModelIndex& index) const {
     }
 }
 
+std::string TDirTreeModel::DuplicateScriptFor(const QModelIndex& index) const {
+    if (KindOf(index) != nkTable) return {};
+    return DuplicateScriptForTable(Table(index.row()));
+}
+
 std::string TDirTreeModel::DragTextFor(const QModelIndex& index, bool expanded) const {
     switch (KindOf(index)) {
         case nkTable: {

@@ -58,6 +58,8 @@ class TDirTreeModel : public QStandardItemModel {
     // The statement "generate script" makes for a node; empty when the
     // node is not one of the three kinds.
     std::string ScriptFor(const QModelIndex& index) const;
+    // The duplicate report of a directory node; empty for any other node.
+    std::string DuplicateScriptFor(const QModelIndex& index) const;
     // The text a drag of the node inserts; expanded tells whether a
     // directory node is shown open. Empty for the root.
     std::string DragTextFor(const QModelIndex& index, bool expanded) const;

@@ -308,6 +308,9 @@ void TfrmMain::CreateMenus() {
     pp_tree = new QMenu(this);
     pp_tree->setObjectName(QStringLiteral("pp_tree"));
     pp_tree->addAction(QStringLiteral("自动生成脚本"), this, &TfrmMain::N6Click);
+    ppm_duplicates =
+        pp_tree->addAction(QStringLiteral("查找重复文件"), this, &TfrmMain::FindDuplicatesClick);
+    ppm_duplicates->setToolTip(QStringLiteral("生成一条语句：这个目录表中内容相同的文件"));
     pp_tree->addAction(QStringLiteral("添加"), this, &TfrmMain::ppm_addClick);
     ppm_edit = pp_tree->addAction(QStringLiteral("编辑"), this, &TfrmMain::ppm_editClick);
     ppm_dlt = pp_tree->addAction(QStringLiteral("删除"), this, &TfrmMain::ppm_dltClick);
@@ -315,6 +318,7 @@ void TfrmMain::CreateMenus() {
         const bool onTable = treeModel_->KindOf(SelectedTreeNode()) == TDirTreeModel::nkTable;
         ppm_edit->setEnabled(onTable);
         ppm_dlt->setEnabled(onTable);
+        ppm_duplicates->setEnabled(onTable);
         pp_tree->popup(tv_dirList->viewport()->mapToGlobal(pos));
     });
 
@@ -644,7 +648,14 @@ QModelIndex TfrmMain::SelectedTreeNode() const {
 }
 
 void TfrmMain::N6Click() {
-    const std::string script = treeModel_->ScriptFor(SelectedTreeNode());
+    PutGeneratedScript(treeModel_->ScriptFor(SelectedTreeNode()));
+}
+
+void TfrmMain::FindDuplicatesClick() {
+    PutGeneratedScript(treeModel_->DuplicateScriptFor(SelectedTreeNode()));
+}
+
+void TfrmMain::PutGeneratedScript(const std::string& script) {
     if (script.empty()) return;
     // The user's statement is never lost: the script goes in at the cursor
     // unless the user chooses to replace everything, and Ctrl+Z undoes

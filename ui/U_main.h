@@ -114,6 +114,9 @@ class TfrmMain : public QMainWindow, private IProjectView {
     void N10Click();
     void ppm_ARecentFileClick();
     void N6Click();
+    // Tree, directory node: "查找重复文件" puts the duplicate report of the
+    // table in the editor, like a generated script.
+    void FindDuplicatesClick();
     void N1Click();
     void N2Click();
     void N4Click();
@@ -142,6 +145,10 @@ class TfrmMain : public QMainWindow, private IProjectView {
     void SetTitle(const std::string& title) override;
     void RecentChanged(const std::vector<std::string>& files) override;
 
+    // Puts a generated statement in the editor as one undoable step: into
+    // an empty editor at once, else where the user chooses (at the cursor,
+    // in place of everything, or not at all).
+    void PutGeneratedScript(const std::string& script);
     void CreateServices();
     void CreateActions();
     void CreateToolBar();
@@ -216,6 +223,7 @@ class TfrmMain : public QMainWindow, private IProjectView {
     QAction* act_copyPaths = nullptr;
     QAction* ppm_edit = nullptr;
     QAction* ppm_dlt = nullptr;
+    QAction* ppm_duplicates = nullptr;
     QList<QAction*> rowFileActions_;  // enabled only with filename and path
     QMenu* pp_export = nullptr;
 

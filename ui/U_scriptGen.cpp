@@ -30,6 +30,11 @@ std::string ScriptForColumn(const TTreeTable& table, const std::string& column) 
     return "select " + column + "\nfrom " + Reference(table);
 }
 
+std::string DuplicateScriptForTable(const TTreeTable& table) {
+    return "select xxh128(path, filename) h, count(*) n, sum(size) bytes\nfrom " +
+           Reference(table) + "\nwhere size > 0\ngroup by h having n > 1\norder by bytes desc";
+}
+
 std::string ColumnOfNodeText(const std::string& nodeText) {
     size_t open = nodeText.find('(');
     if (open == std::string::npos || nodeText.size() < open + 2) return {};

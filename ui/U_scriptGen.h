@@ -1,6 +1,7 @@
 // U_scriptGen: SQL text made from the directory tree.
 //
-// "Generate script" writes a whole statement for the selected tree node;
+// "Generate script" writes a whole statement for the selected tree node,
+// "find duplicate files" the duplicate report for a directory node;
 // dragging a node into the editor inserts a fragment (column names, an
 // alias, or alias.column). Both only need the aliases, the table texts and
 // the column names, so they are plain functions over those; the tree model
@@ -28,6 +29,10 @@ std::string ScriptForRoot(const std::vector<TTreeTable>& tables);
 std::string ScriptForTable(const TTreeTable& table);
 // Column node: select column / from <table> alias.
 std::string ScriptForColumn(const TTreeTable& table, const std::string& column);
+// "Find duplicate files" on a directory node: one row per set of files with
+// the same content (xxh128 digest), how many and their bytes, the most
+// bytes first.
+std::string DuplicateScriptForTable(const TTreeTable& table);
 
 // The column name of a column node's text "caption(name)": the text between
 // the first "(" and the final character.

@@ -102,6 +102,18 @@ class DirTreeTest : public QObject {
     void nothingSelectedGeneratesNothing() {
         TDirTreeModel tree(columns, {}, {});
         QCOMPARE(tree.ScriptFor(QModelIndex()), std::string());
+        QCOMPARE(tree.DuplicateScriptFor(QModelIndex()), std::string());
+    }
+
+    void duplicateReportOnlyForADirectoryNode() {
+        TDirTreeModel tree(columns, {}, {});
+        tree.AddTable(Dir("/d1", "*.txt", 1, true));
+        QCOMPARE(tree.DuplicateScriptFor(tree.RootIndex()), std::string());
+        QCOMPARE(tree.DuplicateScriptFor(tree.index(0, 0, tree.TableIndex(0))), std::string());
+        QCOMPARE(tree.DuplicateScriptFor(tree.TableIndex(0)),
+                 "select xxh128(path, filename) h, count(*) n, sum(size) bytes\nfrom " +
+                     FormatDirOption(tree.Table(0).option) +
+                     " a\nwhere size > 0\ngroup by h having n > 1\norder by bytes desc");
     }
 
     void dragText_data() {

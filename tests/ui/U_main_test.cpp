@@ -189,7 +189,8 @@ class MainWindowTest : public QObject {
                 list << a->text();
             return list;
         };
-        QCOMPARE(texts("pp_tree"), (QStringList{"自动生成脚本", "添加", "编辑", "删除"}));
+        QCOMPARE(texts("pp_tree"),
+                 (QStringList{"自动生成脚本", "查找重复文件", "添加", "编辑", "删除"}));
         QCOMPARE(texts("pp_Dataset"),
                  (QStringList{"打开", "打开所在目录", "定位", "删除", "", "复制", "复制完整路径",
                               "", "导出为 CSV...", "导出为 JSON..."}));
@@ -628,6 +629,32 @@ class MainWindowTest : public QObject {
         QVERIFY(f.prompt.asked.empty());  // an empty editor: nothing to ask
         f.window->Editor().undo();
         QCOMPARE(f.window->Editor().Text(), std::string());
+    }
+
+    void findingDuplicatesPutsTheReportOfTheTableInTheEditor() {
+        Fixture f;
+        f.window->TreeModel().AddTable(TFileDirOption{58, true, "/data", ""});
+        f.window->SelectTreeNode(f.window->TreeModel().RootIndex());
+        f.window->FindDuplicatesClick();  // not a directory node: nothing
+        QCOMPARE(f.window->Editor().Text(), std::string());
+        f.Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        f.window->SelectTreeNode(f.window->TreeModel().TableIndex(0));
+        f.window->FindDuplicatesClick();
+        QCOMPARE(f.window->Editor().Text(),
+                 "select xxh128(path, filename) h, count(*) n, sum(size) bytes\nfrom " +
+                     FormatDirOption({58, true, "/data", ""}) +
+                     " a\nwhere size > 0\ngroup by h having n > 1\norder by bytes desc");
+        QCOMPARE(f.Find<QTabWidget>("PageControl1")->currentIndex(), 0);
+        QVERIFY(f.prompt.asked.empty());
+        // One undoable step.
+        QTest::keyClick(&f.window->Editor(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f.window->Editor().Text(), std::string());
+        // With a statement in the editor it asks, as generating a script does.
+        f.window->Editor().SetText("select 1");
+        f.prompt.choices = {2};
+        f.window->FindDuplicatesClick();
+        QCOMPARE(f.prompt.asked.size(), size_t{1});
+        QCOMPARE(f.window->Editor().Text(), std::string("select 1"));
     }
 
     void aGeneratedScriptNeverTakesTheStatementAway_data() {
