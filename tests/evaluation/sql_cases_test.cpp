@@ -30,9 +30,9 @@ using testing::Files;
 
 // Files with known contents for the content built-ins, listed as table
 // "ct" with their directory (path, with a final "/" as the file source
-// gives it), name and size. a1, a2 and a3 are the same bytes; b has their
-// size but other bytes; f is empty like g; the others have sizes of their
-// own. The directory is made once for the whole test program.
+// gives it), name and size. a1, a2 and a3 are the same bytes, e1 and e2
+// too; b has the size of a1 but other bytes; f is empty like g; the
+// others have sizes of their own. The directory is made once for the whole test program.
 FakeTableData ContentTable() {
     static const testing::TempTree tree;
     static const std::vector<std::pair<std::string, std::string>> files = {
@@ -44,7 +44,9 @@ FakeTableData ContentTable() {
         {"d", "xyz"},
         {"f", ""},
         {"g", ""},
-        {"h.md", "# title\n\nbody\n"}};
+        {"h.md", "# title\n\nbody\n"},
+        {"e1", "duplicate text\n"},
+        {"e2", "duplicate text\n"}};
     static const bool made = [] {
         for (const auto& [name, content] : files)
             tree.File(name, content);
