@@ -8,6 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
+#if defined(__x86_64__) || defined(__i386__)
+// XXH3 through the library's dispatcher: it uses the widest vector unit the
+// processor has (AVX2, AVX-512), as xxhsum does, instead of the SSE2 path.
+#include <xxh_x86dispatch.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
