@@ -248,8 +248,13 @@ ContentStatus FileAnyLine(const std::string& path,
     if (!OpenForContent(path, f)) return ContentStatus::Unreadable;
     std::string line;  // the part of a line that began in an earlier block
     bool any = false;  // some byte read at all
+    // A piece of a long line ended with the last block: a break that opens
+    // this block ends that line, it is no empty line of its own.
+    bool pieceEnded = false;
     ContentStatus st = ReadBlocks(f.fd.Get(), [&](std::string_view b) {
         any = true;
+        if (pieceEnded && b.front() == '\n') b.remove_prefix(1);
+        pieceEnded = false;
         while (!b.empty()) {
             const size_t nl = b.find('\n');
             const std::string_view part = b.substr(0, nl);
@@ -263,6 +268,7 @@ ContentStatus FileAnyLine(const std::string& path,
                     line.clear();
                     const bool ended = take == part.size() && nl != std::string_view::npos;
                     b.remove_prefix(ended ? nl + 1 : take);
+                    pieceEnded = !ended && b.empty();
                     continue;
                 }
                 if (nl == std::string_view::npos) return true;

@@ -656,7 +656,7 @@ int FindAggregateCall(std::string_view text, std::string& name) {
 
 int CheckRegexpLiterals(std::string_view text, std::string& detail) {
     static constexpr std::string_view kFunctions[] = {"regexp_like", "regexp_substr",
-                                                      "regexp_replace"};
+                                                      "regexp_replace", "contains_regexp"};
     TQuoteScanner scan;
     for (size_t i = 0; i < text.size(); ++i) {
         if (scan.Step(text[i]) == TQuoteScanner::TByte::Quoted) continue;
@@ -698,7 +698,11 @@ int CheckRegexpLiterals(std::string_view text, std::string& detail) {
         };
         std::string pattern, rewrite, error;
         size_t patternAt = 0, rewriteAt = 0;
-        if (!literal(1, pattern, patternAt)) continue;
+        // contains_regexp's pattern is its last argument (after the file,
+        // given as one text or two); the others' is the second.
+        const size_t patternArg =
+            SameTextAscii(word, "contains_regexp") && args.size() == 3 ? 2 : 1;
+        if (!literal(patternArg, pattern, patternAt)) continue;
         std::shared_ptr<const TRegexp> re = CachedRegexp(pattern, error);
         if (!re) {
             detail = FormatMsg(sqlmsg::RegexpInvalid, pattern) + error;

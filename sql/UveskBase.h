@@ -312,7 +312,8 @@ bool IsComputedLiteral(std::string_view text);
 // written; 0 when there is none.
 int FindAggregateCall(std::string_view text, std::string& name);
 // The 1-based position of the first quoted pattern of a regexp_like,
-// regexp_substr or regexp_replace call (or replacement of regexp_replace)
+// regexp_substr, regexp_replace or contains_regexp call (or replacement of
+// regexp_replace)
 // that RE2 refuses, with the message in detail; 0 when there is none. So a
 // constant pattern that cannot work is a statement error, as in "regexp",
 // rather than a fault on every row.

@@ -99,6 +99,11 @@ std::vector<HeadRow> HeadTable() {
         {"linktarget", dtString, FileParams(), "linktarget(file) | linktarget(dir,name)"},
         {"mimetype", dtString, FileParams(), "mimetype(file) | mimetype(dir,name)", true},
         {"fullname", dtString, {{"dir", dtString}, {"name", dtString}}, "fullname(dir,name)"},
+        {"contains_regexp",
+         dtVariant,
+         {{"f", dtString}, {"p", dtString}, {"t", dtVariant, true}},
+         "contains_regexp(file,pattern) | contains_regexp(dir,name,pattern)",
+         true},
     };
 }
 

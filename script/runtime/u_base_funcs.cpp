@@ -848,6 +848,22 @@ void BiMimeType(Tparamlist& p, Variant& r) {
     r.SetString(std::move(type));
 }
 
+// contains_regexp(file, pattern) | contains_regexp(dir, name, pattern):
+// whether some line of the content matches (RE2, so linear in the text
+// whatever the pattern). A pattern that does not compile is a run-time
+// error like the other regular expression built-ins'.
+void BiContainsRegexp(Tparamlist& p, Variant& r) {
+    const bool three = !Arg(p, 3).IsEmpty();
+    const std::string file = FileOf(p, 3);
+    const std::shared_ptr<const TRegexp> re = ArgRegexp(p, three ? 3 : 2);
+    bool found = false;
+    if (ReadOk(FileAnyLine(
+            file, [&](std::string_view line) { return re->Search(line); }, found)))
+        r.SetBoolean(found);
+    else
+        r.SetString(std::string());
+}
+
 void BiFullName(Tparamlist& p, Variant& r) {
     r.SetString(JoinFileName(ArgText(p, 1), ArgText(p, 2)));
 }
@@ -912,6 +928,7 @@ constexpr BuiltinImplRow kBuiltinImpls[] = {
     {"linktarget", BiLinkTarget},
     {"mimetype", BiMimeType},
     {"fullname", BiFullName},
+    {"contains_regexp", BiContainsRegexp},
 };
 
 }  // namespace

@@ -1,10 +1,12 @@
 // u_base_funcs: the built-in function library of the script language.
 //
-// Scripts can call 34 functions that no unit defines: string, arithmetic,
+// Scripts can call functions that no unit defines: string, arithmetic,
 // date and conversion functions, a message box, a conditional, two
 // formatting functions and, appended after them, three for regular
 // expressions (regexp_like, regexp_substr, regexp_replace; RE2 through
-// script/common/URegexp). They live in one registry, TbaseFunctions, shared by
+// script/common/URegexp), then those that read a file's contents or
+// metadata (digests, contains, contains_regexp, linecount, head, owner and
+// the like; platform/FileContent). They live in one registry, TbaseFunctions, shared by
 // every compiler and interpreter object of the process. Each built-in has a
 // head like a script function (result type and typed parameters), so the
 // compiler checks and converts arguments at the call site exactly as for a

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <future>
 #include <string>
+#include <vector>
 
 #include "tests/support/TempTree.h"
 
@@ -165,6 +166,39 @@ TEST(FileContent, AnyLineSplitsAtBreaksAcrossBlocks) {
         return l.size() == kContentBlock + 4 && l.substr(kContentBlock) == "tail";
     }));
     EXPECT_FALSE(ask([](std::string_view l) { return l.find('\n') != std::string_view::npos; }));
+}
+
+// A line longer than kRegexpLineLimit is looked at in pieces of that size;
+// the lines after it are whole again.
+TEST(FileContent, AnyLineMatchesAVeryLongLineInPieces) {
+    TempTree tree;
+    const std::string longLine = std::string(kRegexpLineLimit, 'a') + "MARK" +
+                                 std::string(kRegexpLineLimit - 4, 'b') + "END";
+    tree.File("f", longLine + "\nnext\n");
+    std::vector<size_t> sizes;
+    bool found = false;
+    auto record = [&](std::string_view l) {
+        sizes.push_back(l.size());
+        return false;
+    };
+    EXPECT_EQ(FileAnyLine(tree.Path("f"), record, found), ContentStatus::Ok);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(sizes, (std::vector<size_t>{kRegexpLineLimit, kRegexpLineLimit, 3, 4}));
+    auto ask = [&](auto pred) {
+        EXPECT_EQ(FileAnyLine(tree.Path("f"), pred, found), ContentStatus::Ok);
+        return found;
+    };
+    EXPECT_TRUE(ask([](std::string_view l) { return l.substr(0, 4) == "MARK"; }));
+    EXPECT_TRUE(ask([](std::string_view l) { return l == "END"; }));
+    EXPECT_TRUE(ask([](std::string_view l) { return l == "next"; }));
+    EXPECT_FALSE(ask([](std::string_view l) { return l.size() > kRegexpLineLimit; }));
+
+    // A line of exactly the limit whose break opens the next block is one
+    // piece, with no empty line after it.
+    tree.File("g", std::string(kRegexpLineLimit, 'a') + "\nnext\n");
+    sizes.clear();
+    EXPECT_EQ(FileAnyLine(tree.Path("g"), record, found), ContentStatus::Ok);
+    EXPECT_EQ(sizes, (std::vector<size_t>{kRegexpLineLimit, 4}));
 }
 
 TEST(FileContent, HeadGivesTheFirstBytesCapped) {

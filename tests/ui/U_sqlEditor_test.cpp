@@ -93,6 +93,8 @@ class SqlEditorTest : public QObject {
         QTest::newRow("copy") << "copy(" << int(QsciLexerSQL::KeywordSet5);
         QTest::newRow("regexp_like") << "regexp_like(" << int(QsciLexerSQL::KeywordSet5);
         QTest::newRow("regexp_replace") << "regexp_replace(" << int(QsciLexerSQL::KeywordSet5);
+        QTest::newRow("sha256") << "sha256(" << int(QsciLexerSQL::KeywordSet5);
+        QTest::newRow("contains_regexp") << "contains_regexp(" << int(QsciLexerSQL::KeywordSet5);
         QTest::newRow("a column") << "filename," << int(QsciLexerSQL::Identifier);
     }
     void dialectWordsAndFunctionsAreHighlighted() {

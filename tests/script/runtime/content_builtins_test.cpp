@@ -57,6 +57,11 @@ TEST_F(ContentBuiltins, OneTextAndTwoTextFormsAgree) {
         {"contains('$', 'two', 'two')", "True"},
         {"contains('$', 'two', 'three')", "False"},
         {"contains('$', 'two', '')", "True"},  // the empty text is given: three texts
+        {"contains_regexp('$/two', '^tw')", "True"},
+        {"contains_regexp('$', 'two', '^one$')", "True"},
+        {"contains_regexp('$', 'two', 'one.two')", "False"},  // line by line
+        {"contains_regexp('$/abc.txt', '(?i)^ABC$')", "True"},
+        {"contains_regexp('$/abc.txt', 'abd')", "False"},
         {"linecount('$/two')", "2"},
         {"linecount('$', 'abc.txt')", "1"},
         {"head('$/two', 3)", "one"},
@@ -74,6 +79,8 @@ TEST_F(ContentBuiltins, OneTextAndTwoTextFormsAgree) {
         {"sha512('$', 'dangling')", ""},
         {"xxh128('$')", ""},
         {"contains('$/missing', 'x')", ""},
+        {"contains_regexp('$/missing', 'x')", ""},
+        {"contains_regexp('$', 'dangling', 'x')", ""},
         {"linecount('$', 'missing')", ""},
         {"head('$/missing', 4)", ""},
         {"owner('$/missing')", ""},
@@ -93,12 +100,31 @@ TEST_F(ContentBuiltins, OneTextAndTwoTextFormsAgree) {
     EXPECT_EQ(Eval("groupname('$/two')").AsString(), GroupName(::getgid()));
 }
 
+// A pattern RE2 refuses is a run-time error as in regexp_like, whether or
+// not the file can be read: a wrong pattern must not pass for "no match".
+TEST_F(ContentBuiltins, ARefusedPatternIsAnErrorAsInRegexpLike) {
+    tree_.File("f", "abc");
+    for (const char* expr : {"contains_regexp('$/f', 'a**')", "contains_regexp('$', 'f', 'a**')",
+                             "contains_regexp('$/missing', 'a**')"}) {
+        std::string e = expr;
+        e.replace(e.find('$'), 1, tree_.Root());
+        TXExpression x;
+        x.SetExpr(e);
+        Variant r;
+        EXPECT_FALSE(x.Evaluate(r)) << expr;
+        EXPECT_NE(x.ErrorText().find("无效的正则表达式“a**”：bad repetition operator: **"),
+                  std::string::npos)
+            << expr << ": " << x.ErrorText();
+    }
+}
+
 TEST_F(ContentBuiltins, CallsThatDoNotFitTheHeadAreRefused) {
     EXPECT_EQ(CompileErrors("md5('a')"), "");
     EXPECT_EQ(CompileErrors("md5('a', 'b')"), "");
     EXPECT_NE(CompileErrors("md5('a', 'b', 'c')"), "");
     EXPECT_NE(CompileErrors("md5()"), "");
     EXPECT_NE(CompileErrors("contains('a')"), "");  // the text is needed
+    EXPECT_NE(CompileErrors("contains_regexp('a')"), "");
     EXPECT_NE(CompileErrors("fullname('a')"), "");  // both texts are needed
     EXPECT_NE(CompileErrors("head('a')"), "");
 }
@@ -113,18 +139,20 @@ TEST_F(ContentBuiltins, OnlyContentReadersAreMarkedForThePlanner) {
     EXPECT_TRUE(reads("sha256('a', 'b') = 'x'"));
     EXPECT_TRUE(reads("length(head('a', 3))"));
     EXPECT_TRUE(reads("iff(true, mimetype('a'), '')"));
+    EXPECT_TRUE(reads("contains_regexp('a', 'b', 'c') = true"));
     EXPECT_FALSE(reads("owner('a') + mode('a') + fullname('a', 'b')"));
     EXPECT_FALSE(reads("length('abc')"));
 }
 
 TEST_F(ContentBuiltins, HeadsAreAppendedAfterTheClassicLibrary) {
     auto registry = TbaseFunctions::Acquire();
-    const char* names[] = {"md5",       "sha1",       "sha256",   "sha512",    "xxh128", "contains",
-                           "linecount", "head",       "owner",    "groupname", "mode",   "inode",
-                           "linkcount", "linktarget", "mimetype", "fullname"};
+    const char* names[] = {"md5",      "sha1",           "sha256",    "sha512",     "xxh128",
+                           "contains", "linecount",      "head",      "owner",      "groupname",
+                           "mode",     "inode",          "linkcount", "linktarget", "mimetype",
+                           "fullname", "contains_regexp"};
     const int first = registry->Find("md5");
-    ASSERT_GT(first, registry->Find("formatdatetime"));
-    for (int k = 0; k < 16; ++k)
+    ASSERT_EQ(first, registry->Find("regexp_replace") + 1);
+    for (int k = 0; k < 17; ++k)
         EXPECT_EQ(registry->Find(names[k]), first + k) << names[k];
 }
 
