@@ -103,7 +103,8 @@ class SqlEditorTest : public QObject {
         TSqlEditor editor;
         const std::string text =
             "select sum(size), copy(filename,1,2), regexp_like(path,'x'), "
-            "regexp_replace(path,'a','b') from t where filename regexp 'a' "
+            "regexp_replace(path,'a','b'), sha256(path,filename), "
+            "contains_regexp(path,filename,'x') from t where filename regexp 'a' "
             "group by path limit 5";
         editor.SetText(text);
         editor.SendScintilla(QsciScintilla::SCI_COLOURISE, 0UL, static_cast<long>(-1));
