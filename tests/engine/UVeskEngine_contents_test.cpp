@@ -110,6 +110,24 @@ TEST_P(ContentStatements, ASelfJoinReadsEachFileOncePerRun) {
     EXPECT_EQ(e.LastContentSession()->FilesRead(), 4u);
 }
 
+// The digest as group key and as select item, written as the alias or
+// again in full: every file is read once.
+TEST_P(ContentStatements, AGroupedReportReadsEachFileOnce) {
+    const char* statements[] = {
+        "select xxh128(path, filename) h, count(*) n, sum(size) bytes from t where size > 0 "
+        "group by h having n > 1 order by bytes desc",
+        "select xxh128(path, filename), count(*) n, sum(size) from t "
+        "group by xxh128(path, filename) having count(*) > 1",
+    };
+    for (const char* sql : statements) {
+        TVeskEngineCustomer e;
+        const auto rows = Run(e, sql);
+        ASSERT_EQ(rows.size(), 1u) << sql;
+        EXPECT_NE(rows[0].find("|2|40"), std::string::npos) << sql << ": " << rows[0];
+        EXPECT_EQ(e.LastContentSession()->FilesRead(), 12u) << sql;
+    }
+}
+
 // Answers "cancelled" from poll number `at` on.
 struct CancelAtPoll : IProgress {
     explicit CancelAtPoll(int at) : at(at) {}
