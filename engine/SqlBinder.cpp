@@ -101,6 +101,25 @@ std::string SumTypeOf(const std::string& type) {
     return "double";
 }
 
+// Calls visit on every relation of a condition tree, in the order their
+// messages are reported: each OR list's alternatives in turn, each chain
+// from its head, a nested group after the list that holds it (no recursion
+// over long chains).
+template <typename Visit>
+void ForEachRelation(TOrNodeList* top, Visit visit) {
+    std::vector<TOrNodeList*> groups;
+    if (top) groups.push_back(top);
+    while (!groups.empty()) {
+        TOrNodeList* g = groups.back();
+        groups.pop_back();
+        for (int i = 0; i < g->Count(); ++i)
+            for (TBoolNode* n = g->Item(i); n; n = n->next.get()) {
+                if (n->group) groups.push_back(n->group.get());
+                if (n->relation) visit(*n->relation);
+            }
+    }
+}
+
 }  // namespace
 
 void BuildConditionTree(const TParsedCondition& parsed, TBoolNode& node) {
@@ -199,25 +218,15 @@ void TStatementBinder::BindWhere() {
     TFromClause& from = engine_.FromClause();
     TBoolNode& root = engine_.WhereRoot();
     if (root.group) {
-        // Every relation of the tree, without recursion over chains.
-        std::vector<TOrNodeList*> groups{root.group.get()};
-        while (!groups.empty()) {
-            TOrNodeList* g = groups.back();
-            groups.pop_back();
-            for (int i = 0; i < g->Count(); ++i)
-                for (TBoolNode* n = g->Item(i); n; n = n->next.get()) {
-                    if (n->group) groups.push_back(n->group.get());
-                    if (!n->relation) continue;
-                    TRelaSimpleExpr& r = *n->relation;
-                    for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
-                        if (!op) continue;
-                        op->source = &from;
-                        BindOperand(*op, op == r.right.get() && r.op == roIn, true);
-                    }
-                    r.CollectTables();
-                    PrepareRegexp(r);
-                }
-        }
+        ForEachRelation(root.group.get(), [&](TRelaSimpleExpr& r) {
+            for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
+                if (!op) continue;
+                op->source = &from;
+                BindOperand(*op, op == r.right.get() && r.op == roIn, true);
+            }
+            r.CollectTables();
+            PrepareRegexp(r);
+        });
         Normalize(*root.group);
         engine_.WhereObj().Build(*root.group, from.Count());
     } else {
@@ -653,28 +662,18 @@ void TStatementBinder::BindHaving() {
     group->ShowOutputs(true);
     TBoolNode& root = group->HavingRoot();
     BuildConditionTree(*statement_.having, root);
-    std::vector<TOrNodeList*> groups;
-    if (root.group) groups.push_back(root.group.get());
-    while (!groups.empty()) {
-        TOrNodeList* g = groups.back();
-        groups.pop_back();
-        for (int i = 0; i < g->Count(); ++i)
-            for (TBoolNode* n = g->Item(i); n; n = n->next.get()) {
-                if (n->group) groups.push_back(n->group.get());
-                if (!n->relation) continue;
-                TRelaSimpleExpr& r = *n->relation;
-                for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
-                    if (!op) continue;
-                    if (op == r.right.get() && r.op == roIn) {
-                        op->source = group;
-                        BindOperand(*op, true, true);
-                    } else {
-                        BindGroupOperand(*op, true);
-                    }
-                }
-                PrepareRegexp(r);
+    ForEachRelation(root.group.get(), [&](TRelaSimpleExpr& r) {
+        for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
+            if (!op) continue;
+            if (op == r.right.get() && r.op == roIn) {
+                op->source = group;
+                BindOperand(*op, true, true);
+            } else {
+                BindGroupOperand(*op, true);
             }
-    }
+        }
+        PrepareRegexp(r);
+    });
     group->ShowOutputs(false);
 }
 
