@@ -57,8 +57,12 @@ const TSqlFunction* FindSqlFunction(std::string_view lowerName);
 // Every function, in a fixed order (the manual lists them so).
 const std::vector<TSqlFunction>& SqlFunctionTable();
 
-// Applies one date modifier to dt; false when the modifier is not known or
-// the result leaves years 1..9999 (dt is then unspecified).
+// Applies one date modifier to dt; false when the modifier is not known, the
+// result leaves years 1..9999 or the C library cannot tell the UTC offset
+// that 'utc' needs (dt is then unspecified). It notes no fault: the function
+// that applies it names itself in the reason. 'localtime' reads dt as a UTC
+// time and 'utc' as a local one, as SQLite reads its values, whenever they
+// are written.
 bool ApplyDateModifier(std::string_view modifier, const TSqlContext& ctx, TDateTime& dt);
 
 }  // namespace corvane
