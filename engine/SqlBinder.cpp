@@ -7,9 +7,6 @@
 #include "engine/UVeskEngine.h"
 #include "platform/Text.h"
 #include "script/common/U_err.h"
-#include "script/common/qv_consts.h"
-#include "script/common/u_functions_consts.h"
-#include "sql/QuoteScanner.h"
 #include "sql/SqlMessages.h"
 #include "sql/SqlStatement.h"
 
@@ -17,158 +14,80 @@ namespace corvane {
 
 namespace {
 
-// The 1-based position of the first whole-word occurrence of name outside
-// quotes in text, letter case ignored; 1 when there is none.
-int WordPosition(std::string_view text, std::string_view name) {
-    const std::string lower = LowerCaseAscii(text);
-    const std::string key = LowerCaseAscii(name);
-    const int len = static_cast<int>(key.size());
-    for (int p = PosOutsideQuotes(key, lower, 1); p > 0 && len > 0;
-         p = PosOutsideQuotes(key, lower, p + 1))
-        if (IsWholeWord(lower, p, p + len - 1)) return p;
-    return 1;
-}
-
-void CopyOperand(const TParsedOperand& from, TROperandDef& to) {
-    to.text = from.text;
-    to.textPos = from.textPos;
-    to.textMap = from.textMap;
-}
-
-// Trims op's text as Bind does, keeping its place in the statement in step.
-void TrimOperand(TROperandDef& op) {
-    const std::string_view trimmed = TrimView(op.text);
-    if (trimmed.size() == op.text.size()) return;
-    const size_t lead = trimmed.empty() ? 0 : static_cast<size_t>(trimmed.data() - op.text.data());
-    if (!op.textMap.empty())
-        op.textMap.erase(
-            op.textMap.begin(),
-            op.textMap.begin() + static_cast<std::ptrdiff_t>(std::min(lead, op.textMap.size())));
-    else if (op.textPos > 0)
-        op.textPos += static_cast<int>(lead);
-    op.text = std::string(trimmed);
-    if (op.textMap.size() > op.text.size()) op.textMap.resize(op.text.size());
-}
-
-// A part of op's text as an operand of its own, with its place.
-void SubOperand(const TROperandDef& op, size_t start, size_t length, TROperandDef& part) {
-    part.text = op.text.substr(start, length);
-    part.textMap.clear();
-    part.textPos = 0;
-    if (!op.textMap.empty()) {
-        for (size_t i = start; i < start + length && i < op.textMap.size(); ++i)
-            part.textMap.push_back(op.textMap[i]);
-        if (!part.textMap.empty()) part.textPos = part.textMap.front();
-    } else if (op.textPos > 0) {
-        part.textPos = op.StatementPos(static_cast<int>(start) + 1);
-    }
-}
-
-bool IsWordChar(char c) {
-    return !IsSeparator(c);
-}
-
-// text with letters outside quotes in lower case and blanks outside quotes
-// dropped, except one between two words ("Size  DIV 1024" and "size div
-// 1024" read alike, so do "max( x )" and "max(x)"). map, when given,
-// receives the index in text of every byte of the result.
-std::string CanonicalText(std::string_view text, std::vector<size_t>* map) {
-    std::string out;
-    if (map) map->clear();
-    TQuoteScanner scan;
-    bool pendingBlank = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const bool quoted = scan.Step(c) == TQuoteScanner::TByte::Quoted;
-        if (!quoted && IsStatementBlank(c)) {
-            pendingBlank = true;
-            continue;
-        }
-        if (pendingBlank && !out.empty() && IsWordChar(out.back()) && IsWordChar(c) && !quoted) {
-            out.push_back(' ');
-            if (map) map->push_back(i);
-        }
-        pendingBlank = false;
-        out.push_back(quoted ? c : LowerAscii(c));
-        if (map) map->push_back(i);
-    }
-    return out;
-}
-
 std::string SumTypeOf(const std::string& type) {
     if (type == "integer" || type == "word" || type == "byte") return "integer";
     if (type == "any" || type == "variant" || type.empty()) return "any";
     return "double";
 }
 
-// Calls visit on every relation of a condition tree, in the order their
-// messages are reported: each OR list's alternatives in turn, each chain
-// from its head, a nested group after the list that holds it (no recursion
-// over long chains).
-template <typename Visit>
-void ForEachRelation(TOrNodeList* top, Visit visit) {
-    std::vector<TOrNodeList*> groups;
-    if (top) groups.push_back(top);
-    while (!groups.empty()) {
-        TOrNodeList* g = groups.back();
-        groups.pop_back();
-        for (int i = 0; i < g->Count(); ++i)
-            for (TBoolNode* n = g->Item(i); n; n = n->next.get()) {
-                if (n->group) groups.push_back(n->group.get());
-                if (n->relation) visit(*n->relation);
-            }
+bool ContainsAggregate(const TSqlExpr& e) {
+    if (!AggregateNameOf(e).empty()) return true;
+    for (const TSqlExprPtr& a : e.args)
+        if (ContainsAggregate(*a)) return true;
+    return false;
+}
+
+TRelOp RelOpOf(int32_t op) {
+    switch (op) {
+        case soEq:
+            return roEqual;
+        case soNe:
+            return roNotEqual;
+        case soLt:
+            return roLess;
+        case soLe:
+            return roLessEqual;
+        case soGt:
+            return roGreater;
+        case soGe:
+            return roGreaterEqual;
+        case soLike:
+            return roLike;
+        case soILike:
+            return roILike;
+        case soRegexp:
+            return roRegexp;
+        case soIs:
+            return roIs;
+        case soIsNot:
+            return roIsNot;
+        default:
+            return roNone;
     }
+}
+
+// The type name of a compiled operand, as result fields carry them.
+std::string TypeNameOfOperand(TVeskEngineCustomer& engine, const TROperandDef& op, bool grouped) {
+    switch (op.kind) {
+        case okConstant:
+            return std::string(SqlTypeName(SqlTypeOf(op.value)));
+        case okParameter:
+            return engine.Params().Item(op.ref.paramIndex).typeName;
+        case okColumn:
+            if (grouped && engine.SelectEnv().Group())
+                return engine.SelectEnv().Group()->TypeNameOf(op.ref);
+            return engine.FromClause()
+                .Table(op.ref.tableIndex)
+                .dataset->GetFieldType(op.ref.fieldIndex);
+        case okExpression:
+            return std::string(SqlTypeName(op.type));
+    }
+    return "any";
 }
 
 }  // namespace
 
-void BuildConditionTree(const TParsedCondition& parsed, TBoolNode& node) {
-    const TParsedCondition* from = &parsed;
-    TBoolNode* to = &node;
-    while (true) {
-        if (from->relation) {
-            const TParsedRelation& p = *from->relation;
-            to->relation = std::make_unique<TRelaSimpleExpr>();
-            TRelaSimpleExpr& r = *to->relation;
-            r.op = p.op;
-            r.text = p.text;
-            CopyOperand(p.left, *r.left);
-            CopyOperand(p.right, *r.right);
-            if (p.upper) {
-                r.upper = std::make_unique<TROperandDef>();
-                CopyOperand(*p.upper, *r.upper);
-            }
-        }
-        if (from->group) {
-            to->group = std::make_unique<TOrNodeList>();
-            for (const std::unique_ptr<TParsedCondition>& entry : *from->group) {
-                auto head = std::make_unique<TBoolNode>();
-                BuildConditionTree(*entry, *head);
-                to->group->Add(std::move(head));
-            }
-        }
-        to->negated = from->negated;
-        to->isLiteral = from->isLiteral;
-        to->literal = from->literal;
-        if (!from->next) return;
-        to->next = std::make_unique<TBoolNode>();
-        to = to->next.get();
-        from = from->next.get();
-    }
-}
+TStatementBinder::TStatementBinder(TVeskEngineCustomer& engine, const TParsedStatement& statement)
+    : engine_(engine),
+      statement_(statement),
+      compiler_(statement, engine.Errors(), [this](const TSqlExpr& e, TLeafValue& out) {
+          if (level_ == TLevel::Rows) return RowLeaf(e, out);
+          return GroupLeaf(e, out, level_ == TLevel::Having);
+      }) {}
+
+TStatementBinder::~TStatementBinder() = default;
 
 void TStatementBinder::Bind() {
-    BuildClauses();
-    if (BindTables()) {
-        BindWhere();
-        grouped_ = IsGrouped();
-        if (grouped_) BindGroupBy();
-        BindSelectList();
-        if (grouped_ && statement_.having) BindHaving();
-    }
-}
-
-void TStatementBinder::BuildClauses() {
     TFromClause& from = engine_.FromClause();
     for (const TParsedTable& p : statement_.from) {
         TFromTable& table = from.AddTable();
@@ -179,23 +98,56 @@ void TStatementBinder::BuildClauses() {
         table.textPos = p.textPos;
     }
     TSelectClause& clause = engine_.SelectEnv().Clause();
-    clause.topCount = statement_.topCount;
     clause.distinct = statement_.distinct;
+    clause.topCount = 0;
     clause.limit = statement_.limit;
     clause.offset = statement_.offset;
+    // TOP n is LIMIT n (the parser refuses both together); TOP 0 asks for
+    // no row, as LIMIT 0 does.
+    if (statement_.topSeen) clause.limit = statement_.topCount;
+    if (!BindTables()) return;
+    BindWhere();
+    grouped_ = IsGrouped();
+    // The items, stars expanded: needed before GROUP BY, which may name
+    // them by position.
+    std::vector<std::unique_ptr<TSqlExpr>> starColumns;
     for (const TParsedSelectItem& p : statement_.items) {
-        TSelectField& item = clause.Insert(std::string(), -1);
-        item.text = p.text;
-        item.outputName = p.outputName;
-        item.starKind = p.starKind;
-        item.textPos = p.textPos;
+        if (p.starKind == skPlain) {
+            itemNodes_.push_back(p.expr.get());
+            continue;
+        }
+        std::vector<int> tables;
+        if (p.starKind == skTableStar) {
+            const std::string name = p.text.substr(0, p.text.size() - 2);
+            const int t = from.IndexOfTable(name);
+            if (t < 0) {
+                engine_.Errors().Add(std::string(sqlmsg::NoSuchTable) + name, p.textPos);
+                return;
+            }
+            tables.push_back(t);
+        } else {
+            // "*": the last FROM table's columns come first.
+            for (int t = from.Count() - 1; t >= 0; --t)
+                tables.push_back(t);
+        }
+        for (int t : tables) {
+            const TFromTable& table = from.Table(t);
+            if (!table.dataset) continue;
+            for (int f = 0; f < table.dataset->GetFieldCount(); ++f) {
+                auto column = std::make_unique<TSqlExpr>();
+                column->kind = TExprKind::Column;
+                column->qualifier = table.alias;
+                column->name = table.dataset->GetFieldName(f);
+                itemNodes_.push_back(column.get());
+                starColumns.push_back(std::move(column));
+            }
+        }
     }
-    TBoolNode& root = engine_.WhereRoot();
-    if (statement_.where) BuildConditionTree(*statement_.where, root);
-    TOrderClause& order = engine_.OrderClause();
-    orderPos_.clear();
-    for (const TParsedOrderItem& p : statement_.orderBy)
-        if (order.Add(p.name, p.descending)) orderPos_.push_back(p.textPos);
+    if (grouped_) BindGroupBy();
+    BindSelectList();
+    if (grouped_ && statement_.having) BindHaving();
+    // The star columns were needed while binding only.
+    (void)starColumns;
 }
 
 bool TStatementBinder::BindTables() {
@@ -214,95 +166,447 @@ bool TStatementBinder::BindTables() {
     return ok;
 }
 
+// ---- Operands --------------------------------------------------------------------
+
+bool TStatementBinder::BindOperand(const TSqlExpr& e, TROperandDef& op, TLevel level) {
+    const TLevel savedLevel = level_;
+    const TSqlExpr* savedSubject = subject_;
+    level_ = level;
+    subject_ = &e;
+    compiler_.SetSubject(&e);
+    TCompiledExpr c;
+    const bool ok = compiler_.Compile(e, c);
+    level_ = savedLevel;
+    subject_ = savedSubject;
+    compiler_.SetSubject(savedSubject);
+    if (!ok) return false;
+    op.text = statement_.TextOf(e);
+    op.textPos = e.pos;
+    op.source = level == TLevel::Rows ? static_cast<IGVarMng*>(&engine_.FromClause())
+                                      : static_cast<IGVarMng*>(engine_.SelectEnv().Group());
+    op.type = c.type;
+    op.readsContent = c.readsContent;
+    switch (c.kind) {
+        case TCompiledExpr::Kind::Constant:
+            op.kind = okConstant;
+            op.value = std::move(c.value);
+            break;
+        case TCompiledExpr::Kind::Input:
+            op.kind = c.ref.paramIndex >= 0 ? okParameter : okColumn;
+            op.ref = c.ref;
+            break;
+        case TCompiledExpr::Kind::Program:
+            op.kind = okExpression;
+            op.program = std::move(c.program);
+            break;
+    }
+    return true;
+}
+
+TLeafAnswer TStatementBinder::RowLeaf(const TSqlExpr& e, TLeafValue& out) {
+    if (e.kind == TExprKind::Param) {
+        const int index = engine_.Params().IndexOfName(e.name);
+        if (index < 0) return TLeafAnswer::NotMine;
+        out.ref = TOperandRef{};
+        out.ref.paramIndex = index;
+        out.type = SqlTypeOfName(engine_.Params().Item(index).typeName);
+        return TLeafAnswer::Value;
+    }
+    if (e.kind != TExprKind::Column) return TLeafAnswer::NotMine;
+    TFromClause& from = engine_.FromClause();
+    int table = -1, field = -1;
+    if (!from.FindColumnParts(e.qualifier, e.name, table, field)) return TLeafAnswer::NotMine;
+    // Inside a computed select item an unqualified name that two tables
+    // have is ambiguous; a plain column item takes the first table's.
+    if (selectItem_ && &e != subject_ && e.qualifier.empty() &&
+        from.CountTablesWithField(e.name) > 1) {
+        engine_.Errors().Add(FormatMsg(sqlmsg::Ambiguous, e.name), e.pos);
+        return TLeafAnswer::Failed;
+    }
+    from.MarkUsed(table, field);
+    out.ref = TOperandRef{};
+    out.ref.tableIndex = table;
+    out.ref.fieldIndex = field;
+    out.type = SqlTypeOfName(from.Table(table).dataset->GetFieldType(field));
+    return TLeafAnswer::Value;
+}
+
+// aggregate -> ("count" | "sum" | "min" | "max" | "avg") "(" ["distinct"] expr ")"
+//            | "count" "(" "*" ")"
+TLeafAnswer TStatementBinder::GroupLeaf(const TSqlExpr& e, TLeafValue& out, bool having) {
+    TGroupClause& group = *engine_.SelectEnv().Group();
+    TFromClause& from = engine_.FromClause();
+    const std::string aggregate = AggregateNameOf(e);
+    if (!aggregate.empty()) {
+        for (size_t a = 0; a < aggregateNodes_.size(); ++a)
+            if (SameExpression(e, *aggregateNodes_[a])) {
+                out.ref = TGroupClause::AggregateRef(static_cast<int>(a));
+                out.type = SqlTypeOfName(group.Aggregate(static_cast<int>(a)).typeName);
+                return TLeafAnswer::Value;
+            }
+        auto agg = std::make_unique<TAggregate>();
+        AggregateKindOf(aggregate, agg->kind);
+        agg->distinct = e.distinct;
+        agg->star = e.star;
+        agg->written = statement_.TextOf(e);
+        if (e.star && (agg->kind != agCount || e.distinct)) {
+            engine_.Errors().Add(std::string(sqlmsg::AggregateStar) + agg->written, e.pos);
+            return TLeafAnswer::Failed;
+        }
+        if (!e.star && e.args.empty()) {
+            engine_.Errors().Add(std::string(sqlmsg::AggregateNeedsArgument) + agg->written, e.pos);
+            return TLeafAnswer::Failed;
+        }
+        if (e.args.size() > 1) {
+            engine_.Errors().Add(FormatMsg(std::string(Msg(sqlmsg::FunctionArgs)), e.name), e.pos);
+            return TLeafAnswer::Failed;
+        }
+        agg->typeName = "integer";
+        if (!e.star) {
+            agg->argument = std::make_unique<TROperandDef>();
+            TROperandDef& arg = *agg->argument;
+            const bool item = selectItem_;
+            selectItem_ = false;
+            const bool ok = BindOperand(*e.args[0], arg, TLevel::Rows);
+            selectItem_ = item;
+            if (!ok) return TLeafAnswer::Failed;
+            const std::string argType = TypeNameOfOperand(engine_, arg, false);
+            if (arg.kind == okConstant) {
+                agg->isConstant = true;
+                agg->constant.Assign(arg.value);
+            }
+            switch (agg->kind) {
+                case agCount:
+                    agg->typeName = "integer";
+                    break;
+                case agAvg:
+                    agg->typeName = "double";
+                    break;
+                case agSum:
+                    agg->typeName = SumTypeOf(argType);
+                    break;
+                case agMin:
+                case agMax:
+                    agg->typeName = argType;
+                    break;
+            }
+        }
+        const TSqlType type = SqlTypeOfName(agg->typeName);
+        const int a = group.AddAggregate(std::move(agg));
+        aggregateNodes_.push_back(&e);
+        out.ref = TGroupClause::AggregateRef(a);
+        out.type = type;
+        return TLeafAnswer::Value;
+    }
+    // A GROUP BY expression written again.
+    for (size_t k = 0; k < keyNodes_.size(); ++k)
+        if (keyNodes_[k] && e.kind != TExprKind::Literal && SameExpression(e, *keyNodes_[k])) {
+            out.ref = TGroupClause::KeyRef(static_cast<int>(k));
+            out.type = SqlTypeOfName(group.TypeNameOf(out.ref));
+            return TLeafAnswer::Value;
+        }
+    if (e.kind == TExprKind::Param) return RowLeaf(e, out);
+    if (e.kind != TExprKind::Column) return TLeafAnswer::NotMine;
+    int table = -1, field = -1;
+    const bool column = from.FindColumnParts(e.qualifier, e.name, table, field);
+    if (column)
+        for (int k = 0; k < group.KeyCount(); ++k) {
+            const TROperandDef& key = group.Key(k);
+            if (key.kind == okColumn && key.ref.tableIndex == table &&
+                key.ref.fieldIndex == field) {
+                out.ref = TGroupClause::KeyRef(k);
+                out.type = SqlTypeOfName(group.TypeNameOf(out.ref));
+                return TLeafAnswer::Value;
+            }
+        }
+    if (having && e.qualifier.empty()) {
+        const TSelectClause& clause = engine_.SelectEnv().Clause();
+        for (int i = 0; i < clause.Count(); ++i)
+            if (SameTextAscii(const_cast<TSelectClause&>(clause).Item(i).outputName, e.name)) {
+                out.ref = TGroupClause::OutputRef(i);
+                out.type = SqlTypeOfName(const_cast<TSelectClause&>(clause).Item(i).typeName);
+                return TLeafAnswer::Value;
+            }
+    }
+    if (!column) return TLeafAnswer::NotMine;
+    // Neither grouped nor aggregated: named once per select item (as
+    // written), or by itself in HAVING.
+    if (having || !subject_) {
+        engine_.Errors().Add(FormatMsg(sqlmsg::NotGrouped, statement_.TextOf(e)), e.pos);
+    } else if (!notGroupedReported_) {
+        engine_.Errors().Add(FormatMsg(sqlmsg::NotGrouped, statement_.TextOf(*subject_)),
+                             subject_->pos);
+    }
+    notGroupedReported_ = true;
+    return TLeafAnswer::Failed;
+}
+
+// ---- WHERE and HAVING --------------------------------------------------------------
+
+bool TStatementBinder::BuildOr(const TSqlExpr& e, TOrNodeList& group, TLevel level) {
+    if (e.kind != TExprKind::Or) {
+        auto head = std::make_unique<TBoolNode>();
+        const bool ok = BuildChain(e, *head, level);
+        group.Add(std::move(head));
+        return ok;
+    }
+    bool ok = true;
+    for (const TSqlExprPtr& arg : e.args) {
+        auto head = std::make_unique<TBoolNode>();
+        ok = BuildChain(*arg, *head, level) && ok;
+        group.Add(std::move(head));
+    }
+    return ok;
+}
+
+bool TStatementBinder::BuildChain(const TSqlExpr& e, TBoolNode& head, TLevel level) {
+    if (e.kind != TExprKind::And) return BuildTerm(e, head, false, level);
+    bool ok = true;
+    TBoolNode* node = &head;
+    for (size_t i = 0; i < e.args.size(); ++i) {
+        if (i > 0) {
+            node->next = std::make_unique<TBoolNode>();
+            node = node->next.get();
+        }
+        ok = BuildTerm(*e.args[i], *node, false, level) && ok;
+    }
+    return ok;
+}
+
+// term -> "not" term | "(" condition ")" | relation | truth-value
+bool TStatementBinder::BuildTerm(const TSqlExpr& e, TBoolNode& node, bool negated, TLevel level) {
+    if (e.kind == TExprKind::Unary && e.op == soNot)
+        return BuildTerm(*e.args[0], node, !negated, level);
+    node.negated = negated;
+    if (e.kind == TExprKind::Or || e.kind == TExprKind::And) {
+        node.group = std::make_unique<TOrNodeList>();
+        if (e.kind == TExprKind::Or) return BuildOr(e, *node.group, level);
+        auto head = std::make_unique<TBoolNode>();
+        const bool ok = BuildChain(e, *head, level);
+        node.group->Add(std::move(head));
+        return ok;
+    }
+    if (e.kind == TExprKind::Literal && e.value.type() == VarType::Boolean) {
+        node.isLiteral = true;
+        node.literal = e.value.RawBoolean();
+        return true;
+    }
+    node.relation = std::make_unique<TRelaSimpleExpr>();
+    TRelaSimpleExpr& r = *node.relation;
+    r.text = statement_.TextOf(e);
+    bool ok = true;
+    const TRelOp op = e.kind == TExprKind::Binary ? RelOpOf(e.op) : roNone;
+    if (op != roNone) {
+        r.op = op;
+        if (e.negated) node.negated = !node.negated;
+        ok = BindOperand(*e.args[0], *r.left, level) && BindOperand(*e.args[1], *r.right, level);
+    } else if (e.kind == TExprKind::IsTest && (e.op == soIsNull || e.op == soIsNotNull)) {
+        r.op = roIsNull;
+        if (e.op == soIsNotNull) node.negated = !node.negated;
+        ok = BindOperand(*e.args[0], *r.left, level);
+    } else if (e.kind == TExprKind::Between) {
+        r.op = roBetween;
+        if (e.negated) node.negated = !node.negated;
+        r.upper = std::make_unique<TROperandDef>();
+        ok = BindOperand(*e.args[0], *r.left, level) && BindOperand(*e.args[1], *r.right, level) &&
+             BindOperand(*e.args[2], *r.upper, level);
+    } else if (e.kind == TExprKind::In) {
+        r.op = roIn;
+        if (e.negated) node.negated = !node.negated;
+        ok = BindOperand(*e.args[0], *r.left, level);
+        r.right->isList = true;
+        r.right->text = r.text;
+        r.right->source = r.left->source;
+        for (size_t i = 1; i < e.args.size() && ok; ++i) {
+            auto item = std::make_unique<TROperandDef>();
+            ok = BindOperand(*e.args[i], *item, level);
+            r.right->list.push_back(std::move(item));
+        }
+    } else {
+        // A bare term: true when its value is.
+        r.op = roTruth;
+        ok = BindOperand(e, *r.left, level);
+        r.right->source = r.left->source;
+    }
+    if (!ok) return false;
+    r.CollectTables();
+    std::string error;
+    if (!r.PrepareRegexp(error)) {
+        engine_.Errors().Add(FormatMsg(sqlmsg::RegexpInvalid, SqlText(r.right->value)) + error,
+                             e.args.size() > 1 ? e.args[1]->pos : e.pos);
+        return false;
+    }
+    return true;
+}
+
 void TStatementBinder::BindWhere() {
     TFromClause& from = engine_.FromClause();
     TBoolNode& root = engine_.WhereRoot();
-    if (root.group) {
-        ForEachRelation(root.group.get(), [&](TRelaSimpleExpr& r) {
-            for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
-                if (!op) continue;
-                op->source = &from;
-                BindOperand(*op, op == r.right.get() && r.op == roIn, true);
-            }
-            r.CollectTables();
-            PrepareRegexp(r);
-        });
-        Normalize(*root.group);
-        engine_.WhereObj().Build(*root.group, from.Count());
-    } else {
+    if (!statement_.where) {
         engine_.WhereObj().Build(TOrNodeList(), from.Count());
+        return;
+    }
+    root.group = std::make_unique<TOrNodeList>();
+    if (!BuildOr(*statement_.where, *root.group, TLevel::Rows)) return;
+    Normalize(*root.group);
+    engine_.WhereObj().Build(*root.group, from.Count());
+}
+
+void TStatementBinder::BindHaving() {
+    TSelectClause& clause = engine_.SelectEnv().Clause();
+    TGroupClause* group = engine_.SelectEnv().Group();
+    if (!group) return;
+    std::vector<TGroupOutput> outputs;
+    for (int i = 0; i < clause.Count(); ++i) {
+        TSelectField& item = clause.Item(i);
+        outputs.push_back({LowerCaseAscii(item.outputName), item.typeName, &item});
+    }
+    group->SetOutputs(std::move(outputs));
+    TBoolNode& root = group->HavingRoot();
+    root.group = std::make_unique<TOrNodeList>();
+    BuildOr(*statement_.having, *root.group, TLevel::Having);
+}
+
+// ---- Grouping -------------------------------------------------------------------
+
+bool TStatementBinder::IsGrouped() const {
+    if (!statement_.groupBy.empty() || statement_.having) return true;
+    for (const TParsedSelectItem& item : statement_.items)
+        if (item.expr && ContainsAggregate(*item.expr)) return true;
+    for (const TParsedOrderItem& item : statement_.orderBy)
+        if (ContainsAggregate(*item.expr)) return true;
+    return false;
+}
+
+int TStatementBinder::NamedItem(const TSqlExpr& e) const {
+    if (e.kind == TExprKind::Literal && e.value.type() == VarType::Integer) {
+        const int64_t n = e.value.RawInteger();
+        return n >= 1 && n <= static_cast<int64_t>(itemNodes_.size()) ? static_cast<int>(n - 1)
+                                                                      : -2;
+    }
+    if (e.kind != TExprKind::Column || !e.qualifier.empty()) return -1;
+    for (size_t i = 0; i < statement_.items.size() && i < itemNodes_.size(); ++i) {
+        const TParsedSelectItem& item = statement_.items[i];
+        if (!item.outputName.empty() && SameTextAscii(item.outputName, e.name))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// group -> expr | position | output-name
+void TStatementBinder::BindGroupBy() {
+    TFromClause& from = engine_.FromClause();
+    TGroupClause& group = engine_.SelectEnv().MakeGroup();
+    for (const TSqlExprPtr& parsed : statement_.groupBy) {
+        const TSqlExpr* node = parsed.get();
+        int item = NamedItem(*node);
+        // An output name groups by its item only when no column has it.
+        int table = -1, field = -1;
+        if (item >= 0 && node->kind == TExprKind::Column &&
+            from.FindColumnParts(node->qualifier, node->name, table, field))
+            item = -1;
+        if (item == -2) {
+            engine_.Errors().Add(FormatMsg(std::string(Msg(sqlmsg::PositionOutOfRange)),
+                                           static_cast<long long>(node->value.RawInteger())),
+                                 node->pos);
+            continue;
+        }
+        if (item >= 0) node = itemNodes_[static_cast<size_t>(item)];
+        if (ContainsAggregate(*node)) {
+            compiler_.SetSubject(node);
+            const std::string name =
+                AggregateNameOf(*node).empty() ? std::string("count") : AggregateNameOf(*node);
+            engine_.Errors().Add(
+                ExpressionMessage(statement_.TextOf(*node), 1,
+                                  FormatMsg(std::string(sqlmsg::AggregateMisplaced), name)),
+                node->pos);
+            continue;
+        }
+        auto key = std::make_unique<TROperandDef>();
+        if (!BindOperand(*node, *key, TLevel::Rows)) continue;
+        std::string typeName = TypeNameOfOperand(engine_, *key, false);
+        group.AddKey(std::move(key), std::move(typeName));
+        keyNodes_.push_back(node);
     }
 }
 
-// A regexp relation's constant pattern is compiled here, once; one that
-// does not compile is a statement error with RE2's explanation.
-void TStatementBinder::PrepareRegexp(TRelaSimpleExpr& r) {
-    std::string error;
-    if (!r.PrepareRegexp(error))
-        engine_.Errors().Add(FormatMsg(sqlmsg::RegexpInvalid, r.right->text) + error,
-                             r.right->StatementPos(1));
-}
-
-// Binds one operand and reports its messages where it stands: all of them
-// (reportAll) or only an expression's own (select items: a name that does
-// not resolve reports itself through the FROM clause).
-void TStatementBinder::BindOperand(TROperandDef& op, bool inList, bool reportAll) {
-    TmyErrorMng& errors = engine_.Errors();
-    const int before = errors.Count();
-    op.Bind(inList);
-    // The value source reports a name it cannot resolve without knowing
-    // where the name stood.
-    for (int i = before; i < errors.Count(); ++i)
-        if (errors.Position(i) == 0) errors.SetPosition(i, op.StatementPos(1));
-    if (!reportAll && op.kind != okExpression) return;
-    for (const TTextMessage& m : op.messages)
-        errors.Add(m.text, op.StatementPos(m.position));
-}
+// ---- The select list ------------------------------------------------------------
 
 void TStatementBinder::BindSelectList() {
+    TSelectClause& clause = engine_.SelectEnv().Clause();
+    const TLevel level = grouped_ ? TLevel::Groups : TLevel::Rows;
+    // Items: as written, or one per column a star stands for.
+    size_t next = 0;
+    for (const TParsedSelectItem& p : statement_.items) {
+        if (p.starKind == skPlain) {
+            TSelectField& item = clause.Insert(std::string(), -1);
+            item.outputName = p.outputName;
+            item.starKind = skPlain;
+            notGroupedReported_ = false;
+            selectItem_ = true;
+            BindOperand(*itemNodes_[next], item, level);
+            selectItem_ = false;
+            item.text = p.text;
+            item.textPos = p.textPos;
+            // A double-quoted column is named by its name, without the quotes.
+            const TSqlExpr& node = *itemNodes_[next];
+            if (item.outputName.empty() && node.kind == TExprKind::Column && node.quoted &&
+                item.kind == okColumn)
+                item.outputName =
+                    node.qualifier.empty() ? node.name : node.qualifier + "." + node.name;
+            ++next;
+            continue;
+        }
+        // The columns of the star, each named table alias + "." + field.
+        const size_t count = p.starKind == skTableStar
+                                 ? static_cast<size_t>(engine_.FromClause()
+                                                           .Table(engine_.FromClause().IndexOfTable(
+                                                               p.text.substr(0, p.text.size() - 2)))
+                                                           .dataset->GetFieldCount())
+                                 : 0;
+        size_t stop = next + count;
+        if (p.starKind == skStar) {
+            stop = next;
+            for (int t = 0; t < engine_.FromClause().Count(); ++t)
+                if (engine_.FromClause().Table(t).dataset)
+                    stop +=
+                        static_cast<size_t>(engine_.FromClause().Table(t).dataset->GetFieldCount());
+        }
+        for (; next < stop && next < itemNodes_.size(); ++next) {
+            const TSqlExpr& column = *itemNodes_[next];
+            TSelectField& item = clause.Insert(std::string(), -1);
+            notGroupedReported_ = false;
+            BindOperand(column, item, level);
+            item.text = column.qualifier + "." + column.name;
+            item.textPos = 0;
+        }
+    }
+    BindOrderBy();
+    // Output names, from the last item to the first: a constant or an
+    // expression is named compt_ and a number, a column by its text.
+    for (int i = clause.Count() - 1; i >= 0; --i) {
+        TSelectField& item = clause.Item(i);
+        if (!item.outputName.empty()) continue;
+        if (item.kind == okConstant || item.kind == okExpression)
+            item.outputName = "compt_" + std::to_string(engine_.NextId());
+        else
+            item.outputName = item.text;
+    }
+    for (int i = clause.Count() - 1; i >= 0; --i) {
+        TSelectField& item = clause.Item(i);
+        item.typeName = TypeNameOfOperand(engine_, item, grouped_);
+    }
+}
+
+// order -> position | output-name | expr
+void TStatementBinder::BindOrderBy() {
     TFromClause& from = engine_.FromClause();
     TSelectClause& clause = engine_.SelectEnv().Clause();
-    auto fieldsOf = [&](int t) {
-        std::vector<std::string> texts;
-        const TFromTable& table = from.Table(t);
-        if (!table.dataset) return texts;
-        const int count = table.dataset->GetFieldCount();
-        for (int f = 0; f < count; ++f)
-            texts.push_back(table.alias + "." + table.dataset->GetFieldName(f));
-        return texts;
-    };
-    // 1. table stars
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        if (clause.Item(i).starKind != skTableStar) continue;
-        const std::string text = clause.Item(i).text;
-        const int dot = PosOutsideQuotes(".", text, 1);
-        const std::string name = text.substr(0, static_cast<size_t>(std::max(0, dot - 1)));
-        const int t = from.IndexOfTable(name);
-        if (t < 0) {
-            engine_.Errors().Add(std::string(sqlmsg::NoSuchTable) + name, clause.Item(i).textPos);
-            return;
-        }
-        clause.Remove(i);
-        const std::vector<std::string> texts = fieldsOf(t);
-        for (size_t k = 0; k < texts.size(); ++k)
-            clause.Insert(texts[k], i + static_cast<int>(k));
-    }
-    // 2. stars: every table inserted at the item's place in turn, so the
-    // last FROM table's fields come first.
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        if (clause.Item(i).starKind != skStar) continue;
-        clause.Remove(i);
-        for (int t = 0; t < from.Count(); ++t) {
-            const std::vector<std::string> texts = fieldsOf(t);
-            for (size_t k = 0; k < texts.size(); ++k)
-                clause.Insert(texts[k], i + static_cast<int>(k));
-        }
-    }
-    // 3. ORDER BY columns refer to a select item, appended when missing.
+    TOrderClause& order = engine_.OrderClause();
     // A bare column name also finds the one item that selects it under a
     // table's alias ("order by size" after "select *" is a.size), so the
     // column is not added a second time.
-    auto QualifiedItemFor = [&](const std::string& name) {
+    auto qualifiedItemFor = [&](const std::string& name) {
         if (name.find('.') != std::string::npos) return -1;
         const std::string key = NormalizeName(name);
         int found = -1;
@@ -321,360 +625,35 @@ void TStatementBinder::BindSelectList() {
         }
         return found;
     };
-    TOrderClause& order = engine_.OrderClause();
-    for (int k = 0; k < order.Count(); ++k) {
-        TOrderItem& item = order.Item(k);
-        int index = clause.IndexOfName(item.name);
-        if (index < 0) index = QualifiedItemFor(item.name);
-        if (index < 0) {
-            TSelectField& added = clause.Insert(std::string(), -1);
-            added.text = item.name;
-            if (static_cast<size_t>(k) < orderPos_.size())
-                added.textPos = orderPos_[static_cast<size_t>(k)];
-            index = clause.Count() - 1;
-        }
-        item.column = index;
-    }
-    // 4. bind every item. Only an expression's own failure is reported
-    // here: unknown names report themselves through the FROM clause (or the
-    // group clause).
-    for (int i = 0; i < clause.Count(); ++i) {
-        TSelectField& item = clause.Item(i);
-        if (grouped_) {
-            TGroupClause& group = *engine_.SelectEnv().Group();
-            group.SetSubject(Trim(item.text));
-            BindGroupOperand(item, false);
-            group.SetSubject(std::string());
-        } else {
-            item.source = &from;
-            BindOperand(item, false, false);
-        }
-    }
-    // 5. ambiguous names in expressions. The check reports one message per
-    // ambiguous name, items from the last to the first; the same walk here
-    // tells where each name stands.
-    const int before = engine_.Errors().Count();
-    engine_.SelectEnv().CheckAmbiguity();
-    int next = before;
-    for (int i = clause.Count() - 1; i >= 0 && next < engine_.Errors().Count(); --i) {
-        TSelectField& item = clause.Item(i);
-        if (item.kind != okExpression || !item.expr) continue;
-        const auto& refs = item.expr->VarRefs();
-        const auto& names = item.expr->VarNames();
-        for (size_t k = 0; k < refs.size() && k < names.size(); ++k) {
-            if (refs[k].tableIndex < 0 || from.CountTablesWithField(names[k]) <= 1) continue;
-            if (next >= engine_.Errors().Count()) break;
-            engine_.Errors().SetPosition(next++,
-                                         item.StatementPos(WordPosition(item.text, names[k])));
-        }
-    }
-    // 6. output names
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        TSelectField& item = clause.Item(i);
-        if (!item.outputName.empty()) continue;
-        if (item.kind == okConstant || item.kind == okExpression)
-            item.outputName = "compt_" + std::to_string(engine_.NextId());
-        else
-            item.outputName = item.text;
-    }
-    // 7. type names
-    for (int i = clause.Count() - 1; i >= 0; --i) {
-        TSelectField& item = clause.Item(i);
-        switch (item.kind) {
-            case okConstant:
-                item.typeName = std::string(TypeNameOf(item.literalType));
-                break;
-            case okParameter:
-                item.typeName =
-                    item.ref.paramIndex >= 0 && item.ref.paramIndex < engine_.Params().Count()
-                        ? engine_.Params().Item(item.ref.paramIndex).typeName
-                        : std::string();
-                break;
-            case okColumn:
-                item.typeName = grouped_ ? engine_.SelectEnv().Group()->TypeNameOf(item.ref)
-                                         : from.Table(item.ref.tableIndex)
-                                               .dataset->GetFieldType(item.ref.fieldIndex);
-                break;
-            case okExpression:
-                item.typeName = "any";
-                break;
-        }
-    }
-}
-
-// ---- Grouping ----------------------------------------------------------------
-
-bool TStatementBinder::IsGrouped() const {
-    if (!statement_.groupBy.empty() || statement_.having) return true;
-    std::string name;
-    for (const TParsedSelectItem& item : statement_.items)
-        if (FindAggregateCall(item.text, name)) return true;
-    for (const TParsedOrderItem& item : statement_.orderBy)
-        if (FindAggregateCall(item.name, name)) return true;
-    return false;
-}
-
-// group -> column | output-name | expression
-void TStatementBinder::BindGroupBy() {
-    TFromClause& from = engine_.FromClause();
-    TSelectClause& clause = engine_.SelectEnv().Clause();
-    TGroupClause& group = engine_.SelectEnv().MakeGroup();
-    keyExpressions_.clear();
-    for (const TParsedOperand& parsed : statement_.groupBy) {
-        auto key = std::make_unique<TROperandDef>();
-        CopyOperand(parsed, *key);
-        TrimOperand(*key);
-        key->source = &from;
-        // A name that no table has but a select item carries as its output
-        // name groups by that item.
-        int table = -1, field = -1;
-        if (!from.FindColumn(key->text, table, field)) {
-            const std::string name = LowerCaseAscii(key->text);
-            for (int i = 0; i < clause.Count(); ++i) {
-                TSelectField& item = clause.Item(i);
-                if (item.starKind != skPlain || item.outputName != name) continue;
-                key->text = item.text;
-                key->textMap.clear();
-                key->textPos = item.textPos;
-                TrimOperand(*key);
-                break;
-            }
-        }
-        BindOperand(*key, false, true);
-        std::string typeName = "any";
-        if (key->kind == okColumn)
-            typeName = from.Table(key->ref.tableIndex).dataset->GetFieldType(key->ref.fieldIndex);
-        else if (key->kind == okConstant)
-            typeName = std::string(TypeNameOf(key->literalType));
-        const bool expression = key->kind == okExpression;
-        const std::string canonical = CanonicalText(key->text, nullptr);
-        const int k = group.AddKey(std::move(key), std::move(typeName));
-        if (expression) keyExpressions_.emplace_back(canonical, k);
-    }
-}
-
-// aggregate -> ("count" | "sum" | "min" | "max" | "avg") "(" ["distinct"] operand ")"
-//            | "count" "(" "*" ")"
-bool TStatementBinder::CutAggregates(const TROperandDef& op, std::string& text) {
-    TFromClause& from = engine_.FromClause();
-    TGroupClause& group = *engine_.SelectEnv().Group();
-    bool ok = true;
-    TQuoteScanner scan;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (scan.Step(c) == TQuoteScanner::TByte::Quoted) continue;
-        if (!IsWordChar(c) || (i > 0 && IsWordChar(text[i - 1]))) continue;
-        size_t end = i;
-        while (end < text.size() && IsWordChar(text[end]))
-            ++end;
-        TAggregateKind kind;
-        size_t open = end;
-        while (open < text.size() && IsStatementBlank(text[open]))
-            ++open;
-        if (open >= text.size() || text[open] != '(' ||
-            !AggregateKindOf(std::string_view(text).substr(i, end - i), kind)) {
-            i = end - 1;
-            continue;
-        }
-        // The bracket that closes the call; without one the compiler says so.
-        TQuoteScanner inner(false, 1);
-        size_t close = open + 1;
-        while (close < text.size() &&
-               !(inner.Step(text[close]) == TQuoteScanner::TByte::Close && inner.Depth() == 0))
-            ++close;
-        if (close >= text.size()) break;
-        const std::string written = text.substr(i, close - i + 1);
-        const int place = op.StatementPos(static_cast<int>(i) + 1);
-        // The argument: "*", or ["distinct"] an operand.
-        size_t argStart = open + 1, argEnd = close;
-        auto skipBlanks = [&] {
-            while (argStart < argEnd && IsStatementBlank(text[argStart]))
-                ++argStart;
-            while (argEnd > argStart && IsStatementBlank(text[argEnd - 1]))
-                --argEnd;
-        };
-        skipBlanks();
-        auto aggregate = std::make_unique<TAggregate>();
-        aggregate->kind = kind;
-        aggregate->written = written;
-        const std::string lowerArg = LowerCaseAscii(text.substr(argStart, argEnd - argStart));
-        if (lowerArg.starts_with("distinct") &&
-            (lowerArg.size() == 8 || !IsWordChar(lowerArg[8]))) {
-            aggregate->distinct = true;
-            argStart += 8;
-            skipBlanks();
-        }
-        const std::string_view argument =
-            std::string_view(text).substr(argStart, argEnd - argStart);
-        if (argument == "*" && kind == agCount && !aggregate->distinct) {
-            aggregate->star = true;
-        } else if (argument == "*") {
-            engine_.Errors().Add(std::string(sqlmsg::AggregateStar) + written, place);
-            ok = false;
-        } else if (argument.empty()) {
-            engine_.Errors().Add(std::string(sqlmsg::AggregateNeedsArgument) + written, place);
-            ok = false;
-        }
-        if (ok) {
-            aggregate->key =
-                std::to_string(kind) + (aggregate->distinct ? "d" : "") + ":" +
-                (aggregate->star ? std::string("*") : CanonicalText(argument, nullptr));
-            int a = group.FindAggregate(aggregate->key);
-            if (a < 0) {
-                if (!aggregate->star) {
-                    aggregate->argument = std::make_unique<TROperandDef>();
-                    TROperandDef& arg = *aggregate->argument;
-                    SubOperand(op, argStart, argEnd - argStart, arg);
-                    arg.source = &from;
-                    BindOperand(arg, false, true);
-                    std::string argType = "any";
-                    if (arg.kind == okColumn)
-                        argType = from.Table(arg.ref.tableIndex)
-                                      .dataset->GetFieldType(arg.ref.fieldIndex);
-                    else if (arg.kind == okConstant)
-                        argType = std::string(TypeNameOf(arg.literalType));
-                    if (arg.kind == okConstant && !arg.isList) {
-                        aggregate->isConstant = true;
-                        int64_t i = 0;
-                        double d = 0;
-                        if (TryParseInteger(arg.text, i)) {
-                            aggregate->constant.SetInteger(i);
-                            argType = "integer";
-                        } else if (IsWellFormedNumber(arg.text) &&
-                                   TryParseDouble(arg.text, '.', d)) {
-                            aggregate->constant.SetDouble(d);
-                            argType = "double";
-                        } else {
-                            aggregate->constant.SetString(arg.text);
-                        }
-                    }
-                    switch (kind) {
-                        case agCount:
-                            aggregate->typeName = "integer";
-                            break;
-                        case agAvg:
-                            aggregate->typeName = "double";
-                            break;
-                        case agSum:
-                            aggregate->typeName = SumTypeOf(argType);
-                            break;
-                        case agMin:
-                        case agMax:
-                            aggregate->typeName = argType;
-                            break;
-                    }
-                } else {
-                    aggregate->typeName = "integer";
-                }
-                a = group.AddAggregate(std::move(aggregate));
-            }
-            const std::string slot = group.AggregateSlotName(a, written.size());
-            text.replace(i, written.size(), slot);
-            i += slot.size() - 1;
-        } else {
-            i = close;
-        }
-    }
-    return ok;
-}
-
-void TStatementBinder::CutKeyExpressions(std::string& text) {
-    TGroupClause& group = *engine_.SelectEnv().Group();
-    for (const auto& [key, k] : keyExpressions_) {
-        if (key.empty()) continue;
-        std::vector<size_t> map;
-        std::string canonical = CanonicalText(text, &map);
-        size_t from = 0;
-        while (true) {
-            const size_t at = canonical.find(key, from);
-            if (at == std::string::npos) break;
-            const size_t last = at + key.size() - 1;
-            const bool wordStart = IsWordChar(key.front()), wordEnd = IsWordChar(key.back());
-            // Whole words only, and not inside quotes (a quoted section is
-            // copied as it stands, so a match there starts or ends at a quote
-            // or is enclosed by one: the scanner below tells).
-            bool whole =
-                (at == 0 || !wordStart || !IsWordChar(canonical[at - 1])) &&
-                (last + 1 >= canonical.size() || !wordEnd || !IsWordChar(canonical[last + 1]));
-            if (whole) {
-                TQuoteScanner scan;
-                for (size_t j = 0; j < map[at]; ++j)
-                    scan.Step(text[j]);
-                whole = !scan.InQuote();
-            }
-            if (!whole) {
-                from = at + 1;
+    const TLevel level = grouped_ ? TLevel::Groups : TLevel::Rows;
+    for (const TParsedOrderItem& p : statement_.orderBy) {
+        const TSqlExpr& e = *p.expr;
+        int index = -1;
+        if (e.kind == TExprKind::Literal && e.value.type() == VarType::Integer) {
+            const int64_t n = e.value.RawInteger();
+            if (n < 1 || n > clause.Count()) {
+                engine_.Errors().Add(FormatMsg(std::string(Msg(sqlmsg::PositionOutOfRange)),
+                                               static_cast<long long>(n)),
+                                     e.pos);
                 continue;
             }
-            const size_t begin = map[at], stop = map[last] + 1;
-            const std::string slot = group.KeySlotName(k, stop - begin);
-            text.replace(begin, stop - begin, slot);
-            // Go on behind the slot name.
-            canonical = CanonicalText(text, &map);
-            from = canonical.size();
-            for (size_t j = 0; j < map.size(); ++j)
-                if (map[j] >= begin + slot.size()) {
-                    from = j;
-                    break;
-                }
+            index = static_cast<int>(n - 1);
         }
-    }
-}
-
-void TStatementBinder::BindGroupOperand(TROperandDef& op, bool reportAll) {
-    TrimOperand(op);
-    op.source = engine_.SelectEnv().Group();
-    const std::string original = op.text;
-    std::string text = original;
-    if (!CutAggregates(op, text)) return;
-    CutKeyExpressions(text);
-    if (text == original) {
-        BindOperand(op, false, reportAll);
-        return;
-    }
-    // Bound as rewritten; what it says names the text as written.
-    op.text = text;
-    TmyErrorMng& errors = engine_.Errors();
-    const int before = errors.Count();
-    op.Bind(false);
-    for (int i = before; i < errors.Count(); ++i)
-        if (errors.Position(i) == 0) errors.SetPosition(i, op.StatementPos(1));
-    op.text = original;
-    if (!reportAll && op.kind != okExpression) return;
-    for (TTextMessage& m : op.messages) {
-        for (size_t at = m.text.find(text); at != std::string::npos;
-             at = m.text.find(text, at + original.size()))
-            m.text.replace(at, text.size(), original);
-        errors.Add(m.text, op.StatementPos(m.position));
-    }
-}
-
-void TStatementBinder::BindHaving() {
-    TSelectClause& clause = engine_.SelectEnv().Clause();
-    TGroupClause* group = engine_.SelectEnv().Group();
-    if (!group) return;
-    std::vector<TGroupOutput> outputs;
-    for (int i = 0; i < clause.Count(); ++i) {
-        TSelectField& item = clause.Item(i);
-        outputs.push_back({LowerCaseAscii(item.outputName), item.typeName, &item});
-    }
-    group->SetOutputs(std::move(outputs));
-    group->ShowOutputs(true);
-    TBoolNode& root = group->HavingRoot();
-    BuildConditionTree(*statement_.having, root);
-    ForEachRelation(root.group.get(), [&](TRelaSimpleExpr& r) {
-        for (TROperandDef* op : {r.left.get(), r.right.get(), r.upper.get()}) {
-            if (!op) continue;
-            if (op == r.right.get() && r.op == roIn) {
-                op->source = group;
-                BindOperand(*op, true, true);
-            } else {
-                BindGroupOperand(*op, true);
-            }
+        if (index < 0) index = clause.IndexOfName(p.text);
+        if (index < 0) index = qualifiedItemFor(p.text);
+        if (!order.Add(p.text, p.descending)) continue;
+        if (index < 0) {
+            TSelectField& added = clause.Insert(std::string(), -1);
+            notGroupedReported_ = false;
+            selectItem_ = true;
+            BindOperand(e, added, level);
+            selectItem_ = false;
+            added.text = p.text;
+            added.textPos = p.textPos;
+            index = clause.Count() - 1;
         }
-        PrepareRegexp(r);
-    });
-    group->ShowOutputs(false);
+        order.Item(order.Count() - 1).column = index;
+    }
 }
 
 }  // namespace corvane

@@ -1,92 +1,96 @@
 // SqlBinder: gives a parsed statement its meaning in one engine.
 //
-// The statement parser (sqlScan_Base) leaves a TParsedStatement: texts and
-// their places, nothing resolved. TStatementBinder is the pass over it that
-// builds what evaluation runs, in this order:
-//   1. the clause objects: FROM tables, select items, the WHERE tree of
-//      TBoolNode and the ORDER BY items (a repeated ORDER BY name is
-//      dropped here);
-//   2. tables: every FROM table text resolved through the engine's data
+// The statement parser (sqlScan_Base) leaves a TParsedStatement: trees of
+// expressions and their places, nothing resolved. TStatementBinder is the
+// pass over it that builds what evaluation runs, in this order:
+//   1. tables: every FROM table text resolved through the engine's data
 //      sources (all of them, each failure one message); nothing more is
 //      bound when one fails;
-//   3. the WHERE tree: every operand bound to the FROM clause, the
-//      constant pattern of every regexp compiled, the tree normalised and
-//      taken apart into the where object;
-//   4. grouping, when the statement groups (GROUP BY, or an aggregate call
-//      in the select list, HAVING or ORDER BY): the GROUP BY items bound to
-//      the FROM clause (a name that is no column but a select item's output
-//      name stands for that item's text), in the select environment's
-//      group clause (evaluation/u_group);
-//   5. the select list: table stars and stars expanded, ORDER BY names that
-//      are no select item appended, every item bound, ambiguous names placed,
-//      output names and type names given;
-//   6. HAVING, when written: its tree, every operand bound like a select
-//      item, output names of the select list visible.
-// In a grouped statement the select items and the HAVING operands are
-// bound to the group clause, after their aggregate calls (and the GROUP BY
-// expressions they contain) are cut out and replaced by the group clause's
-// slot names; each aggregate's argument is bound to the FROM clause.
+//   2. the WHERE condition: its AND, OR and NOT taken apart into the
+//      TBoolNode tree the planner splits per table, each relation's
+//      operands compiled (SqlCompile) against the FROM clause;
+//   3. grouping, when the statement groups (GROUP BY, or an aggregate call
+//      in the select list, HAVING or ORDER BY): the GROUP BY items (an
+//      expression, a select item's position or output name) compiled into
+//      the select environment's group clause (evaluation/u_group);
+//   4. the select list: table stars and stars expanded, items compiled, ORDER
+//      BY items matched to select items (by position, output name or the
+//      text as written) or appended, output names and type names given;
+//   5. HAVING, when written: like WHERE, its operands bound to the group
+//      clause, the select items' output names visible.
+// In a grouped statement the select items, the HAVING operands and the
+// ORDER BY items are compiled against the group clause: every aggregate
+// call and every GROUP BY expression inside them becomes a reference to
+// the group's slot (its argument compiled against the FROM clause), and a
+// column that is neither grouped nor aggregated is a statement error.
+//
 // Every problem becomes one message in the engine's error list, with its
 // place in the statement; the order of the messages is the order of these
 // steps. The binder runs only after a parse without messages.
-//
-// Adding a clause means a field in the parsed statement, its grammar in the
-// parser and a step here, with its own clause objects in evaluation/.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "sql/SqlCompile.h"
 
 namespace corvane {
 
 class TVeskEngineCustomer;
 class TROperandDef;
-struct TParsedCondition;
 struct TParsedStatement;
 class TBoolNode;
-class TRelaSimpleExpr;
+class TOrNodeList;
+class TGroupClause;
 
 class TStatementBinder {
   public:
     // Fills the clause objects of engine (which must be fresh) from
     // statement; both are borrowed for the binder's lifetime.
-    TStatementBinder(TVeskEngineCustomer& engine, const TParsedStatement& statement)
-        : engine_(engine), statement_(statement) {}
+    TStatementBinder(TVeskEngineCustomer& engine, const TParsedStatement& statement);
+    ~TStatementBinder();
     void Bind();
 
   private:
-    void BuildClauses();
+    enum class TLevel : unsigned char { Rows, Groups, Having };
+
     bool BindTables();
     void BindWhere();
     bool IsGrouped() const;
     void BindGroupBy();
     void BindSelectList();
+    void BindOrderBy();
     void BindHaving();
-    void BindOperand(TROperandDef& op, bool inList, bool reportAll);
-    void PrepareRegexp(TRelaSimpleExpr& r);
-    // An operand of the group level (select item, HAVING operand): its
-    // aggregate calls and GROUP BY expressions are replaced by slot names,
-    // then it is bound to the group clause (set as its source).
-    void BindGroupOperand(TROperandDef& op, bool reportAll);
-    // Replaces every aggregate call in text (op's text, trimmed) by its slot
-    // name; false after reporting a call that cannot be made.
-    bool CutAggregates(const TROperandDef& op, std::string& text);
-    // Replaces every GROUP BY expression in text by its slot name.
-    void CutKeyExpressions(std::string& text);
+
+    // Compiles e into op, at the level given; false after a message.
+    bool BindOperand(const TSqlExpr& e, TROperandDef& op, TLevel level);
+    // The condition e as a chain of nodes in group (one entry per OR
+    // alternative); relations bound at the level given.
+    bool BuildOr(const TSqlExpr& e, TOrNodeList& group, TLevel level);
+    bool BuildChain(const TSqlExpr& e, TBoolNode& head, TLevel level);
+    bool BuildTerm(const TSqlExpr& e, TBoolNode& node, bool negated, TLevel level);
+
+    TLeafAnswer RowLeaf(const TSqlExpr& e, TLeafValue& out);
+    TLeafAnswer GroupLeaf(const TSqlExpr& e, TLeafValue& out, bool having);
+    // The select item a GROUP BY or ORDER BY item names by position or
+    // output name; -1 when it names none.
+    int NamedItem(const TSqlExpr& e) const;
 
     TVeskEngineCustomer& engine_;
     const TParsedStatement& statement_;
-    // Per ORDER BY item kept, its place in the statement.
-    std::vector<int> orderPos_;
+    TSqlCompiler compiler_;
+    TLevel level_ = TLevel::Rows;
+    const TSqlExpr* subject_ = nullptr;  // the expression being bound
     bool grouped_ = false;
-    // The GROUP BY items that are expressions: their text in canonical form
-    // and their key index.
-    std::vector<std::pair<std::string, int>> keyExpressions_;
+    bool selectItem_ = false;          // binding a select item (ambiguity is checked)
+    bool notGroupedReported_ = false;  // the current item's ungrouped column was named
+    // The select items as parsed (null for the columns a star stands for).
+    std::vector<const TSqlExpr*> itemNodes_;
+    // Per GROUP BY key, the expression it was bound from.
+    std::vector<const TSqlExpr*> keyNodes_;
+    // Per aggregate of the group clause, the call it was made for.
+    std::vector<const TSqlExpr*> aggregateNodes_;
 };
-
-// Builds node (and its AND chain) from a parsed condition: the same shape,
-// operands carrying only their texts and places. Groups are built
-// recursively; the parser bounds their depth.
-void BuildConditionTree(const TParsedCondition& parsed, TBoolNode& node);
 
 }  // namespace corvane

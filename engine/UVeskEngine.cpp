@@ -106,6 +106,12 @@ void TVeskEngineCustomer::CollectWarnings() {
             if (std::find(warnings_.begin(), warnings_.end(), w) == warnings_.end())
                 warnings_.push_back(std::move(w));
     }
+    // Rows left out because their condition could not be decided (a file
+    // that could not be read, a text that is no number): once, with the
+    // count and the first reason.
+    if (faults_.Dropped() > 0)
+        warnings_.push_back(FormatMsg2(Msg(sqlmsg::RowsUnknown), std::to_string(faults_.Dropped()),
+                                       faults_.FirstReason()));
 }
 
 void TVeskEngineCustomer::Execute() {
@@ -113,6 +119,10 @@ void TVeskEngineCustomer::Execute() {
     if (errors_.Count() > 0) return;
     dataSet_->ClearRows();
     budget_.Reset();
+    // The statement's clock ("now") and the record of why values became
+    // null, for this run.
+    BeginRun();
+    TSqlFaultScope faultScope(&faults_);
     // Content read by computed expressions: read once per run, and a read
     // of a huge file stops with the query.
     content_ = std::make_unique<ContentSession>(

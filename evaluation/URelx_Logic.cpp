@@ -4,24 +4,15 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/Text.h"
 #include "script/common/ULike.h"
 #include "script/common/URegexp.h"
 #include "script/common/U_err.h"
+#include "script/runtime/u_base_funcs.h"
 
 namespace corvane {
 
 namespace {
-
-bool CompareDoubles(double x, double y, int& r) noexcept {
-    if (std::isnan(x) || std::isnan(y)) return false;
-    r = x < y ? -1 : (x > y ? 1 : 0);
-    return true;
-}
-
-template <typename T>
-int Sign3(T x, T y) {
-    return x < y ? -1 : (x > y ? 1 : 0);
-}
 
 // A text form of v in out (no copy for a text).
 const std::string& TextOf(const Variant& v, std::string& out) {
@@ -31,88 +22,26 @@ const std::string& TextOf(const Variant& v, std::string& out) {
     return out;
 }
 
+int Not3(int t) {
+    return t == kUnknown ? kUnknown : (t == kTrue ? kFalse : kTrue);
+}
+
+int Truth(const Variant& v) {
+    if (SqlIsNull(v)) return kUnknown;
+    return v.type() == VarType::Boolean ? (v.RawBoolean() ? kTrue : kFalse) : kUnknown;
+}
+
 }  // namespace
 
 // ---- Comparison -------------------------------------------------------------
 
 bool TryOrderCompare(const Variant& a, const Variant& b, int& r) noexcept {
-    const VarType ta = a.type(), tb = b.type();
-    if (ta == VarType::Null || tb == VarType::Null) {
-        r = ta == tb ? 0 : (ta == VarType::Null ? -1 : 1);
-        return true;
-    }
-    if (ta == VarType::String && tb == VarType::String) {
-        // std::string compares bytes as unsigned values.
-        int c = a.RawString().compare(b.RawString());
-        r = c < 0 ? -1 : (c > 0 ? 1 : 0);
-        return true;
-    }
-    if (ta == VarType::Integer && tb == VarType::Integer) {
-        r = Sign3(a.RawInteger(), b.RawInteger());
-        return true;
-    }
-    if (ta == VarType::Empty && tb == VarType::Empty) {
-        r = 0;
-        return true;
-    }
-    if (ta == VarType::Date || tb == VarType::Date) {
-        double x, y;
-        if (!a.TryAsDate(x) || !b.TryAsDate(y)) return false;
-        return CompareDoubles(x, y, r);
-    }
-    if (ta == VarType::Boolean || tb == VarType::Boolean) {
-        const Variant& other = ta == VarType::Boolean ? b : a;
-        bool x, y;
-        if (other.type() == VarType::Boolean || other.type() == VarType::Empty ||
-            other.type() == VarType::String) {
-            if (!a.TryAsBoolean(x) || !b.TryAsBoolean(y)) return false;
-            r = Sign3(static_cast<int>(x), static_cast<int>(y));
-            return true;
-        }
-        double dx, dy;  // against a number: true counts 1, false 0
-        if (!a.TryAsDouble(dx) || !b.TryAsDouble(dy)) return false;
-        return CompareDoubles(dx, dy, r);
-    }
-    if (ta == VarType::Empty || tb == VarType::Empty) {
-        const Variant& other = ta == VarType::Empty ? b : a;
-        int sign = ta == VarType::Empty ? 1 : -1;  // r of (empty, other) times sign
-        if (other.type() == VarType::String) {
-            int c = other.RawString().empty() ? 0 : -1;
-            r = c * sign;
-            return true;
-        }
-        double d;
-        if (!other.TryAsDouble(d)) return false;
-        int c;
-        if (!CompareDoubles(0.0, d, c)) return false;
-        r = c * sign;
-        return true;
-    }
-    double x, y;
-    if (!a.TryAsDouble(x) || !b.TryAsDouble(y)) return false;
-    return CompareDoubles(x, y, r);
+    r = SqlOrderCompare(a, b);
+    return true;
 }
 
 int OrderCompare(const Variant& a, const Variant& b) {
-    int r;
-    if (!TryOrderCompare(a, b, r)) {
-        throw VariantError(FormatMsg(FormatMsg(sqlmsg::CannotCompare, a.TypeName()), b.TypeName()));
-    }
-    return r;
-}
-
-bool TryRelCompare(const Variant& a, const Variant& b, TCompareResult& r) noexcept {
-    const VarType ta = a.type(), tb = b.type();
-    if (ta == VarType::Empty || ta == VarType::Null || tb == VarType::Empty ||
-        tb == VarType::Null) {
-        r = ta == tb ? TCompareResult::crEqual : TCompareResult::crUnordered;
-        return true;
-    }
-    int c;
-    if (!TryOrderCompare(a, b, c)) return false;
-    r = c < 0 ? TCompareResult::crLess
-              : (c > 0 ? TCompareResult::crGreater : TCompareResult::crEqual);
-    return true;
+    return SqlOrderCompare(a, b);
 }
 
 // ---- TDsRefList -------------------------------------------------------------
@@ -136,112 +65,205 @@ TRelaSimpleExpr::TRelaSimpleExpr()
 
 TRelaSimpleExpr::~TRelaSimpleExpr() = default;
 
-bool TRelaSimpleExpr::InList(const Variant& v) {
-    const std::vector<std::string>& list = right->listTexts;
-    if (list.empty()) return InValues(v);
-    const std::string& s = TextOf(v, scratch_);
-    if (list.size() <= 16) {
-        for (const std::string& item : list)
-            if (item == s) return true;
-        return InValues(v);
-    }
-    if (!listSetBuilt_) {
-        listSet_.clear();
-        for (const std::string& item : list)
-            listSet_.insert(item);
-        listSetBuilt_ = true;
-    }
-    return listSet_.count(std::string_view(s)) != 0 || InValues(v);
+const TSqlContext& TRelaSimpleExpr::Context() const {
+    static const TSqlContext none;
+    for (const TROperandDef* o : {left.get(), right.get()})
+        if (o && o->source) return o->source->Context();
+    return none;
 }
 
-bool TRelaSimpleExpr::InValues(const Variant& v) {
-    const std::vector<Variant>& values = right->listValues;
-    if (values.size() > 16 && (v.type() == VarType::String || v.type() == VarType::Integer ||
-                               v.type() == VarType::Double)) {
-        // The comparison of a text with an item text is byte-wise, of a
-        // number with an item the comparison of both as doubles: sets give
-        // the same answers.
-        if (!valueSetsBuilt_) {
-            valueTexts_.clear();
-            valueNumbers_.clear();
-            for (const Variant& item : values) {
-                valueTexts_.insert(item.RawString());
-                double d;
-                if (item.TryAsDouble(d)) valueNumbers_.insert(d);
+int TRelaSimpleExpr::InList(const Variant& v, const TSqlContext& ctx) {
+    const auto& items = right->list;
+    if (!setsBuilt_) {
+        // A long list of constants is looked up by kind: texts by their
+        // bytes, integers and reals by value. Anything else (booleans,
+        // date-times, items computed per row) is compared one by one.
+        setsBuilt_ = true;
+        useSets_ = items.size() > 16;
+        textItems_.clear();
+        integerItems_.clear();
+        realItems_.clear();
+        otherItems_.clear();
+        nullItem_ = false;
+        for (const auto& item : items) {
+            if (!useSets_ || item->kind != okConstant) {
+                otherItems_.push_back(item.get());
+                continue;
             }
-            valueSetsBuilt_ = true;
+            const Variant& c = item->value;
+            switch (c.type()) {
+                case VarType::String:
+                    textItems_.insert(c.RawString());
+                    break;
+                case VarType::Integer:
+                    integerItems_.insert(c.RawInteger());
+                    break;
+                case VarType::Double:
+                    realItems_.insert(c.RawDouble() == 0 ? 0.0 : c.RawDouble());
+                    break;
+                case VarType::Empty:
+                case VarType::Null:
+                    nullItem_ = true;
+                    break;
+                default:
+                    otherItems_.push_back(item.get());
+                    break;
+            }
         }
-        if (v.type() == VarType::String) return valueTexts_.count(v.RawString()) != 0;
-        double d;
-        return v.TryAsDouble(d) && valueNumbers_.count(d) != 0;
     }
-    for (const Variant& item : values) {
-        TCompareResult c;
-        if (TryRelCompare(v, item, c) && c == TCompareResult::crEqual) return true;
+    if (SqlIsNull(v)) return kUnknown;
+    bool unknown = nullItem_;
+    if (useSets_) {
+        // A value meets the items of its own kind in the sets; the items of
+        // the other kinds still compare as "=" would (a number against a
+        // text that holds one).
+        bool crossKinds = false;
+        switch (v.type()) {
+            case VarType::String:
+                if (textItems_.count(v.RawString())) return kTrue;
+                crossKinds = !integerItems_.empty() || !realItems_.empty();
+                break;
+            case VarType::Integer: {
+                const int64_t i = v.RawInteger();
+                if (integerItems_.count(i)) return kTrue;
+                const double d = static_cast<double>(i);
+                if (static_cast<int64_t>(d) == i && realItems_.count(d)) return kTrue;
+                crossKinds = !textItems_.empty();
+                break;
+            }
+            case VarType::Double: {
+                const double d = v.RawDouble() == 0 ? 0.0 : v.RawDouble();
+                if (realItems_.count(d)) return kTrue;
+                if (d >= -9.2e18 && d <= 9.2e18 && d == std::floor(d) &&
+                    integerItems_.count(static_cast<int64_t>(d)))
+                    return kTrue;
+                crossKinds = !textItems_.empty();
+                break;
+            }
+            default:
+                crossKinds = true;
+                break;
+        }
+        if (crossKinds) {
+            for (const auto& item : right->list) {
+                if (item->kind != okConstant) continue;
+                const TSqlOrder o = SqlCompare(v, item->value, ctx);
+                if (o == TSqlOrder::Equal) return kTrue;
+                if (o == TSqlOrder::Unknown) unknown = true;
+            }
+        }
     }
-    return false;
+    for (const TROperandDef* item : otherItems_) {
+        const TSqlOrder o = SqlCompare(v, const_cast<TROperandDef*>(item)->Evaluate(), ctx);
+        if (o == TSqlOrder::Equal) return kTrue;
+        if (o == TSqlOrder::Unknown) unknown = true;
+    }
+    return unknown ? kUnknown : kFalse;
 }
 
-bool TRelaSimpleExpr::Evaluate() noexcept {
+int TRelaSimpleExpr::Evaluate3() {
+    const TSqlContext& ctx = Context();
     try {
         const Variant& l = left->Evaluate();
         switch (op) {
-            case roBetween: {
-                const Variant& lo = right->Evaluate();
-                const Variant& hi = upper ? upper->Evaluate() : lo;
-                int c1, c2;
-                if (!TryOrderCompare(l, lo, c1) || c1 < 0) return false;
-                if (!TryOrderCompare(l, hi, c2)) return false;
-                return c2 <= 0;
-            }
+            case roTruth:
+                return SqlTruthOf(l, ctx);
+            case roIsNull:
+                return SqlIsNull(l) ? kTrue : kFalse;
             case roIn:
-                right->Evaluate();
-                return InList(l);
-            case roLike: {
-                const Variant& p = right->Evaluate();
+                return InList(l, ctx);
+            case roNone:
+                return kFalse;
+            default:
+                break;
+        }
+        if (SqlIsNull(l) && op != roIs && op != roIsNot) return kUnknown;
+        // A column's value is the row buffer's slot; the right operand may
+        // be a program that reuses its own result, so l stays valid.
+        const Variant& r = right->Evaluate();
+        switch (op) {
+            case roBetween: {
+                const Variant& hi = upper ? upper->Evaluate() : r;
+                const TSqlOrder lo = SqlCompare(l, r, ctx);
+                const TSqlOrder up = SqlCompare(l, hi, ctx);
+                const int a =
+                    lo == TSqlOrder::Unknown ? kUnknown : (lo != TSqlOrder::Less ? kTrue : kFalse);
+                const int b = up == TSqlOrder::Unknown
+                                  ? kUnknown
+                                  : (up != TSqlOrder::Greater ? kTrue : kFalse);
+                if (a == kFalse || b == kFalse) return kFalse;
+                return a == kUnknown || b == kUnknown ? kUnknown : kTrue;
+            }
+            case roIs:
+            case roIsNot: {
+                Variant out;
+                SqlBinary(op == roIs ? soIs : soIsNot, l, r, out, ctx);
+                return Truth(out);
+            }
+            case roLike:
+            case roILike: {
+                if (SqlIsNull(r)) return kUnknown;
                 const std::string& text = TextOf(l, scratch_);
-                const std::string& pattern = TextOf(p, scratch2_);
-                return LikeMatch(text, pattern);
+                const std::string& pattern = TextOf(r, scratch2_);
+                if (op == roLike) return LikeMatch(text, pattern) ? kTrue : kFalse;
+                std::string a(text), b(pattern);
+                for (char& c : a)
+                    c = LowerAscii(c);
+                for (char& c : b)
+                    c = LowerAscii(c);
+                return LikeMatch(a, b) ? kTrue : kFalse;
             }
             case roRegexp:
             case roNotRegexp: {
+                if (SqlIsNull(r)) return kUnknown;
                 const std::string& text = TextOf(l, scratch_);
                 const TRegexp* re = regexp.get();
                 std::shared_ptr<const TRegexp> computed;
                 if (!re) {
                     // A pattern that is not a constant: compiled when first
-                    // met (CachedRegexp); one that does not compile makes the
-                    // relation false, as any failure here.
+                    // met (CachedRegexp); one that does not compile leaves
+                    // the relation unknown for the row, with RE2's reason.
                     std::string error;
-                    computed = CachedRegexp(TextOf(right->Evaluate(), scratch2_), error);
-                    if (!computed) return false;
+                    const std::string& pattern = TextOf(r, scratch2_);
+                    computed = CachedRegexp(pattern, error);
+                    if (!computed) {
+                        ctx.Fault(FormatMsg(kMsgRegexpInvalid, pattern) + error);
+                        return kUnknown;
+                    }
                     re = computed.get();
                 }
-                return re->Search(text) == (op == roRegexp);
+                return re->Search(text) == (op == roRegexp) ? kTrue : kFalse;
             }
-            case roNone:
-                return false;
             default:
                 break;
         }
-        const Variant& r = right->Evaluate();
-        TCompareResult c;
-        if (!TryRelCompare(l, r, c)) return false;
-        switch (c) {
-            case TCompareResult::crEqual:
-                return op == roEqual || op == roGreaterEqual || op == roLessEqual;
-            case TCompareResult::crLess:
-                return op == roNotEqual || op == roLess || op == roLessEqual;
-            case TCompareResult::crGreater:
-                return op == roNotEqual || op == roGreater || op == roGreaterEqual;
-            case TCompareResult::crUnordered:
-                return op == roNotEqual || op == roGreater || op == roLess;
+        const TSqlOrder c = SqlCompare(l, r, ctx);
+        if (c == TSqlOrder::Unknown) return kUnknown;
+        switch (op) {
+            case roEqual:
+                return c == TSqlOrder::Equal ? kTrue : kFalse;
+            case roNotEqual:
+                return c != TSqlOrder::Equal ? kTrue : kFalse;
+            case roGreater:
+                return c == TSqlOrder::Greater ? kTrue : kFalse;
+            case roGreaterEqual:
+                return c != TSqlOrder::Less ? kTrue : kFalse;
+            case roLess:
+                return c == TSqlOrder::Less ? kTrue : kFalse;
+            case roLessEqual:
+                return c != TSqlOrder::Greater ? kTrue : kFalse;
+            default:
+                return kFalse;
         }
-        return false;
-    } catch (...) {
-        // An operand that raises (an expression fault, a failed conversion)
-        // makes the relation false; nothing propagates.
-        return false;
+    } catch (const QueryCancelledError&) {
+        throw;
+    } catch (const std::exception& e) {
+        // A fault of an operand (an overflow, a division by zero) leaves the
+        // relation unknown for this row, with the fault as the reason; a
+        // cancelled query stops.
+        if (left && left->source && left->source->Cancelled()) throw;
+        ctx.Fault(e.what());
+        return kUnknown;
     }
 }
 
@@ -257,26 +279,23 @@ bool TRelaSimpleExpr::PrepareRegexp(std::string& error) {
     regexp.reset();
     error.clear();
     if ((op != roRegexp && op != roNotRegexp) || !right || right->kind != okConstant ||
-        right->isList)
+        SqlIsNull(right->value))
         return true;
-    regexp = TRegexp::Compile(right->text, error);
+    regexp = TRegexp::Compile(SqlText(right->value), error);
     return regexp != nullptr;
 }
 
 static void AddOperandTables(const TROperandDef& op, TDsRefList& out) {
-    if (op.kind == okColumn) {
-        if (op.ref.tableIndex >= 0) out.Add(op.ref.tableIndex);
-    } else if (op.kind == okExpression && op.expr) {
-        for (const TOperandRef& r : op.expr->VarRefs())
-            if (r.tableIndex >= 0) out.Add(r.tableIndex);
-    }
+    for (const TOperandRef& r : op.Reads())
+        if (r.tableIndex >= 0) out.Add(r.tableIndex);
+    for (const auto& item : op.list)
+        AddOperandTables(*item, out);
 }
 
 void TRelaSimpleExpr::CollectTables() {
     tables.Clear();
-    AddOperandTables(*left, tables);
-    if (op != roIn) AddOperandTables(*right, tables);
-    if (op == roBetween && upper) AddOperandTables(*upper, tables);
+    for (const TROperandDef* o : {left.get(), right.get(), upper.get()})
+        if (o) AddOperandTables(*o, tables);
 }
 
 void TRelaSimpleExpr::CopyFrom(const TRelaSimpleExpr& other) {
@@ -296,8 +315,7 @@ void TRelaSimpleExpr::CopyFrom(const TRelaSimpleExpr& other) {
     text = other.text;
     tables = other.tables;
     regexp = other.regexp;
-    listSetBuilt_ = false;
-    valueSetsBuilt_ = false;
+    setsBuilt_ = false;
 }
 
 // ---- TBoolNode ---------------------------------------------------------------
@@ -313,26 +331,34 @@ TBoolNode::~TBoolNode() {
     }
 }
 
-bool TBoolNode::EvaluateTerm() noexcept {
-    bool term = true;
+int TBoolNode::EvaluateTerm3() {
+    int term = kTrue;
     if (isLiteral)
-        term = literal;
+        term = literal ? kTrue : kFalse;
     else if (relation)
-        term = relation->Evaluate();
+        term = relation->Evaluate3();
     else if (group)
-        term = group->Evaluate();
-    return negated ? !term : term;
+        term = group->Evaluate3();
+    return negated ? Not3(term) : term;
 }
 
-bool TBoolNode::Evaluate() noexcept {
-    for (TBoolNode* n = this; n; n = n->next.get())
-        if (!n->EvaluateTerm()) return false;
-    return true;
+int TBoolNode::Evaluate3() {
+    int all = kTrue;
+    for (TBoolNode* n = this; n; n = n->next.get()) {
+        const int t = n->EvaluateTerm3();
+        if (t == kFalse) return kFalse;
+        if (t == kUnknown) all = kUnknown;
+    }
+    return all;
 }
 
 bool TRelaSimpleExpr::ReadsContent() const {
-    for (const TROperandDef* o : {left.get(), right.get(), upper.get()})
-        if (o && o->kind == okExpression && o->expr && o->expr->ReadsFileContents()) return true;
+    for (const TROperandDef* o : {left.get(), right.get(), upper.get()}) {
+        if (!o) continue;
+        if (o->readsContent) return true;
+        for (const auto& item : o->list)
+            if (item->readsContent) return true;
+    }
     return false;
 }
 
@@ -435,10 +461,14 @@ std::unique_ptr<TBoolNode> TOrNodeList::Take(int index) {
     return node;
 }
 
-bool TOrNodeList::Evaluate() noexcept {
-    for (auto& item : items_)
-        if (item->Evaluate()) return true;
-    return false;
+int TOrNodeList::Evaluate3() {
+    int any = kFalse;
+    for (auto& item : items_) {
+        const int t = item->Evaluate3();
+        if (t == kTrue) return kTrue;
+        if (t == kUnknown) any = kUnknown;
+    }
+    return any;
 }
 
 // ---- Normalize ---------------------------------------------------------------

@@ -16,9 +16,12 @@
 // that read two or more tables. It also plans the joins of a branch:
 // connected clusters of join conditions, cheapest first.
 //
-// Evaluation never raises: a relation whose operands or conversions fail is
-// false. This unit does not walk tables or build match trees (Uwhr), does
-// not parse text (sqlScan_Base) and does not bind names (SqlBinder).
+// Evaluation follows SQL's three-valued logic: a relation with a null
+// operand, or one whose value could not be computed (a failed conversion,
+// an unreadable file: the reason goes to the statement's fault record), is
+// unknown; NOT unknown is unknown; a row counts only when its condition is
+// true. Evaluation never raises but for a cancelled query. This unit does not walk tables or build
+// match trees (Uwhr), does not parse text (sqlScan_Base) and does not bind names (SqlBinder).
 //
 // The parsed tree and the where object are plan data: nothing here changes
 // while a statement runs, except cached costs and the IN-list look-up set,
@@ -34,6 +37,7 @@
 #include <vector>
 
 #include "platform/Variant.h"
+#include "script/runtime/SqlOps.h"
 #include "sql/SqlStatement.h"
 #include "sql/UveskBase.h"
 
@@ -44,22 +48,18 @@ class TRegexp;
 // ---------------------------------------------------------------------------
 // Value comparison.
 
-enum class TCompareResult : uint8_t { crLess, crEqual, crGreater, crUnordered };
-
-// The ordering comparison (BETWEEN, ORDER BY, DISTINCT): r is -1, 0 or 1.
-// Strings compare byte by byte; two integers as integers; numbers and a
-// number against a text as doubles; a date-time against anything as
-// date-times; booleans false before true (against a text the text is read
-// as a boolean, against a number both count as numbers); empty is 0 against
-// a number and the empty text against a text; null equals null and orders
-// before everything else. False when a conversion fails.
+// The ordering comparison of ORDER BY, DISTINCT and min/max: SQL's total
+// order (script/runtime/SqlOps' SqlOrderCompare): null first, then
+// booleans, numbers, date-times and texts. r is -1, 0 or 1; it never fails
+// (true always; the form stays for callers that once had to ask).
 bool TryOrderCompare(const Variant& a, const Variant& b, int& r) noexcept;
-// The same, throwing VariantError when a conversion fails.
 int OrderCompare(const Variant& a, const Variant& b);
-// The relational comparison (the six comparison operators): empty or null
-// on one side is equal only to the same on the other, else unordered. False
-// when a conversion fails.
-bool TryRelCompare(const Variant& a, const Variant& b, TCompareResult& r) noexcept;
+
+// The truth values of SQL's three-valued logic as the logic tree returns
+// them.
+constexpr int kTrue = 1;
+constexpr int kFalse = 0;
+constexpr int kUnknown = -1;
 
 // ---------------------------------------------------------------------------
 // Relations and nodes.
@@ -86,8 +86,11 @@ class TRelaSimpleExpr {
     TRelaSimpleExpr();
     ~TRelaSimpleExpr();
 
-    // Never raises: any failure makes the relation false.
-    bool Evaluate() noexcept;
+    // kTrue, kFalse or kUnknown (a null operand, or one that could not be
+    // computed: then the reason is noted in the statement's fault record).
+    // Never raises, but for a cancelled query.
+    int Evaluate3();
+    bool Evaluate() { return Evaluate3() == kTrue; }
     // Operand costs, plus 10 for IN and 20 for LIKE and regexp.
     int Cost() const;
     // regexp: compiles a constant pattern once, for every evaluation (and
@@ -103,25 +106,25 @@ class TRelaSimpleExpr {
 
     TRelOp op = roNone;
     std::unique_ptr<TROperandDef> left;
-    std::unique_ptr<TROperandDef> right;  // for IN it carries the list
+    std::unique_ptr<TROperandDef> right;  // for IN its list holds the items
     std::unique_ptr<TROperandDef> upper;  // BETWEEN's upper bound, else null
     std::string text;                     // source text, for diagnostics
     TDsRefList tables;
     std::shared_ptr<const TRegexp> regexp;  // regexp's constant pattern, compiled
 
   private:
-    // IN: v matches a quoted item by its exact text, or an unquoted item
-    // by the relational comparison (as "=" would).
-    bool InList(const Variant& v);
-    bool InValues(const Variant& v);
-    std::unordered_set<std::string_view> listSet_;  // built on first use of a long list
-    bool listSetBuilt_ = false;
-    // A long list of unquoted items, looked up by a text's bytes and by a
-    // number's value; built on first use.
-    std::unordered_set<std::string_view> valueTexts_;
-    std::unordered_set<double> valueNumbers_;
-    bool valueSetsBuilt_ = false;
-    std::string scratch_;  // text forms of IN and LIKE operands, reused per row
+    // IN over the list's items; sets of the constant items of a long list
+    // answer for the kinds they hold.
+    int InList(const Variant& v, const TSqlContext& ctx);
+    const TSqlContext& Context() const;
+    bool setsBuilt_ = false;
+    bool useSets_ = false;
+    std::unordered_set<std::string_view> textItems_;
+    std::unordered_set<int64_t> integerItems_;
+    std::unordered_set<double> realItems_;
+    std::vector<const TROperandDef*> otherItems_;  // looked at one by one
+    bool nullItem_ = false;
+    std::string scratch_;  // text forms of LIKE operands, reused per row
     std::string scratch2_;
 };
 
@@ -138,10 +141,12 @@ class TBoolNode {
     TBoolNode& operator=(const TBoolNode&) = delete;
 
     // The chain from this node: the conjunction of every node's term, each
-    // negated on its own; later nodes are evaluated only while true.
-    bool Evaluate() noexcept;
+    // negated on its own, in three values; later nodes are evaluated only
+    // while none is false.
+    int Evaluate3();
+    bool Evaluate() { return Evaluate3() == kTrue; }
     // This node's term alone, negation applied.
-    bool EvaluateTerm() noexcept;
+    int EvaluateTerm3();
     int Cost();
     int ChainCost();
     // Copies src's term and flags (and, with withChain, its chain).
@@ -173,8 +178,9 @@ class TOrNodeList {
     std::unique_ptr<TBoolNode> Take(int index);  // removes without releasing
     void Remove(int index) { items_.erase(items_.begin() + index); }
     std::unique_ptr<TBoolNode>& Slot(int i) { return items_[static_cast<size_t>(i)]; }
-    // True at the first member chain that is true.
-    bool Evaluate() noexcept;
+    // True at the first member chain that is true; else unknown when one
+    // is unknown, else false.
+    int Evaluate3();
 
   private:
     std::vector<std::unique_ptr<TBoolNode>> items_;

@@ -304,8 +304,11 @@ TFilterObject::TFilterObject(TFromClause& from, int fromIndex, std::vector<TBool
 }
 
 void TFilterObject::CollectReads(const TBoolNode* chain) {
-    auto operand = [this](const TROperandDef* op) {
-        if (!op || op->kind == okConstant || op->kind == okParameter) return;
+    std::function<void(const TROperandDef*)> operand = [&](const TROperandDef* op) {
+        if (!op) return;
+        for (const auto& item : op->list)
+            operand(item.get());
+        if (op->kind == okConstant || op->kind == okParameter) return;
         if (op->kind == okColumn && op->ref.tableIndex != fromIndex_) return;
         if (op->kind == okColumn && op->ref.fieldIndex >= 0 && op->ref.fieldIndex < 64)
             reads_ |= uint64_t{1} << op->ref.fieldIndex;
@@ -331,6 +334,8 @@ bool TFilterObject::Reads(int fieldIndex) {
 
 bool TFilterObject::OperandKnown(const TROperandDef* op, uint64_t known) const {
     if (!op) return true;
+    for (const auto& item : op->list)
+        if (!OperandKnown(item.get(), known)) return false;
     switch (op->kind) {
         case okConstant:
         case okParameter:
@@ -352,7 +357,11 @@ TFilterObject::TTri TFilterObject::DecideTerm(TBoolNode& node, uint64_t known) {
         if (!OperandKnown(r.left.get(), known) || !OperandKnown(r.right.get(), known) ||
             !OperandKnown(r.upper.get(), known))
             return TTri::Unknown;
-        term = r.Evaluate() ? TTri::True : TTri::False;
+        // An unknown relation is left undecided: the full evaluation then
+        // sees it, and counts a row it drops for a fault.
+        const int t = r.Evaluate3();
+        if (t == kUnknown) return TTri::Unknown;
+        term = t == kTrue ? TTri::True : TTri::False;
     } else if (node.group) {
         term = TTri::False;
         for (int i = 0; i < node.group->Count() && term != TTri::True; ++i) {
@@ -387,14 +396,22 @@ void TFilterObject::SetValue(int fieldIndex, const Variant& value) {
 }
 
 Variant TFilterObject::Evaluate() {
-    bool pass = false;
-    for (TBoolNode* f : filters_)
-        if (f->Evaluate()) {
-            pass = true;
-            break;
-        }
-    result_.SetBoolean(pass);
+    result_.SetBoolean(EvaluateFilters(filters_, from_.Context()));
     return result_;
+}
+
+bool EvaluateFilters(const std::vector<TBoolNode*>& filters, const TSqlContext& ctx) {
+    if (ctx.faults) ctx.faults->BeginRow();
+    bool unknown = false;
+    for (TBoolNode* f : filters) {
+        const int t = f->Evaluate3();
+        if (t == kTrue) return true;
+        if (t == kUnknown) unknown = true;
+    }
+    // Left out because the condition could not be decided, and not only
+    // for a null value: the statement says so once.
+    if (unknown && ctx.faults && ctx.faults->RowFaulted()) ctx.faults->CountDropped();
+    return false;
 }
 
 // ---- Extending a tree by one join condition -------------------------------------
@@ -483,7 +500,7 @@ class TExtension {
                 if (stop_) break;
                 continue;
             }
-            if (!q_.Evaluate()) continue;
+            if (!Holds()) continue;
             result = true;
             recs_.clear();
             for (int p : u_)
@@ -493,6 +510,16 @@ class TExtension {
             if (stop_) return result;
         }
         return result;
+    }
+
+    // The join condition for the positioned rows; a combination it drops
+    // for an unknown value with a fault behind it is counted.
+    bool Holds() {
+        const TSqlContext& ctx = from_.Context();
+        if (ctx.faults) ctx.faults->BeginRow();
+        const int t = q_.Evaluate3();
+        if (t == kUnknown && ctx.faults && ctx.faults->RowFaulted()) ctx.faults->CountDropped();
+        return t == kTrue;
     }
 
     void Extend(TTT_node* n) {
@@ -525,7 +552,7 @@ class TExtension {
         Position(b_[k], n->key);
         if (k + 1 == b_.size()) {
             if (u_.empty()) {
-                result = q_.Evaluate();
+                result = Holds();
             } else {
                 std::vector<TTT_node*> one{n};
                 result = Try(0, one);
@@ -716,7 +743,7 @@ void TWhereExecuter::Run() {
     std::vector<TBranchState> states;
     const TVerdict verdict = where_->Verdict(states);
     if (verdict == TVerdict::vdNone) return;
-    if (verdict == TVerdict::vdAll) {
+    if (verdict == TVerdict::vdAll || from_.Count() == 0) {
         FullWalk();
         return;
     }
@@ -734,7 +761,12 @@ void TWhereExecuter::Run() {
 }
 
 void TWhereExecuter::FullWalk() {
-    if (from_.Count() == 0 || !OnBufferedRow) return;
+    if (!OnBufferedRow) return;
+    // A statement without tables has one row: its items evaluated once.
+    if (from_.Count() == 0) {
+        OnBufferedRow(stop_);
+        return;
+    }
     for (int t = 0; t < from_.Count(); ++t) {
         IXSimpleDataset& ds = *from_.Table(t).dataset;
         {
@@ -820,13 +852,7 @@ void TWhereExecuter::LoadTables(const std::vector<int>& branches) {
             CheckCancel();
             if (!inEngine.empty()) {
                 from_.LoadRow(t);
-                bool pass = false;
-                for (TBoolNode* f : inEngine)
-                    if (f->Evaluate()) {
-                        pass = true;
-                        break;
-                    }
-                if (!pass) continue;
+                if (!EvaluateFilters(inEngine, from_.Context())) continue;
             }
             out.push_back(ds.GetRecNo());
         }

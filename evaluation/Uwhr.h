@@ -195,6 +195,11 @@ struct TDebugObject {
 // true when all are; a group (OR) true when any member is, false when all
 // are; NOT swaps false and true and keeps unknown. The candidate is
 // rejected only when every filter chain is false.
+// Whether a candidate passes any of the filter chains; one that passes
+// none because a chain was unknown for a fault is counted in the
+// statement's fault record.
+bool EvaluateFilters(const std::vector<TBoolNode*>& filters, const TSqlContext& ctx);
+
 class TFilterObject : public IFilterObject {
   public:
     TFilterObject(TFromClause& from, int fromIndex, std::vector<TBoolNode*> filters);

@@ -11,9 +11,6 @@ namespace corvane {
 
 namespace {
 
-bool IsNumberKind(VarType t) {
-    return t == VarType::Integer || t == VarType::Double;
-}
 
 // A heap block of a hash node (key, value, next) plus its bucket.
 constexpr int64_t kIndexEntryBytes = HeapBlockBytes(32) + 8;
@@ -36,30 +33,7 @@ bool AggregateKindOf(std::string_view name, TAggregateKind& kind) {
 }
 
 bool SameKeyValue(const Variant& a, const Variant& b) noexcept {
-    const VarType ta = a.type(), tb = b.type();
-    if (IsNumberKind(ta) && IsNumberKind(tb)) {
-        if (ta == VarType::Integer && tb == VarType::Integer)
-            return a.RawInteger() == b.RawInteger();
-        const double da =
-            ta == VarType::Integer ? static_cast<double>(a.RawInteger()) : a.RawDouble();
-        const double db =
-            tb == VarType::Integer ? static_cast<double>(b.RawInteger()) : b.RawDouble();
-        return da == db || (std::isnan(da) && std::isnan(db));
-    }
-    if (ta != tb) return false;
-    switch (ta) {
-        case VarType::Empty:
-        case VarType::Null:
-            return true;
-        case VarType::Date:
-            return a.RawDouble() == b.RawDouble();
-        case VarType::Boolean:
-            return a.RawBoolean() == b.RawBoolean();
-        case VarType::String:
-            return a.RawString() == b.RawString();
-        default:
-            return false;
-    }
+    return SqlSameValue(a, b);
 }
 
 TGroupClause::TGroupClause(TFromClause& from, TmyErrorMng& errors) : from_(from), errors_(errors) {}
@@ -115,6 +89,24 @@ std::string TGroupClause::TypeNameOf(const TOperandRef& ref) const {
         default:
             return {};
     }
+}
+
+TOperandRef TGroupClause::KeyRef(int k) {
+    TOperandRef r;
+    MakeRef(slKey, k, 0, r);
+    return r;
+}
+
+TOperandRef TGroupClause::AggregateRef(int a) {
+    TOperandRef r;
+    MakeRef(slAggregate, a, 0, r);
+    return r;
+}
+
+TOperandRef TGroupClause::OutputRef(int o) {
+    TOperandRef r;
+    MakeRef(slOutput, o, 0, r);
+    return r;
 }
 
 bool TGroupClause::MakeRef(TSlotKind kind, int index, int tag, TOperandRef& ref) {
@@ -298,7 +290,14 @@ bool TGroupClause::AddDistinct(TAccumulator& acc, const Variant& v) {
 }
 
 void TGroupClause::Accumulate(const TAggregate& a, TAccumulator& acc, const Variant& v) {
-    if (v.IsEmpty() || v.IsNull()) return;
+    if (SqlIsNull(v)) return;
+    // A sum or an average takes numbers; a text counts when it is one.
+    double number = 0;
+    if ((a.kind == agSum || a.kind == agAvg) && v.type() != VarType::Integer &&
+        !SqlToReal(v, number)) {
+        NoteSqlFault(FormatMsg(std::string(Msg(sqlmsg::NotANumber)), SqlText(v).substr(0, 60)));
+        return;
+    }
     if (a.distinct && !AddDistinct(acc, v)) return;
     switch (a.kind) {
         case agCount:
@@ -309,8 +308,8 @@ void TGroupClause::Accumulate(const TAggregate& a, TAccumulator& acc, const Vari
                 if (__builtin_add_overflow(acc.intSum, v.RawInteger(), &acc.intSum))
                     throw AggregateError(std::string(sqlmsg::SumOverflow) + a.written);
             } else {
-                const double d = v.type() == VarType::Integer ? static_cast<double>(v.RawInteger())
-                                                              : v.AsDouble();
+                const double d =
+                    v.type() == VarType::Integer ? static_cast<double>(v.RawInteger()) : number;
                 if (!acc.doubleSum) {
                     acc.sum = static_cast<long double>(acc.intSum);
                     acc.doubleSum = true;
@@ -321,12 +320,12 @@ void TGroupClause::Accumulate(const TAggregate& a, TAccumulator& acc, const Vari
             break;
         case agAvg:
             acc.sum += v.type() == VarType::Integer ? static_cast<long double>(v.RawInteger())
-                                                    : static_cast<long double>(v.AsDouble());
+                                                    : static_cast<long double>(number);
             ++acc.count;
             break;
         case agMin:
         case agMax: {
-            if (!acc.best.IsEmpty()) {
+            if (!SqlIsNull(acc.best)) {
                 const int c = OrderCompare(v, acc.best);
                 if (a.kind == agMin ? c >= 0 : c <= 0) break;
             }
@@ -354,7 +353,7 @@ void TGroupClause::SetCurrent(int g) {
                 break;
             case agSum:
                 if (acc.count == 0)
-                    r.Clear();
+                    r.SetNull();
                 else if (acc.doubleSum)
                     r.SetDouble(static_cast<double>(acc.sum));
                 else
@@ -362,13 +361,16 @@ void TGroupClause::SetCurrent(int g) {
                 break;
             case agAvg:
                 if (acc.count == 0)
-                    r.Clear();
+                    r.SetNull();
                 else
                     r.SetDouble(static_cast<double>(acc.sum / static_cast<long double>(acc.count)));
                 break;
             case agMin:
             case agMax:
-                r.Assign(acc.best);
+                if (SqlIsNull(acc.best))
+                    r.SetNull();
+                else
+                    r.Assign(acc.best);
                 break;
         }
     }

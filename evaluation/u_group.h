@@ -27,12 +27,13 @@
 // values.
 //
 // Aggregates: count(*) counts rows; count(x) the values of x that are not
-// empty (empty and null are skipped by every aggregate but count(*));
-// sum(x) is an integer while every value is one (64-bit, overflow is an
-// error), else a double; avg(x) is a double; min(x) and max(x) keep the
-// value as it came, ordered by the ordering comparison. With "distinct"
-// each value is taken once (values equal as group keys are equal). Without
-// a value sum, avg, min and max are empty and count is 0.
+// null (null is skipped by every aggregate but count(*)); sum(x) is an
+// integer while every value is one (64-bit, overflow is an error), else a
+// double; a text that is no number is skipped by sum and avg, with the
+// reason noted; avg(x) is a double; min(x) and max(x) keep the value as it
+// came, in SQL's total order. With "distinct" each value is taken once
+// (values equal as group keys are equal). Without a value sum, avg, min
+// and max are null and count is 0.
 //
 // Contrast the plan (keys, aggregates, HAVING tree, slot names: filled by
 // the binder, unchanged by running) with the run state (the groups and
@@ -82,9 +83,10 @@ struct TAggregate {
     std::string typeName;  // the result's type name
 };
 
-// Values equal as group keys: both empty, both null, numbers (integers and
-// doubles) of equal value, or values of one kind that are equal (texts
-// byte for byte, date-times, booleans). A text never equals a number.
+// Values equal as group keys: both null (empty counts as null), numbers
+// (integers and doubles) of equal value, or values of one kind that are
+// equal (texts byte for byte, date-times, booleans). A text never equals a
+// number.
 bool SameKeyValue(const Variant& a, const Variant& b) noexcept;
 
 // A select item as HAVING sees it through its output name.
@@ -120,6 +122,11 @@ class TGroupClause : public IGVarMng {
     void ShowOutputs(bool on) { showOutputs_ = on; }
     // The HAVING condition (its group null without HAVING).
     TBoolNode& HavingRoot() { return having_; }
+    // References to the slots, as the binder puts them in place of the
+    // aggregate calls, GROUP BY expressions and output names it finds.
+    static TOperandRef KeyRef(int k);
+    static TOperandRef AggregateRef(int a);
+    static TOperandRef OutputRef(int o);
     // The type name of what a reference of this clause reads.
     std::string TypeNameOf(const TOperandRef& ref) const;
     // While a select item binds, a column in it that is neither grouped nor
@@ -155,6 +162,7 @@ class TGroupClause : public IGVarMng {
     int Cost(const TOperandRef&) override { return 1; }
     void Prepare() override { from_.Prepare(); }
     bool Cancelled() override { return from_.Cancelled(); }
+    const TSqlContext& Context() override { return from_.Context(); }
 
   private:
     struct TKey {

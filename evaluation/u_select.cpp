@@ -66,9 +66,8 @@ uint64_t HashValue(const Variant& v) {
     };
     switch (v.type()) {
         case VarType::Empty:
-            return 0x1234567ULL;
         case VarType::Null:
-            return 0x7654321ULL;
+            return 0x7654321ULL;  // null and empty are the same value
         case VarType::Integer:
             return number(static_cast<double>(v.RawInteger()));
         case VarType::Double:
@@ -93,10 +92,8 @@ uint64_t HashRow(const std::vector<const Variant*>& values) {
 
 bool SameRow(const std::vector<const Variant*>& values, const TSimpleRow& row) {
     if (row.size() != values.size()) return false;
-    for (size_t i = 0; i < values.size(); ++i) {
-        int c;
-        if (!TryOrderCompare(*values[i], row[i], c) || c != 0) return false;
-    }
+    for (size_t i = 0; i < values.size(); ++i)
+        if (SqlOrderCompare(*values[i], row[i]) != 0) return false;
     return true;
 }
 
@@ -255,32 +252,7 @@ void TSelectEnviroment::ChargeHeldRow(int64_t heldRows) {
     run_.heldBytes += bytes;
 }
 
-bool TSelectEnviroment::CheckAmbiguity() {
-    bool ok = true;
-    for (int i = clause_.Count() - 1; i >= 0; --i) {
-        TSelectField& item = clause_.Item(i);
-        if (item.kind != okExpression || !item.expr) continue;
-        const auto& refs = item.expr->VarRefs();
-        const auto& names = item.expr->VarNames();
-        for (size_t k = 0; k < refs.size() && k < names.size(); ++k) {
-            if (refs[k].tableIndex < 0) continue;
-            if (from_ && from_->CountTablesWithField(names[k]) > 1) {
-                ok = false;
-                engine_.Errors().Add(FormatMsg(sqlmsg::Ambiguous, names[k]));
-            }
-        }
-    }
-    return ok;
-}
-
 // ---- TOrderClause -----------------------------------------------------------
-
-void TOrderClause::Add(const std::string& itemText) {
-    std::string name;
-    bool descending = false;
-    ReadOrderItem(itemText, name, descending);
-    Add(std::move(name), descending);
-}
 
 bool TOrderClause::Add(std::string name, bool descending) {
     const std::string key = NormalizeName(name);
@@ -292,140 +264,43 @@ bool TOrderClause::Add(std::string name, bool descending) {
     return true;
 }
 
-namespace {
-
-// Key types by the result field's type name.
-int KeyTypeOf(const std::string& typeName) {
-    TDataType code;
-    if (TypeCodeOf(typeName, code)) return code;
-    return 9;  // not a known type: the values themselves
-}
-
-Variant ToKey(const Variant& v, int keyType) {
-    switch (keyType) {
-        case 1:
-            return Variant(v.AsInteger());
-        case 2:
-            return Variant(static_cast<int64_t>(static_cast<uint64_t>(v.AsInteger()) & 0xFFFFu));
-        case 3:
-            return Variant(static_cast<int64_t>(static_cast<uint64_t>(v.AsInteger()) & 0xFFu));
-        case 4:
-            return Variant(v.AsString());
-        case 5: {
-            std::string s = v.AsString();
-            return Variant(std::string(1, s.empty() ? '\0' : s[0]));
-        }
-        case 6:
-            return Variant(v.AsDouble());
-        case 7:
-            return Variant(v.AsBoolean());
-        case 8:
-            return Variant(v.AsDate());
-        default: {
-            Variant copy;
-            copy.Assign(v);
-            return copy;
-        }
-    }
-}
-
-// Whether ToKey would give the value itself.
-bool IsOwnKey(const Variant& v, int keyType) {
-    switch (keyType) {
-        case 1:
-            return v.type() == VarType::Integer;
-        case 4:
-            return v.type() == VarType::String;
-        case 6:
-        case 8:
-            return v.type() == VarType::Double;
-        case 7:
-            return v.type() == VarType::Boolean;
-        case 2:
-        case 3:
-        case 5:
-            return false;
-        default:
-            return true;
-    }
-}
-
-}  // namespace
-
 void TOrderClause::Sort(TSimpleDataset& result, TMemoryBudget* budget) {
     const int rows = result.GetRecordCount();
     if (items_.empty() || rows == 0) return;
     const size_t levels = items_.size();
-    std::vector<int> keyTypes(levels);
-    for (size_t l = 0; l < levels; ++l) {
-        const int col = items_[l].column;
-        keyTypes[l] =
-            (col >= 0 && col < result.GetFieldCount()) ? KeyTypeOf(result.GetFieldType(col)) : 9;
-    }
     const Variant empty;
-    auto valueAt = [&](int r, size_t l) -> const Variant& {
-        const TSimpleRow& row = result.RowAt(r);
-        const int col = items_[l].column;
-        return (col >= 0 && static_cast<size_t>(col) < row.size()) ? row[static_cast<size_t>(col)]
-                                                                   : empty;
-    };
-    // A key is the row's own value when that already has the key's kind
-    // (the common case: texts sorted as texts), else a converted copy; so
-    // sorting long paths does not copy them.
-    size_t conversions = 0;
-    for (int r = 0; r < rows; ++r)
-        for (size_t l = 0; l < levels; ++l)
-            if (!IsOwnKey(valueAt(r, l), keyTypes[l])) ++conversions;
+    // The keys are the values themselves, in SQL's total order (null first
+    // ascending, last descending; numbers by value; texts by bytes), so a
+    // column of mixed kinds sorts and nothing is converted or copied.
     const int64_t cells = static_cast<int64_t>(rows) * static_cast<int64_t>(levels);
     TMemoryCharge charge(budget, TMemoryUse::SortKeys);
-    // The key references, the converted keys, the order with the sort's
-    // buffer, and the rows taken out while they are put back in order.
+    // The key references, the order with the sort's buffer, and the rows
+    // taken out while they are put back in order.
     charge.Add(HeapBlockBytes(cells * static_cast<int64_t>(sizeof(const Variant*))) +
-               HeapBlockBytes(static_cast<int64_t>(conversions * sizeof(Variant))) +
                2 * HeapBlockBytes(int64_t{rows} * static_cast<int64_t>(sizeof(int))) +
                HeapBlockBytes(int64_t{rows} * static_cast<int64_t>(sizeof(void*))));
-    // Keys first: a value that does not convert raises before any row moves.
     std::vector<const Variant*> keys(static_cast<size_t>(cells));
-    std::vector<Variant> converted;
-    converted.reserve(conversions);
     for (int r = 0; r < rows; ++r) {
+        const TSimpleRow& row = result.RowAt(r);
         for (size_t l = 0; l < levels; ++l) {
-            const Variant& v = valueAt(r, l);
-            const Variant* key = &v;
-            if (!IsOwnKey(v, keyTypes[l])) {
-                Variant k = ToKey(v, keyTypes[l]);
-                if (k.type() == VarType::String) charge.Add(TextHeapBytes(k.RawString().size()));
-                converted.push_back(std::move(k));
-                key = &converted.back();
-            }
-            keys[static_cast<size_t>(r) * levels + l] = key;
+            const int col = items_[l].column;
+            keys[static_cast<size_t>(r) * levels + l] =
+                (col >= 0 && static_cast<size_t>(col) < row.size()) ? &row[static_cast<size_t>(col)]
+                                                                    : &empty;
         }
     }
     std::vector<int> order(static_cast<size_t>(rows));
     for (int r = 0; r < rows; ++r)
         order[static_cast<size_t>(r)] = r;
-    std::optional<std::string> failure;
     auto less = [&](int a, int b) {
         for (size_t l = 0; l < levels; ++l) {
-            int c;
-            const Variant& ka = *keys[static_cast<size_t>(a) * levels + l];
-            const Variant& kb = *keys[static_cast<size_t>(b) * levels + l];
-            if (!TryOrderCompare(ka, kb, c)) {
-                if (!failure) {
-                    try {
-                        OrderCompare(ka, kb);
-                    } catch (const VariantError& e) {
-                        failure = e.what();
-                    }
-                }
-                return false;
-            }
+            const int c = SqlOrderCompare(*keys[static_cast<size_t>(a) * levels + l],
+                                          *keys[static_cast<size_t>(b) * levels + l]);
             if (c != 0) return items_[l].descending ? c > 0 : c < 0;
         }
         return false;
     };
     std::stable_sort(order.begin(), order.end(), less);
-    if (failure) throw VariantError(*failure);
     std::vector<std::unique_ptr<TSimpleRow>> taken(static_cast<size_t>(rows));
     for (int r = 0; r < rows; ++r)
         taken[static_cast<size_t>(r)] = result.TakeRow(r);

@@ -13,8 +13,8 @@
 // and without ORDER BY end the execution as soon as those rows are out.
 //
 // TOrderClause holds the ORDER BY items and reorders the finished rows: a
-// stable multi-key sort, each key converted to the type its result column
-// names, rows moved as whole references.
+// stable multi-key sort by the values in SQL's total order, rows moved as
+// whole references.
 //
 // The binder (engine/SqlBinder) fills and binds the select list, the
 // grouping and the ORDER BY items from the parsed statement; this unit
@@ -128,9 +128,6 @@ class TSelectEnviroment {
     // creates it (the binder, once per parse).
     TGroupClause* Group() { return group_.get(); }
     TGroupClause& MakeGroup();
-    // Reports every ambiguous unqualified column name read by an expression
-    // item; false when there is one.
-    bool CheckAmbiguity();
     int64_t RowsOut() const { return run_.rowsOut; }
 
   private:
@@ -158,19 +155,13 @@ struct TOrderItem {
 
 class TOrderClause {
   public:
-    // Reads the name and the direction ("desc", "descending" and every
-    // prefix of "descending" of at least 4 letters sort descending; the
-    // parser's ReadOrderItem). An item whose name repeats an earlier one is
-    // ignored.
-    void Add(const std::string& itemText);
-    // The same for an item already read; false when the name repeats an
-    // earlier one (letter case outside quotes ignored) and it was ignored.
+    // An item as the parser read it; false when the name repeats an earlier
+    // one (letter case outside quotes ignored) and it was ignored.
     bool Add(std::string name, bool descending);
     int Count() const { return static_cast<int>(items_.size()); }
     TOrderItem& Item(int i) { return items_[static_cast<size_t>(i)]; }
     void Clear() { items_.clear(); }
-    // Sorts the rows stably. A key that does not convert to its column's
-    // type raises VariantError; the rows then stay in their order. The sort
+    // Sorts the rows stably, by the values in SQL's total order. The sort
     // keys are charged to the budget while the sort runs (ResultTooLargeError
     // beyond it, rows unmoved).
     void Sort(TSimpleDataset& result, TMemoryBudget* budget = nullptr);

@@ -789,9 +789,6 @@ class TDirLister {
 
         if (IFilterObject* filter = t_.filter_) {
             const std::lock_guard<std::mutex> lock(filterLock_);
-            // In the filtered listing an empty extension stands for the
-            // whole name, and the record keeps it.
-            if (extStart == name.size()) extStart = 0;
             auto& v = t_.filterValues_;
             v[fcPath].SetString(std::string_view(path_).substr(0, f.pathLength));
             v[fcFilename].SetString(name);

@@ -14,9 +14,16 @@
 //
 // The script compiler's and runtime's texts are a separate table
 // (script/common/U_err.h).
+//
+// Texts added with the statement grammar carry an English text beside the
+// Chinese one (TMessageText, platform/MessageText); Msg picks the one of
+// the language the front end chose.
 #pragma once
 
 #include <string_view>
+
+#include "platform/MessageText.h"
+#include "script/runtime/SqlValue.h"
 
 namespace corvane::sqlmsg {
 
@@ -60,6 +67,40 @@ inline constexpr std::string_view SubTermFailed = "试图获得一个子项时�
 inline constexpr std::string_view RelationFailed = "试图获得一个关系式时，失败了.(";
 inline constexpr std::string_view PlaceSuffix = "的%d位置)";
 
+// ---- The statement grammar (tokens, expressions, clauses).
+inline constexpr std::string_view QuoteNotClosed = "引号不匹配";
+inline constexpr TMessageText CommentNotClosed{"注释没有结束", "the comment is not closed"};
+inline constexpr TMessageText UnexpectedCharacter{"不认识的字符“%s”", "unexpected character “%s”"};
+inline constexpr TMessageText ExpressionExpected{"此处需要一个表达式",
+                                                 "an expression is expected here"};
+// "%s": what was expected (")", "then", "by"...).
+inline constexpr TMessageText TokenExpected{"期待“%s”", "“%s” expected"};
+// "%s": the token found where it cannot stand.
+inline constexpr TMessageText UnexpectedToken{"此处不应出现“%s”", "“%s” cannot stand here"};
+inline constexpr TMessageText NameExpected{"此处需要一个名称", "a name is expected here"};
+inline constexpr TMessageText TableExpected{"from之后应是表", "a table is expected after from"};
+inline constexpr TMessageText TooDeep{"表达式嵌套太深，最多%d层",
+                                      "the expression nests too deeply (at most %d levels)"};
+inline constexpr TMessageText CaseNeedsWhen{"case之后至少需要一个when",
+                                            "case needs at least one when"};
+inline constexpr TMessageText UnknownType{"不认识的类型“%s”", "unknown type “%s”"};
+inline constexpr TMessageText TrailingText{"语句末尾有多余的内容",
+                                           "unexpected text after the statement"};
+inline constexpr TMessageText FetchSyntax{"应写作fetch first n rows only",
+                                          "write fetch first n rows only"};
+inline constexpr TMessageText SubQueryUnsupported{"暂不支持子查询",
+                                                  "sub-queries are not supported yet"};
+inline constexpr TMessageText IntervalInvalid{"无效的时间间隔“%s”", "invalid interval “%s”"};
+inline constexpr TMessageText StarMisplaced{"“*”只能作为选择项或count(*)的参数",
+                                            "“*” stands only as a select item or in count(*)"};
+// ORDER BY n / GROUP BY n beyond the select list; "%d" the number.
+inline constexpr TMessageText PositionOutOfRange{"位置%d超出了选择项的范围",
+                                                 "position %d is beyond the select list"};
+inline constexpr TMessageText TooManyMessages{"……还有%d条消息", "… %d more messages"};
+// Where a message points: added by front ends after the text.
+inline constexpr TMessageText PlaceAt{"（第%d行第%d列）", " (line %d, column %d)"};
+inline constexpr TMessageText NearText{"，附近：%s", ", near: %s"};
+
 // ---- Binding.
 inline constexpr std::string_view NotATable = "%s不是有效的表";
 inline constexpr std::string_view NoSuchTable = "没有相应的表：";  // + the qualifier
@@ -97,6 +138,17 @@ inline constexpr std::string_view ExpressionClose = "”";
 inline constexpr std::string_view ExpressionAtEnd = "末尾";
 inline constexpr std::string_view ExpressionAtChar = "第%d个字符";
 inline constexpr std::string_view ExpressionDetail = "：";
+
+inline constexpr TMessageText FunctionArgs{"函数“%s”的参数个数不对",
+                                           "wrong number of arguments for “%s”"};
+inline constexpr TMessageText UnknownFunction{"不认识的函数“%s”", "unknown function “%s”"};
+inline constexpr TMessageText TypesIncompatible{"类型不兼容", "incompatible types"};
+
+// Rows dropped because their condition was unknown for such a reason:
+// the count, then the first reason.
+inline constexpr TMessageText RowsUnknown{
+    "有%s行因条件无法判断而未列出，第一个原因：%s",
+    "%s rows were left out because their condition could not be decided; the first reason: %s"};
 
 // ---- Execution (exception texts).
 inline constexpr std::string_view QueryCancelled = "查询已取消。";

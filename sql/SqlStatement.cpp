@@ -3,8 +3,8 @@
 namespace corvane {
 
 TRelOp RelOpOfText(std::string_view text) {
-    if (text == "=") return roEqual;
-    if (text == "<>") return roNotEqual;
+    if (text == "=" || text == "==") return roEqual;
+    if (text == "<>" || text == "!=") return roNotEqual;
     if (text == ">") return roGreater;
     if (text == ">=") return roGreaterEqual;
     if (text == "<") return roLess;
@@ -12,20 +12,10 @@ TRelOp RelOpOfText(std::string_view text) {
     return roNone;
 }
 
-TParsedCondition::~TParsedCondition() {
-    std::unique_ptr<TParsedCondition> p = std::move(next);
-    while (p) {
-        std::unique_ptr<TParsedCondition> q = std::move(p->next);
-        p.reset();
-        p = std::move(q);
-    }
-}
-
-TParsedCondition* TParsedCondition::Last() {
-    TParsedCondition* n = this;
-    while (n->next)
-        n = n->next.get();
-    return n;
+std::string TParsedStatement::TextOf(const TSqlExpr& e) const {
+    if (e.pos < 1 || e.end <= e.pos || static_cast<size_t>(e.pos - 1) >= source.size()) return {};
+    const size_t from = static_cast<size_t>(e.pos - 1);
+    return source.substr(from, std::min(source.size(), static_cast<size_t>(e.end - 1)) - from);
 }
 
 }  // namespace corvane

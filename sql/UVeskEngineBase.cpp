@@ -1,5 +1,9 @@
 #include "sql/UVeskEngineBase.h"
 
+#include <ctime>
+
+#include "platform/DateTime.h"
+
 namespace corvane {
 
 // ---- TVeskEngineBase -----------------------------------------------------
@@ -12,6 +16,12 @@ int TVeskEngineBase::NextId() {
     ++idCounter_;
     if (idCounter_ > 2147483641) idCounter_ = 0;
     return idCounter_;
+}
+
+void TVeskEngineBase::BeginRun() {
+    faults_.Clear();
+    // Whole seconds, as every time column is.
+    sqlContext_.now = DateTimeFromUnixLocal(static_cast<int64_t>(std::time(nullptr)));
 }
 
 }  // namespace corvane

@@ -4,8 +4,8 @@
 // sits above the SQL layer and the evaluation layer, whose objects (the FROM
 // clause, the select environment) must still reach the query's shared
 // state: the error list they add statement errors to, the parameter list
-// names resolve against, and the progress they poll for cancellation. That state is this base class, so that those objects hold a
-// reference to it and never to the engine object above them.
+// names resolve against, and the progress they poll for cancellation. That state is this base
+// class, so that those objects hold a reference to it and never to the engine object above them.
 #pragma once
 
 #include <memory>
@@ -45,6 +45,12 @@ class TVeskEngineBase {
     void SetProgress(IProgress* progress) { progress_ = progress; }
     IProgress* Progress() const { return progress_; }
 
+    // The running statement's clock and fault record (see SqlValue): the
+    // clock is set when a run starts, the record emptied.
+    const TSqlContext& SqlContext() const { return sqlContext_; }
+    TSqlFaults& Faults() { return faults_; }
+    void BeginRun();
+
   protected:
     std::string sql_;
     int idCounter_ = 0;
@@ -52,6 +58,8 @@ class TVeskEngineBase {
     TParamList params_;
     TmyErrorMng errors_;
     IProgress* progress_ = nullptr;
+    TSqlFaults faults_;
+    TSqlContext sqlContext_{0, &faults_};
 };
 
 }  // namespace corvane

@@ -45,6 +45,48 @@ bool TFromClause::FindColumn(std::string_view name, int& table, int& field) cons
     return true;
 }
 
+namespace {
+
+// The column a name of other tools stands for; empty when none.
+std::string_view SynonymOf(std::string_view name) {
+    static const struct {
+        std::string_view synonym, column;
+    } kSynonyms[] = {
+        {"name", "filename"},       {"ext", "extension"},        {"modified", "lastwritetime"},
+        {"mtime", "lastwritetime"}, {"created", "creationtime"}, {"accessed", "lastaccesstime"},
+        {"is_dir", "isdir"}};
+    for (const auto& s : kSynonyms)
+        if (SameTextAscii(s.synonym, name)) return s.column;
+    return {};
+}
+
+}  // namespace
+
+bool TFromClause::FindColumnParts(std::string_view qualifier, std::string_view name, int& table,
+                                  int& field) const {
+    table = field = -1;
+    auto findIn = [&](size_t t, std::string_view n) {
+        if (!tables_[t].dataset) return false;
+        const int f = tables_[t].dataset->FieldIndex(std::string(n));
+        if (f < 0) return false;
+        table = static_cast<int>(t);
+        field = f;
+        return true;
+    };
+    auto find = [&](std::string_view n) {
+        if (!qualifier.empty()) {
+            const int t = IndexOfTable(qualifier);
+            return t >= 0 && findIn(static_cast<size_t>(t), n);
+        }
+        for (size_t t = 0; t < tables_.size(); ++t)
+            if (findIn(t, n)) return true;
+        return false;
+    };
+    if (find(name)) return true;
+    const std::string_view column = SynonymOf(name);
+    return !column.empty() && find(column);
+}
+
 int TFromClause::CountTablesWithField(std::string_view name) const {
     const std::string key(name);
     int count = 0;
@@ -108,6 +150,10 @@ std::string TFromClause::GetDeclarations() {
         }
     }
     return list.ToText();
+}
+
+const TSqlContext& TFromClause::Context() {
+    return engine_.SqlContext();
 }
 
 bool TFromClause::Cancelled() {

@@ -59,6 +59,13 @@ class TFromClause : public IGVarMng {
     // "field" belongs to the first table that has it; "table.field" uses the
     // first dot outside quotes. False with both indexes -1 when not found.
     bool FindColumn(std::string_view name, int& table, int& field) const;
+    // A column by its parts as a statement writes them: a name alone
+    // belongs to the first table that has it, a qualifier names a table by
+    // its text or alias. A name users of other tools type (name, ext,
+    // modified, mtime, created, accessed, is_dir) stands for its column when
+    // no table in question has a column of that name itself.
+    bool FindColumnParts(std::string_view qualifier, std::string_view name, int& table,
+                         int& field) const;
     // Number of tables whose dataset has a field of that name.
     int CountTablesWithField(std::string_view name) const;
 
@@ -85,6 +92,7 @@ class TFromClause : public IGVarMng {
     void Prepare() override;
     // The engine's progress object says the query is cancelled.
     bool Cancelled() override;
+    const TSqlContext& Context() override;
 
   private:
     TVeskEngineBase& engine_;

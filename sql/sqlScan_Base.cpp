@@ -1,565 +1,114 @@
 #include "sql/sqlScan_Base.h"
 
 #include <algorithm>
-#include <charconv>
-#include <vector>
+#include <cstdio>
 
-#include "platform/Text.h"
 #include "script/common/U_err.h"
-#include "script/common/u_functions_consts.h"
-#include "sql/QuoteScanner.h"
-#include "sql/SqlMessages.h"
 #include "sql/UveskBase.h"
 
 namespace corvane {
 
 namespace {
 
-bool IsQuote(char c) {
-    return c == '\'' || c == '"';
+// Words that end an expression or an item: never an output name without AS.
+constexpr std::string_view kNotAlias[] = {
+    "from",   "where",     "group", "having", "order",   "limit",  "fetch",   "offset", "union",
+    "except", "intersect", "and",   "or",     "not",     "in",     "is",      "like",   "ilike",
+    "regexp", "between",   "as",    "then",   "else",    "end",    "when",    "on",     "join",
+    "using",  "inner",     "left",  "right",  "full",    "cross",  "natural", "outer",  "div",
+    "mod",    "xor",       "asc",   "desc",   "collate", "escape", "select"};
+
+// Words that cannot stand where an operand begins.
+constexpr std::string_view kNotOperand[] = {
+    "from",  "where",  "group",     "having", "order", "limit", "fetch", "offset",
+    "union", "except", "intersect", "and",    "or",    "in",    "is",    "like",
+    "ilike", "regexp", "between",   "as",     "then",  "else",  "end",   "on",
+    "join",  "using",  "div",       "mod",    "xor",   "asc",   "desc"};
+
+template <size_t N>
+bool IsOneOf(const TSqlToken& t, const std::string_view (&words)[N]) {
+    if (t.kind != TSqlTok::Name) return false;
+    for (std::string_view w : words)
+        if (t.IsWord(w)) return true;
+    return false;
 }
 
-// Position (1-based) of the first blank at bracket depth 0 outside quotes;
-// 0 when none.
-int FirstBlankOutside(std::string_view s) {
-    const size_t blank = FindBlankOutside(s);
-    return blank == std::string_view::npos ? 0 : static_cast<int>(blank) + 1;
-}
-
-// How many bytes Trim removes from the front of s.
-int LeadingTrimmed(std::string_view s) {
-    const std::string_view t = TrimView(s);
-    return t.empty() ? static_cast<int>(s.size()) : static_cast<int>(t.data() - s.data());
-}
-
-// Splits at commas at bracket depth 0 outside quotes. With skipNext the
-// character right after a comma is never a separator (the FROM list rule).
-// starts, when given, receives the 1-based position of every piece in s.
-std::vector<std::string> SplitAtCommas(std::string_view s, bool skipNext,
-                                       std::vector<int>* starts = nullptr) {
-    std::vector<std::string> pieces;
-    int start = 1;
-    int comma = FindNameOutside(",", s, 1);
-    while (comma > 0) {
-        pieces.emplace_back(
-            s.substr(static_cast<size_t>(start - 1), static_cast<size_t>(comma - start)));
-        if (starts) starts->push_back(start);
-        start = comma + 1;
-        comma = FindNameOutside(",", s, comma + (skipNext ? 2 : 1));
+// "desc", "descending" and every prefix of "descending" of at least 4
+// letters sort descending.
+bool IsDescendingWord(const TSqlToken& t) {
+    if (t.kind != TSqlTok::Name || t.text.size() < 4 || t.text.size() > 10) return false;
+    static constexpr std::string_view kWord = "descending";
+    for (size_t i = 0; i < t.text.size(); ++i) {
+        char c = t.text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kWord[i]) return false;
     }
-    pieces.emplace_back(
-        s.substr(static_cast<size_t>(std::min<int>(start - 1, static_cast<int>(s.size())))));
-    if (starts) starts->push_back(start);
-    return pieces;
+    return true;
 }
 
-// The last position of the raw token ReadToken read at tokenPos.
-int RawTokenEnd(std::string_view text, int tokenPos) {
-    const int n = static_cast<int>(text.size());
-    if (tokenPos < 1 || tokenPos > n) return tokenPos - 1;
-    const char c = text[static_cast<size_t>(tokenPos - 1)];
-    if (IsQuote(c)) {
-        size_t close = text.find(c, static_cast<size_t>(tokenPos));
-        return close == std::string_view::npos ? n : static_cast<int>(close) + 1;
-    }
-    int end = tokenPos;
-    while (end <= n && !IsSeparator(text[static_cast<size_t>(end - 1)]) &&
-           !(text[static_cast<size_t>(end - 1)] == '.' && end < n &&
-             text[static_cast<size_t>(end)] == '.'))
-        ++end;
-    return end - 1;
+// The type named in CAST(x AS type).
+bool CastTypeOf(std::string_view lower, TSqlType& type) {
+    static const struct {
+        std::string_view name;
+        TSqlType type;
+    } kTypes[] = {
+        {"integer", TSqlType::Integer}, {"int", TSqlType::Integer},
+        {"bigint", TSqlType::Integer},  {"smallint", TSqlType::Integer},
+        {"tinyint", TSqlType::Integer}, {"real", TSqlType::Real},
+        {"double", TSqlType::Real},     {"float", TSqlType::Real},
+        {"numeric", TSqlType::Real},    {"decimal", TSqlType::Real},
+        {"text", TSqlType::Text},       {"varchar", TSqlType::Text},
+        {"char", TSqlType::Text},       {"string", TSqlType::Text},
+        {"boolean", TSqlType::Boolean}, {"bool", TSqlType::Boolean},
+        {"date", TSqlType::Date},       {"datetime", TSqlType::Date},
+        {"timestamp", TSqlType::Date},
+    };
+    for (const auto& t : kTypes)
+        if (t.name == lower) {
+            type = t.type;
+            return true;
+        }
+    return false;
 }
 
-bool ParseTopCount(std::string_view word, int64_t& out) {
-    if (word.empty()) return false;
-    for (char c : word)
-        if (c < '0' || c > '9') return false;
-    auto [ptr, ec] = std::from_chars(word.data(), word.data() + word.size(), out);
-    return ec == std::errc() && ptr == word.data() + word.size();
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// What a token reads as in a message ("from", "(", "'x'").
+std::string Shown(const TSqlToken& t, std::string_view source) {
+    if (t.kind == TSqlTok::End) return "end";
+    std::string s(source.substr(static_cast<size_t>(t.pos - 1), static_cast<size_t>(t.len)));
+    if (s.size() > 40) s = s.substr(0, 37) + "...";
+    return s;
 }
 
 }  // namespace
 
-// ===========================================================================
-// WHERE parser
-
-char TWhereParser::At(int pos) const {
-    return pos >= 1 && pos <= length_ ? text_[static_cast<size_t>(pos - 1)] : '\0';
-}
-
-void TWhereParser::SkipBlanksHere() {
-    while (pos_ <= length_ && IsBlankChar(At(pos_)))
-        ++pos_;
-}
-
-std::string TWhereParser::Where(std::string_view prefix) const {
-    return std::string(prefix) + text_ + FormatMsg(sqlmsg::PlaceSuffix, pos_);
-}
-
-int TWhereParser::StatementPos(int pos) const {
-    if (!origin_) return 0;
-    return origin_(partOffset_ + std::clamp(pos, 1, length_ + 1));
-}
-
-// A message of the parser stands where the parser stopped.
-void TWhereParser::Report(std::string_view message) {
-    if (!message.empty()) messages_.Add(std::string(message), StatementPos(pos_));
-}
-
-void TWhereParser::StoreOperand(TParsedOperand& op, std::string text, const std::vector<int>& map) {
-    op.text = std::move(text);
-    op.textPos = 0;
-    op.textMap.clear();
-    if (!origin_) return;
-    op.textMap.reserve(map.size());
-    for (int p : map)
-        op.textMap.push_back(StatementPos(p));
-    if (!op.textMap.empty()) op.textPos = op.textMap.front();
-}
-
-void TWhereParser::SetKeyword(std::string_view keyword) {
-    keywordLength_ = static_cast<int>(keyword.size());
-    const bool having = keyword == "having";
-    incomplete_ = having ? sqlmsg::HavingIncomplete : sqlmsg::WhereIncomplete;
-    trailing_ = having ? sqlmsg::HavingTrailing : sqlmsg::WhereTrailing;
-    tooDeep_ = having ? sqlmsg::HavingTooDeep : sqlmsg::WhereTooDeep;
-}
-
-// where-part  -> "where" condition
-// having-part -> "having" condition
-void TWhereParser::ParseWhere(const std::string& wherePart, TParsedCondition& root) {
-    const std::string w = Trim(wherePart);
-    const size_t keyword = static_cast<size_t>(keywordLength_);
-    partOffset_ = LeadingTrimmed(wherePart);
-    length_ = 0;
-    pos_ = 1;
-    if (w.empty()) return;
-    if (w.size() <= keyword) {
-        Report(incomplete_);
-        return;
-    }
-    partOffset_ += keywordLength_ + LeadingTrimmed(std::string_view(w).substr(keyword));
-    text_ = Trim(std::string_view(w).substr(keyword));
-    if (text_.empty()) {
-        Report(incomplete_);
-        return;
-    }
-    length_ = static_cast<int>(text_.size());
-    pos_ = 1;
-    depth_ = 0;
-    if (ParseOrGroup(root) && pos_ < length_) Report(trailing_);
-}
-
-// condition   -> alternative { "or" alternative }
-// alternative -> term { "and" term }
-bool TWhereParser::ParseOrGroup(TParsedCondition& node) {
-    if (pos_ > length_) return true;
-    SkipBlanksHere();
-    if (pos_ > length_) return true;
-    if (!node.group) node.group = std::make_unique<TParsedOrGroup>();
-    while (true) {
-        auto head = std::make_unique<TParsedCondition>();
-        if (!ParseTerm(1, *head)) {
-            Report(Where(sqlmsg::ConditionFailed));
-            return false;
-        }
-        TParsedCondition* tail = head->Last();
-        node.group->push_back(std::move(head));
-        int tokenPos = 0;
-        std::string word = ReadToken(text_, pos_, tokenPos);
-        while (word == "and") {
-            tail->next = std::make_unique<TParsedCondition>();
-            tail = tail->next.get();
-            pos_ = tokenPos + 3;
-            if (!ParseTerm(2, *tail)) {
-                Report(Where(sqlmsg::ConditionAfterAndFailed));
-                return false;
-            }
-            tail = tail->Last();
-            word = ReadToken(text_, pos_, tokenPos);
-        }
-        if (word != "or") return true;
-        pos_ = tokenPos + 2;
-        if (pos_ > length_) return true;  // a trailing "or" is ignored
-    }
-}
-
-// term -> "not" term | "(" condition ")" | "true" | "false" | relation
-// level: 1 first term of an alternative, 2 after "and", 3 after "not".
-bool TWhereParser::ParseTerm(int level, TParsedCondition& node) {
-    struct DepthGuard {
-        int& d;
-        explicit DepthGuard(int& depth) : d(depth) { ++d; }
-        ~DepthGuard() { --d; }
-    } guard(depth_);
-    if (depth_ > kMaxWhereDepth) {
-        Report(tooDeep_);
-        pos_ = length_ + 1;
-        return false;
-    }
-    SkipBlanksHere();
-    if (pos_ > length_) return false;
-    if (At(pos_) == '(') {
-        bool isOperand = false;
-        std::string message;
-        if (!IsBracketedOperand(pos_, isOperand, message)) {
-            Report(message);
-            return false;
-        }
-        if (isOperand) {
-            if (!ParseRelation(node)) {
-                Report(Where(sqlmsg::BracketedRelationFailed));
-                return false;
-            }
-        } else {
-            ++pos_;
-            if (!ParseOrGroup(node)) {
-                Report(Where(sqlmsg::SubTermFailed));
-                return false;
-            }
-            // "(x)" holding one plain term folds into the node itself.
-            if (!node.negated && node.group && node.group->size() == 1) {
-                TParsedCondition* entry = node.group->front().get();
-                if (!entry->next && !entry->group) {
-                    node.relation = std::move(entry->relation);
-                    node.negated = entry->negated;
-                    node.literal = entry->literal;
-                    node.isLiteral = entry->isLiteral;
-                    node.group.reset();
-                }
-            }
-            SkipBlanksHere();
-            if (pos_ > length_ || At(pos_) != ')') {
-                Report(sqlmsg::BracketsUnbalanced);
-                pos_ = length_ + 1;
-                return false;
-            }
-            ++pos_;
-        }
-    } else {
-        int tokenPos = 0;
-        const std::string word = ReadToken(text_, pos_, tokenPos);
-        if (word == "not") {
-            node.negated = true;
-            pos_ = tokenPos + 3;
-            // A NOT without a term after it is incomplete, not "not nothing".
-            if (!ParseTerm(3, node)) return false;
-        } else if (word == "true" || word == "false") {
-            node.isLiteral = true;
-            node.literal = word == "true";
-            pos_ = tokenPos + static_cast<int>(word.size());
-        } else if (!ParseRelation(node)) {
-            Report(Where(sqlmsg::RelationFailed));
-            return false;
-        }
-    }
-
-    // After the term: an "and" at level 1 continues this node's chain; any
-    // other word is left to the caller.
-    int n = pos_;
-    while (n <= length_ && IsBlankChar(At(n)))
-        ++n;
-    if (n > length_ || At(n) == ')') return true;
-    int tokenPos = 0;
-    const std::string word = ReadToken(text_, pos_, tokenPos);
-    int precedence;
-    if (word == "or")
-        precedence = 1;
-    else if (word == "and")
-        precedence = 2;
-    else
-        return true;
-    if (level >= precedence) return true;
-    pos_ = tokenPos + static_cast<int>(word.size());
-    TParsedCondition* tail = node.Last();
-    tail->next = std::make_unique<TParsedCondition>();
-    return ParseTerm(2, *tail->next);
-}
-
-// relation -> operand comparison operand
-//           | operand "between" operand "and" operand
-//           | operand "in" operand | operand "like" operand
-//           | operand ["not"] "regexp" operand
-// comparison -> "=" | "<>" | ">" | ">=" | "<" | "<="
-bool TWhereParser::ParseRelation(TParsedCondition& node) {
-    if (!node.relation) node.relation = std::make_unique<TParsedRelation>();
-    TParsedRelation& rel = *node.relation;
-    const int start = pos_;
-    std::string operand, message;
-    std::vector<int> map;
-    int end = pos_ - 1;
-    if (!ReadOperand(pos_, operand, map, end, message)) {
-        Report(message);
-        return false;
-    }
-    if (operand.empty()) return false;  // no operand where one must stand
-    StoreOperand(rel.left, operand, map);
-    pos_ = end + 1;
-
-    SkipBlanksHere();
-    if (pos_ > length_) {
-        Report(sqlmsg::UnknownRelation);
-        return false;
-    }
-    const char c = At(pos_);
-    if (c == '<' || c == '=' || c == '>') {
-        int runEnd = pos_;
-        while (runEnd <= length_ && (At(runEnd) == '<' || At(runEnd) == '=' || At(runEnd) == '>'))
-            ++runEnd;
-        const std::string run =
-            text_.substr(static_cast<size_t>(pos_ - 1), static_cast<size_t>(runEnd - pos_));
-        rel.op = RelOpOfText(run);
-        if (rel.op == roNone) {
-            Report(std::string(sqlmsg::UnknownRelation) + ":" + run);
-            return false;
-        }
-        pos_ = runEnd;
-    } else if (const int regexpEnd = RegexpOperator(rel.op); regexpEnd > 0) {
-        pos_ = regexpEnd;
-    } else if (c == 'b' || c == 'B' || c == 'i' || c == 'I' || c == 'l' || c == 'L') {
-        int tokenPos = 0;
-        const std::string word = ReadToken(text_, pos_, tokenPos);
-        if (word == "in")
-            rel.op = roIn;
-        else if (word == "like")
-            rel.op = roLike;
-        else if (word == "between")
-            rel.op = roBetween;
-        else {
-            Report(std::string(sqlmsg::UnknownRelation) + word);
-            return false;
-        }
-        pos_ = tokenPos + static_cast<int>(word.size());
-    } else {
-        Report(sqlmsg::UnknownRelation);
+// Counts one level of nesting for as long as it lives; past kMaxExprDepth
+// it reports, and the parse stops.
+class TASQLSource::DepthGuard {
+  public:
+    explicit DepthGuard(TASQLSource& p) : p_(p) { ++p_.depth_; }
+    ~DepthGuard() { --p_.depth_; }
+    bool Ok() {
+        if (p_.depth_ <= kMaxExprDepth) return true;
+        p_.FailHere(FormatMsg(std::string(Msg(sqlmsg::TooDeep)), kMaxExprDepth));
         return false;
     }
 
-    end = pos_ - 1;
-    if (!ReadOperand(pos_, operand, map, end, message)) {
-        Report(message);
-        return false;
-    }
-    if (operand.empty()) return false;
-    StoreOperand(rel.right, operand, map);
-    pos_ = end + 1;
-    if (rel.op == roBetween) {
-        int tokenPos = 0;
-        const std::string word = ReadToken(text_, pos_, tokenPos);
-        if (word != "and") {
-            Report(sqlmsg::BetweenNeedsAnd);
-            return false;
-        }
-        pos_ = tokenPos + 3;
-        if (!rel.upper) rel.upper = std::make_unique<TParsedOperand>();
-        end = pos_ - 1;
-        if (!ReadOperand(pos_, operand, map, end, message)) {
-            Report(message);
-            return false;
-        }
-        if (operand.empty()) return false;
-        StoreOperand(*rel.upper, operand, map);
-        pos_ = end + 1;
-    }
-    rel.text = text_.substr(static_cast<size_t>(start - 1),
-                            static_cast<size_t>(std::max(0, std::min(pos_, length_ + 1) - start)));
-    return true;
-}
-
-// regexp-op -> ["not"] "regexp"
-// At pos_: the position after the operator, with op set; 0 (op untouched)
-// when no regexp operator stands there.
-int TWhereParser::RegexpOperator(TRelOp& op) const {
-    int tokenPos = 0;
-    const std::string word = ReadToken(text_, pos_, tokenPos);
-    if (tokenPos != pos_) return 0;
-    const int wordEnd = tokenPos + static_cast<int>(word.size());
-    if (word == "regexp") {
-        op = roRegexp;
-        return wordEnd;
-    }
-    if (word != "not") return 0;
-    int nextPos = 0;
-    const std::string next = ReadToken(text_, wordEnd, nextPos);
-    if (next != "regexp") return 0;
-    op = roNotRegexp;
-    return nextPos + static_cast<int>(next.size());
-}
-
-int TWhereParser::MatchBracket(int pos) const {
-    TQuoteScanner scan(/*squareBrackets=*/false, /*depth=*/1);
-    for (int i = pos + 1; i <= length_; ++i)
-        if (scan.Step(At(i)) == TQuoteScanner::TByte::Close && scan.Depth() == 0) return i;
-    return 0;
-}
-
-bool TWhereParser::IsBracketedOperand(int pos, bool& isOperand, std::string& message) {
-    const int close = MatchBracket(pos);
-    if (close == 0) {
-        message = sqlmsg::BracketsUnbalanced;
-        return false;
-    }
-    const std::string b = LowerCaseAscii(std::string_view(text_).substr(
-        static_cast<size_t>(pos - 1), static_cast<size_t>(close - pos + 1)));
-    bool condition = PosOutsideQuotes(">", b, 1) > 0 || PosOutsideQuotes("<", b, 1) > 0 ||
-                     PosOutsideQuotes("=", b, 1) > 0;
-    static const char* const kWords[] = {"in", "like", "between", "and", "or", "not", "regexp"};
-    for (const char* w : kWords) {
-        if (condition) break;
-        const std::string_view word(w);
-        const int p = PosOutsideQuotes(word, b, 1);
-        if (p <= 1) continue;
-        const size_t after = static_cast<size_t>(p - 1) + word.size();
-        const bool blankBefore = IsBlankChar(b[static_cast<size_t>(p - 2)]);
-        const bool blankAfter = after < b.size() && (IsBlankChar(b[after]) || b[after] == '(');
-        if (blankBefore && blankAfter) condition = true;
-    }
-    isOperand = !condition;
-    return true;
-}
-
-// operand -> primary { ("*" | "+" | "-" | "/" | "div" | "mod") primary }
-// primary -> ["+" | "-"] number | "(" ... ")" | "[" ... "]" | token ["(" ... ")"]
-// Blanks inside an operand are dropped; the last character of the text is
-// never read as a continuation. A word directly followed by a bracket is a
-// function call (yearof(lastwritetime) = 2024): the bracket belongs to the
-// operand, which then binds as an expression.
-bool TWhereParser::ReadOperand(int start, std::string& text, std::vector<int>& map, int& end,
-                               std::string& message) {
-    text.clear();
-    map.clear();
-    message.clear();
-    // Appends bytes of the condition text from position from on, or other
-    // bytes that stand for the place at.
-    auto take = [&](int from, int count) {
-        text.append(text_, static_cast<size_t>(from - 1), static_cast<size_t>(count));
-        for (int i = 0; i < count; ++i)
-            map.push_back(from + i);
-    };
-    auto put = [&](std::string_view bytes, int at) {
-        text += bytes;
-        for (size_t i = 0; i < bytes.size(); ++i)
-            map.push_back(std::min(at + static_cast<int>(i), length_));
-    };
-    int p = start;
-    while (true) {
-        while (p <= length_ && IsBlankChar(At(p)))
-            ++p;
-        if (p > length_) {
-            end = length_;
-            return true;
-        }
-        char c = At(p);
-        if (c == '+' || c == '-') {
-            int tokenPos = 0;
-            const std::string word = ReadToken(text_, p + 1, tokenPos);
-            double d;
-            // "-1e-5": the word ends at the exponent's sign.
-            const int after = tokenPos > 0 ? RawTokenEnd(text_, tokenPos) + 1 : 0;
-            const bool exponent = tokenPos > 0 && word.size() >= 2 && (word.back() == 'e') &&
-                                  after < length_ && (At(after) == '+' || At(after) == '-') &&
-                                  At(after + 1) >= '0' && At(after + 1) <= '9' &&
-                                  TryParseDouble(word.substr(0, word.size() - 1), '.', d);
-            if (tokenPos == 0 || (!exponent && !TryParseDouble(word, '.', d))) {
-                message = sqlmsg::InvalidNumber;
-                return false;
-            }
-            put(std::string_view(&c, 1), p);
-            p = tokenPos;
-            c = At(p);
-        }
-        if (c == '(') {
-            const int close = MatchBracket(p);
-            if (close == 0) {
-                message = sqlmsg::BracketsUnbalanced;
-                return false;
-            }
-            take(p, close - p + 1);
-            p = close + 1;
-        } else if (c == '[') {
-            const int close = PosOutsideQuotes("]", text_, p);
-            if (close == 0) {
-                message = sqlmsg::SquareBracketExpected;
-                end = length_ + 1;
-                return false;
-            }
-            take(p, close - p + 1);
-            end = close;
-            return true;
-        } else {
-            int tokenPos = 0;
-            const std::string word = ReadToken(text_, p, tokenPos);
-            put(word, tokenPos > 0 ? tokenPos : p);
-            if (tokenPos > 0) p = RawTokenEnd(text_, tokenPos) + 1;
-            if (tokenPos > 0 && !word.empty() && !IsQuote(word[0]) && p <= length_ &&
-                At(p) == '(') {
-                const int close = MatchBracket(p);
-                if (close == 0) {
-                    message = sqlmsg::BracketsUnbalanced;
-                    return false;
-                }
-                take(p, close - p + 1);
-                p = close + 1;
-            }
-        }
-        // Continuation.
-        int n = p;
-        while (n <= length_ && IsBlankChar(At(n)))
-            ++n;
-        if (n >= length_) {
-            end = n - 1;
-            return true;
-        }
-        const char op = At(n);
-        if (op == '*' || op == '+' || op == '-' || op == '/') {
-            put(std::string_view(&op, 1), n);
-            p = n + 1;
-            continue;
-        }
-        int tokenPos = 0;
-        const std::string word = ReadToken(text_, n, tokenPos);
-        if (tokenPos == n && (word == "div" || word == "mod")) {
-            put(" ", n);
-            put(word, n);
-            put(" ", n + 2);
-            p = n + 3;
-            continue;
-        }
-        end = n - 1;
-        return true;
-    }
-}
-
-// ===========================================================================
-// Statement parser
-
-void TASQLSource::Report(std::string_view message, int position) {
-    if (!message.empty()) statement_.messages.Add(std::string(message), Origin(position));
-}
-
-int TASQLSource::Origin(int pos) const {
-    if (pos < 1 || origin_.empty()) return 0;
-    if (static_cast<size_t>(pos) <= origin_.size()) return origin_[static_cast<size_t>(pos - 1)];
-    return origin_.back() + 1;
-}
-
-bool TASQLSource::HasErrors() const {
-    return statement_.messages.Count() > 0;
-}
+  private:
+    TASQLSource& p_;
+};
 
 TASQLSource::TASQLSource(TParamList& params, std::function<int()> nextId)
     : params_(params), nextId_(std::move(nextId)) {}
 
 void TASQLSource::SetText(const std::string& text) {
-    std::string t = Trim(text);
-    if (t != source_) {
-        source_ = t;
-        text_ = t;
-        const int lead = LeadingTrimmed(text);
-        origin_.resize(text_.size());
-        for (size_t i = 0; i < origin_.size(); ++i)
-            origin_[i] = lead + static_cast<int>(i) + 1;
-    }
+    source_ = text;
 }
 
 std::string TASQLSource::MakeName(const std::string& prefix) {
@@ -568,392 +117,1015 @@ std::string TASQLSource::MakeName(const std::string& prefix) {
     return prefix + digits;
 }
 
-int TASQLSource::FindKeyword(std::string_view keyword, int start) const {
-    const int len = static_cast<int>(keyword.size());
-    int from = start;
-    while (true) {
-        const int p = FindNameOutside(keyword, lower_, from);
-        if (p == 0) return 0;
-        if (IsWholeWord(lower_, p, p + len - 1)) return p;
-        from = p + len;
-    }
+// ---- Tokens -----------------------------------------------------------------
+
+const TSqlToken& TASQLSource::Peek(size_t ahead) {
+    while (ahead_.size() < ahead)
+        ahead_.push_back(lexer_->Next());
+    return ahead_[ahead - 1];
 }
 
-// statement -> "select" [top] [distinct] items ["from" tables] ["where" condition]
-//              ["group" "by" groups] ["having" condition] ["order" "by" orders]
-//              [limit]
-void TASQLSource::Parse() {
-    statement_ = TParsedStatement();
-    topSeen_ = false;
-    SubstituteParameters();
-    LocateClauses();
-    CutClauses();
-    if (HasErrors()) return;
-    ParseFromList();
-    ParseSelectList();
-    TWhereParser where(statement_.messages);
-    where.SetOrigin([this](int pos) { return Origin(whereStart_ + pos - 1); });
-    if (!statement_.wherePart.empty()) {
-        statement_.where = std::make_unique<TParsedCondition>();
-        where.ParseWhere(statement_.wherePart, *statement_.where);
-    }
-    ParseOrderList();
-    ParseGroupList();
-    if (!statement_.havingPart.empty()) {
-        TWhereParser having(statement_.messages);
-        having.SetKeyword("having");
-        having.SetOrigin([this](int pos) { return Origin(havingStart_ + pos - 1); });
-        statement_.having = std::make_unique<TParsedCondition>();
-        having.ParseWhere(statement_.havingPart, *statement_.having);
-    }
-    ParseLimit();
-}
-
-// parameter -> ":" name
-// A ":" outside quotes followed by a word names a parameter; the reference
-// is replaced by the parameter's internal name.
-void TASQLSource::SubstituteParameters() {
-    TParamList& params = params_;
-    for (int i = 0; i < params.Count(); ++i)
-        if (params.Item(i).internalName.empty()) params.Item(i).internalName = MakeName("pm");
-    int colon = PosOutsideQuotes(":", text_, 1);
-    while (colon > 0) {
-        int tokenPos = 0;
-        const std::string word = ReadToken(text_, colon + 1, tokenPos);
-        if (word.empty()) break;
-        const int index = params.IndexOfName(word);
-        if (index < 0) {
-            Report(std::string(sqlmsg::UnknownParameter) + word, colon);
-        } else {
-            const int wordEnd = RawTokenEnd(text_, tokenPos);
-            const std::string& name = params.Item(index).internalName;
-            text_.replace(static_cast<size_t>(colon - 1), static_cast<size_t>(wordEnd - colon + 1),
-                          name);
-            // The internal name stands where the reference stood.
-            const int at = Origin(colon);
-            origin_.erase(origin_.begin() + (colon - 1), origin_.begin() + wordEnd);
-            origin_.insert(origin_.begin() + (colon - 1), name.size(), at);
-        }
-        colon = PosOutsideQuotes(":", text_, colon + 1);
-    }
-}
-
-// The clause keywords are found as whole words at bracket depth 0 outside
-// quotes, after "select": "from"; then, after "from" when there is one,
-// "where", "order" "by", "group" "by" and "having". WHERE after a later
-// clause, and HAVING without an earlier GROUP BY, are errors.
-void TASQLSource::LocateClauses() {
-    lower_ = LowerCaseAscii(text_);
-    fromPos_ = FindKeyword("from", 7);
-    const int start = fromPos_ > 0 ? fromPos_ + 4 : 7;
-    wherePos_ = FindKeyword("where", start);
-    auto findWithBy = [&](std::string_view keyword) {
-        int p = FindKeyword(keyword, start);
-        while (p > 0) {
-            int tokenPos = 0;
-            if (ReadToken(lower_, p + 5, tokenPos) == "by") break;
-            p = FindKeyword(keyword, p + 5);
-        }
-        return p;
-    };
-    orderPos_ = findWithBy("order");
-    groupPos_ = findWithBy("group");
-    havingPos_ = FindKeyword("having", start);
-    limitPos_ = FindKeyword("limit", start);
-    if (wherePos_ > 0 &&
-        ((orderPos_ > 0 && orderPos_ < wherePos_) || (groupPos_ > 0 && groupPos_ < wherePos_) ||
-         (havingPos_ > 0 && havingPos_ < wherePos_)))
-        Report(sqlmsg::WhereExpected, wherePos_);
-    if (havingPos_ > 0 && (groupPos_ == 0 || groupPos_ > havingPos_))
-        Report(sqlmsg::HavingNeedsGroupBy, havingPos_);
-    // LIMIT ends the statement.
-    if (limitPos_ > 0 && (wherePos_ > limitPos_ || orderPos_ > limitPos_ || groupPos_ > limitPos_ ||
-                          havingPos_ > limitPos_))
-        Report(sqlmsg::LimitNotLast, limitPos_);
-}
-
-void TASQLSource::CutClauses() {
-    const int length = static_cast<int>(text_.size());
-    auto nearestAfter = [&](int own, std::initializer_list<int> others) {
-        int best = length + 1;
-        for (int o : others)
-            if (o > own && o < best) best = o;
-        return best;
-    };
-    // [from, to) as 1-based positions, trimmed; start receives where the
-    // trimmed part begins in text_.
-    auto cut = [&](int from, int to, int* start = nullptr) {
-        if (from < 1 || to <= from) return std::string();
-        const std::string_view raw = std::string_view(text_).substr(static_cast<size_t>(from - 1),
-                                                                    static_cast<size_t>(to - from));
-        if (start) *start = from + LeadingTrimmed(raw);
-        return Trim(raw);
-    };
-    statement_.selectPart.clear();
-    selectStart_ = fromStart_ = whereStart_ = orderStart_ = groupStart_ = havingStart_ =
-        limitStart_ = 0;
-    if (!lower_.starts_with("select")) {
-        Report(sqlmsg::InvalidSelect, 1);
+void TASQLSource::Advance() {
+    if (cur_.kind != TSqlTok::End) lastEnd_ = cur_.End();
+    if (!ahead_.empty()) {
+        cur_ = std::move(ahead_.front());
+        ahead_.pop_front();
     } else {
-        statement_.selectPart = cut(
-            1, nearestAfter(0, {fromPos_, wherePos_, groupPos_, orderPos_, havingPos_, limitPos_}),
-            &selectStart_);
+        cur_ = lexer_->Next();
     }
-    statement_.fromPart =
-        fromPos_
-            ? cut(fromPos_,
-                  nearestAfter(fromPos_, {wherePos_, groupPos_, orderPos_, havingPos_, limitPos_}),
-                  &fromStart_)
-            : std::string();
-    statement_.wherePart =
-        wherePos_
-            ? cut(wherePos_, nearestAfter(wherePos_, {orderPos_, groupPos_, havingPos_, limitPos_}),
-                  &whereStart_)
-            : std::string();
-    statement_.orderPart =
-        orderPos_ ? cut(orderPos_, nearestAfter(orderPos_, {groupPos_, havingPos_, limitPos_}),
-                        &orderStart_)
-                  : std::string();
-    statement_.groupPart =
-        groupPos_ ? cut(groupPos_, nearestAfter(groupPos_, {orderPos_, havingPos_, limitPos_}),
-                        &groupStart_)
-                  : std::string();
-    statement_.havingPart =
-        havingPos_
-            ? cut(havingPos_, nearestAfter(havingPos_, {orderPos_, limitPos_}), &havingStart_)
-            : std::string();
-    statement_.limitPart =
-        limitPos_ ? cut(limitPos_, nearestAfter(limitPos_, {}), &limitStart_) : std::string();
 }
 
-// tables -> table { "," table }
-// table  -> table-text [["as"] alias]
-void TASQLSource::ParseFromList() {
-    if (statement_.fromPart.empty()) return;
-    const std::string list = statement_.fromPart.size() > 5
-                                 ? Trim(std::string_view(statement_.fromPart).substr(5))
-                                 : std::string();
-    const int listStart =
-        statement_.fromPart.size() > 5
-            ? fromStart_ + 5 + LeadingTrimmed(std::string_view(statement_.fromPart).substr(5))
-            : 0;
-    std::vector<TParsedTable>& from = statement_.from;
-    std::vector<int> starts;
-    const std::vector<std::string> pieces = SplitAtCommas(list, true, &starts);
-    for (size_t k = 0; k < pieces.size(); ++k) {
-        const std::string& raw = pieces[k];
-        const int pieceStart = listStart + starts[k] - 1 + LeadingTrimmed(raw);
-        if (from.size() >= static_cast<size_t>(kMaxFromTables)) {
-            Report(FormatMsg(sqlmsg::TooManyTables, kMaxFromTables), pieceStart);
-            return;
-        }
-        TParsedTable& table = from.emplace_back();
-        table.itemText = raw;
-        table.textPos = Origin(pieceStart);
-        const std::string piece = Trim(raw);
-        const int blank = FirstBlankOutside(piece);
-        if (blank == 0) {
-            table.tableText = piece;
+bool TASQLSource::AcceptOp(std::string_view op) {
+    if (!cur_.Is(op)) return false;
+    Advance();
+    return true;
+}
+
+bool TASQLSource::AcceptWord(std::string_view word) {
+    if (!cur_.IsWord(word)) return false;
+    Advance();
+    return true;
+}
+
+bool TASQLSource::IsStatementEnd(const TSqlToken& t) const {
+    return t.kind == TSqlTok::End || t.Is(";");
+}
+
+bool TASQLSource::IsClauseWord(const TSqlToken& t) const {
+    static constexpr std::string_view kClauses[] = {"from",  "where",  "group",    "having",
+                                                    "order", "limit",  "fetch",    "offset",
+                                                    "union", "except", "intersect"};
+    return IsOneOf(t, kClauses);
+}
+
+bool TASQLSource::Fail(std::string_view message, int pos) {
+    if (!failed_) {
+        failed_ = true;
+        statement_.messages.Add(std::string(message), pos);
+    }
+    return false;
+}
+
+bool TASQLSource::CloseBracket(int open, std::string_view close) {
+    if (AcceptOp(close)) return true;
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    // Where the statement or its clause ends, the bracket was never closed.
+    if (cur_.kind == TSqlTok::End || IsClauseWord(cur_))
+        return Fail(sqlmsg::BracketsUnbalanced, open);
+    return FailToken();
+}
+
+bool TASQLSource::FailToken() {
+    if (cur_.kind == TSqlTok::Bad) return FailHere(cur_.text);
+    if (cur_.kind == TSqlTok::End) return FailHere(Msg(sqlmsg::ExpressionExpected));
+    return FailHere(FormatMsg(std::string(Msg(sqlmsg::UnexpectedToken)), Shown(cur_, source_)));
+}
+
+// ---- Statement ----------------------------------------------------------------
+
+void TASQLSource::Parse() {
+    statement_ = TParsedStatement{};
+    statement_.source = source_;
+    failed_ = false;
+    depth_ = 0;
+    ahead_.clear();
+    lastEnd_ = 0;
+    for (int i = 0; i < params_.Count(); ++i)
+        if (params_.Item(i).internalName.empty()) params_.Item(i).internalName = MakeName("pm");
+    lexer_ = std::make_unique<TSqlLexer>(statement_.source);
+    cur_ = lexer_->Next();
+    ParseStatement();
+    lexer_.reset();
+    ahead_.clear();
+}
+
+// statement -> select-head items ["from" tables] ["where" expr]
+//              ["group" "by" exprs] ["having" expr] ["order" "by" orders]
+//              [limit] [";"]
+bool TASQLSource::ParseStatement() {
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (!cur_.IsWord("select")) return Fail(sqlmsg::InvalidSelect, cur_.pos > 0 ? cur_.pos : 1);
+    Advance();
+    if (!ParseSelectHead() || !ParseItems()) return false;
+    if (cur_.IsWord("from") && !ParseFrom()) return false;
+    if (cur_.IsWord("where") && !ParseWhere()) return false;
+    if (cur_.IsWord("group") && !ParseGroupBy()) return false;
+    if (cur_.IsWord("having")) {
+        if (statement_.groupBy.empty()) return FailHere(sqlmsg::HavingNeedsGroupBy);
+        if (!ParseHaving()) return false;
+    }
+    if (cur_.IsWord("order") && !ParseOrderBy()) return false;
+    if ((cur_.IsWord("limit") || cur_.IsWord("offset") || cur_.IsWord("fetch")) && !ParseLimit())
+        return false;
+    // What may not follow here says what it is.
+    if (cur_.IsWord("where")) return FailHere(sqlmsg::WhereExpected);
+    if (cur_.IsWord("having"))
+        return FailHere(statement_.groupBy.empty() ? std::string_view(sqlmsg::HavingNeedsGroupBy)
+                                                   : Msg(sqlmsg::TrailingText));
+    if (cur_.IsWord("union") || cur_.IsWord("except") || cur_.IsWord("intersect"))
+        return FailHere(Msg(sqlmsg::SubQueryUnsupported));
+    if (cur_.IsWord("from") || cur_.IsWord("group") || cur_.IsWord("order"))
+        return FailHere(FormatMsg(std::string(Msg(sqlmsg::UnexpectedToken)), Shown(cur_, source_)));
+    AcceptOp(";");
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (cur_.kind != TSqlTok::End) return FailHere(Msg(sqlmsg::TrailingText));
+    return true;
+}
+
+// select-head -> { "distinct" | "all" | "top" integer }
+bool TASQLSource::ParseSelectHead() {
+    for (;;) {
+        if (AcceptWord("distinct")) {
+            statement_.distinct = true;
+        } else if (AcceptWord("all")) {
+        } else if (cur_.IsWord("top")) {
+            Advance();
+            if (cur_.kind != TSqlTok::Number || cur_.value.type() != VarType::Integer ||
+                cur_.value.RawInteger() < 0)
+                return FailHere(sqlmsg::TopNeedsInteger);
+            statement_.topCount = cur_.value.RawInteger();
+            statement_.topSeen = true;
+            Advance();
         } else {
-            table.tableText = piece.substr(0, static_cast<size_t>(blank - 1));
-            int tokenPos = 0;
-            const std::string word = ReadToken(piece, blank, tokenPos);
-            if (word == "as" && tokenPos > 0)
-                table.alias =
-                    Trim(std::string_view(piece).substr(static_cast<size_t>(tokenPos + 1)));
-            else
-                table.alias = Trim(std::string_view(piece).substr(static_cast<size_t>(blank - 1)));
+            return true;
         }
-        table.bracketed = table.tableText.size() >= 2 && table.tableText.front() == '(' &&
-                          table.tableText.back() == ')';
-        if (table.bracketed)
-            Report(std::string(sqlmsg::SubQueryInFrom) + table.tableText, pieceStart);
-        else if (table.alias.empty())
-            table.alias = table.tableText;
     }
 }
 
-// select-part -> "select" { "top" integer | "distinct" } item { "," item }
-// item        -> operand [["as"] output-name]
-void TASQLSource::ParseSelectList() {
-    TParsedStatement& clause = statement_;
-    const std::string rest =
-        statement_.selectPart.size() > 6 ? statement_.selectPart.substr(6) : std::string();
-    const int restStart = selectStart_ + 6;  // where rest begins in text_
-    const std::string low = LowerCaseAscii(rest);
-    const int n = static_cast<int>(rest.size());
-    int p = 1;
-    auto skip = [&] {
-        while (p <= n && IsBlankChar(low[static_cast<size_t>(p - 1)]))
-            ++p;
+// items -> item {"," item}
+bool TASQLSource::ParseItems() {
+    for (;;) {
+        if (cur_.Is(",") || IsStatementEnd(cur_) || IsClauseWord(cur_))
+            return FailHere(sqlmsg::MissingItem);
+        if (!ParseItem()) return false;
+        if (!AcceptOp(",")) return true;
+    }
+}
+
+// item -> "*" | name "." "*" | expr [["as"] output-name]
+bool TASQLSource::ParseItem() {
+    TParsedSelectItem item;
+    item.textPos = cur_.pos;
+    if (cur_.Is("*")) {
+        item.starKind = skStar;
+        item.text = "*";
+        Advance();
+    } else if ((cur_.kind == TSqlTok::Name || cur_.kind == TSqlTok::QuotedName ||
+                cur_.kind == TSqlTok::String) &&
+               Peek(1).Is(".") && Peek(2).Is("*") && Peek(1).pos == cur_.End() &&
+               Peek(2).pos == Peek(1).End()) {
+        item.starKind = skTableStar;
+        const int start = cur_.pos;
+        Advance();
+        Advance();
+        item.text =
+            source_.substr(static_cast<size_t>(start - 1), static_cast<size_t>(cur_.End() - start));
+        Advance();
+    } else {
+        item.expr = ParseExpr();
+        if (!item.expr) return false;
+        item.text = statement_.TextOf(*item.expr);
+        if (AcceptWord("as")) {
+            if (cur_.kind != TSqlTok::Name && cur_.kind != TSqlTok::QuotedName &&
+                cur_.kind != TSqlTok::String)
+                return FailHere(Msg(sqlmsg::NameExpected));
+            item.outputName = cur_.text;
+            Advance();
+        } else if (cur_.kind == TSqlTok::QuotedName ||
+                   (cur_.kind == TSqlTok::Name && !IsOneOf(cur_, kNotAlias))) {
+            item.outputName = cur_.text;
+            Advance();
+        }
+    }
+    if (!cur_.Is(",") && !IsStatementEnd(cur_) && !IsClauseWord(cur_)) {
+        if (cur_.kind == TSqlTok::Bad) return FailToken();
+        if (cur_.Is("!")) return FailHere(sqlmsg::UnknownRelation);
+        return FailToken();
+    }
+    statement_.items.push_back(std::move(item));
+    return true;
+}
+
+// from -> "from" table {"," table}
+bool TASQLSource::ParseFrom() {
+    statement_.hasFrom = true;
+    Advance();
+    for (;;) {
+        if (IsStatementEnd(cur_) || IsClauseWord(cur_) || cur_.Is(","))
+            return FailHere(Msg(sqlmsg::TableExpected));
+        if (static_cast<int>(statement_.from.size()) >= kMaxFromTables)
+            return FailHere(FormatMsg(std::string(sqlmsg::TooManyTables), kMaxFromTables));
+        if (!ParseTable()) return false;
+        if (!AcceptOp(",")) break;
+    }
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (!IsStatementEnd(cur_) && !IsClauseWord(cur_)) return FailToken();
+    return true;
+}
+
+// table -> ('quoted text' | "quoted text" | word | "(" ... ")") [["as"] alias]
+bool TASQLSource::ParseTable() {
+    TParsedTable table;
+    const int start = cur_.pos;
+    table.textPos = start;
+    if (cur_.Is("(")) {
+        // A sub-query: refused, quoting it as written.
+        int depth = 0;
+        do {
+            if (cur_.Is("(")) ++depth;
+            if (cur_.Is(")")) --depth;
+            if (cur_.kind == TSqlTok::End) return Fail(sqlmsg::BracketsUnbalanced, start);
+            if (cur_.kind == TSqlTok::Bad) return FailToken();
+            Advance();
+        } while (depth > 0);
+        const std::string written =
+            source_.substr(static_cast<size_t>(start - 1), static_cast<size_t>(lastEnd_ - start));
+        return Fail(std::string(sqlmsg::SubQueryInFrom) + written, start);
+    }
+    std::string written;
+    if (cur_.kind == TSqlTok::String || cur_.kind == TSqlTok::QuotedName) {
+        const char quote = cur_.kind == TSqlTok::String ? '\'' : '"';
+        written = source_.substr(static_cast<size_t>(start - 1), static_cast<size_t>(cur_.len));
+        // The source strips one pair of enclosing quotes; a doubled quote
+        // inside is one quote of the name.
+        table.tableText = std::string(1, quote) + cur_.text + quote;
+        Advance();
+    } else if (cur_.kind == TSqlTok::Bad) {
+        return FailToken();
+    } else if (cur_.kind == TSqlTok::Param) {
+        const int index = params_.IndexOfName(cur_.text);
+        if (index < 0) return FailHere(std::string(sqlmsg::UnknownParameter) + cur_.text);
+        return FailToken();
+    } else {
+        // An unquoted table name, read raw: "t", "FileSystem.t", "/tmp".
+        ahead_.clear();
+        written = lexer_->ReadTableWord(start);
+        if (written.empty()) return FailToken();
+        const size_t colon = written.find(':');
+        if (colon != std::string::npos) {
+            // A drive letter or a parameter: the colon starts a reference.
+            std::string name = written.substr(colon + 1);
+            return Fail(std::string(sqlmsg::UnknownParameter) + name,
+                        start + static_cast<int>(colon));
+        }
+        cur_.pos = start;
+        cur_.len = static_cast<int>(written.size());
+        cur_.kind = TSqlTok::Name;
+        Advance();
+        table.tableText = written;
+    }
+    table.alias = written;
+    if (AcceptWord("as")) {
+        if (cur_.kind != TSqlTok::Name && cur_.kind != TSqlTok::QuotedName)
+            return FailHere(Msg(sqlmsg::NameExpected));
+        table.alias = cur_.text;
+        Advance();
+    } else if (cur_.kind == TSqlTok::QuotedName ||
+               (cur_.kind == TSqlTok::Name && !IsOneOf(cur_, kNotAlias))) {
+        table.alias = cur_.text;
+        Advance();
+    } else if (cur_.kind == TSqlTok::Param) {
+        return FailHere(std::string(sqlmsg::UnknownParameter) + cur_.text);
+    }
+    table.itemText =
+        source_.substr(static_cast<size_t>(start - 1), static_cast<size_t>(lastEnd_ - start));
+    statement_.from.push_back(std::move(table));
+    return true;
+}
+
+// where -> "where" expr
+bool TASQLSource::ParseWhere() {
+    Advance();
+    if (IsStatementEnd(cur_) || IsClauseWord(cur_)) return FailHere(sqlmsg::WhereIncomplete);
+    statement_.where = ParseExpr();
+    if (!statement_.where) return false;
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (!IsStatementEnd(cur_) && !IsClauseWord(cur_)) {
+        if (cur_.Is("!")) return FailHere(sqlmsg::UnknownRelation);
+        if (cur_.Is(")")) return FailHere(sqlmsg::BracketsUnbalanced);
+        return FailHere(sqlmsg::WhereTrailing);
+    }
+    return true;
+}
+
+// group -> "group" "by" expr {"," expr}
+bool TASQLSource::ParseGroupBy() {
+    Advance();
+    if (!AcceptWord("by"))
+        return FailHere(FormatMsg(std::string(Msg(sqlmsg::TokenExpected)), "by"));
+    for (;;) {
+        if (cur_.Is(",") || IsStatementEnd(cur_) || IsClauseWord(cur_))
+            return FailHere(sqlmsg::MissingGroupItem);
+        TSqlExprPtr e = ParseExpr();
+        if (!e) return false;
+        statement_.groupBy.push_back(std::move(e));
+        if (!AcceptOp(",")) break;
+    }
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (!IsStatementEnd(cur_) && !IsClauseWord(cur_)) return FailToken();
+    return true;
+}
+
+// having -> "having" expr
+bool TASQLSource::ParseHaving() {
+    Advance();
+    if (IsStatementEnd(cur_) || IsClauseWord(cur_)) return FailHere(sqlmsg::HavingIncomplete);
+    statement_.having = ParseExpr();
+    if (!statement_.having) return false;
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (!IsStatementEnd(cur_) && !IsClauseWord(cur_)) return FailHere(sqlmsg::HavingTrailing);
+    return true;
+}
+
+// orders -> "order" "by" order {"," order}
+// order  -> expr [direction-word]
+bool TASQLSource::ParseOrderBy() {
+    Advance();
+    if (!AcceptWord("by"))
+        return FailHere(FormatMsg(std::string(Msg(sqlmsg::TokenExpected)), "by"));
+    for (;;) {
+        if (cur_.Is(",") || IsStatementEnd(cur_) || IsClauseWord(cur_))
+            return FailHere(Msg(sqlmsg::ExpressionExpected));
+        TParsedOrderItem item;
+        item.textPos = cur_.pos;
+        item.expr = ParseExpr();
+        if (!item.expr) return false;
+        item.text = statement_.TextOf(*item.expr);
+        // A direction word: "asc", or "desc" and the longer prefixes of
+        // "descending"; any other lone word sorts ascending, as order
+        // items always have.
+        if (cur_.kind == TSqlTok::Name && !IsClauseWord(cur_)) {
+            item.descending = IsDescendingWord(cur_);
+            Advance();
+        }
+        statement_.orderBy.push_back(std::move(item));
+        if (!AcceptOp(",")) break;
+    }
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (!IsStatementEnd(cur_) && !IsClauseWord(cur_)) return FailToken();
+    return true;
+}
+
+bool TASQLSource::ReadCount(int64_t& out, std::string_view message) {
+    if (cur_.kind != TSqlTok::Number || cur_.value.type() != VarType::Integer ||
+        cur_.value.RawInteger() < 0)
+        return FailHere(message);
+    out = cur_.value.RawInteger();
+    Advance();
+    return true;
+}
+
+// limit -> "limit" count ["offset" count] | "limit" count "," count
+//        | ["offset" count ["row" | "rows"]]
+//          ["fetch" ("first" | "next") [count] ("row" | "rows") "only"]
+bool TASQLSource::ParseLimit() {
+    if (statement_.topSeen) return FailHere(sqlmsg::TopWithLimit);
+    if (AcceptWord("limit")) {
+        int64_t first = 0;
+        if (!ReadCount(first, sqlmsg::LimitNeedsInteger)) return false;
+        if (AcceptOp(",")) {
+            int64_t count = 0;
+            if (!ReadCount(count, sqlmsg::LimitNeedsInteger)) return false;
+            statement_.offset = first;
+            statement_.limit = count;
+        } else {
+            statement_.limit = first;
+            if (AcceptWord("offset") && !ReadCount(statement_.offset, sqlmsg::OffsetNeedsInteger))
+                return false;
+        }
+    } else {
+        if (AcceptWord("offset")) {
+            if (!ReadCount(statement_.offset, sqlmsg::OffsetNeedsInteger)) return false;
+            if (!AcceptWord("rows")) AcceptWord("row");
+        }
+        if (AcceptWord("fetch")) {
+            if (!AcceptWord("first") && !AcceptWord("next"))
+                return FailHere(Msg(sqlmsg::FetchSyntax));
+            int64_t count = 1;
+            if (cur_.kind == TSqlTok::Number && !ReadCount(count, sqlmsg::LimitNeedsInteger))
+                return false;
+            if (!AcceptWord("rows") && !AcceptWord("row"))
+                return FailHere(Msg(sqlmsg::FetchSyntax));
+            if (!AcceptWord("only")) return FailHere(Msg(sqlmsg::FetchSyntax));
+            statement_.limit = count;
+        }
+    }
+    if (cur_.kind == TSqlTok::Bad) return FailToken();
+    if (!IsStatementEnd(cur_)) return FailHere(sqlmsg::LimitNotLast);
+    return true;
+}
+
+// ---- Expressions --------------------------------------------------------------
+
+TSqlExprPtr TASQLSource::Node(TExprKind kind, int32_t op, int pos, std::vector<TSqlExprPtr> args) {
+    auto n = std::make_unique<TSqlExpr>();
+    n->kind = kind;
+    n->op = op;
+    n->pos = pos;
+    n->end = lastEnd_;
+    int height = 0;
+    for (const TSqlExprPtr& a : args)
+        height = std::max(height, a->height);
+    n->height = height + 1;
+    n->args = std::move(args);
+    if (n->height > kMaxExprHeight) {
+        Fail(FormatMsg(std::string(Msg(sqlmsg::TooDeep)), kMaxExprHeight), pos);
+        return nullptr;
+    }
+    return n;
+}
+
+TSqlExprPtr TASQLSource::Binary(TExprKind kind, int32_t op, TSqlExprPtr a, TSqlExprPtr b) {
+    const int pos = a->pos;
+    std::vector<TSqlExprPtr> args;
+    args.push_back(std::move(a));
+    args.push_back(std::move(b));
+    return Node(kind, op, pos, std::move(args));
+}
+
+// expr -> or
+TSqlExprPtr TASQLSource::ParseExpr() {
+    DepthGuard guard(*this);
+    if (!guard.Ok()) return nullptr;
+    return ParseOr();
+}
+
+// or -> xor {"or" xor}
+TSqlExprPtr TASQLSource::ParseOr() {
+    TSqlExprPtr first = ParseXor();
+    if (!first || !cur_.IsWord("or")) return first;
+    const int pos = first->pos;
+    std::vector<TSqlExprPtr> args;
+    args.push_back(std::move(first));
+    while (AcceptWord("or")) {
+        TSqlExprPtr next = ParseXor();
+        if (!next) return nullptr;
+        args.push_back(std::move(next));
+    }
+    return Node(TExprKind::Or, soOr, pos, std::move(args));
+}
+
+// xor -> and {"xor" and}
+TSqlExprPtr TASQLSource::ParseXor() {
+    TSqlExprPtr left = ParseAnd();
+    while (left && AcceptWord("xor")) {
+        TSqlExprPtr right = ParseAnd();
+        if (!right) return nullptr;
+        left = Binary(TExprKind::Binary, soXor, std::move(left), std::move(right));
+    }
+    return left;
+}
+
+// and -> not {"and" not}
+TSqlExprPtr TASQLSource::ParseAnd() {
+    TSqlExprPtr first = ParseNot();
+    if (!first || !cur_.IsWord("and")) return first;
+    const int pos = first->pos;
+    std::vector<TSqlExprPtr> args;
+    args.push_back(std::move(first));
+    while (AcceptWord("and")) {
+        TSqlExprPtr next = ParseNot();
+        if (!next) return nullptr;
+        args.push_back(std::move(next));
+    }
+    return Node(TExprKind::And, soAnd, pos, std::move(args));
+}
+
+// not -> "not" not | predicate
+TSqlExprPtr TASQLSource::ParseNot() {
+    if (!cur_.IsWord("not")) return ParsePredicate();
+    const int pos = cur_.pos;
+    Advance();
+    DepthGuard guard(*this);
+    if (!guard.Ok()) return nullptr;
+    if (IsStatementEnd(cur_) || IsClauseWord(cur_)) {
+        FailHere(Msg(sqlmsg::ExpressionExpected));
+        return nullptr;
+    }
+    TSqlExprPtr operand = ParseNot();
+    if (!operand) return nullptr;
+    std::vector<TSqlExprPtr> args;
+    args.push_back(std::move(operand));
+    return Node(TExprKind::Unary, soNot, pos, std::move(args));
+}
+
+bool TASQLSource::RefuseGluedOperator(const TSqlToken& op) {
+    const TSqlToken& next = Peek(1);
+    if (next.kind != TSqlTok::Op || next.pos != op.End()) return false;
+    static constexpr std::string_view kRelational = "<>=!";
+    if (next.text.size() != 1 && next.text != "<>" && next.text != "<=" && next.text != ">=" &&
+        next.text != "==" && next.text != "!=")
+        return false;
+    if (kRelational.find(next.text[0]) == std::string_view::npos) return false;
+    Fail(std::string(sqlmsg::UnknownRelation) + ":" + op.text + next.text, op.pos);
+    return true;
+}
+
+// predicate -> relational { ("=" | "==" | "!=" | "<>") relational
+//              | "is" ["not"] ("null" | "true" | "false" | "unknown"
+//                              | "distinct" "from" relational)
+//              | ["not"] "in" list
+//              | ["not"] ("like" | "ilike" | "regexp") relational
+//              | ["not"] "between" relational "and" relational }
+TSqlExprPtr TASQLSource::ParsePredicate() {
+    TSqlExprPtr left = ParseRelational();
+    while (left) {
+        if (cur_.Is("=") || cur_.Is("==") || cur_.Is("!=") || cur_.Is("<>")) {
+            const TSqlToken op = cur_;
+            if (RefuseGluedOperator(op)) return nullptr;
+            Advance();
+            TSqlExprPtr right = ParseRelational();
+            if (!right) return nullptr;
+            const int32_t code = op.text == "=" || op.text == "==" ? soEq : soNe;
+            left = Binary(TExprKind::Binary, code, std::move(left), std::move(right));
+            continue;
+        }
+        if (cur_.Is("!")) {
+            FailHere(sqlmsg::UnknownRelation);
+            return nullptr;
+        }
+        if (cur_.IsWord("is")) {
+            const int isPos = cur_.pos;
+            Advance();
+            const bool no = AcceptWord("not");
+            int32_t op = soNone;
+            if (AcceptWord("null"))
+                op = no ? soIsNotNull : soIsNull;
+            else if (AcceptWord("true"))
+                op = no ? soIsNotTrue : soIsTrue;
+            else if (AcceptWord("false"))
+                op = no ? soIsNotFalse : soIsFalse;
+            else if (AcceptWord("unknown"))
+                op = no ? soIsNotNull : soIsNull;
+            if (op != soNone) {
+                const int pos = left->pos;
+                std::vector<TSqlExprPtr> args;
+                args.push_back(std::move(left));
+                left = Node(TExprKind::IsTest, op, pos, std::move(args));
+                continue;
+            }
+            if (AcceptWord("distinct")) {
+                if (!AcceptWord("from")) {
+                    FailHere(FormatMsg(std::string(Msg(sqlmsg::TokenExpected)), "from"));
+                    return nullptr;
+                }
+                TSqlExprPtr right = ParseRelational();
+                if (!right) return nullptr;
+                left = Binary(TExprKind::Binary, no ? soIs : soIsNot, std::move(left),
+                              std::move(right));
+                continue;
+            }
+            Fail(std::string(sqlmsg::UnknownRelation) + "is", isPos);
+            return nullptr;
+        }
+        bool negated = false;
+        if (cur_.IsWord("not")) {
+            const TSqlToken& next = Peek(1);
+            if (!next.IsWord("in") && !next.IsWord("like") && !next.IsWord("ilike") &&
+                !next.IsWord("regexp") && !next.IsWord("between"))
+                break;
+            negated = true;
+            Advance();
+        }
+        if (AcceptWord("in")) {
+            left = ParseInList(std::move(left), negated);
+            continue;
+        }
+        int32_t matchOp = soNone;
+        if (cur_.IsWord("like"))
+            matchOp = soLike;
+        else if (cur_.IsWord("ilike"))
+            matchOp = soILike;
+        else if (cur_.IsWord("regexp"))
+            matchOp = soRegexp;
+        if (matchOp != soNone) {
+            Advance();
+            TSqlExprPtr right = ParseRelational();
+            if (!right) return nullptr;
+            left = Binary(TExprKind::Binary, matchOp, std::move(left), std::move(right));
+            if (left) left->negated = negated;
+            continue;
+        }
+        if (AcceptWord("between")) {
+            TSqlExprPtr low = ParseRelational();
+            if (!low) return nullptr;
+            if (!AcceptWord("and")) {
+                FailHere(sqlmsg::BetweenNeedsAnd);
+                return nullptr;
+            }
+            TSqlExprPtr high = ParseRelational();
+            if (!high) return nullptr;
+            const int pos = left->pos;
+            std::vector<TSqlExprPtr> args;
+            args.push_back(std::move(left));
+            args.push_back(std::move(low));
+            args.push_back(std::move(high));
+            left = Node(TExprKind::Between, soNone, pos, std::move(args));
+            if (left) left->negated = negated;
+            continue;
+        }
+        break;
+    }
+    return left;
+}
+
+// list -> ("(" | "[") expr {"," expr} (")" | "]")
+TSqlExprPtr TASQLSource::ParseInList(TSqlExprPtr left, bool negated) {
+    const bool square = cur_.Is("[");
+    if (!square && !cur_.Is("(")) {
+        if (cur_.kind == TSqlTok::Bad) {
+            FailToken();
+            return nullptr;
+        }
+        Fail(std::string(sqlmsg::InListExpected) + Shown(cur_, source_), cur_.pos);
+        return nullptr;
+    }
+    const int open = cur_.pos;
+    Advance();
+    if (cur_.IsWord("select")) {
+        FailHere(Msg(sqlmsg::SubQueryUnsupported));
+        return nullptr;
+    }
+    DepthGuard guard(*this);
+    if (!guard.Ok()) return nullptr;
+    const int pos = left->pos;
+    std::vector<TSqlExprPtr> args;
+    args.push_back(std::move(left));
+    for (;;) {
+        if (cur_.kind == TSqlTok::End) {
+            Fail(square ? std::string(sqlmsg::SquareBracketExpected)
+                        : std::string(sqlmsg::BracketsUnbalanced),
+                 square ? cur_.pos : open);
+            return nullptr;
+        }
+        TSqlExprPtr item = ParseExpr();
+        if (!item) return nullptr;
+        args.push_back(std::move(item));
+        if (AcceptOp(",")) continue;
+        if (square && !cur_.Is("]") && cur_.kind != TSqlTok::Bad &&
+            (IsStatementEnd(cur_) || IsClauseWord(cur_))) {
+            FailHere(sqlmsg::SquareBracketExpected);
+            return nullptr;
+        }
+        if (!CloseBracket(open, square ? "]" : ")")) return nullptr;
+        break;
+    }
+    TSqlExprPtr n = Node(TExprKind::In, soNone, pos, std::move(args));
+    if (n) n->negated = negated;
+    return n;
+}
+
+// relational -> additive {("<" | "<=" | ">" | ">=") additive}
+TSqlExprPtr TASQLSource::ParseRelational() {
+    TSqlExprPtr left = ParseAdditive();
+    while (left && (cur_.Is("<") || cur_.Is("<=") || cur_.Is(">") || cur_.Is(">="))) {
+        const TSqlToken op = cur_;
+        if (RefuseGluedOperator(op)) return nullptr;
+        Advance();
+        TSqlExprPtr right = ParseAdditive();
+        if (!right) return nullptr;
+        const int32_t code = op.text == "<"    ? soLt
+                             : op.text == "<=" ? soLe
+                             : op.text == ">"  ? soGt
+                                               : soGe;
+        left = Binary(TExprKind::Binary, code, std::move(left), std::move(right));
+    }
+    return left;
+}
+
+// additive -> multiplicative {("+" | "-") multiplicative}
+TSqlExprPtr TASQLSource::ParseAdditive() {
+    TSqlExprPtr left = ParseMultiplicative();
+    while (left && (cur_.Is("+") || cur_.Is("-"))) {
+        const int32_t code = cur_.Is("+") ? soAdd : soSub;
+        Advance();
+        TSqlExprPtr right = ParseMultiplicative();
+        if (!right) return nullptr;
+        left = Binary(TExprKind::Binary, code, std::move(left), std::move(right));
+    }
+    return left;
+}
+
+// multiplicative -> concat {("*" | "/" | "%" | "div" | "mod") concat}
+TSqlExprPtr TASQLSource::ParseMultiplicative() {
+    TSqlExprPtr left = ParseConcat();
+    while (left) {
+        int32_t code = soNone;
+        if (cur_.Is("*"))
+            code = soMul;
+        else if (cur_.Is("/") || cur_.IsWord("div"))
+            code = soDiv;
+        else if (cur_.Is("%") || cur_.IsWord("mod"))
+            code = soMod;
+        if (code == soNone) break;
+        Advance();
+        TSqlExprPtr right = ParseConcat();
+        if (!right) return nullptr;
+        left = Binary(TExprKind::Binary, code, std::move(left), std::move(right));
+    }
+    return left;
+}
+
+// concat -> unary {"||" unary}
+TSqlExprPtr TASQLSource::ParseConcat() {
+    TSqlExprPtr left = ParseUnary();
+    while (left && cur_.Is("||")) {
+        Advance();
+        TSqlExprPtr right = ParseUnary();
+        if (!right) return nullptr;
+        left = Binary(TExprKind::Binary, soConcat, std::move(left), std::move(right));
+    }
+    return left;
+}
+
+// unary -> ("-" | "+") unary | primary
+TSqlExprPtr TASQLSource::ParseUnary() {
+    if (!cur_.Is("-") && !cur_.Is("+")) return ParsePrimary();
+    const int pos = cur_.pos;
+    const int32_t code = cur_.Is("-") ? soNeg : soPlus;
+    Advance();
+    DepthGuard guard(*this);
+    if (!guard.Ok()) return nullptr;
+    TSqlExprPtr operand = ParseUnary();
+    if (!operand) return nullptr;
+    // A sign before a number literal is part of it: -5 is a constant.
+    if (operand->kind == TExprKind::Literal && operand->value.IsNumeric() && operand->pos > 0 &&
+        operand->args.empty()) {
+        if (code == soNeg) {
+            if (operand->value.type() == VarType::Integer &&
+                operand->value.RawInteger() != INT64_MIN) {
+                operand->value.SetInteger(-operand->value.RawInteger());
+                operand->pos = pos;
+                return operand;
+            }
+            if (operand->value.type() == VarType::Double) {
+                operand->value.SetDouble(-operand->value.RawDouble());
+                operand->pos = pos;
+                return operand;
+            }
+        } else {
+            operand->pos = pos;
+            return operand;
+        }
+    }
+    std::vector<TSqlExprPtr> args;
+    args.push_back(std::move(operand));
+    return Node(TExprKind::Unary, code, pos, std::move(args));
+}
+
+// primary -> number | 'text' | date | "true" | "false" | "null" | ":"name
+//          | column | call | case | cast | "interval" 'text'
+//          | "current_date" | "current_timestamp" | "current_time"
+//          | "(" expr ")"
+TSqlExprPtr TASQLSource::ParsePrimary() {
+    const int pos = cur_.pos;
+    auto literal = [&](Variant v) {
+        Advance();
+        TSqlExprPtr n = Node(TExprKind::Literal, soNone, pos, {});
+        if (n) n->value = std::move(v);
+        return n;
     };
-    skip();
-    while (p <= n &&
-           (low[static_cast<size_t>(p - 1)] == 't' || low[static_cast<size_t>(p - 1)] == 'd')) {
-        int tokenPos = 0;
-        const std::string word = ReadToken(low, p, tokenPos);
-        if (word == "top") {
-            topSeen_ = true;
-            int countPos = 0;
-            const std::string count = ReadToken(low, tokenPos + 3, countPos);
-            int64_t value = 0;
-            if (ParseTopCount(count, value))
-                clause.topCount = value;
-            else
-                Report(sqlmsg::TopNeedsInteger,
-                       restStart + (countPos > 0 ? countPos : tokenPos) - 1);
-            p = countPos > 0 ? RawTokenEnd(low, countPos) + 1 : n + 1;
-            if (countPos > 0 && p <= countPos) p = countPos + 1;
-        } else if (word == "distinct") {
-            clause.distinct = true;
-            p = tokenPos + 8;
-        } else {
+    switch (cur_.kind) {
+        case TSqlTok::Number:
+        case TSqlTok::Date:
+            return literal(cur_.value);
+        case TSqlTok::String:
+            return literal(Variant(cur_.text));
+        case TSqlTok::Param: {
+            const int index = params_.IndexOfName(cur_.text);
+            if (index < 0) {
+                FailHere(std::string(sqlmsg::UnknownParameter) + cur_.text);
+                return nullptr;
+            }
+            TSqlExprPtr n = std::make_unique<TSqlExpr>();
+            n->kind = TExprKind::Param;
+            n->name = cur_.text;
+            n->pos = pos;
+            Advance();
+            n->end = lastEnd_;
+            return n;
+        }
+        case TSqlTok::QuotedName:
+            return ParseColumn();
+        case TSqlTok::Op:
+            if (cur_.Is("(")) {
+                Advance();
+                if (cur_.IsWord("select")) {
+                    FailHere(Msg(sqlmsg::SubQueryUnsupported));
+                    return nullptr;
+                }
+                TSqlExprPtr inner = ParseExpr();
+                if (!inner || !CloseBracket(pos, ")")) return nullptr;
+                // The brackets belong to the node's text.
+                inner->pos = pos;
+                inner->end = lastEnd_;
+                return inner;
+            }
+            if (cur_.Is("*")) {
+                FailHere(Msg(sqlmsg::StarMisplaced));
+                return nullptr;
+            }
+            if (cur_.Is(")") || cur_.Is(",")) {
+                FailHere(Msg(sqlmsg::ExpressionExpected));
+                return nullptr;
+            }
+            FailToken();
+            return nullptr;
+        case TSqlTok::Name:
+            break;
+        default:
+            FailToken();
+            return nullptr;
+    }
+    if (cur_.IsWord("null")) return literal(Variant::Null());
+    if (cur_.IsWord("true")) return literal(Variant(true));
+    if (cur_.IsWord("false")) return literal(Variant(false));
+    if (cur_.IsWord("case")) return ParseCase();
+    if (cur_.IsWord("cast") && Peek(1).Is("(")) return ParseCast();
+    if (cur_.IsWord("exists") && Peek(1).Is("(")) {
+        FailHere(Msg(sqlmsg::SubQueryUnsupported));
+        return nullptr;
+    }
+    if (cur_.IsWord("interval") && Peek(1).kind == TSqlTok::String) {
+        Advance();
+        const std::string text = cur_.text;
+        Advance();
+        TSqlExprPtr n = Node(TExprKind::Interval, soNone, pos, {});
+        if (n) n->value = Variant(text);
+        return n;
+    }
+    if (cur_.IsWord("not")) return ParseNot();
+    if (IsOneOf(cur_, kNotOperand) || cur_.IsWord("select")) {
+        FailHere(Msg(sqlmsg::ExpressionExpected));
+        return nullptr;
+    }
+    return ParseColumn();
+}
+
+// column -> name ["." name] | name "(" args ")"
+TSqlExprPtr TASQLSource::ParseColumn() {
+    const int pos = cur_.pos;
+    const bool quoted = cur_.kind == TSqlTok::QuotedName;
+    std::string first = cur_.text;
+    Advance();
+    if (!quoted && cur_.Is("(")) {
+        TSqlExprPtr call = std::make_unique<TSqlExpr>();
+        call->kind = TExprKind::Call;
+        call->name = std::move(first);
+        call->pos = pos;
+        return ParseCall(std::move(call));
+    }
+    TSqlExprPtr n = std::make_unique<TSqlExpr>();
+    n->kind = TExprKind::Column;
+    n->pos = pos;
+    n->quoted = quoted;
+    if (cur_.Is(".") && cur_.pos == lastEnd_ &&
+        (Peek(1).kind == TSqlTok::Name || Peek(1).kind == TSqlTok::QuotedName) &&
+        Peek(1).pos == cur_.End()) {
+        Advance();
+        n->qualifier = std::move(first);
+        n->quoted = cur_.kind == TSqlTok::QuotedName;
+        n->name = cur_.text;
+        Advance();
+    } else {
+        n->name = std::move(first);
+    }
+    n->end = lastEnd_;
+    return n;
+}
+
+// call -> name "(" ["*" | ["distinct"] expr {"," expr}] ")"
+TSqlExprPtr TASQLSource::ParseCall(TSqlExprPtr call) {
+    const int open = cur_.pos;
+    Advance();  // "("
+    DepthGuard guard(*this);
+    if (!guard.Ok()) return nullptr;
+    if (cur_.Is("*") && Peek(1).Is(")")) {
+        call->star = true;
+        Advance();
+        Advance();
+    } else if (!AcceptOp(")")) {
+        if (AcceptWord("distinct")) {
+            call->distinct = true;
+            // count(distinct *): the binder says which aggregates take "*".
+            if (cur_.Is("*") && Peek(1).Is(")")) {
+                call->star = true;
+                Advance();
+                Advance();
+                goto made;
+            }
+        }
+        for (;;) {
+            if (cur_.kind == TSqlTok::End) {
+                Fail(sqlmsg::BracketsUnbalanced, open);
+                return nullptr;
+            }
+            TSqlExprPtr arg = ParseExpr();
+            if (!arg) return nullptr;
+            call->args.push_back(std::move(arg));
+            if (AcceptOp(",")) continue;
+            if (!CloseBracket(open, ")")) return nullptr;
             break;
         }
-        skip();
     }
-    const std::string items = p <= n ? rest.substr(static_cast<size_t>(p - 1)) : std::string();
-    const int itemsStart = restStart + p - 1;
-    std::vector<int> starts;
-    const std::vector<std::string> pieces = SplitAtCommas(items, false, &starts);
-    for (size_t k = 0; k < pieces.size(); ++k) {
-        const std::string& raw = pieces[k];
-        const int pieceStart = itemsStart + starts[k] - 1 + LeadingTrimmed(raw);
-        const std::string piece = Trim(raw);
-        TParsedSelectItem& item = clause.items.emplace_back();
-        item.textPos = Origin(pieceStart);
-        if (piece.empty()) {
-            Report(sqlmsg::MissingItem, pieceStart);
-            continue;
-        }
-        const int blank = FirstBlankOutside(piece);
-        if (blank == 0) {
-            item.text = piece;
-        } else {
-            item.text = piece.substr(0, static_cast<size_t>(blank - 1));
-            int tokenPos = 0;
-            std::string name = ReadToken(piece, blank, tokenPos);
-            if (name == "as") name = ReadToken(piece, tokenPos + 2, tokenPos);
-            item.outputName = name;
-        }
-        const int len = static_cast<int>(item.text.size());
-        if (item.text == "*")
-            item.starKind = skStar;
-        else if (len >= 2 && FindNameOutside(".*", item.text, len - 1) == len - 1)
-            item.starKind = skTableStar;
-        else
-            item.starKind = skPlain;
-    }
+made:
+    std::vector<TSqlExprPtr> args = std::move(call->args);
+    TSqlExprPtr n = Node(TExprKind::Call, soNone, call->pos, std::move(args));
+    if (!n) return nullptr;
+    n->name = std::move(call->name);
+    n->star = call->star;
+    n->distinct = call->distinct;
+    return n;
 }
 
-// orders -> order { "," order }
-// order  -> name ["asc" | "desc" | "descending"]
-void TASQLSource::ParseOrderList() {
-    if (statement_.orderPart.empty()) return;
-    std::string s = Trim(statement_.orderPart);
-    int at = orderStart_;  // where s begins in text_
-    if (s.size() > 5) {
-        at += 5 + LeadingTrimmed(std::string_view(s).substr(5));
-        s = Trim(std::string_view(s).substr(5));
-    } else {
-        s.clear();
+// case -> "case" [expr] "when" expr "then" expr {"when" expr "then" expr}
+//         ["else" expr] "end"
+TSqlExprPtr TASQLSource::ParseCase() {
+    const int pos = cur_.pos;
+    Advance();
+    DepthGuard guard(*this);
+    if (!guard.Ok()) return nullptr;
+    std::vector<TSqlExprPtr> args;
+    bool hasOperand = false, hasElse = false;
+    if (!cur_.IsWord("when")) {
+        TSqlExprPtr operand = ParseExpr();
+        if (!operand) return nullptr;
+        args.push_back(std::move(operand));
+        hasOperand = true;
     }
-    if (s.size() > 2) {
-        at += 2 + LeadingTrimmed(std::string_view(s).substr(2));
-        s = Trim(std::string_view(s).substr(2));
-    } else {
-        s.clear();
+    if (!cur_.IsWord("when")) {
+        FailHere(Msg(sqlmsg::CaseNeedsWhen));
+        return nullptr;
     }
-    std::vector<int> starts;
-    const std::vector<std::string> pieces = SplitAtCommas(s, false, &starts);
-    for (size_t k = 0; k < pieces.size(); ++k) {
-        const std::string item = Trim(pieces[k]);
-        if (item.empty()) continue;
-        TParsedOrderItem& parsed = statement_.orderBy.emplace_back();
-        ReadOrderItem(item, parsed.name, parsed.descending);
-        parsed.textPos = Origin(at + starts[k] - 1 + LeadingTrimmed(pieces[k]));
-    }
-}
-
-// groups -> group { "," group }
-// group  -> operand
-void TASQLSource::ParseGroupList() {
-    if (statement_.groupPart.empty()) return;
-    // "group", blanks, "by", blanks: the rest is the list.
-    std::string_view s = statement_.groupPart;
-    int at = groupStart_;  // where s begins in text_
-    auto drop = [&](size_t count) {
-        count = std::min(count, s.size());
-        const std::string_view rest = s.substr(count);
-        const int lead = LeadingTrimmed(rest);
-        at += static_cast<int>(count) + lead;
-        s = rest.substr(static_cast<size_t>(std::min<int>(lead, static_cast<int>(rest.size()))));
-    };
-    drop(5);
-    drop(2);
-    std::vector<int> starts;
-    const std::vector<std::string> pieces = SplitAtCommas(s, false, &starts);
-    for (size_t k = 0; k < pieces.size(); ++k) {
-        const int pieceStart = at + starts[k] - 1 + LeadingTrimmed(pieces[k]);
-        const std::string item = Trim(pieces[k]);
-        if (item.empty()) {
-            Report(sqlmsg::MissingGroupItem, pieceStart);
-            continue;
+    while (AcceptWord("when")) {
+        TSqlExprPtr when = ParseExpr();
+        if (!when) return nullptr;
+        if (!AcceptWord("then")) {
+            FailHere(FormatMsg(std::string(Msg(sqlmsg::TokenExpected)), "then"));
+            return nullptr;
         }
-        TParsedOperand& parsed = statement_.groupBy.emplace_back();
-        parsed.text = item;
-        parsed.textPos = Origin(pieceStart);
+        TSqlExprPtr then = ParseExpr();
+        if (!then) return nullptr;
+        args.push_back(std::move(when));
+        args.push_back(std::move(then));
     }
+    if (AcceptWord("else")) {
+        TSqlExprPtr otherwise = ParseExpr();
+        if (!otherwise) return nullptr;
+        args.push_back(std::move(otherwise));
+        hasElse = true;
+    }
+    if (!AcceptWord("end")) {
+        FailHere(FormatMsg(std::string(Msg(sqlmsg::TokenExpected)), "end"));
+        return nullptr;
+    }
+    TSqlExprPtr n = Node(TExprKind::Case, soNone, pos, std::move(args));
+    if (n) {
+        n->hasOperand = hasOperand;
+        n->hasElse = hasElse;
+    }
+    return n;
 }
 
-// limit -> "limit" integer ["offset" integer]
-void TASQLSource::ParseLimit() {
-    if (topSeen_ && limitPos_ > 0) Report(sqlmsg::TopWithLimit, limitPos_);
-    if (statement_.limitPart.empty()) return;
-    const std::string low = LowerCaseAscii(statement_.limitPart);
-    const int n = static_cast<int>(low.size());
-    // The next word from p on, with its place; p moves behind it.
-    int p = 6;
-    auto next = [&](int& tokenPos) {
-        std::string word = ReadToken(low, p, tokenPos);
-        if (tokenPos > 0) p = std::max(RawTokenEnd(low, tokenPos), tokenPos) + 1;
-        return word;
-    };
-    auto place = [&](int tokenPos) { return limitStart_ + (tokenPos > 0 ? tokenPos : n + 1) - 1; };
-    int tokenPos = 0;
-    std::string word = next(tokenPos);
-    if (!ParseTopCount(word, statement_.limit)) {
-        statement_.limit = -1;
-        Report(sqlmsg::LimitNeedsInteger, place(tokenPos));
-        return;
+// cast -> "cast" "(" expr "as" type-name ["(" number {"," number} ")"] ")"
+TSqlExprPtr TASQLSource::ParseCast() {
+    const int pos = cur_.pos;
+    Advance();
+    const int open = cur_.pos;
+    Advance();  // "("
+    DepthGuard guard(*this);
+    if (!guard.Ok()) return nullptr;
+    TSqlExprPtr operand = ParseExpr();
+    if (!operand) return nullptr;
+    if (!AcceptWord("as")) {
+        FailHere(FormatMsg(std::string(Msg(sqlmsg::TokenExpected)), "as"));
+        return nullptr;
     }
-    word = next(tokenPos);
-    if (tokenPos == 0) return;
-    if (word == "offset") {
-        word = next(tokenPos);
-        if (!ParseTopCount(word, statement_.offset)) {
-            statement_.offset = 0;
-            Report(sqlmsg::OffsetNeedsInteger, place(tokenPos));
-            return;
+    if (cur_.kind != TSqlTok::Name) {
+        FailHere(Msg(sqlmsg::NameExpected));
+        return nullptr;
+    }
+    TSqlType type;
+    if (!CastTypeOf(Lower(cur_.text), type)) {
+        FailHere(FormatMsg(std::string(Msg(sqlmsg::UnknownType)), cur_.text));
+        return nullptr;
+    }
+    Advance();
+    // A length or precision ("varchar(20)", "decimal(10, 2)") means nothing here.
+    if (AcceptOp("(")) {
+        while (cur_.kind == TSqlTok::Number || cur_.Is(","))
+            Advance();
+        if (!AcceptOp(")")) {
+            FailToken();
+            return nullptr;
         }
-        word = next(tokenPos);
-        if (tokenPos == 0) return;
     }
-    Report(sqlmsg::LimitNotLast, place(tokenPos));
-}
-
-// order -> name ["asc" | "desc" | "descending"]
-void ReadOrderItem(std::string_view itemText, std::string& name, bool& descending) {
-    const std::string text = Trim(itemText);
-    const size_t blank = FindBlankOutside(text);
-    descending = false;
-    if (blank == std::string::npos) {
-        name = text;
-        return;
-    }
-    name = text.substr(0, blank);
-    const std::string word = LowerCaseAscii(Trim(std::string_view(text).substr(blank)));
-    descending = word.size() >= 4 && std::string_view("descending").starts_with(word);
+    if (!CloseBracket(open, ")")) return nullptr;
+    std::vector<TSqlExprPtr> args;
+    args.push_back(std::move(operand));
+    TSqlExprPtr n = Node(TExprKind::Cast, soNone, pos, std::move(args));
+    if (n) n->castType = type;
+    return n;
 }
 
 }  // namespace corvane

@@ -81,9 +81,17 @@ std::string DisassembleInstruction(const TQVInstruction& ins, int pos) {
             out += ins.Imm >= 0 ? " +" : " ";
             out += std::to_string(ins.Imm);
             break;
+        case TImmUse::SqlOp:
+            out += " #" + std::to_string(ins.Imm);
+            break;
+        case TImmUse::SqlFunc:
+            out += " fn" + std::to_string(ins.Imm) + "/" +
+                   std::to_string(static_cast<int32_t>(ins.Imm2));
+            break;
         case TImmUse::None:
             break;
     }
+    if (ins.OpCode == opSqlJump) out += " if " + std::to_string(ins.Imm2);
     if (info.usesText) {
         out += " '";
         AppendEscaped(out, ins.Text);

@@ -244,7 +244,8 @@ bool CodeIsSound(const TClassDefInf& f, int unitCount, int programGlobals, int c
         if (used >= 1 && !addrOk(ins.Dest)) return false;
         if (used >= 2 && !addrOk(ins.Src1)) return false;
         if (used >= 3 && !addrOk(ins.Src2)) return false;
-        if ((ins.OpCode == opJmp || ins.OpCode == opJmpTrue) && (ins.Imm < 0 || ins.Imm > n))
+        if ((ins.OpCode == opJmp || ins.OpCode == opJmpTrue || ins.OpCode == opSqlJump) &&
+            (ins.Imm < 0 || ins.Imm > n))
             return false;
         if (ins.OpCode == opCallPrep) {
             if (calleeLimit < 0 ? (ins.Imm < -1 || ins.Imm > unitCount) : ins.Imm >= calleeLimit)

@@ -35,4 +35,16 @@ std::string FormatMsg(std::string_view text, long long arg) {
     return Fill(text, std::to_string(arg));
 }
 
+std::string FormatMsg2(std::string_view text, std::string_view first, std::string_view second) {
+    const size_t a = text.find("%s");
+    const size_t b = a == std::string_view::npos ? a : text.find("%s", a + 2);
+    if (b == std::string_view::npos) return Fill(Fill(text, first), second);
+    std::string out(text.substr(0, a));
+    out += first;
+    out += text.substr(a + 2, b - a - 2);
+    out += second;
+    out += text.substr(b + 2);
+    return out;
+}
+
 }  // namespace corvane

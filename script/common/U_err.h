@@ -61,6 +61,9 @@ class TErrorList {
 // Fills the first "%s" (or "%d") of a message text with arg.
 std::string FormatMsg(std::string_view text, std::string_view arg);
 std::string FormatMsg(std::string_view text, long long arg);
+// Two arguments into the first two "%s" of text, found before either is
+// filled (so an argument holding "%s" is never filled itself).
+std::string FormatMsg2(std::string_view text, std::string_view first, std::string_view second);
 
 // The message table: number, then text. Compiler texts first, then the
 // runtime's texts of the same table.

@@ -40,6 +40,10 @@ const std::array<TInstructionInfo, kOpCodeCount> kInstructionTable = {{
     {"call", 0, TImmUse::None, false},        // 23
     {"callend", 0, TImmUse::None, false},     // 24
     {"addimm", 2, TImmUse::Step, false},      // 25
+    {"sqlop", 3, TImmUse::SqlOp, false},      // 26
+    {"sqlunary", 2, TImmUse::SqlOp, false},   // 27
+    {"sqljump", 1, TImmUse::Target, false},   // 28
+    {"sqlcall", 2, TImmUse::SqlFunc, false},  // 29
 }};
 
 const TInstructionInfo& InstructionInfo(int opcode) {

@@ -96,11 +96,21 @@ enum TOpCode : uint8_t {
     opCallPrep = 22,  // -        prepare the callee: Imm = unit (-1 built-in), Imm2 = position
     opCall = 23,      // -        run the prepared callee
     opCallEnd = 24,   // -        release the callee
-    opAddImm = 25     // D S1     D := S1 read as integer + Imm (for-loop step)
+    opAddImm = 25,    // D S1     D := S1 read as integer + Imm (for-loop step)
+    // The SQL side's instructions (SQL expressions compile to them; the
+    // script compiler never emits them). Operands are read as Variants and
+    // follow SQL's rules (script/runtime/SqlOps).
+    opSqlOp = 26,     // D S1 S2  D := S1 <Imm: TSqlOp> S2
+    opSqlUnary = 27,  // D S1     D := <Imm: TSqlOp> S1
+    opSqlJump = 28,   // D        go to Imm when D's truth is in the set Imm2 (kSqlJumpIf*)
+    opSqlCall = 29    // D S1     D := function Imm of the Imm2 values from S1 on (local slots)
 };
 // Notes:
-//  - Opcodes 26..255 may appear in a hostile image; they use three
+//  - Opcodes 30..255 may appear in a hostile image; they use three
 //    addresses by the rule below and stop the function like opHalt.
+//  - opSqlCall: Imm > 0 is SQL function Imm (its 1-based place in
+//    SqlFunctionTable), Imm < 0 script built-in -Imm; the arguments are the
+//    local slots S1.Index .. S1.Index + Imm2 - 1.
 //  - After linking, opCallPrep's Imm is the program-wide function number
 //    (negative: built-in -Imm) and Imm2 is 0.
 //  - An open jump target while compiling is kNoJump (-1).
@@ -108,7 +118,7 @@ enum TOpCode : uint8_t {
 //    variants holding integers) give the exact 64-bit result or the
 //    overflow error; it is cut only by a word or byte destination.
 
-constexpr int kOpCodeCount = 26;  // opMov..opAddImm
+constexpr int kOpCodeCount = 30;  // opMov..opSqlCall
 constexpr int32_t kNoJump = -1;
 
 // What an instruction's Imm field holds.
@@ -117,8 +127,15 @@ enum class TImmUse : uint8_t {
     Target,   // jump target: an instruction position in the same function
     Compare,  // a TCompareKind
     Callee,   // unit (or function number after linking); Imm2 = position
-    Step      // addend of opAddImm
+    Step,     // addend of opAddImm
+    SqlOp,    // a TSqlOp (script/runtime/SqlOps)
+    SqlFunc   // an SQL function (> 0) or script built-in (< 0); Imm2 = argument count
 };
+
+// opSqlJump's Imm2: the truth values that jump, as a set of bits.
+constexpr uint32_t kSqlJumpIfFalse = 1;
+constexpr uint32_t kSqlJumpIfTrue = 2;
+constexpr uint32_t kSqlJumpIfUnknown = 4;
 
 // One row of the instruction table.
 struct TInstructionInfo {
@@ -128,7 +145,7 @@ struct TInstructionInfo {
     bool usesText;  // opLoadText and opTag read Text
 };
 
-// Indexed by opcode 0..25.
+// Indexed by opcode 0..29.
 extern const std::array<TInstructionInfo, kOpCodeCount> kInstructionTable;
 
 // The table row of an opcode; codes outside the table get a row named "" with

@@ -7,6 +7,8 @@
 #include "platform/DateTime.h"
 #include "script/common/ULike.h"
 #include "script/common/U_err.h"
+#include "script/runtime/SqlFunctions.h"
+#include "script/runtime/SqlOps.h"
 
 namespace corvane {
 
@@ -399,7 +401,6 @@ void TASMCodeEngine::Run() {
 void TASMCodeEngine::Execute() {
     TASMCodeEngine* cur = this;
     caller_ = nullptr;
-    int untilPoll = kCancelPollInterval;
     for (;;) {
         const TsubList& code = cur->func_->code;
         // Leaving the body, opHalt and every opcode above the table end the
@@ -415,8 +416,10 @@ void TASMCodeEngine::Execute() {
             ++cur->ip_;
             continue;
         }
-        if (--untilPoll == 0) {
-            untilPoll = kCancelPollInterval;
+        // The count goes on from run to run: a short program run once per
+        // row polls as often as one long run.
+        if (--untilPoll_ == 0) {
+            untilPoll_ = kCancelPollInterval;
             if (hooks_->cancel && hooks_->cancel()) throw EScriptError(kMsgRunCancelled);
         }
         const TQVInstruction& ins = code[cur->ip_];
@@ -620,11 +623,198 @@ void TASMCodeEngine::Execute() {
                 d.SetInteger(static_cast<int64_t>(v + static_cast<uint64_t>(int64_t{ins.Imm})));
                 break;
             }
+            case opSqlOp:
+                cur->SqlOp(ins);
+                break;
+            case opSqlUnary:
+                cur->SqlUnaryOp(ins);
+                break;
+            case opSqlJump:
+                if (cur->SqlJumps(ins)) {
+                    cur->ip_ = static_cast<size_t>(static_cast<uint32_t>(ins.Imm));
+                    continue;
+                }
+                break;
+            case opSqlCall:
+                cur->SqlCall(ins);
+                break;
             default:
                 break;  // opHalt and codes above the table are handled above
         }
         ++cur->ip_;
     }
+}
+
+// ---------------------------------------------------------------------------
+// The SQL instructions
+
+namespace {
+
+// The value of a variable as SQL reads it: a plain variant variable
+// without a copy, anything else through scratch.
+const Variant& SqlRead(const TXVarData& v, Variant& scratch) {
+    if (const Variant* value = v.VariantValue()) return *value;
+    v.ReadVariant(scratch);
+    return scratch;
+}
+
+// An argument of a script built-in converted to the type its head
+// declares, as the script compiler would convert it at a call; false when
+// it does not convert (the call then gives null). A null argument of a
+// typed parameter makes the call null too, except for a boolean one,
+// which reads null as false, as a condition does.
+bool ToDeclared(const Variant& v, TDataType type, const TSqlContext& ctx, Variant& out,
+                bool& nullResult) {
+    if (type == dtVariant) {
+        out.Assign(v);
+        return true;
+    }
+    if (SqlIsNull(v)) {
+        if (type == dtBoolean) {
+            out.SetBoolean(false);
+            return true;
+        }
+        nullResult = true;
+        return false;
+    }
+    switch (type) {
+        case dtInteger:
+        case dtWord:
+        case dtByte: {
+            int64_t i = 0;
+            if (!SqlToInteger(v, i)) break;
+            out.SetInteger(i);
+            return true;
+        }
+        case dtDouble: {
+            double d = 0;
+            if (!SqlToReal(v, d)) break;
+            out.SetDouble(d);
+            return true;
+        }
+        case dtDate: {
+            TDateTime d = 0;
+            if (!SqlToDate(v, ctx, d)) break;
+            out.SetDate(d);
+            return true;
+        }
+        case dtBoolean: {
+            bool b = false;
+            if (!SqlToBoolean(v, b)) break;
+            out.SetBoolean(b);
+            return true;
+        }
+        case dtChar: {
+            std::string t;
+            SqlToText(v, t);
+            if (t.size() > 1) t.resize(1);
+            out.SetString(std::move(t));
+            return true;
+        }
+        default: {
+            std::string t;
+            SqlToText(v, t);
+            out.SetString(std::move(t));
+            return true;
+        }
+    }
+    ctx.Fault(FormatMsg2(Msg(sqlmsg::CannotConvert), SqlText(v).substr(0, 60), TypeNameOf(type)));
+    return false;
+}
+
+}  // namespace
+
+const TSqlContext& TASMCodeEngine::SqlContext() {
+    if (hooks_->sql) return *hooks_->sql;
+    if (ownSqlContext_.now == 0) ownSqlContext_.now = Now();
+    return ownSqlContext_;
+}
+
+void TASMCodeEngine::SqlOp(const TQVInstruction& ins) {
+    TXVarData& d = Resolve(ins.Dest);
+    const Variant& a = SqlRead(Resolve(ins.Src1), sqlA_);
+    const Variant& b = SqlRead(Resolve(ins.Src2), sqlB_);
+    if (!IsBinarySqlOp(ins.Imm)) throw EScriptError(std::string(msg::RangeExceeded));
+    SqlBinary(ins.Imm, a, b, sqlOut_, SqlContext());
+    d.SwapInVariant(sqlOut_);
+}
+
+void TASMCodeEngine::SqlUnaryOp(const TQVInstruction& ins) {
+    TXVarData& d = Resolve(ins.Dest);
+    const Variant& a = SqlRead(Resolve(ins.Src1), sqlA_);
+    if (!IsUnarySqlOp(ins.Imm)) throw EScriptError(std::string(msg::RangeExceeded));
+    SqlUnary(ins.Imm, a, sqlOut_, SqlContext());
+    d.SwapInVariant(sqlOut_);
+}
+
+bool TASMCodeEngine::SqlJumps(const TQVInstruction& ins) {
+    const Variant& v = SqlRead(Resolve(ins.Dest), sqlA_);
+    const int t = SqlTruthOf(v, SqlContext());
+    const uint32_t bit = t < 0 ? kSqlJumpIfUnknown : (t ? kSqlJumpIfTrue : kSqlJumpIfFalse);
+    return (ins.Imm2 & bit) != 0;
+}
+
+void TASMCodeEngine::SqlCall(const TQVInstruction& ins) {
+    TXVarData& d = Resolve(ins.Dest);
+    const int count = static_cast<int>(ins.Imm2);
+    if (count < 0 || count > 4096 || ins.Src1.Kind != akLocal || ins.Src1.Indexed)
+        throw EScriptError(std::string(msg::InvalidAddress));
+    sqlArgs_.resize(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Taddr a = ins.Src1;
+        a.Index = ins.Src1.Index + i;
+        const TXVarData& v = Resolve(a);
+        if (const Variant* value = v.VariantValue())
+            sqlArgs_[static_cast<size_t>(i)].Assign(*value);
+        else
+            v.ReadVariant(sqlArgs_[static_cast<size_t>(i)]);
+    }
+    const TSqlContext& ctx = SqlContext();
+    sqlOut_.Clear();
+    if (ins.Imm > 0) {
+        const std::vector<TSqlFunction>& table = SqlFunctionTable();
+        if (static_cast<size_t>(ins.Imm) > table.size())
+            throw EScriptError(std::string(msg::RangeExceeded));
+        const TSqlFunction& f = table[static_cast<size_t>(ins.Imm - 1)];
+        if (count < f.minArgs || (f.maxArgs >= 0 && count > f.maxArgs))
+            throw EScriptError(std::string(msg::RangeExceeded));
+        bool anyNull = false;
+        for (const Variant& v : sqlArgs_)
+            anyNull = anyNull || SqlIsNull(v);
+        if (f.strict && anyNull)
+            sqlOut_.SetNull();
+        else
+            f.impl(sqlArgs_.data(), count, sqlOut_, ctx);
+        d.SwapInVariant(sqlOut_);
+        return;
+    }
+    if (ins.Imm == 0 || ins.Imm == INT32_MIN) throw EScriptError(std::string(msg::RangeExceeded));
+    const int number = -ins.Imm;
+    if (!builtins_) builtins_ = TbaseFunctions::Acquire();
+    if (number >= builtins_->Count()) throw EScriptError(std::string(msg::RangeExceeded));
+    const TfuncHeadInfo& head = builtins_->Head(number);
+    const int declared = static_cast<int>(head.Vars.size()) - 1;
+    if (count > declared) throw EScriptError(std::string(msg::RangeExceeded));
+    sqlParams_.resize(static_cast<size_t>(declared) + 1);
+    sqlParams_[0].Value.Clear();
+    bool nullResult = false, ok = true;  // a null argument or one that does not convert
+    for (int i = 1; i <= declared && ok; ++i) {
+        Variant& slot = sqlParams_[static_cast<size_t>(i)].Value;
+        sqlParams_[static_cast<size_t>(i)].Name = head.Vars[static_cast<size_t>(i)].Name;
+        if (i > count) {
+            slot.Clear();  // a parameter left out arrives empty
+            continue;
+        }
+        ok = ToDeclared(sqlArgs_[static_cast<size_t>(i - 1)],
+                        head.Vars[static_cast<size_t>(i)].DataType, ctx, slot, nullResult);
+    }
+    if (!ok) {
+        sqlOut_.SetNull();
+    } else {
+        builtins_->Call(number, sqlParams_, sqlOut_);
+        if (head.ResultType == dtNone) sqlOut_.SetNull();
+    }
+    d.SwapInVariant(sqlOut_);
 }
 
 }  // namespace corvane

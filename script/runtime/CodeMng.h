@@ -42,6 +42,7 @@
 #include <string>
 
 #include "script/common/base_inf.h"
+#include "script/runtime/SqlValue.h"
 #include "script/runtime/u_base_funcs.h"
 #include "script/runtime/varMng.h"
 
@@ -125,13 +126,23 @@ class TASMCodeEngine {
     void SetOnTag(TOnCustomTag handler) { hooks_->onTag = std::move(handler); }
     void SetOnExternalFunc(TOnExternalFunc handler) { hooks_->onExternal = std::move(handler); }
     void SetCancelCheck(TCancelCheck check) { hooks_->cancel = std::move(check); }
+    // The clock and fault record the SQL instructions use (borrowed; null:
+    // a context of their own, whose faults go nowhere).
+    void SetSqlContext(const TSqlContext* context) { hooks_->sql = context; }
 
   private:
     struct Hooks {
         TOnCustomTag onTag;
         TOnExternalFunc onExternal;
         TCancelCheck cancel;
+        const TSqlContext* sql = nullptr;
     };
+    // The SQL instructions.
+    void SqlOp(const TQVInstruction& ins);
+    void SqlUnaryOp(const TQVInstruction& ins);
+    bool SqlJumps(const TQVInstruction& ins);
+    void SqlCall(const TQVInstruction& ins);
+    const TSqlContext& SqlContext();
 
     // Runs an external function or a built-in; false for a script function.
     bool RunDirect();
@@ -156,6 +167,7 @@ class TASMCodeEngine {
     TVarMngr* calleeLocals_ = nullptr;
     TSimpleStack flagStack_;
     int64_t flag_ = 0;
+    int untilPoll_ = kCancelPollInterval;  // instructions until the next cancel poll
     int funcIndex_;
     int depth_;
     const TClassDefInf* func_ = nullptr;
@@ -164,6 +176,11 @@ class TASMCodeEngine {
     std::shared_ptr<TbaseFunctions> builtins_;  // held while running a built-in
     std::shared_ptr<Hooks> hooks_;              // shared with callees
     Tparamlist builtinParams_;                  // reused by RunBuiltin
+    // Scratch values of the SQL instructions, reused from row to row.
+    Variant sqlA_, sqlB_, sqlOut_;
+    std::vector<Variant> sqlArgs_;
+    Tparamlist sqlParams_;
+    TSqlContext ownSqlContext_;
 };
 
 }  // namespace corvane

@@ -50,13 +50,14 @@ std::string Quote(std::string_view s) {
     return out;
 }
 
-// Notes reason and makes out null. Only the first reason of a statement is
-// kept, so once there is one the text is not formatted again for every row.
+// Notes reason and makes out null. Only the first reason of a row is kept,
+// and only the first row's of a statement is reported, so once either is
+// there the text is not formatted again.
 void Fault(const TSqlContext& ctx, const TReason& reason, std::string_view fn,
            std::string_view what, Variant& out) {
     out.SetNull();
     if (!ctx.faults) return;
-    if (!ctx.faults->FirstReason().empty()) {
+    if (ctx.faults->RowFaulted() || !ctx.faults->FirstReason().empty()) {
         ctx.Fault(reason.text);
         return;
     }

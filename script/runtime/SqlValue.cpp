@@ -47,7 +47,25 @@ bool ReadDigits(std::string_view s, size_t pos, size_t n, int& out) {
     return true;
 }
 
+thread_local TSqlFaults* tCurrentFaults = nullptr;
+
 }  // namespace
+
+TSqlFaults* CurrentSqlFaults() {
+    return tCurrentFaults;
+}
+
+void NoteSqlFault(std::string_view reason) {
+    if (tCurrentFaults) tCurrentFaults->Note(reason);
+}
+
+TSqlFaultScope::TSqlFaultScope(TSqlFaults* faults) : previous_(tCurrentFaults) {
+    tCurrentFaults = faults;
+}
+
+TSqlFaultScope::~TSqlFaultScope() {
+    tCurrentFaults = previous_;
+}
 
 std::string_view SqlTypeName(TSqlType type) {
     switch (type) {

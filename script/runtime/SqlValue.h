@@ -28,6 +28,7 @@
 #include <string_view>
 
 #include "platform/DateTime.h"
+#include "platform/MessageText.h"
 #include "platform/Variant.h"
 
 namespace corvane {
@@ -59,24 +60,49 @@ inline bool SqlIsNull(const Variant& v) {
 class TSqlFaults {
   public:
     void Note(std::string_view reason) {
+        if (!rowFaulted_) rowReason_.assign(reason.substr(0, 400));
         rowFaulted_ = true;
-        if (first_.empty()) first_.assign(reason.substr(0, 400));
     }
     void BeginRow() { rowFaulted_ = false; }
     bool RowFaulted() const { return rowFaulted_; }
-    void CountDropped() { ++dropped_; }
+    // The first reason noted since BeginRow.
+    const std::string& RowReason() const { return rowReason_; }
+    // A row left out for an unknown condition while a fault was noted: the
+    // first such row's reason is the one reported.
+    void CountDropped() {
+        if (dropped_++ == 0) first_ = rowReason_;
+    }
     int64_t Dropped() const { return dropped_; }
     const std::string& FirstReason() const { return first_; }
     void Clear() {
         rowFaulted_ = false;
         dropped_ = 0;
         first_.clear();
+        rowReason_.clear();
     }
 
   private:
     bool rowFaulted_ = false;
     int64_t dropped_ = 0;
     std::string first_;
+    std::string rowReason_;  // the first reason noted since BeginRow
+};
+
+// The fault record of the statement that runs on this thread, for the
+// script built-ins (which get no context of their own): a content function
+// that cannot read its file returns null and notes why here. The engine
+// installs it for the run (Scope); null outside a statement.
+TSqlFaults* CurrentSqlFaults();
+void NoteSqlFault(std::string_view reason);
+class TSqlFaultScope {
+  public:
+    explicit TSqlFaultScope(TSqlFaults* faults);
+    ~TSqlFaultScope();
+    TSqlFaultScope(const TSqlFaultScope&) = delete;
+    TSqlFaultScope& operator=(const TSqlFaultScope&) = delete;
+
+  private:
+    TSqlFaults* previous_;
 };
 
 // What computing a value may need beyond its inputs.
@@ -125,3 +151,13 @@ std::string SqlText(const Variant& v);
 bool ParseIsoDateTime(std::string_view text, TDateTime& out);
 
 }  // namespace corvane
+
+// Why a value became null: the reasons a statement warning quotes ("%s" is
+// the value, at most 60 bytes of it).
+namespace corvane::sqlmsg {
+inline constexpr TMessageText NotANumber{"“%s”不是数字", "“%s” is not a number"};
+inline constexpr TMessageText NotABoolean{"“%s”不是布尔值", "“%s” is not a boolean"};
+inline constexpr TMessageText NotADate{"“%s”不是有效的日期", "“%s” is not a valid date"};
+// "%s" the value, then the type's name.
+inline constexpr TMessageText CannotConvert{"无法把“%s”转换为%s", "cannot convert “%s” to %s"};
+}  // namespace corvane::sqlmsg

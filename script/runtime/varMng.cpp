@@ -646,6 +646,15 @@ void TXVarData::SetChar(uint8_t c) {
     }
 }
 
+void TXVarData::SwapInVariant(Variant& v) {
+    if (type_ != dtVariant || external_ || array_) {
+        SetVariant(v);
+        return;
+    }
+    std::swap(var_, v);
+    Recount();
+}
+
 void TXVarData::SetVariant(const Variant& v) {
     if (external_) {
         if (type_ == dtDate && v.type() != VarType::Date) {

@@ -154,6 +154,14 @@ class TXVarData {
     void SetBoolean(bool b);
     void SetChar(uint8_t c);
     void SetVariant(const Variant& v);
+    // The value of a plain variant variable, without a copy; null for any
+    // other kind (external, typed, array), which ReadVariant must read.
+    const Variant* VariantValue() const {
+        return type_ == dtVariant && !external_ && !array_ ? &var_ : nullptr;
+    }
+    // Gives a plain variant variable the value v holds, v receiving the old
+    // one (so both keep their text storage); any other kind takes a copy.
+    void SwapInVariant(Variant& v);
 
     // Appends tail's text to this variable's own text in place, for s := s
     // + t: the text grows geometrically, so a loop of appends costs time in

@@ -349,8 +349,8 @@ TEST(EngineLimits, LongExpressionsEndAsACancelledQuery) {
     // but a long one runs long enough per row that the interpreter polls
     // the progress itself.
     const std::string cases[] = {
-        "select (" + LongSum("size", 5000) + ") from t",
-        "select a.filename, (" + LongSum("b.size", 5000) + ") from t a, t b where a.size = b.size",
+        "select (" + LongSum("size", 900) + ") from t",
+        "select a.filename, (" + LongSum("b.size", 900) + ") from t a, t b where a.size = b.size",
     };
     for (const std::string& sql : cases) {
         SCOPED_TRACE(sql.substr(0, 60));
@@ -366,16 +366,6 @@ TEST(EngineLimits, LongExpressionsEndAsACancelledQuery) {
         // at the first "cancelled".
         EXPECT_LE(progress.answeredTrue, 2);
     }
-}
-
-TEST(EngineLimits, EndlessRecursionRaisesTheDepthLimit) {
-    // The generated function calls itself.
-    TVeskEngineCustomer e;
-    e.AddDataBase(Source());
-    e.SetSQL("select filename, (test_7777987321+1) from t");
-    e.Parse();
-    ASSERT_EQ(e.GetErrorText(), "");
-    EXPECT_THROW_WITH_MESSAGE(e.Execute(), std::exception, "函数调用嵌套太深，最多允许1000层。");
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ TEST(TGroupClause, KeyValuesAreEqualWithinAKind) {
     const Case cases[] = {
         {"empty, empty", Variant(), Variant(), true},
         {"null, null", Variant::Null(), Variant::Null(), true},
-        {"empty, null", Variant(), Variant::Null(), false},
+        {"empty, null", Variant(), Variant::Null(), true},
         {"empty, empty text", Variant(), Variant(""), false},
         {"integers", Variant(int64_t{5}), Variant(int64_t{5}), true},
         {"integer, double", Variant(int64_t{5}), Variant(5.0), true},

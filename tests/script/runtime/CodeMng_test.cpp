@@ -257,7 +257,7 @@ TEST_F(CodeMngTest, JumpsAndTheFlag) {
     // A jump beyond the body ends the function.
     EXPECT_EQ(Result({V("result", dtInteger)}, {I(opJmp, {}, {}, {}, 1000), Load(L(0), "1")}), "0");
     // Opcodes above the table stop the function like opHalt.
-    EXPECT_EQ(Result({V("result", dtInteger)}, {I(26), Load(L(0), "1")}), "0");
+    EXPECT_EQ(Result({V("result", dtInteger)}, {I(30), Load(L(0), "1")}), "0");
     EXPECT_EQ(Result({V("result", dtInteger)}, {I(255), Load(L(0), "1")}), "0");
 }
 

@@ -111,7 +111,7 @@ class SqlFunctionsTest : public ::testing::Test {
             }
             call += ")";
             EXPECT_EQ(Show(Call(row.name, row.args)), row.result) << call;
-            EXPECT_EQ(faults_.FirstReason(), row.fault) << call;
+            EXPECT_EQ(faults_.RowReason(), row.fault) << call;
             EXPECT_EQ(faults_.RowFaulted(), *row.fault != 0) << call;
         }
     }
@@ -493,7 +493,7 @@ TEST_F(SqlFunctionsTest, TextsStayWithinTheBound) {
     EXPECT_EQ(Show(Call("length", args)), "int " + std::to_string(kMaxTextLength));
     args.push_back("x");  // one byte more
     EXPECT_EQ(Show(Call("concat", args)), "null");
-    EXPECT_EQ(faults_.FirstReason(), "concat的结果太长");
+    EXPECT_EQ(faults_.RowReason(), "concat的结果太长");
 
     std::string text(kMaxTextLength - 1, 'a');
     text[0] = 'b';
@@ -505,10 +505,10 @@ TEST_F(SqlFunctionsTest, TextsStayWithinTheBound) {
     EXPECT_FALSE(faults_.RowFaulted());
     args[2] = "bbb";
     EXPECT_EQ(Show(Call("replace", args)), "null");
-    EXPECT_EQ(faults_.FirstReason(), "replace的结果太长");
+    EXPECT_EQ(faults_.RowReason(), "replace的结果太长");
 }
 
-// Only the first reason of a statement is kept; every faulted row is still
+// Only the first reason of a row is kept; every faulted row is still
 // marked.
 TEST_F(SqlFunctionsTest, LaterFaultsMarkTheRowAndKeepTheFirstReason) {
     TSqlFaults faults;
@@ -518,11 +518,13 @@ TEST_F(SqlFunctionsTest, LaterFaultsMarkTheRowAndKeepTheFirstReason) {
     Variant out, text("x"), bad("bad");
     abs->impl(&text, 1, out, ctx_);
     EXPECT_TRUE(out.IsNull());
-    faults.BeginRow();
     date->impl(&bad, 1, out, ctx_);
     EXPECT_TRUE(out.IsNull());
+    EXPECT_EQ(faults.RowReason(), "abs的参数“x”不是数字");
+    faults.BeginRow();
+    EXPECT_FALSE(faults.RowFaulted());
+    date->impl(&bad, 1, out, ctx_);
     EXPECT_TRUE(faults.RowFaulted());
-    EXPECT_EQ(faults.FirstReason(), "abs的参数“x”不是数字");
     ctx_.faults = nullptr;  // reasons dropped
     date->impl(&bad, 1, out, ctx_);
     EXPECT_TRUE(out.IsNull());
