@@ -128,15 +128,6 @@ int Usage(const std::string& message) {
     return kExitUsage;
 }
 
-// Messages end in CR LF in the engine; a terminal wants LF.
-std::string ForTerminal(std::string text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out.push_back(text[i]);
-    return out;
-}
-
 // Progress on a terminal's standard error, and Ctrl-C.
 class CliProgress : public IProgress {
   public:
@@ -307,9 +298,9 @@ static int RunStatementMode(int argc, char** argv) {
     if (memoryLimit >= 0) engine.SetMemoryLimit(memoryLimit);
     engine.SetSQL(sql);
     engine.Parse();
-    const std::string errors = engine.GetErrorText();
-    if (!errors.empty()) {
-        std::fputs(ForTerminal(errors).c_str(), stderr);
+    if (!engine.GetErrorText().empty()) {
+        // Each message with its place as line and column.
+        std::fputs(engine.Errors().TextWithPlaces(sql).c_str(), stderr);
         return kExitStatementErrors;
     }
     if (check) {

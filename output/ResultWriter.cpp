@@ -214,10 +214,14 @@ class TCsvWriter : public TResultWriter {
         Maybe();
     }
     void Row(std::span<const Variant* const> values) override {
+        const size_t start = buf_.size();
         for (size_t i = 0; i < values.size(); ++i) {
             if (i) buf_.push_back(',');
             AppendCsvValue(buf_, *values[i]);
         }
+        // A row of one empty field would be an empty line, which readers
+        // skip: quoted, it stays a row.
+        if (values.size() == 1 && buf_.size() == start) buf_ += "\"\"";
         buf_ += "\r\n";
         Maybe();
     }

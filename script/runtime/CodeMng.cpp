@@ -811,6 +811,9 @@ void TASMCodeEngine::SqlCall(const TQVInstruction& ins) {
     if (!ok) {
         sqlOut_.SetNull();
     } else {
+        // A built-in notes why it gives null in the record of the thread it
+        // runs on; a statement's filter may run on a listing thread.
+        const TSqlFaultScope faults(ctx.faults ? ctx.faults : CurrentSqlFaults());
         builtins_->Call(number, sqlParams_, sqlOut_);
         if (head.ResultType == dtNone) sqlOut_.SetNull();
     }

@@ -11,6 +11,7 @@
 #include "platform/Text.h"
 #include "script/common/URegexp.h"
 #include "script/runtime/CodeMng.h"
+#include "script/runtime/SqlValue.h"
 #include "script/runtime/u_paramDlg.h"
 
 namespace corvane {
@@ -728,9 +729,17 @@ void BiFormatDateTime(Tparamlist& p, Variant& r) {
 
 // ---------------------------------------------------------------------------
 // File contents and metadata. Whatever cannot be read (missing, no
-// permission, not a regular file for the content functions) gives the
-// empty text, never an error: one odd file must not stop a query. Only a
-// cancelled query stops them, with the interpreter's own cancel error.
+// permission, not a regular file for the content functions) gives null,
+// never an error: one odd file must not stop a query. The reason goes to
+// the running statement's fault record, so a statement that leaves rows
+// out because of it says so once. Only a cancelled query stops them, with
+// the interpreter's own cancel error.
+
+// The result of a call whose file could not be read.
+void Unreadable(Variant& r, const std::string& file) {
+    r.SetNull();
+    NoteSqlFault(FormatMsg(std::string(Msg(kMsgCannotRead)), file.substr(0, 200)));
+}
 
 // The file of a built-in whose file is argument 1, or arguments 1 and 2
 // when the optional one at `optional` was given (the two-text form).
@@ -747,8 +756,11 @@ bool ReadOk(ContentStatus st) {
 
 void Digest(Tparamlist& p, Variant& r, DigestKind kind) {
     std::string hex;
-    ReadOk(FileDigest(FileOf(p, 2), kind, hex));
-    r.SetString(std::move(hex));
+    const std::string file = FileOf(p, 2);
+    if (ReadOk(FileDigest(file, kind, hex)))
+        r.SetString(std::move(hex));
+    else
+        Unreadable(r, file);
 }
 
 void BiMd5(Tparamlist& p, Variant& r) {
@@ -776,15 +788,16 @@ void BiContains(Tparamlist& p, Variant& r) {
     if (ReadOk(FileContains(file, needle, found)))
         r.SetBoolean(found);
     else
-        r.SetString(std::string());
+        Unreadable(r, file);
 }
 
 void BiLineCount(Tparamlist& p, Variant& r) {
     int64_t lines = 0;
-    if (ReadOk(FileLineCount(FileOf(p, 2), lines)))
+    const std::string file = FileOf(p, 2);
+    if (ReadOk(FileLineCount(file, lines)))
         r.SetInteger(lines);
     else
-        r.SetString(std::string());
+        Unreadable(r, file);
 }
 
 // head(file, n) | head(dir, name, n); n is capped at kHeadLimit bytes.
@@ -794,25 +807,36 @@ void BiHead(Tparamlist& p, Variant& r) {
     int64_t n = 0;
     if (!Arg(p, three ? 3 : 2).TryAsInteger(n)) n = 0;
     std::string bytes;
-    ReadOk(FileHead(file, n, bytes));
-    r.SetString(std::move(bytes));
+    if (ReadOk(FileHead(file, n, bytes)))
+        r.SetString(std::move(bytes));
+    else
+        Unreadable(r, file);
 }
 
 void BiOwner(Tparamlist& p, Variant& r) {
     EntryOwnership o;
-    r.SetString(LinkStatus(FileOf(p, 2), o) ? UserName(o.uid) : std::string());
+    const std::string file = FileOf(p, 2);
+    if (LinkStatus(file, o))
+        r.SetString(UserName(o.uid));
+    else
+        Unreadable(r, file);
 }
 
 void BiGroupName(Tparamlist& p, Variant& r) {
     EntryOwnership o;
-    r.SetString(LinkStatus(FileOf(p, 2), o) ? GroupName(o.gid) : std::string());
+    const std::string file = FileOf(p, 2);
+    if (LinkStatus(file, o))
+        r.SetString(GroupName(o.gid));
+    else
+        Unreadable(r, file);
 }
 
 // The permission bits (with set-id and sticky) as four octal digits.
 void BiMode(Tparamlist& p, Variant& r) {
     EntryOwnership o;
-    if (!LinkStatus(FileOf(p, 2), o)) {
-        r.SetString(std::string());
+    const std::string file = FileOf(p, 2);
+    if (!LinkStatus(file, o)) {
+        Unreadable(r, file);
         return;
     }
     char buf[16];
@@ -822,30 +846,38 @@ void BiMode(Tparamlist& p, Variant& r) {
 
 void BiInode(Tparamlist& p, Variant& r) {
     EntryOwnership o;
-    if (LinkStatus(FileOf(p, 2), o) && o.ino <= static_cast<uint64_t>(INT64_MAX))
+    const std::string file = FileOf(p, 2);
+    if (LinkStatus(file, o) && o.ino <= static_cast<uint64_t>(INT64_MAX))
         r.SetInteger(static_cast<int64_t>(o.ino));
     else
-        r.SetString(std::string());
+        Unreadable(r, file);
 }
 
 void BiLinkCount(Tparamlist& p, Variant& r) {
     EntryOwnership o;
-    if (LinkStatus(FileOf(p, 2), o) && o.links <= static_cast<uint64_t>(INT64_MAX))
+    const std::string file = FileOf(p, 2);
+    if (LinkStatus(file, o) && o.links <= static_cast<uint64_t>(INT64_MAX))
         r.SetInteger(static_cast<int64_t>(o.links));
     else
-        r.SetString(std::string());
+        Unreadable(r, file);
 }
 
+// Not a link (or gone): null, a value that does not apply.
 void BiLinkTarget(Tparamlist& p, Variant& r) {
     std::string target;
-    LinkTarget(FileOf(p, 2), target);
-    r.SetString(std::move(target));
+    if (LinkTarget(FileOf(p, 2), target))
+        r.SetString(std::move(target));
+    else
+        r.SetNull();
 }
 
 void BiMimeType(Tparamlist& p, Variant& r) {
     std::string type;
-    ReadOk(FileMimeType(FileOf(p, 2), type));
-    r.SetString(std::move(type));
+    const std::string file = FileOf(p, 2);
+    if (ReadOk(FileMimeType(file, type)))
+        r.SetString(std::move(type));
+    else
+        Unreadable(r, file);
 }
 
 // contains_regexp(file, pattern) | contains_regexp(dir, name, pattern):
@@ -861,7 +893,7 @@ void BiContainsRegexp(Tparamlist& p, Variant& r) {
             file, [&](std::string_view line) { return re->Search(line); }, found)))
         r.SetBoolean(found);
     else
-        r.SetString(std::string());
+        Unreadable(r, file);
 }
 
 void BiFullName(Tparamlist& p, Variant& r) {

@@ -38,6 +38,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/FormatSettings.h"
+#include "platform/MessageText.h"
 #include "script/common/BuiltinHeads.h"
 #include "script/runtime/varMng.h"
 
@@ -47,6 +48,9 @@ namespace corvane {
 // replacement text that names a group the pattern lacks.
 inline constexpr const char* kMsgRegexpInvalid = "无效的正则表达式“%s”：";
 inline constexpr const char* kMsgRewriteInvalid = "无效的替换文字“%s”：";
+// A content or metadata function whose file could not be read ("%s" the
+// file): the reason the statement gives when it leaves rows out for it.
+inline constexpr TMessageText kMsgCannotRead{"无法读取“%s”", "cannot read “%s”"};
 // The text of Call's range error.
 inline constexpr const char* kMsgBoundExceeded = "Bound is exceeded";
 // The text of a format pattern that the argument cannot fill; %s is the

@@ -194,12 +194,13 @@ TEST_F(CliTest, CheckAndExitCodes) {
         std::string errStart;
     } cases[] = {
         {{"--check", "select filename from " + Table()}, 0, "OK\n", ""},
-        {{"--check", "select nosuch from " + Table()}, 1, "", "nosuch is unkonwn.\n"},
-        {{"select filename from " + Table() + " where size >> 1"},
+        // Each message with its place as line and column.
+        {{"--check", "select nosuch from " + Table()}, 1, "", "nosuch is unkonwn.（第1行第8列）\n"},
+        {{"select filename from\n " + Table() + " where size >> 1"},
          1,
          "",
-         "不认识的关系运算符:>>\n"},
-        {{"update t"}, 1, "", "无效的select语句\n"},
+         "不认识的关系运算符:>>（第2行第" + std::to_string(Table().size() + 14) + "列）\n"},
+        {{"update t"}, 1, "", "无效的select语句（第1行第1列）\n"},
         {{}, 2, "", "corvane-cli: no statement given"},
         {{"--format", "xml", "select 1"}, 2, "", "corvane-cli: unknown format 'xml'"},
         {{"--bogus", "select 1"}, 2, "", "corvane-cli: unknown option '--bogus'"},
@@ -207,7 +208,7 @@ TEST_F(CliTest, CheckAndExitCodes) {
         {{"-f", (root_ / "missing.sql").string()}, 2, "", "corvane-cli: cannot read"},
         // A run-time fault of a select item stops the statement.
         {{"select filename, size % 0 from " + Table()}, 3, "", "Division by zero"},
-        {{"select 1abc x from " + Table()}, 1, "", "无效的数字\n"},
+        {{"select 1abc x from " + Table()}, 1, "", "无效的数字（第1行第8列）\n"},
     };
     for (const Case& c : cases) {
         Result r = Run(c.args);

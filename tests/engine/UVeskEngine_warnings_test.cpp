@@ -107,3 +107,50 @@ TEST(EngineWarnings, NoneAfterParseErrors) {
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Rows a condition leaves out because it could not be decided for them
+// (a file that cannot be read, a text that is no number) are reported
+// once, with their count and the first reason; an unknown that comes from
+// a null value is no fault and reported by nobody.
+TEST(EngineWarnings, RowsLeftOutForAnUndecidedConditionAreCounted) {
+    testing::FakeTableData data{
+        {"path", "filename", "size", "val"}, {"string", "string", "integer", "any"}, {}};
+    data.rows.push_back(
+        {Variant("/nonexistent/dir/"), Variant("gone1"), Variant(int64_t{1}), Variant("abc")});
+    data.rows.push_back(
+        {Variant("/nonexistent/dir/"), Variant("gone2"), Variant(int64_t{2}), Variant::Null()});
+    data.rows.push_back({Variant("/"), Variant("tmp"), Variant(int64_t{3}), Variant("5")});
+    for (bool canFilter : {true, false}) {
+        auto src = std::make_shared<testing::FakeSource>("Fake", canFilter);
+        src->AddTable("t", data);
+        struct Case {
+            const char* where;
+            std::vector<std::string> warnings;
+        } cases[] = {
+            // Two missing files and a directory: no content to read.
+            {"not contains(path, filename, 'x')",
+             {"有3行因条件无法判断而未列出，第一个原因：无法读取“/nonexistent/dir/gone1”"}},
+            {"val > 1", {"有1行因条件无法判断而未列出，第一个原因：“abc”不是数字"}},
+            {"val > 1 or size = 1", {}},   // decided: true
+            {"val > 1 and size = 2", {}},  // decided: false, and null is no fault
+            {"val is null or val = 5", {"有1行因条件无法判断而未列出，第一个原因：“abc”不是数字"}},
+            {"linecount(path, filename) >= 0",
+             {"有3行因条件无法判断而未列出，第一个原因：无法读取“/nonexistent/dir/gone1”"}},
+        };
+        for (const Case& c : cases) {
+            TVeskEngineCustomer e;
+            e.AddDataBase(src);
+            e.SetSQL(std::string("select filename from t where ") + c.where);
+            e.Parse();
+            ASSERT_EQ(e.GetErrorText(), "") << c.where;
+            e.Execute();
+            EXPECT_EQ(e.Warnings(), c.warnings) << c.where << (canFilter ? " (filtering)" : "");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane

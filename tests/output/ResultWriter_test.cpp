@@ -165,6 +165,27 @@ TEST_F(DatasetTest, JsonOfADataset) {
               "{\"name\":\"c\",\"size\":null,\"when\":\"2024-03-05T06:07:08+00:00\"}\n]\n");
 }
 
+// A row of one empty field is quoted, so that readers keep the row instead
+// of skipping an empty line; a row of several empty fields needs no quotes.
+TEST(ResultWriter, ACsvRowOfOneEmptyFieldIsQuoted) {
+    TSimpleDataset one;
+    one.AddFieldDef("ext", "string");
+    for (const char* v : {"", "txt", ""})
+        one.RowAt(one.AppendRow())[0] = Variant(v);
+    std::ostringstream out;
+    WriteResult(one, TResultFormat::rfCsv, out);
+    EXPECT_EQ(out.str(), "ext\r\n\"\"\r\ntxt\r\n\"\"\r\n");
+    TSimpleDataset two;
+    two.AddFieldDef("a", "string");
+    two.AddFieldDef("b", "string");
+    TSimpleRow& row = two.RowAt(two.AppendRow());
+    row[0] = Variant("");
+    row[1] = Variant::Null();
+    std::ostringstream out2;
+    WriteResult(two, TResultFormat::rfCsv, out2);
+    EXPECT_EQ(out2.str(), "a,b\r\n,\r\n");
+}
+
 TEST_F(DatasetTest, NoRows) {
     data_.ClearRows();
     EXPECT_EQ(Write(TResultFormat::rfCsv), "name,size,when\r\n");
