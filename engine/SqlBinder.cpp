@@ -429,6 +429,21 @@ bool TStatementBinder::BuildTerm(const TSqlExpr& e, TBoolNode& node, bool negate
         r.right->source = r.left->source;
     }
     if (!ok) return false;
+    // A constant text against a date-time must read as a date.
+    for (TROperandDef* text : {r.left.get(), r.right.get(), r.upper.get()}) {
+        if (!text || text->kind != okConstant || text->value.type() != VarType::String) continue;
+        const TROperandDef* other = text == r.left.get() ? r.right.get() : r.left.get();
+        if (!other || other->type != TSqlType::Date || op == roLike || op == roILike ||
+            op == roRegexp)
+            continue;
+        TDateTime d;
+        if (!SqlToDate(text->value, engine_.SqlContext(), d)) {
+            engine_.Errors().Add(
+                FormatMsg(std::string(Msg(sqlmsg::NotADate)), text->value.RawString()),
+                text->textPos);
+            return false;
+        }
+    }
     r.CollectTables();
     std::string error;
     if (!r.PrepareRegexp(error)) {
