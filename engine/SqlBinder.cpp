@@ -266,7 +266,7 @@ void TStatementBinder::BindSelectList() {
         std::vector<std::string> texts;
         const TFromTable& table = from.Table(t);
         if (!table.dataset) return texts;
-        const int count = table.dataset->GetFieldCount();
+        const int count = table.dataset->GetStarFieldCount();
         for (int f = 0; f < count; ++f)
             texts.push_back(table.alias + "." + table.dataset->GetFieldName(f));
         return texts;

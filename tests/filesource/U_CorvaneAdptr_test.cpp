@@ -44,7 +44,12 @@ TEST(TFileInfo, FifteenColumnsInOrder) {
                            "date",   "date",    "integer", "integer", "integer",
                            "string", "boolean", "boolean", "boolean", "string"};
     TVeskDSAdapterForFile t("'/nowhere'");
-    ASSERT_EQ(t.GetFieldCount(), 15);
+    // "*" stands for the fifteen; depth follows them, used by name.
+    ASSERT_EQ(t.GetStarFieldCount(), 15);
+    ASSERT_EQ(t.GetFieldCount(), 16);
+    EXPECT_EQ(t.GetFieldName(15), "depth");
+    EXPECT_EQ(t.GetFieldType(15), "integer");
+    EXPECT_EQ(t.FieldIndex("Depth"), fcDepth);
     for (int i = 0; i < 15; ++i) {
         EXPECT_EQ(t.GetFieldName(i), names[i]);
         EXPECT_EQ(t.GetFieldType(i), types[i]);
@@ -54,7 +59,7 @@ TEST(TFileInfo, FifteenColumnsInOrder) {
     EXPECT_EQ(t.FieldIndex("READONLY"), fcReadOnly);
     EXPECT_EQ(t.FieldIndex("Size"), fcSize);
     EXPECT_EQ(t.FieldIndex("nosuch"), -1);
-    EXPECT_EQ(t.GetFieldName(15), "");
+    EXPECT_EQ(t.GetFieldName(16), "");
     EXPECT_EQ(t.GetFieldName(-1), "");
 }
 
