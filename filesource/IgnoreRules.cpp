@@ -288,8 +288,7 @@ bool IgnoredByLevels(const TIgnoreLevel* level, std::string_view relPath, std::s
     if (!repo) return false;  // git's files count inside a repository only
     for (const TIgnoreLevel* l = level; l; l = l->parent.get()) {
         if (!l->gitIgnore.Empty()) {
-            const TIgnoreList::Verdict v =
-                l->gitIgnore.Match(Below(relPath, l->base), name, isDir);
+            const TIgnoreList::Verdict v = l->gitIgnore.Match(Below(relPath, l->base), name, isDir);
             if (v != TIgnoreList::kNone) return v == TIgnoreList::kIgnored;
         }
         if (l == repo) break;
@@ -325,9 +324,8 @@ void ExcludesFileSetting(std::string_view text, std::string& value, bool& found)
         if (line.empty() || line.front() == '#' || line.front() == ';') continue;
         if (line.front() == '[') {
             const size_t close = line.find(']');
-            std::string_view head = line.substr(1, close == std::string_view::npos
-                                                       ? std::string_view::npos
-                                                       : close - 1);
+            std::string_view head = line.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1);
             head = TrimView(head);
             inCore = SameTextAscii(head, "core");
             // A key may follow the header on the same line.

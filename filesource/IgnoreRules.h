@@ -80,7 +80,7 @@ class TIgnoreList {
 
   private:
     struct Pattern {
-        std::string text;     // without "!", a leading "/" and a final "/"
+        std::string text;  // without "!", a leading "/" and a final "/"
         bool negated = false;
         bool dirOnly = false;
         bool anyDepth = false;  // no "/": matched against the name
@@ -126,9 +126,8 @@ class TIgnoreLoader {
     // The level of an open directory (relDir its path below the origin)
     // under parent: parent itself when the directory adds nothing.
     // Thread-safe.
-    std::shared_ptr<const TIgnoreLevel> ForDirectory(int dirFd, const std::string& relDir,
-                                                     std::shared_ptr<const TIgnoreLevel> parent)
-        const;
+    std::shared_ptr<const TIgnoreLevel> ForDirectory(
+        int dirFd, const std::string& relDir, std::shared_ptr<const TIgnoreLevel> parent) const;
 
   private:
     // A level made from the files of one directory, or null.

@@ -256,8 +256,7 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_v
         // A token: its name runs to "/", a blank or ":"; a value after ":"
         // runs to the next blank.
         const size_t start = i;
-        while (i < options.size() && options[i] != '/' && options[i] != ':' &&
-               !IsBlank(options[i]))
+        while (i < options.size() && options[i] != '/' && options[i] != ':' && !IsBlank(options[i]))
             ++i;
         const std::string name = LowerCaseAscii(options.substr(start, i - start));
         std::optional<std::string_view> value;

@@ -39,12 +39,12 @@ struct TFileDirOption {
     std::string nameMask;                  // wildcard filter; empty means every name
     // Entries of the table's directory have depth 1, theirs 2 and so on.
     // A maximum implies recursion (see Recursive); 0 lists nothing.
-    std::optional<uint32_t> maxDepth;  // "maxdepth:N": list entries of depth <= N
-    uint32_t minDepth = 0;             // "mindepth:N": list entries of depth >= N
-    bool oneFileSystem = false;        // "xdev": enter no directory of another mount
-    bool gitIgnore = false;            // "gitignore": honour the ignore files
-    bool followLinks = false;          // "follow": enter links to directories
-    bool archives = false;             // "archive": reserved; listed as without it
+    std::optional<uint32_t> maxDepth;   // "maxdepth:N": list entries of depth <= N
+    uint32_t minDepth = 0;              // "mindepth:N": list entries of depth >= N
+    bool oneFileSystem = false;         // "xdev": enter no directory of another mount
+    bool gitIgnore = false;             // "gitignore": honour the ignore files
+    bool followLinks = false;           // "follow": enter links to directories
+    bool archives = false;              // "archive": reserved; listed as without it
     std::vector<std::string> excludes;  // "exclude:PATTERN", in the order written
 
     // Whether the listing goes below the table's directory: "s", a maximum
@@ -74,8 +74,7 @@ struct TDirOptionIssue {
 // "./x"); only loading resolves it.
 // The tokens it could not take as written are added to issues when given.
 bool ParseDirOption(std::string_view tableText, TFileDirOption& option,
-                    std::string_view baseDir = {},
-                    std::vector<TDirOptionIssue>* issues = nullptr);
+                    std::string_view baseDir = {}, std::vector<TDirOptionIssue>* issues = nullptr);
 // The table text for an option record, in double quotes. It parses back to
 // the same record, whatever is on disk, when the path and filter contain no
 // blank followed by "/"; the filter is empty (a directory whose last

@@ -61,7 +61,8 @@ constexpr std::string_view kWarnUnknownOption =
 constexpr std::string_view kWarnBadOptionValue = "表 '%s' 的选项 '%s' 缺少值或值无效，已忽略";
 constexpr std::string_view kWarnArchiveOption = "表 '%s' 的选项 archive 尚不支持，已按没有它列出";
 constexpr std::string_view kWarnLinkLoop = "表 '%s' 中的链接 %s 指回 %s，没有再进入";
-constexpr std::string_view kWarnLinkChain = "表 '%s' 中的链接 %s 没有跟随：一条分支上最多跟随 %s 个链接";
+constexpr std::string_view kWarnLinkChain =
+    "表 '%s' 中的链接 %s 没有跟随：一条分支上最多跟随 %s 个链接";
 constexpr std::string_view kWarnMoreLinks = "表 '%s' 中还有 %s 个链接因为同样的原因没有进入";
 constexpr std::string_view kWarnPathSeparator = "、";
 constexpr std::string_view kWarnMorePaths = "…";
@@ -111,8 +112,8 @@ std::string OptionIssueWarning(std::string_view tableText, const TDirOptionIssue
 std::string LinkLoopWarning(std::string_view tableText, std::string_view link,
                             std::string_view target) {
     if (target.empty())
-        return Fill(kWarnLinkChain, {UnquotedTableText(tableText), link,
-                                     std::to_string(kMaxFollowedLinks)});
+        return Fill(kWarnLinkChain,
+                    {UnquotedTableText(tableText), link, std::to_string(kMaxFollowedLinks)});
     return Fill(kWarnLinkLoop, {UnquotedTableText(tableText), link, target});
 }
 
@@ -227,7 +228,8 @@ class TDirLister {
         if (follow_ && !DirectoryIdentity(root.Get(), top.dev, top.ino)) top.ino = 0;
         if (xdev_) {
             uint64_t ino = 0;
-            xdevKnown_ = MountOf(root.Get(), rootMount_) && DirectoryIdentity(root.Get(), rootDev_, ino);
+            xdevKnown_ =
+                MountOf(root.Get(), rootMount_) && DirectoryIdentity(root.Get(), rootDev_, ino);
         }
         if (ignoring_) {
             loader_.Start(root.Get());
@@ -300,13 +302,13 @@ class TDirLister {
     struct TPending {
         enum class State : uint8_t { Queued, Reading, Read };
         FileHandle fd;
-        std::string path;  // its `path` text
-        size_t depth = 0;  // of the frame it belongs to
-        size_t index = 0;  // among that frame's sub-directories
-        uint32_t level = 0;                             // depth of its entries
-        std::string relDir;                             // see Frame
+        std::string path;                                  // its `path` text
+        size_t depth = 0;                                  // of the frame it belongs to
+        size_t index = 0;                                  // among that frame's sub-directories
+        uint32_t level = 0;                                // depth of its entries
+        std::string relDir;                                // see Frame
         std::shared_ptr<const TIgnoreLevel> parentIgnore;  // the parent's rules
-        std::shared_ptr<const TIgnoreLevel> ignore;  // its own, made by the reader
+        std::shared_ptr<const TIgnoreLevel> ignore;        // its own, made by the reader
         TDirBatch batch;
         State state = State::Queued;  // guarded by poolLock_
         bool dropped = false;         // the walk gave it up while it was read
@@ -430,11 +432,12 @@ class TDirLister {
                             stack_[k].ino == frame.ino)
                             loopAt = k;
                     if (loopAt < stack_.size() || top.followedLinks >= kMaxFollowedLinks) {
-                        NoteLinkNotEntered(top.pathLength, std::string_view(name, len),
-                                           loopAt < stack_.size() ? stack_[loopAt].pathLength
-                                                                  : std::string::npos);
-                        SettleCount(record, replay ? 0 : CountOpenDirectoryEntries(child.Get(),
-                                                                                  countBuffer_));
+                        NoteLinkNotEntered(
+                            top.pathLength, std::string_view(name, len),
+                            loopAt < stack_.size() ? stack_[loopAt].pathLength : std::string::npos);
+                        SettleCount(
+                            record,
+                            replay ? 0 : CountOpenDirectoryEntries(child.Get(), countBuffer_));
                         continue;
                     }
                 }
@@ -447,8 +450,9 @@ class TDirLister {
                     frame.relDir.append(name, len);
                 }
                 if (ignoring_)
-                    frame.ignore = batch ? batch->ignore
-                                         : loader_.ForDirectory(child.Get(), frame.relDir, top.ignore);
+                    frame.ignore =
+                        batch ? batch->ignore
+                              : loader_.ForDirectory(child.Get(), frame.relDir, top.ignore);
                 path_.resize(top.pathLength);
                 if (path_.empty() || path_.back() != '/') path_ += '/';
                 frame.nameStart = path_.size();
@@ -941,8 +945,8 @@ class TDirLister {
         v[fcData].SetString(std::string_view());
         v[fcDepth].SetInteger(level);
         uint64_t known = 0;
-        for (int c : {fcPath, fcFilename, fcExtension, fcShortname, fcVersion, fcHidden, fcData,
-                      fcDepth}) {
+        for (int c :
+             {fcPath, fcFilename, fcExtension, fcShortname, fcVersion, fcHidden, fcData, fcDepth}) {
             filter->SetValue(c, v[static_cast<size_t>(c)]);
             known |= uint64_t{1} << c;
         }
@@ -1238,7 +1242,8 @@ bool TVeskDSAdapterForFile::Load() {
     const bool parsed = ParseDirOption(tableText_, option, baseDir_, &issues);
     for (const TDirOptionIssue& issue : issues)
         warnings_.push_back(OptionIssueWarning(tableText_, issue));
-    if (option.archives) warnings_.push_back(Fill(kWarnArchiveOption, {UnquotedTableText(tableText_)}));
+    if (option.archives)
+        warnings_.push_back(Fill(kWarnArchiveOption, {UnquotedTableText(tableText_)}));
     if (!parsed || option.path.empty()) {
         // Too short, or only a filter: there is no directory to list.
         warnings_.push_back(TableDirectoryWarning(tableText_, {}));
@@ -1272,10 +1277,9 @@ bool TVeskDSAdapterForFile::Load() {
     for (const std::string& w : lister.LinkWarnings())
         warnings_.push_back(w);
     if (lister.LinksNotEntered() > lister.LinkWarnings().size())
-        warnings_.push_back(Fill(
-            kWarnMoreLinks,
-            {UnquotedTableText(tableText_),
-             std::to_string(lister.LinksNotEntered() - lister.LinkWarnings().size())}));
+        warnings_.push_back(Fill(kWarnMoreLinks, {UnquotedTableText(tableText_),
+                                                  std::to_string(lister.LinksNotEntered() -
+                                                                 lister.LinkWarnings().size())}));
     return done;
 }
 

@@ -77,8 +77,8 @@
 
 #include "datasource/UveskInterface.h"
 #include "filesource/TableText.h"
-#include "platform/DirectoryAnchors.h"
 #include "platform/DateTime.h"
+#include "platform/DirectoryAnchors.h"
 #include "platform/FileSystem.h"
 
 namespace corvane {

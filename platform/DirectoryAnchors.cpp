@@ -51,8 +51,8 @@ FileHandle WalkDown(FileHandle dir, std::string_view rest, int flags) {
         rest.remove_prefix(end);
         if (component == ".") continue;
         if (component == ".." || component.find('\0') != std::string::npos) return FileHandle();
-        FileHandle next(::openat(dir.Get(), component.c_str(),
-                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        FileHandle next(
+            ::openat(dir.Get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.Valid()) return FileHandle();
         dir = std::move(next);
     }
@@ -110,8 +110,7 @@ FileHandle OpenBelowAnchor(std::string_view path, int flags, bool& covered) {
             auto [first, last] = r.byText.equal_range(path.substr(0, end));
             if (first != last) {
                 const Anchor& a = std::prev(last)->second;
-                if (a.fd.Valid())
-                    start.Reset(::fcntl(a.fd.Get(), F_DUPFD_CLOEXEC, 0));
+                if (a.fd.Valid()) start.Reset(::fcntl(a.fd.Get(), F_DUPFD_CLOEXEC, 0));
                 realPath = a.realPath;
                 dev = a.dev;
                 ino = a.ino;
@@ -127,8 +126,8 @@ FileHandle OpenBelowAnchor(std::string_view path, int flags, bool& covered) {
         // The directory by the path the kernel gave it, no link followed,
         // and only when it is the same directory still.
         if (realPath.empty()) return FileHandle();
-        start = WalkDown(FileHandle(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), realPath,
-                         O_PATH);
+        start =
+            WalkDown(FileHandle(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)), realPath, O_PATH);
         struct stat st {};
         if (!start.Valid() || ::fstat(start.Get(), &st) != 0 || st.st_dev != dev ||
             st.st_ino != ino)

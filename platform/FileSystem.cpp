@@ -120,19 +120,18 @@ FileHandle OpenDirectoryPath(const std::string& path) {
 
 FileHandle OpenSubDirectory(int parentFd, const char* name, bool followLink) {
     // O_DIRECTORY makes the kernel refuse anything else before opening it.
-    return FileHandle(::openat(parentFd, name,
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY |
-                                   (followLink ? 0 : O_NOFOLLOW)));
+    return FileHandle(
+        ::openat(parentFd, name,
+                 O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW)));
 }
 
 bool MountOf(int fd, MountIdentity& out) {
     struct statx sx {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_MNT_ID,
-                &sx) == 0) {
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_MNT_ID, &sx) ==
+        0) {
         out.isMountId = (sx.stx_mask & STATX_MNT_ID) != 0;
-        out.id = out.isMountId
-                     ? sx.stx_mnt_id
-                     : (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+        out.id = out.isMountId ? sx.stx_mnt_id
+                               : (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
         return true;
     }
     struct stat st {};
@@ -193,11 +192,11 @@ bool ReadSmallOpenFile(FileHandle file, size_t limit, std::string& out, bool* tr
 
 }  // namespace
 
-bool ReadSmallFileAt(int dirFd, const char* name, size_t limit, std::string& out,
-                     bool* truncated) {
+bool ReadSmallFileAt(int dirFd, const char* name, size_t limit, std::string& out, bool* truncated) {
     // O_NONBLOCK: a FIFO put there instead opens at once and is refused.
     return ReadSmallOpenFile(
-        FileHandle(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)),
+        FileHandle(
+            ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)),
         limit, out, truncated);
 }
 

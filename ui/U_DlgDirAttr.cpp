@@ -26,7 +26,7 @@ constexpr int kMaxDialogDepth = INT_MAX;
 
 int DialogDepth(uint32_t depth) {
     return depth > static_cast<uint32_t>(kMaxDialogDepth) ? kMaxDialogDepth
-                                                           : static_cast<int>(depth);
+                                                          : static_cast<int>(depth);
 }
 
 QString Q(const std::string& s) {

@@ -201,8 +201,7 @@ TEST_F(CliTableTexts, ListingControlsAndTheDepthColumn) {
     } cases[] = {
         {"select filename, depth from '. /maxdepth:2'",
          {"a.txt,1", "b.log,1", "proj.git,1", "plain,1", "HEAD,2", "inner,2", "p,2", "deep,2"}},
-        {"select filename from '. /s /exclude:proj.git /exclude:*.txt /mindepth:3'",
-         {"er", "d"}},
+        {"select filename from '. /s /exclude:proj.git /exclude:*.txt /mindepth:3'", {"er", "d"}},
         {"select filename from '. /s' where depth = 4", {"d"}},
         {"select depth, count(*) n from '. /s /exclude:**/deep' group by depth",
          {"1,4", "2,3", "3,1"}},
@@ -229,10 +228,11 @@ TEST_F(CliTableTexts, AnOptionTheTableTextDoesNotKnowIsNamed) {
     CliResult r = Csv(tree_, "select filename from '. /maxdept:1 /maxdepth:x'");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Lines(r.out), (std::set<std::string>{"a.txt", "b.log", "proj.git", "plain"}));
-    EXPECT_EQ(r.err,
-              "表 '. /maxdept:1 /maxdepth:x' 的选项 'maxdept:1' 无法识别，已按属性规则处理（一个字符、"
-              "可选的 \"-\" 和 a d h r s 之一）\n"
-              "表 '. /maxdept:1 /maxdepth:x' 的选项 'maxdepth:x' 缺少值或值无效，已忽略\n");
+    EXPECT_EQ(
+        r.err,
+        "表 '. /maxdept:1 /maxdepth:x' 的选项 'maxdept:1' 无法识别，已按属性规则处理（一个字符、"
+        "可选的 \"-\" 和 a d h r s 之一）\n"
+        "表 '. /maxdept:1 /maxdepth:x' 的选项 'maxdepth:x' 缺少值或值无效，已忽略\n");
 }
 
 #endif  // CORVANE_CLI_PATH

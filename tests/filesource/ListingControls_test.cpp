@@ -202,9 +202,9 @@ class Excludes : public ::testing::Test {
         for (const char* d : {"src", "src/node_modules", "src/node_modules/pkg", "node_modules",
                               "build", "src/build", "doc", "doc/c"})
             t_.Dir(d);
-        for (const char* f : {"a.txt", "src/m.c", "src/m.o", "src/node_modules/pkg/i.js",
-                              "node_modules/x.js", "build/out", "src/build/out", "doc/build",
-                              "doc/c/n.txt"})
+        for (const char* f :
+             {"a.txt", "src/m.c", "src/m.o", "src/node_modules/pkg/i.js", "node_modules/x.js",
+              "build/out", "src/build/out", "doc/build", "doc/c/n.txt"})
             t_.File(f);
     }
     TempTree t_;
@@ -239,10 +239,10 @@ TEST_F(Excludes, NamesPathsAndDirectoriesOnly) {
         {"/s /exclude:*.o /exclude:*.txt", without({"src/m.o", "a.txt", "doc/c/n.txt"})},
         {"/s /exclude:doc/**", without({"doc/c", "doc/build"})},
         {"/s /exclude:Build", all},  // letter case counts
-        {"/exclude:src", without({"src", "src/m.c", "src/m.o", "src/node_modules",
-                                  "src/node_modules/pkg", "src/node_modules/pkg/i.js",
-                                  "src/build", "src/build/out", "node_modules/x.js",
-                                  "build/out", "doc/build", "doc/c", "doc/c/n.txt"})},
+        {"/exclude:src",
+         without({"src", "src/m.c", "src/m.o", "src/node_modules", "src/node_modules/pkg",
+                  "src/node_modules/pkg/i.js", "src/build", "src/build/out", "node_modules/x.js",
+                  "build/out", "doc/build", "doc/c", "doc/c/n.txt"})},
     };
     for (const Case& c : cases)
         for (int threads : {1, 4}) {
@@ -294,8 +294,8 @@ class OneFileSystem : public ::testing::Test {
         }
         mounted_.push_back(t_.Path("tmp"));
         std::ofstream(t_.Path("tmp/t")) << "x";
-        if (::mount(t_.Path("src").c_str(), t_.Path("bound").c_str(), nullptr, MS_BIND,
-                    nullptr) != 0) {
+        if (::mount(t_.Path("src").c_str(), t_.Path("bound").c_str(), nullptr, MS_BIND, nullptr) !=
+            0) {
             reason_ = std::string("cannot bind-mount here: ") + std::strerror(errno);
             return;
         }
@@ -313,7 +313,8 @@ class OneFileSystem : public ::testing::Test {
 TEST_F(OneFileSystem, XdevListsMountPointsButEntersNone) {
     if (!reason_.empty()) GTEST_SKIP() << reason_;
     // The bind mount has the device of its source: only the mount id tells.
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(::stat(t_.Path("src").c_str(), &a), 0);
     ASSERT_EQ(::stat(t_.Path("bound").c_str(), &b), 0);
     EXPECT_EQ(a.st_dev, b.st_dev);
@@ -380,8 +381,9 @@ class GitIgnore : public ::testing::Test {
         home_.Dir("cfg");
         env_.emplace(home_.Root());
         repo_ = t_.Root();
-        if (!Shell("cd '" + repo_ + "' && git init -q . && echo yes").value_or("").starts_with(
-                "yes"))
+        if (!Shell("cd '" + repo_ + "' && git init -q . && echo yes")
+                 .value_or("")
+                 .starts_with("yes"))
             GTEST_SKIP() << "git init failed";
         // The cases: negation, directory-only, anchored, nested ignore
         // files, "**", sets, escapes and trailing blanks.
@@ -402,17 +404,39 @@ class GitIgnore : public ::testing::Test {
                 "*.o\n"
                 "!important.o\n"
                 "node_modules\n");
-        for (const char* d : {"src", "src/build", "docs", "docs/sub", "lib", "lib/cache", "gen",
-                              "gen/x", "a", "a/b", "a/b/c", "nested", "nested/deeper", "build",
-                              "other", "other/build.d"})
+        for (const char* d :
+             {"src", "src/build", "docs", "docs/sub", "lib", "lib/cache", "gen", "gen/x", "a",
+              "a/b", "a/b/c", "nested", "nested/deeper", "build", "other", "other/build.d"})
             t_.Dir(d);
-        for (const char* f :
-             {"a.log", "keep.log", "src/build/out.bin", "src/main.c", "top.txt", "src/top.txt",
-              "docs/x.tmp", "docs/sub/y.tmp", "lib/cache/c1", "gen/g", "gen/x/g2", "a/z.dat",
-              "a/b/z.dat", "a/b/c/z.dat", "file1.c", "filex.c", "#hash", "trail", "space ",
-              "m.o", "important.o", "nested/n.txt", "nested/n.skip", "nested/deeper/d.txt",
-              "nested/deeper/d.skip", "nested/deeper/keep.log", "other/build.d/f",
-              "src/file7.c", "plain.txt"})
+        for (const char* f : {"a.log",
+                              "keep.log",
+                              "src/build/out.bin",
+                              "src/main.c",
+                              "top.txt",
+                              "src/top.txt",
+                              "docs/x.tmp",
+                              "docs/sub/y.tmp",
+                              "lib/cache/c1",
+                              "gen/g",
+                              "gen/x/g2",
+                              "a/z.dat",
+                              "a/b/z.dat",
+                              "a/b/c/z.dat",
+                              "file1.c",
+                              "filex.c",
+                              "#hash",
+                              "trail",
+                              "space ",
+                              "m.o",
+                              "important.o",
+                              "nested/n.txt",
+                              "nested/n.skip",
+                              "nested/deeper/d.txt",
+                              "nested/deeper/d.skip",
+                              "nested/deeper/keep.log",
+                              "other/build.d/f",
+                              "src/file7.c",
+                              "plain.txt"})
             t_.File(f);
         // build at the top is a directory ("build/" matches it); a file
         // named build elsewhere is not.
@@ -486,8 +510,8 @@ TEST_F(GitIgnore, TheListingLeavesOutWhatGitIgnores) {
 TEST_F(GitIgnore, ATableBelowTheRootHonoursTheFilesAboveIt) {
     std::set<std::string> expected = ExpectedListing("nested");
     expected.erase(".git");
-    EXPECT_FALSE(expected.count("n.txt"));    // anchored in nested/.gitignore
-    EXPECT_FALSE(expected.count("n.skip"));   // from nested/.gitignore
+    EXPECT_FALSE(expected.count("n.txt"));   // anchored in nested/.gitignore
+    EXPECT_FALSE(expected.count("n.skip"));  // from nested/.gitignore
     EXPECT_TRUE(expected.count("deeper/keep.log"));
     EXPECT_EQ(List(repo_ + "/nested", "/s /all /gitignore").Rels(), expected);
 }
@@ -594,9 +618,8 @@ TEST_F(Follow, LinksToDirectoriesAreEnteredAndLoopsWarnedAbout) {
             }
         const std::string text = "'" + t_.Root() + " /s /follow'";
         EXPECT_EQ(std::set<std::string>(l.warnings.begin(), l.warnings.end()),
-                  (std::set<std::string>{
-                      LinkLoopWarning(text, t_.Path("real/loop"), t_.Root()),
-                      LinkLoopWarning(text, t_.Path("link/loop"), t_.Root())}));
+                  (std::set<std::string>{LinkLoopWarning(text, t_.Path("real/loop"), t_.Root()),
+                                         LinkLoopWarning(text, t_.Path("link/loop"), t_.Root())}));
         for (const Entry& e : l.entries)
             EXPECT_EQ(e.depth, Components(e.rel)) << e.rel;
     }

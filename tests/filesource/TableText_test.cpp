@@ -326,8 +326,12 @@ TEST(ParseDirOption, RecursionFromDepthLimits) {
         const char* text;
         bool recursive;
     } cases[] = {
-        {"/data", false},           {"/data /s", true},          {"/data /maxdepth:1", true},
-        {"/data /maxdepth:0", true}, {"/data /mindepth:1", false}, {"/data /mindepth:2", true},
+        {"/data", false},
+        {"/data /s", true},
+        {"/data /maxdepth:1", true},
+        {"/data /maxdepth:0", true},
+        {"/data /mindepth:1", false},
+        {"/data /mindepth:2", true},
         {"/data /xdev/follow", false},
     };
     for (auto& c : cases) {
@@ -353,7 +357,7 @@ TEST(ParseDirOption, NamesTheTokensItCouldNotTakeAsWritten) {
         {"/data /az", 58, {{K::Unknown, "az"}}},
         {"/data /ars", 59, {{K::Unknown, "ars"}}},
         {"/data /gitignor", 58, {{K::Unknown, "gitignor"}}},  // "i" selects nothing
-        {"/data /hr /xdevs", 59, {{K::Unknown, "xdevs"}}},  // "d": the directory bit
+        {"/data /hr /xdevs", 59, {{K::Unknown, "xdevs"}}},    // "d": the directory bit
         {"/data /maxdepth", 58, {{K::BadValue, "maxdepth"}}},
         {"/data /maxdepth:", 58, {{K::BadValue, "maxdepth:"}}},
         {"/data /mindepth:-1", 58, {{K::BadValue, "mindepth:-1"}}},
@@ -392,7 +396,10 @@ TEST(FormatDirOption, WritesTheListingControls) {
          "\"/data /s/all /xdev /exclude:**/node_modules /exclude:*.o /gitignore /follow "
          "/archive\""},
         // A pattern that would end at a blank cannot be written.
-        {Data([](O& o) { o.excludes = {"my docs", "", "b"}; }), "\"/data /ah/ad /exclude:b\""},
+        {Data([](O& o) {
+             o.excludes = {"my docs", "", "b"};
+         }),
+         "\"/data /ah/ad /exclude:b\""},
     };
     for (auto& c : cases)
         EXPECT_EQ(FormatDirOption(c.o), c.text) << c.text;
@@ -409,7 +416,9 @@ TEST(FormatDirOption, EveryListingControlAndCombinationRoundTrips) {
         [](TFileDirOption& o) { o.maxDepth = 3; },
         [](TFileDirOption& o) { o.minDepth = 2; },
         [](TFileDirOption& o) { o.oneFileSystem = true; },
-        [](TFileDirOption& o) { o.excludes = {"**/node_modules", "*.tmp", "build/", "a/b/*.o"}; },
+        [](TFileDirOption& o) {
+            o.excludes = {"**/node_modules", "*.tmp", "build/", "a/b/*.o"};
+        },
         [](TFileDirOption& o) { o.gitIgnore = true; },
         [](TFileDirOption& o) { o.followLinks = true; },
         [](TFileDirOption& o) { o.archives = true; },
