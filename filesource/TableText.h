@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -33,6 +34,11 @@ constexpr uint32_t kDefaultAttrMask = faHidden | faVolumeId | faDirectory | faAr
 
 // The parsed table text.
 struct TFileDirOption {
+    TFileDirOption() = default;
+    // The described four fields; the listing controls at their defaults.
+    TFileDirOption(uint32_t mask, bool sub, std::string dir, std::string filter)
+        : attrMask(mask), subDirs(sub), path(std::move(dir)), nameMask(std::move(filter)) {}
+
     uint32_t attrMask = kDefaultAttrMask;  // an entry may carry only these attribute bits
     bool subDirs = false;                  // also list sub-directories, recursively
     std::string path;                      // directory as written (with or without a final "/")
