@@ -548,7 +548,7 @@ TEST(IgnoreFiles, OutsideARepositoryOnlyDotIgnoreCounts) {
 TEST(IgnoreWildMatch, GitsRules) {
     struct Case {
         const char* pattern;
-        const char* text;
+        std::string text;
         bool pathname;
         bool match;
     } cases[] = {
@@ -578,7 +578,7 @@ TEST(IgnoreWildMatch, GitsRules) {
         {"\\*", "*", true, true},
         {"\\*", "x", true, false},
         {"x\\", "x", true, false},
-        {"*a*a*a*a*a*a*a*a*a*a*b", std::string(200, 'a').c_str(), true, false},
+        {"*a*a*a*a*a*a*a*a*a*a*b", std::string(200, 'a'), true, false},
         {"**/**/**/**/**/**/**/**/x", "a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/y", true, false},
     };
     for (const Case& c : cases)
