@@ -79,9 +79,22 @@ are named on standard error. Options: /s recurse, /all every kind of entry,
 /ar add read-only files, /ah hidden, /ad directories, /as other entries
 (links, devices), /a-d etc. remove a kind. The default lists regular files,
 directories and hidden entries that the owner may write.
+Listing controls, together (/s/xdev) or apart (/s /maxdepth:2):
+  /maxdepth:N  entries of depth N at most (the directory's own entries
+               have depth 1; implies /s); /mindepth:N at least N
+  /xdev        enter no directory on another mount (bind mounts too)
+  /exclude:P   leave out P, repeatable: a name pattern (node_modules, *.o)
+               or a path below the table directory (**/build, src/gen);
+               a final / means directories only; never opened
+  /gitignore   honour .gitignore, .ignore, .git/info/exclude and the
+               user's excludes file, as git does
+  /follow      enter links to directories (loops are named and skipped)
+A value runs to the next blank. An option the table text does not know is
+named on standard error.
 
 Columns: path, filename, extension, shortname, creationtime, lastwritetime,
-lastaccesstime, size, attri, count, version, isdir, readOnly, hidden, data.
+lastaccesstime, size, attri, count, version, isdir, readOnly, hidden, data
+("*" stands for these), and depth.
 
 Examples:
   corvane-cli "select filename, size from '/var/log' where size > 100000 order by size desc"

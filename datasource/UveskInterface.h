@@ -76,6 +76,9 @@ class IXSimpleDataset {
     virtual ~IXSimpleDataset() = default;
     virtual std::string GetName() = 0;
     virtual int GetFieldCount() = 0;
+    // The fields "*" stands for: the first this many (a source may offer
+    // fields beyond them that a statement uses by name only).
+    virtual int GetStarFieldCount() { return GetFieldCount(); }
     virtual std::string GetFieldType(int index) = 0;
     virtual std::string GetFieldName(int index) = 0;
     // Copies the field of the current record into value; leaves value

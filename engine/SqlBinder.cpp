@@ -133,7 +133,7 @@ void TStatementBinder::Bind() {
         for (int t : tables) {
             const TFromTable& table = from.Table(t);
             if (!table.dataset) continue;
-            for (int f = 0; f < table.dataset->GetFieldCount(); ++f) {
+            for (int f = 0; f < table.dataset->GetStarFieldCount(); ++f) {
                 auto column = std::make_unique<TSqlExpr>();
                 column->kind = TExprKind::Column;
                 column->qualifier = table.alias;
@@ -577,7 +577,7 @@ void TStatementBinder::BindSelectList() {
                                  ? static_cast<size_t>(engine_.FromClause()
                                                            .Table(engine_.FromClause().IndexOfTable(
                                                                p.text.substr(0, p.text.size() - 2)))
-                                                           .dataset->GetFieldCount())
+                                                           .dataset->GetStarFieldCount())
                                  : 0;
         size_t stop = next + count;
         if (p.starKind == skStar) {
@@ -585,7 +585,7 @@ void TStatementBinder::BindSelectList() {
             for (int t = 0; t < engine_.FromClause().Count(); ++t)
                 if (engine_.FromClause().Table(t).dataset)
                     stop +=
-                        static_cast<size_t>(engine_.FromClause().Table(t).dataset->GetFieldCount());
+                        static_cast<size_t>(engine_.FromClause().Table(t).dataset->GetStarFieldCount());
         }
         for (; next < stop && next < itemNodes_.size(); ++next) {
             const TSqlExpr& column = *itemNodes_[next];

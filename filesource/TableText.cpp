@@ -90,16 +90,134 @@ std::string ResolveTablePath(std::string_view path, std::string_view baseDir) {
 //              when it holds "*" or "?", or holds "." and is neither "." nor
 //              ".." nor an existing directory; the directory keeps its final
 //              "/" then)
-// options    = "/" token {"/" token}   (lower-cased; tokens trimmed)
-// token      = "s" | "all" | "none" | "" | any-char ["-"] letter {any-char}
-//              letter: a archive, d directory, h hidden, r read-only,
-//              s system; "-" removes the bit, else it is added.
+// options    = { blanks | "/" token }   (a token runs to the next "/" or
+//              blank; a value after ":" runs to the next blank, and a "/"
+//              in it is part of it; names are lower-cased, values kept)
+// token      = named | attribute | ""
+// named      = "s" | "all" | "none" | "xdev" | "gitignore" | "follow" |
+//              "archive" | ("maxdepth" | "mindepth") ":" digits |
+//              "exclude" ":" pattern
+// attribute  = any-char ["-"] letter   (letter: a archive, d directory,
+//              h hidden, r read-only, s system; "-" removes the bit, else it
+//              is added)
+// Any other token is read by the attribute rule all the same (its first
+// character dropped, a "-" after it taken, the next character selecting a
+// bit or none) and reported as Unknown: "/maxdept:2" adds the archive bit
+// as it always did, but the caller learns of it. A named option with a
+// bad value ("maxdepth:x", "exclude:") is ignored and reported as
+// BadValue.
 //
 // The separator is the first blank that is followed by "/"; the blank
 // belongs to it. Quotes inside the text are ordinary characters: Linux names
 // hold apostrophes ("Bob's files"), and treating one as an opening quote
 // would swallow the options after it.
-bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_view baseDir) {
+namespace {
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+// digits, saturated at UINT32_MAX; nothing for an empty text or any other
+// character.
+std::optional<uint32_t> ParseCount(std::string_view digits) {
+    if (digits.empty()) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (value > UINT32_MAX) value = UINT32_MAX;
+    }
+    return static_cast<uint32_t>(value);
+}
+
+// The attribute rule on a lower-cased token; true when the token has the
+// attribute form.
+bool ApplyAttributeToken(std::string_view token, uint32_t& mask) {
+    const bool form = (token.size() == 2 || (token.size() == 3 && token[1] == '-')) &&
+                      std::string_view("adhrs").find(token.back()) != std::string_view::npos;
+    token.remove_prefix(1);  // the "a" of "ar", whatever it is
+    bool remove = !token.empty() && token.front() == '-';
+    if (remove) token.remove_prefix(1);
+    uint32_t bit = 0;
+    if (!token.empty()) switch (token.front()) {
+            case 'a':
+                bit = faArchive;
+                break;
+            case 'd':
+                bit = faDirectory;
+                break;
+            case 'h':
+                bit = faHidden;
+                break;
+            case 'r':
+                bit = faReadOnly;
+                break;
+            case 's':
+                bit = faSysFile;
+                break;
+            default:
+                break;
+        }
+    if (remove)
+        mask &= ~bit;
+    else
+        mask |= bit;
+    return form;
+}
+
+// Applies one token (name lower-cased; value as written, present when the
+// token held ":").
+void ApplyToken(std::string_view written, std::string_view name,
+                std::optional<std::string_view> value, TFileDirOption& o,
+                std::vector<TDirOptionIssue>* issues) {
+    auto note = [&](TDirOptionIssue::Kind kind) {
+        if (issues) issues->push_back({kind, std::string(written)});
+    };
+    if (!value) {
+        if (name == "s")
+            o.subDirs = true;
+        else if (name == "all")
+            o.attrMask = faAnyFile;
+        else if (name == "none")
+            o.attrMask = 0;
+        else if (name == "xdev")
+            o.oneFileSystem = true;
+        else if (name == "gitignore")
+            o.gitIgnore = true;
+        else if (name == "follow")
+            o.followLinks = true;
+        else if (name == "archive")
+            o.archives = true;
+        else if (name == "maxdepth" || name == "mindepth" || name == "exclude")
+            note(TDirOptionIssue::BadValue);  // the value is missing
+        else if (!ApplyAttributeToken(name, o.attrMask))
+            note(TDirOptionIssue::Unknown);
+        return;
+    }
+    if (name == "maxdepth" || name == "mindepth") {
+        std::optional<uint32_t> n = ParseCount(*value);
+        if (!n)
+            note(TDirOptionIssue::BadValue);
+        else if (name == "maxdepth")
+            o.maxDepth = n;
+        else
+            o.minDepth = *n;
+    } else if (name == "exclude") {
+        if (value->empty())
+            note(TDirOptionIssue::BadValue);
+        else
+            o.excludes.emplace_back(*value);
+    } else {
+        // Not a name that takes a value: the attribute rule reads it whole.
+        ApplyAttributeToken(LowerCaseAscii(written), o.attrMask);
+        note(TDirOptionIssue::Unknown);
+    }
+}
+
+}  // namespace
+
+bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_view baseDir,
+                    std::vector<TDirOptionIssue>* issues) {
     if (text.size() < 2) return false;
     text = Unquoted(text);
 
@@ -129,52 +247,35 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_v
         result.path.assign(location);
     }
 
-    std::string lowered = LowerCaseAscii(options);
-    std::string_view rest(lowered);
-    while (!rest.empty()) {
-        // rest starts with "/": the token runs to the next "/" or the end.
-        rest.remove_prefix(1);
-        size_t end = rest.find('/');
-        std::string_view token = TrimView(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
-        if (token.empty()) continue;
-        if (token == "s") {
-            result.subDirs = true;
-        } else if (token == "all") {
-            result.attrMask = faAnyFile;
-        } else if (token == "none") {
-            result.attrMask = 0;
-        } else {
-            token.remove_prefix(1);  // the "a" of "ar", whatever it is
-            bool remove = !token.empty() && token.front() == '-';
-            if (remove) token.remove_prefix(1);
-            uint32_t bit = 0;
-            if (!token.empty()) switch (token.front()) {
-                    case 'a':
-                        bit = faArchive;
-                        break;
-                    case 'd':
-                        bit = faDirectory;
-                        break;
-                    case 'h':
-                        bit = faHidden;
-                        break;
-                    case 'r':
-                        bit = faReadOnly;
-                        break;
-                    case 's':
-                        bit = faSysFile;
-                        break;
-                    default:
-                        break;
-                }
-            if (remove)
-                result.attrMask &= ~bit;
-            else
-                result.attrMask |= bit;
+    size_t i = 0;
+    while (i < options.size()) {
+        if (options[i] == '/' || IsBlank(options[i])) {
+            ++i;
+            continue;
         }
+        // A token: its name runs to "/", a blank or ":"; a value after ":"
+        // runs to the next blank.
+        const size_t start = i;
+        while (i < options.size() && options[i] != '/' && options[i] != ':' && !IsBlank(options[i]))
+            ++i;
+        const std::string name = LowerCaseAscii(options.substr(start, i - start));
+        std::optional<std::string_view> value;
+        if (i < options.size() && options[i] == ':') {
+            const size_t valueStart = ++i;
+            while (i < options.size() && !IsBlank(options[i]))
+                ++i;
+            value = options.substr(valueStart, i - valueStart);
+        }
+        ApplyToken(options.substr(start, i - start), name, value, result, issues);
     }
     option = std::move(result);
+    return true;
+}
+
+bool IsWritableExclude(std::string_view pattern) {
+    if (pattern.empty()) return false;
+    for (char c : pattern)
+        if (IsBlank(c)) return false;
     return true;
 }
 
@@ -186,7 +287,9 @@ bool ParseDirOption(std::string_view text, TFileDirOption& option, std::string_v
 // Options follow a blank: "/s", then "/all" for every bit, else "/ar",
 // "/ah", "/ad", "/as" for the bits present and "/a-h", "/a-d" for hidden and
 // directory when absent, since parsing starts from a mask that holds them.
-// Archive and volume are never written.
+// Archive and volume are never written. The listing controls follow, each
+// after a blank (a value runs to the next blank): depth limits, "/xdev",
+// the excludes in their order, "/gitignore", "/follow", "/archive".
 std::string FormatDirOption(const TFileDirOption& option) {
     std::string text = "\"";
     text += option.path;
@@ -211,8 +314,16 @@ std::string FormatDirOption(const TFileDirOption& option) {
         if (!(m & faHidden)) opts += "/a-h";
         if (!(m & faDirectory)) opts += "/a-d";
     }
+    if (option.maxDepth) opts += " /maxdepth:" + std::to_string(*option.maxDepth);
+    if (option.minDepth > 0) opts += " /mindepth:" + std::to_string(option.minDepth);
+    if (option.oneFileSystem) opts += " /xdev";
+    for (const std::string& pattern : option.excludes)
+        if (IsWritableExclude(pattern)) opts += " /exclude:" + pattern;
+    if (option.gitIgnore) opts += " /gitignore";
+    if (option.followLinks) opts += " /follow";
+    if (option.archives) opts += " /archive";
     if (!opts.empty()) {
-        text += ' ';
+        if (opts.front() != ' ') text += ' ';
         text += opts;
     }
     text += '"';

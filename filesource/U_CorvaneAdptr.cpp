@@ -1,6 +1,7 @@
 #include "filesource/U_CorvaneAdptr.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "filesource/IgnoreRules.h"
 #include "platform/PeVersion.h"
 #include "platform/Text.h"
 
@@ -29,7 +31,7 @@ constexpr TFileAttr kColumns[fcColumnCount] = {
     {"attri", "integer", 1, 1},         {"count", "integer", 1, 1},
     {"version", "string", 1, 1},        {"isdir", "boolean", 1, 1},
     {"readOnly", "boolean", 1, 1},      {"hidden", "boolean", 1, 1},
-    {"data", "string", 1, 100},
+    {"data", "string", 1, 100},         {"depth", "integer", 1, 1},
 };
 constexpr TFileAttr kNoColumn = {"", "", 0, 0};
 
@@ -53,6 +55,15 @@ uint32_t ExtensionStart(std::string_view name) {
 constexpr std::string_view kWarnTableDir = "表 '%s' 的目录不存在或无法打开";
 constexpr std::string_view kWarnResolvedDir = "（%s）";
 constexpr std::string_view kWarnSubDirs = "表 '%s' 中有 %s 个子目录无法读取：%s";
+constexpr std::string_view kWarnUnknownOption =
+    "表 '%s' 的选项 '%s' 无法识别，已按属性规则处理（一个字符、可选的 \"-\" 和 a d h r s "
+    "之一）";
+constexpr std::string_view kWarnBadOptionValue = "表 '%s' 的选项 '%s' 缺少值或值无效，已忽略";
+constexpr std::string_view kWarnArchiveOption = "表 '%s' 的选项 archive 尚不支持，已按没有它列出";
+constexpr std::string_view kWarnLinkLoop = "表 '%s' 中的链接 %s 指回 %s，没有再进入";
+constexpr std::string_view kWarnLinkChain =
+    "表 '%s' 中的链接 %s 没有跟随：一条分支上最多跟随 %s 个链接";
+constexpr std::string_view kWarnMoreLinks = "表 '%s' 中还有 %s 个链接因为同样的原因没有进入";
 constexpr std::string_view kWarnPathSeparator = "、";
 constexpr std::string_view kWarnMorePaths = "…";
 // How many skipped sub-directories a warning names.
@@ -91,6 +102,19 @@ std::string UnreadableSubDirsWarning(std::string_view tableText, uint64_t count,
     }
     if (count > std::min<uint64_t>(paths.size(), kWarnPathsShown)) list += kWarnMorePaths;
     return Fill(kWarnSubDirs, {UnquotedTableText(tableText), std::to_string(count), list});
+}
+
+std::string OptionIssueWarning(std::string_view tableText, const TDirOptionIssue& issue) {
+    return Fill(issue.kind == TDirOptionIssue::Unknown ? kWarnUnknownOption : kWarnBadOptionValue,
+                {UnquotedTableText(tableText), issue.token});
+}
+
+std::string LinkLoopWarning(std::string_view tableText, std::string_view link,
+                            std::string_view target) {
+    if (target.empty())
+        return Fill(kWarnLinkChain,
+                    {UnquotedTableText(tableText), link, std::to_string(kMaxFollowedLinks)});
+    return Fill(kWarnLinkLoop, {UnquotedTableText(tableText), link, target});
 }
 
 const TFileAttr& TFileInfo::At(int index) {
@@ -180,8 +204,16 @@ class TDirLister {
         countUsed_ = ((t_.usedFields_ >> fcCount) & 1) != 0;
         if (filter)
             for (int c : {fcPath, fcFilename, fcExtension, fcShortname, fcVersion, fcIsDir,
-                          fcHidden, fcData})
+                          fcHidden, fcData, fcDepth})
                 prefilter_ = prefilter_ || filter->Reads(c);
+        recursive_ = o_.Recursive();
+        maxDepth_ = o_.maxDepth.value_or(UINT32_MAX);
+        follow_ = o_.followLinks;
+        xdev_ = o_.oneFileSystem;
+        ignoring_ = o_.gitIgnore;
+        for (const std::string& pattern : o_.excludes)
+            excludes_.AddLine(pattern, false);
+        matching_ = ignoring_ || !excludes_.Empty();
     }
 
     ~TDirLister() { StopReaders(); }
@@ -190,14 +222,29 @@ class TDirLister {
 
     // Lists the tree below root; false when cancelled.
     bool Run(FileHandle root) {
+        if (maxDepth_ == 0) return true;  // no entry has depth 0
+        Frame top;
+        top.level = 1;
+        if (follow_ && !DirectoryIdentity(root.Get(), top.dev, top.ino)) top.ino = 0;
+        if (xdev_) {
+            uint64_t ino = 0;
+            xdevKnown_ =
+                MountOf(root.Get(), rootMount_) && DirectoryIdentity(root.Get(), rootDev_, ino);
+        }
+        if (ignoring_) {
+            loader_.Start(root.Get());
+            top.relDir = loader_.TablePrefix();
+            top.ignore = loader_.ForDirectory(root.Get(), top.relDir, loader_.Top());
+        }
+        tablePrefixLength_ = top.relDir.size();
         const int threads = t_.threads_ > 0 ? t_.threads_ : DefaultListingThreads();
-        if (o_.subDirs)
+        if (recursive_)
             for (int i = 1; i < threads; ++i)
                 readers_.emplace_back([this] { ReaderLoop(); });
         path_ = t_.rootText_;
-        stack_.push_back(Frame{});
-        stack_.back().fd = std::move(root);
-        stack_.back().pathLength = path_.size();
+        top.fd = std::move(root);
+        top.pathLength = path_.size();
+        stack_.push_back(std::move(top));
         ListResult first = ListOne(stack_.back());
         if (first.readFailed) NoteUnreadable(path_.size(), {});
         bool ok = first.completed && Walk();
@@ -211,6 +258,9 @@ class TDirLister {
     const std::vector<std::string>& UnreadablePaths() const { return unreadablePaths_; }
     // Entries whose metadata was read.
     uint64_t StatCalls() const { return statCalls_; }
+    // Warnings about links "follow" did not enter, and how many there were.
+    const std::vector<std::string>& LinkWarnings() const { return linkWarnings_; }
+    uint64_t LinksNotEntered() const { return linksNotEntered_; }
 
   private:
     static constexpr uint32_t kNoRecord = UINT32_MAX;
@@ -231,7 +281,8 @@ class TDirLister {
         unsigned char type = 0;
         bool mayKeep = false;
         bool mayRecurse = false;
-        bool stated = false;  // false: entered, not kept; no metadata needed
+        bool stated = false;    // false: entered, not kept; no metadata needed
+        bool followed = false;  // a link to a directory, st what it leads to
         EntryStat st;
     };
 
@@ -251,9 +302,13 @@ class TDirLister {
     struct TPending {
         enum class State : uint8_t { Queued, Reading, Read };
         FileHandle fd;
-        std::string path;  // its `path` text
-        size_t depth = 0;  // of the frame it belongs to
-        size_t index = 0;  // among that frame's sub-directories
+        std::string path;                                  // its `path` text
+        size_t depth = 0;                                  // of the frame it belongs to
+        size_t index = 0;                                  // among that frame's sub-directories
+        uint32_t level = 0;                                // depth of its entries
+        std::string relDir;                                // see Frame
+        std::shared_ptr<const TIgnoreLevel> parentIgnore;  // the parent's rules
+        std::shared_ptr<const TIgnoreLevel> ignore;        // its own, made by the reader
         TDirBatch batch;
         State state = State::Queued;  // guarded by poolLock_
         bool dropped = false;         // the walk gave it up while it was read
@@ -267,6 +322,7 @@ class TDirLister {
         ReadAhead ahead;                    // fd valid when it was read ahead
         std::shared_ptr<TPending> pending;  // handed to the readers
         bool handedOut = false;             // tried once already
+        bool followed = false;              // a link to a directory: opened through it
     };
 
     // One directory of the walk.
@@ -283,6 +339,30 @@ class TDirLister {
         std::string readAhead;            // records to list it from, when read ahead
         bool replay = false;              // list from readAhead, not from the directory
         std::shared_ptr<TPending> batch;  // read by a reader: list from its batch
+        uint32_t level = 1;               // depth of its entries
+        bool followed = false;            // entered through a link (identity in dev, ino)
+        uint32_t followedLinks = 0;       // links followed on the way here
+        // Its path below the origin of the ignore rules (see TIgnoreLoader),
+        // kept while excludes or ignore files are matched, and its rules.
+        std::string relDir;
+        std::shared_ptr<const TIgnoreLevel> ignore;
+    };
+
+    // What the decisions about one directory's entries need to know of it.
+    struct TDirContext {
+        std::string_view path;  // its `path` text
+        uint32_t level;
+        const TIgnoreLevel* ignore;
+        std::string_view relDir;
+    };
+
+    // What PlanEntry decided about one entry.
+    struct TPlan {
+        bool mayKeep = false;
+        bool mayRecurse = false;
+        bool stated = false;
+        bool followed = false;
+        EntryStat st;
     };
 
     // What reading one directory gave.
@@ -315,6 +395,7 @@ class TDirLister {
                 top.next += len + 1;
                 Queued& q = top.queued[top.nextIndex++];
                 const uint32_t record = q.record;
+                const bool followed = q.followed;
                 std::string readAhead;
                 bool replay = false;
                 FileHandle child;
@@ -330,7 +411,7 @@ class TDirLister {
                     Acquire(*batch);
                     child = std::move(batch->fd);
                 } else {
-                    child = OpenSubDirectory(top.fd.Get(), name);
+                    child = OpenSubDirectory(top.fd.Get(), name, followed);
                     if (!child.Valid() && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
                         NoteUnreadable(top.pathLength, std::string_view(name, len));
                 }
@@ -340,11 +421,43 @@ class TDirLister {
                     SettleCount(record, 0);
                     continue;
                 }
+                Frame frame;
+                if (follow_ && !DirectoryIdentity(child.Get(), frame.dev, frame.ino)) frame.ino = 0;
+                if (followed) {
+                    // Where the link leads: back to a directory of this
+                    // branch (a loop), or one link too many.
+                    size_t loopAt = stack_.size();
+                    for (size_t k = 0; k < stack_.size(); ++k)
+                        if (stack_[k].ino != 0 && stack_[k].dev == frame.dev &&
+                            stack_[k].ino == frame.ino)
+                            loopAt = k;
+                    if (loopAt < stack_.size() || top.followedLinks >= kMaxFollowedLinks) {
+                        NoteLinkNotEntered(
+                            top.pathLength, std::string_view(name, len),
+                            loopAt < stack_.size() ? stack_[loopAt].pathLength : std::string::npos);
+                        SettleCount(
+                            record,
+                            replay ? 0 : CountOpenDirectoryEntries(child.Get(), countBuffer_));
+                        continue;
+                    }
+                }
+                frame.level = top.level + 1;
+                frame.followed = followed;
+                frame.followedLinks = top.followedLinks + (followed ? 1 : 0);
+                if (matching_) {
+                    frame.relDir = top.relDir;
+                    if (!frame.relDir.empty()) frame.relDir += '/';
+                    frame.relDir.append(name, len);
+                }
+                if (ignoring_)
+                    frame.ignore =
+                        batch ? batch->ignore
+                              : loader_.ForDirectory(child.Get(), frame.relDir, top.ignore);
                 path_.resize(top.pathLength);
                 if (path_.empty() || path_.back() != '/') path_ += '/';
-                Frame frame;
                 frame.nameStart = path_.size();
                 path_.append(name, len);
+                if (followed) Anchor(child.Get());
                 frame.fd = std::move(child);
                 frame.pathLength = path_.size();
                 frame.readAhead = std::move(readAhead);
@@ -352,10 +465,17 @@ class TDirLister {
                 frame.batch = std::move(batch);
                 if (stack_.size() - firstOpen >= kMaxOpenDirs) {
                     // Park the outermost open ancestor; its identity lets
-                    // the way back through ".." be checked.
+                    // the way back through ".." be checked. One whose child
+                    // was entered through a link stays open: ".." of the
+                    // child leads where the link pointed, not back.
                     Frame& park = stack_[firstOpen++];
-                    if (!DirectoryIdentity(park.fd.Get(), park.dev, park.ino)) park.ino = 0;
-                    park.fd.Reset();
+                    const bool childFollowed =
+                        firstOpen < stack_.size() ? stack_[firstOpen].followed : frame.followed;
+                    if (!childFollowed) {
+                        if (!follow_ && !DirectoryIdentity(park.fd.Get(), park.dev, park.ino))
+                            park.ino = 0;
+                        park.fd.Reset();
+                    }
                 }
                 stack_.push_back(std::move(frame));
                 ListResult listed = ListOne(stack_.back());
@@ -367,7 +487,8 @@ class TDirLister {
                 if (topIndex > 0 && topIndex - 1 < firstOpen) {
                     // The parent was parked: reopen it through "..".
                     Frame& parent = stack_[topIndex - 1];
-                    parent.fd = ReopenParentDirectory(top.fd.Get(), parent.dev, parent.ino);
+                    if (!parent.fd.Valid())
+                        parent.fd = ReopenParentDirectory(top.fd.Get(), parent.dev, parent.ino);
                     if (!parent.fd.Valid()) {
                         // ".." leads elsewhere: this directory was moved
                         // meanwhile. Find the way down from the table's
@@ -401,7 +522,7 @@ class TDirLister {
         for (size_t k = 1; k <= target; ++k) {
             const Frame& f = stack_[k];
             const std::string name(path_, f.nameStart, f.pathLength - f.nameStart);
-            FileHandle next = OpenSubDirectory(cur.Get(), name.c_str());
+            FileHandle next = OpenSubDirectory(cur.Get(), name.c_str(), f.followed);
             if (!IsFrameDirectory(next, f)) {
                 stack_[k - 1].fd = std::move(cur);
                 return k;
@@ -442,6 +563,9 @@ class TDirLister {
                 return (m & faDirectory) != 0;
             case DT_REG:
                 return (m & faArchive) != 0;
+            case DT_LNK:
+                // Followed, a link to a directory is listed as one.
+                return (m & faSysFile) != 0 || (follow_ && (m & faDirectory) != 0);
             default:
                 return (m & faSysFile) != 0;
         }
@@ -481,9 +605,9 @@ class TDirLister {
             const char* cname = b.names.data() + r.nameStart;
             const std::string_view name(cname, r.nameLength);
             if (r.stated)
-                Take(f, cname, name, r.mayKeep, r.mayRecurse, r.st);
+                Take(f, cname, name, r.mayKeep, r.mayRecurse, r.st, r.followed);
             else
-                Enqueue(f, name, kNoRecord);
+                Enqueue(f, name, kNoRecord, false);
         }
         if (!Advance(base + static_cast<long long>(b.examined)) || b.stopped)
             result.completed = false;
@@ -492,7 +616,10 @@ class TDirLister {
 
     ListResult ListEntries(Frame& f, DirReader reader) {
         ListResult result;
+        const TDirContext c{std::string_view(path_).substr(0, f.pathLength), f.level,
+                            f.ignore.get(), f.relDir};
         RawDirEntry e;
+        TPlan plan;
         while (reader.Next(e)) {
             ++result.entries;
             std::string_view name(e.name, e.nameLength);
@@ -501,52 +628,122 @@ class TDirLister {
                 result.completed = false;
                 return result;
             }
-            bool hidden = name.front() == '.';
-            bool mayKeep = (anyName_ || WildcardMatch(name, mask_)) && Possible(e.type, hidden);
-            if (mayKeep && prefilter_) {
-                const std::lock_guard<std::mutex> lock(filterLock_);
-                if (RejectedByName(std::string_view(path_).substr(0, f.pathLength), name, e.type))
-                    mayKeep = false;
-            }
-            bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
-            if (!mayKeep && !mayRecurse) continue;
-            if (!mayKeep && e.type == DT_DIR) {
+            if (!PlanEntry(f.fd.Get(), c, e, plan, statCalls_, scratch_)) continue;
+            if (!plan.stated) {
                 // Entered but not kept: the entry type says all the walk
                 // needs, and opening refuses anything but a directory.
-                Enqueue(f, name, kNoRecord);
+                Enqueue(f, name, kNoRecord, false);
                 continue;
             }
-            EntryStat st;
-            ++statCalls_;
-            if (!StatEntry(f.fd.Get(), e.name, st)) continue;  // gone meanwhile
-            Take(f, e.name, name, mayKeep, mayRecurse, st);
+            Take(f, e.name, name, plan.mayKeep, plan.mayRecurse, plan.st, plan.followed);
         }
         result.readFailed = reader.Failed();
         return result;
     }
 
+    // Decides about one entry of the directory c describes (open as fd)
+    // before anything is built for it: whether it may be kept (name
+    // filter, depth, what its type reveals, the pushed-down filter as far
+    // as the name decides it), whether the walk may enter it, and whether
+    // excludes or ignore files leave it out; reads its metadata when a
+    // record may be made, the entry is a link to look through, or the
+    // mount matters. False when nothing is to be done with it. Runs on
+    // reader threads too: it touches nothing but its arguments and, under
+    // filterLock_, the filter.
+    bool PlanEntry(int fd, const TDirContext& c, const RawDirEntry& e, TPlan& plan,
+                   uint64_t& statCalls, std::string& scratch) {
+        const std::string_view name(e.name, e.nameLength);
+        const bool hidden = name.front() == '.';
+        const bool mayBeLink = follow_ && (e.type == DT_LNK || e.type == DT_UNKNOWN);
+        plan.stated = plan.followed = false;
+        plan.mayKeep = c.level >= o_.minDepth && (anyName_ || WildcardMatch(name, mask_)) &&
+                       Possible(e.type, hidden);
+        if (plan.mayKeep && prefilter_) {
+            const std::lock_guard<std::mutex> lock(filterLock_);
+            if (RejectedByName(c.path, name, e.type, c.level)) plan.mayKeep = false;
+        }
+        plan.mayRecurse = recursive_ && c.level < maxDepth_ && !hidden &&
+                          (e.type == DT_DIR || e.type == DT_UNKNOWN || mayBeLink);
+        if (!plan.mayKeep && !plan.mayRecurse) return false;
+        if (e.type == DT_UNKNOWN || mayBeLink) {
+            // What the entry is decides what the patterns say of it.
+            ++statCalls;
+            if (!StatEntry(fd, e.name, plan.st)) return false;  // gone meanwhile
+            plan.stated = true;
+            if (follow_ && S_ISLNK(plan.st.mode)) {
+                EntryStat target;
+                if (StatEntry(fd, e.name, target, true) && S_ISDIR(target.mode)) {
+                    plan.st = target;
+                    plan.followed = true;
+                }
+            }
+        }
+        if (matching_) {
+            const bool isDir = plan.stated ? S_ISDIR(plan.st.mode) : e.type == DT_DIR;
+            if (LeftOut(c, name, isDir, scratch)) return false;  // never opened, never read
+        }
+        if (plan.stated) return true;
+        if (!plan.mayKeep && e.type == DT_DIR && !xdev_) return true;  // no metadata needed
+        ++statCalls;
+        if (!StatEntry(fd, e.name, plan.st)) return false;
+        plan.stated = true;
+        return true;
+    }
+
+    // Whether the excludes or the ignore files leave the entry out.
+    bool LeftOut(const TDirContext& c, std::string_view name, bool isDir,
+                 std::string& scratch) const {
+        scratch.assign(c.relDir);
+        if (!scratch.empty()) scratch += '/';
+        scratch += name;
+        if (!excludes_.Empty()) {
+            // Exclude patterns are relative to the table's directory.
+            std::string_view below(scratch);
+            below.remove_prefix(tablePrefixLength_ == 0 ? 0 : tablePrefixLength_ + 1);
+            if (excludes_.Match(below, name, isDir) == TIgnoreList::kIgnored) return true;
+        }
+        return ignoring_ && IgnoredByLevels(c.ignore, scratch, name, isDir);
+    }
+
+    // Whether an entry on mount m stays on the table directory's file
+    // system.
+    bool SameFileSystem(const EntryStat& st) const {
+        if (!xdevKnown_) return true;
+        if (st.mount.isMountId == rootMount_.isMountId) return st.mount.id == rootMount_.id;
+        return st.dev == rootDev_;
+    }
+
     // An entry whose metadata is known: kept when it passes the mask (and
     // the filter), queued when the walk enters it.
     void Take(Frame& f, const char* cname, std::string_view name, bool mayKeep, bool mayRecurse,
-              const EntryStat& st) {
+              const EntryStat& st, bool followed) {
         uint32_t attr = AttributesFromMode(st.mode, name);
         // Recursion selects directories alone: hidden, system and
-        // volume entries are skipped, read-only ones are not.
-        const bool recurse =
-            mayRecurse && (attr & faDirectory) && !(attr & (faHidden | faSysFile | faVolumeId));
+        // volume entries are skipped, read-only ones are not; with "xdev"
+        // only those of the table directory's file system.
+        const bool recurse = mayRecurse && (attr & faDirectory) &&
+                             !(attr & (faHidden | faSysFile | faVolumeId)) &&
+                             (!xdev_ || SameFileSystem(st));
         uint32_t record = kNoRecord;
-        if (mayKeep && (attr & ~o_.attrMask) == 0) record = Keep(f, cname, name, st, attr, recurse);
-        if (recurse) Enqueue(f, name, record);
+        if (mayKeep && (attr & ~o_.attrMask) == 0)
+            record = Keep(f, cname, name, st, attr, recurse, followed);
+        if (recurse) Enqueue(f, name, record, followed);
         ahead_ = ReadAhead{};  // read ahead only for a directory the walk enters
     }
 
-    // Reads directory fd (whose `path` text is path) into b as ListEntries
-    // would list it, without keeping anything: on a reader thread, or on
-    // this one for a directory no reader took. Gives up when the listing
-    // is (stop_) or, on this thread, when it is cancelled.
-    void ReadBatch(int fd, std::string_view path, TDirBatch& b, DirBuffer& buffer, bool here) {
+    // Reads the directory of p into its batch as ListEntries would list
+    // it, without keeping anything: on a reader thread, or on this one for
+    // a directory no reader took. Gives up when the listing is (stop_) or,
+    // on this thread, when it is cancelled.
+    void ReadBatch(TPending& p, DirBuffer& buffer, bool here) {
+        TDirBatch& b = p.batch;
+        const int fd = p.fd.Get();
+        if (ignoring_) p.ignore = loader_.ForDirectory(fd, p.relDir, p.parentIgnore);
+        const TDirContext c{p.path, p.level, p.ignore.get(), p.relDir};
+        std::string scratch;
         DirReader reader(fd, buffer);
         RawDirEntry e;
+        TPlan plan;
         while (reader.Next(e)) {
             ++b.listed;
             std::string_view name(e.name, e.nameLength);
@@ -558,29 +755,17 @@ class TDirLister {
                 b.stopped = true;
                 return;
             }
-            bool hidden = name.front() == '.';
-            bool mayKeep = (anyName_ || WildcardMatch(name, mask_)) && Possible(e.type, hidden);
-            if (mayKeep && prefilter_) {
-                const std::lock_guard<std::mutex> lock(filterLock_);
-                if (RejectedByName(path, name, e.type)) mayKeep = false;
-            }
-            bool mayRecurse = o_.subDirs && !hidden && (e.type == DT_DIR || e.type == DT_UNKNOWN);
-            if (!mayKeep && !mayRecurse) continue;
+            if (!PlanEntry(fd, c, e, plan, b.statCalls, scratch)) continue;
             TReadEntry& r = b.entries.emplace_back();
             r.ordinal = ordinal;
             r.nameStart = static_cast<uint32_t>(b.names.size());
             r.nameLength = static_cast<uint32_t>(name.size());
             r.type = e.type;
-            r.mayKeep = mayKeep;
-            r.mayRecurse = mayRecurse;
-            r.stated = mayKeep || e.type != DT_DIR;
-            if (r.stated) {
-                ++b.statCalls;
-                if (!StatEntry(fd, e.name, r.st)) {  // gone meanwhile
-                    b.entries.pop_back();
-                    continue;
-                }
-            }
+            r.mayKeep = plan.mayKeep;
+            r.mayRecurse = plan.mayRecurse;
+            r.stated = plan.stated;
+            r.followed = plan.followed;
+            if (plan.stated) r.st = plan.st;
             b.names.append(name);
             b.names.push_back('\0');
         }
@@ -597,7 +782,8 @@ class TDirLister {
         const size_t end = std::min(f.queued.size(), f.nextIndex + kWindow);
         for (size_t k = f.nextIndex; k < end; ++k) {
             Queued& q = f.queued[k];
-            if (q.pending || q.ahead.fd.Valid() || q.handedOut) continue;
+            // A link to follow is left to the walk, which checks where it leads.
+            if (q.pending || q.ahead.fd.Valid() || q.handedOut || q.followed) continue;
             {
                 const std::lock_guard<std::mutex> lock(poolLock_);
                 if (pendingCount_ >= kMaxPending) return;
@@ -613,6 +799,13 @@ class TDirLister {
             p->path += name;
             p->depth = depth;
             p->index = k;
+            p->level = f.level + 1;
+            if (matching_) {
+                p->relDir = f.relDir;
+                if (!p->relDir.empty()) p->relDir += '/';
+                p->relDir += name;
+            }
+            p->parentIgnore = f.ignore;
             {
                 const std::lock_guard<std::mutex> lock(poolLock_);
                 ++pendingCount_;
@@ -630,7 +823,7 @@ class TDirLister {
             p.state = TPending::State::Reading;
             Unlist(p);
             lock.unlock();
-            ReadBatch(p.fd.Get(), p.path, p.batch, listBuffer_, true);
+            ReadBatch(p, listBuffer_, true);
             lock.lock();
             p.state = TPending::State::Read;
         } else {
@@ -694,7 +887,7 @@ class TDirLister {
             p->state = TPending::State::Reading;
             lock.unlock();
             try {
-                ReadBatch(p->fd.Get(), p->path, p->batch, buffer, false);
+                ReadBatch(*p, buffer, false);
             } catch (...) {
                 p->fault = std::current_exception();
             }
@@ -722,10 +915,11 @@ class TDirLister {
 
     // Queues sub-directory name of f for the walk; record is its record
     // when that awaits its count from the walk.
-    void Enqueue(Frame& f, std::string_view name, uint32_t record) {
+    void Enqueue(Frame& f, std::string_view name, uint32_t record, bool followed) {
         Queued& q = f.queued.emplace_back();
         q.nameAt = f.subdirs.size();
         q.record = record;
+        q.followed = followed;
         q.ahead = std::move(ahead_);
         f.subdirs.append(name);
         f.subdirs.push_back('\0');
@@ -736,7 +930,8 @@ class TDirLister {
     // the columns a filtered listing leaves empty and, when the directory
     // says it, whether the entry is a directory.
     // filterLock_ must be held.
-    bool RejectedByName(std::string_view path, std::string_view name, unsigned char type) {
+    bool RejectedByName(std::string_view path, std::string_view name, unsigned char type,
+                        uint32_t level) {
         IFilterObject* filter = t_.filter_;
         uint32_t extStart = ExtensionStart(name);
         if (extStart == name.size()) extStart = 0;  // as Keep gives it to the filter
@@ -748,12 +943,15 @@ class TDirLister {
         v[fcVersion].SetString(std::string_view());
         v[fcHidden].SetBoolean(name.front() == '.');
         v[fcData].SetString(std::string_view());
+        v[fcDepth].SetInteger(level);
         uint64_t known = 0;
-        for (int c : {fcPath, fcFilename, fcExtension, fcShortname, fcVersion, fcHidden, fcData}) {
+        for (int c :
+             {fcPath, fcFilename, fcExtension, fcShortname, fcVersion, fcHidden, fcData, fcDepth}) {
             filter->SetValue(c, v[static_cast<size_t>(c)]);
             known |= uint64_t{1} << c;
         }
-        if (type != DT_UNKNOWN) {
+        // A link may turn out to be a directory when links are followed.
+        if (type != DT_UNKNOWN && !(follow_ && type == DT_LNK)) {
             v[fcIsDir].SetBoolean(type == DT_DIR);
             filter->SetValue(fcIsDir, v[fcIsDir]);
             known |= uint64_t{1} << fcIsDir;
@@ -765,7 +963,7 @@ class TDirLister {
     // filter, the filter). Returns its index when its count is left for the
     // walk to fill (see the class comment), else kNoRecord.
     uint32_t Keep(Frame& f, const char* cname, std::string_view name, const EntryStat& st,
-                  uint32_t attr, bool willList) {
+                  uint32_t attr, bool willList, bool followed) {
         bool dir = (attr & faDirectory) != 0;
         int64_t size = dir                                          ? 0
                        : st.size > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
@@ -774,13 +972,15 @@ class TDirLister {
         // unless the filter needs it now; of any other directory, it is
         // counted now when the statement reads it, else when it is read.
         const bool deferCount = dir && willList && !countForFilter_;
-        const bool lateCount = dir && !willList && !countForFilter_ && !countUsed_;
+        // (A followed link is counted now: later, only its path is known,
+        // and the link is never resolved again.)
+        const bool lateCount = dir && !willList && !countForFilter_ && !countUsed_ && !followed;
         uint32_t count = 0;
         if (dir && countForFilter_ && willList && heldDirs_ < kMaxHeldDirs &&
             heldBytes_ < kMaxHeldBytes)
-            count = ReadAheadCount(f, cname);
+            count = ReadAheadCount(f, cname, followed);
         else if (dir && !deferCount && !lateCount)
-            count = CountSubDirectoryEntries(f.fd.Get(), cname, countBuffer_);
+            count = CountSubDirectoryEntries(f.fd.Get(), cname, countBuffer_, followed);
         uint32_t extStart = ExtensionStart(name);
         bool createdLater, writtenLater, accessedLater;
         TDateTime created = times_.FromUnix(st.birthOrChange, createdLater);
@@ -805,6 +1005,7 @@ class TDirLister {
             v[fcReadOnly].SetBoolean((attr & faReadOnly) != 0);
             v[fcHidden].SetBoolean((attr & faHidden) != 0);
             v[fcData].SetString(std::string_view());
+            v[fcDepth].SetInteger(f.level);
             for (int i = 0; i < fcColumnCount; ++i)
                 filter->SetValue(i, v[static_cast<size_t>(i)]);
             bool keep = false;
@@ -824,6 +1025,7 @@ class TDirLister {
         r.attri = attr;
         r.count = count;
         r.extensionStart = extStart;
+        if (followed) r.computed |= TFileRecord::rcFollowed;
         if (lateCount) r.computed |= TFileRecord::rcCountPending;
         if (!deferCount) return kNoRecord;
         r.computed |= TFileRecord::rcCountPending;
@@ -841,10 +1043,12 @@ class TDirLister {
         for (; k < stack_.size(); ++k) {
             Frame& f = stack_[k];
             if (k == 0)
-                nodes.push_back({TVeskDSAdapterForFile::kNoParent, path_.substr(0, f.pathLength)});
+                nodes.push_back(
+                    {TVeskDSAdapterForFile::kNoParent, path_.substr(0, f.pathLength), 0});
             else
                 nodes.push_back({static_cast<uint32_t>(stack_[k - 1].node),
-                                 path_.substr(f.nameStart, f.pathLength - f.nameStart)});
+                                 path_.substr(f.nameStart, f.pathLength - f.nameStart),
+                                 f.level - 1});
             f.node = static_cast<int64_t>(nodes.size() - 1);
         }
         return static_cast<uint32_t>(stack_.back().node);
@@ -852,8 +1056,8 @@ class TDirLister {
 
     // Counts the entries of sub-directory name as a counting pass would,
     // keeping what it read in ahead_ for the walk when the budget allows.
-    uint32_t ReadAheadCount(Frame& f, const char* name) {
-        FileHandle dir = OpenSubDirectory(f.fd.Get(), name);
+    uint32_t ReadAheadCount(Frame& f, const char* name, bool followed) {
+        FileHandle dir = OpenSubDirectory(f.fd.Get(), name, followed);
         if (!dir.Valid()) return 0;
         DirReadAhead read;
         if (!ReadAheadDirectory(dir.Get(), countBuffer_, kMaxHeldBytes - heldBytes_, read))
@@ -876,6 +1080,32 @@ class TDirLister {
         if (name.empty()) return;
         if (p.empty() || p.back() != '/') p += '/';
         p += name;
+    }
+
+    // A followed link the walk did not enter: name below the directory
+    // whose `path` text is path_ cut to parentLength leads back to the
+    // directory path_ cut to targetLength (npos: one link too many).
+    void NoteLinkNotEntered(size_t parentLength, std::string_view name, size_t targetLength) {
+        if (linksNotEntered_++ >= kMaxLinkWarnings) return;
+        std::string link(path_, 0, parentLength);
+        if (link.empty() || link.back() != '/') link += '/';
+        link += name;
+        const std::string target =
+            targetLength == std::string::npos ? std::string() : path_.substr(0, targetLength);
+        linkWarnings_.push_back(LinkLoopWarning(t_.tableText_, link, target));
+    }
+
+    // Registers the directory just entered through a link (its `path`
+    // text is path_) as an anchor, so that it is read later through fd
+    // and not through the link.
+    void Anchor(int fd) {
+        t_.anchors_.push_back(std::make_unique<DirectoryAnchor>(path_, fd));
+        if (t_.rootOpened_ != t_.rootText_) {
+            // The text as opened as well, as DirectoryOnDisk gives it.
+            std::string onDisk = t_.rootOpened_;
+            onDisk.append(path_, std::min(t_.rootText_.size(), path_.size()));
+            t_.anchors_.push_back(std::make_unique<DirectoryAnchor>(onDisk, fd));
+        }
     }
 
     bool Tick() {
@@ -908,6 +1138,22 @@ class TDirLister {
     uint64_t unreadable_ = 0;
     uint64_t statCalls_ = 0;
     std::vector<std::string> unreadablePaths_;
+    std::vector<std::string> linkWarnings_;
+    uint64_t linksNotEntered_ = 0;
+    // The listing controls (see TFileDirOption).
+    bool recursive_ = false;
+    uint32_t maxDepth_ = UINT32_MAX;
+    bool follow_ = false;
+    bool xdev_ = false;
+    bool xdevKnown_ = false;  // the table directory's mount could be found out
+    MountIdentity rootMount_;
+    uint64_t rootDev_ = 0;
+    bool ignoring_ = false;  // "gitignore"
+    bool matching_ = false;  // excludes or ignore files to match
+    TIgnoreList excludes_;
+    TIgnoreLoader loader_;
+    size_t tablePrefixLength_ = 0;  // of the table's directory below the rules' origin
+    std::string scratch_;           // this thread's entry path for matching
 
     // Every use of the table's filter (and of filterValues_) holds it.
     std::mutex filterLock_;
@@ -968,6 +1214,7 @@ std::string TVeskDSAdapterForFile::GetFieldName(int index) {
 void TVeskDSAdapterForFile::Close() {
     active_ = false;
     records_.clear();
+    anchors_.clear();
     dirNodes_.clear();
     dirNodes_.shrink_to_fit();
     pathCacheNode_ = kNoParent;
@@ -988,7 +1235,13 @@ void TVeskDSAdapterForFile::Open() {
 
 bool TVeskDSAdapterForFile::Load() {
     TFileDirOption option;
-    if (!ParseDirOption(tableText_, option, baseDir_) || option.path.empty()) {
+    std::vector<TDirOptionIssue> issues;
+    const bool parsed = ParseDirOption(tableText_, option, baseDir_, &issues);
+    for (const TDirOptionIssue& issue : issues)
+        warnings_.push_back(OptionIssueWarning(tableText_, issue));
+    if (option.archives)
+        warnings_.push_back(Fill(kWarnArchiveOption, {UnquotedTableText(tableText_)}));
+    if (!parsed || option.path.empty()) {
         // Too short, or only a filter: there is no directory to list.
         warnings_.push_back(TableDirectoryWarning(tableText_, {}));
         return false;
@@ -1018,6 +1271,12 @@ bool TVeskDSAdapterForFile::Load() {
     if (lister.UnreadableCount() > 0)
         warnings_.push_back(UnreadableSubDirsWarning(tableText_, lister.UnreadableCount(),
                                                      lister.UnreadablePaths()));
+    for (const std::string& w : lister.LinkWarnings())
+        warnings_.push_back(w);
+    if (lister.LinksNotEntered() > lister.LinkWarnings().size())
+        warnings_.push_back(Fill(kWarnMoreLinks, {UnquotedTableText(tableText_),
+                                                  std::to_string(lister.LinksNotEntered() -
+                                                                 lister.LinkWarnings().size())}));
     return done;
 }
 
@@ -1065,10 +1324,12 @@ int32_t TVeskDSAdapterForFile::VersionOf(TFileRecord& record) {
 uint32_t TVeskDSAdapterForFile::CountOf(TFileRecord& record) {
     if (!(record.computed & TFileRecord::rcCountPending)) return record.count;
     record.computed &= static_cast<uint8_t>(~TFileRecord::rcCountPending);
-    FileHandle dir = OpenDirectoryPath(DirectoryOnDisk(record));
+    // Below a followed link, through the directory the walk opened there.
+    FileHandle dir = OpenDirectoryAnchored(DirectoryOnDisk(record));
     if (dir.Valid()) {
         DirBuffer buffer;
-        record.count = CountSubDirectoryEntries(dir.Get(), record.filename.c_str(), buffer);
+        record.count = CountSubDirectoryEntries(dir.Get(), record.filename.c_str(), buffer,
+                                                (record.computed & TFileRecord::rcFollowed) != 0);
     }
     return record.count;
 }
@@ -1131,6 +1392,9 @@ void TVeskDSAdapterForFile::GetFieldValue(int index, Variant& value) {
         case fcData:
             r.computed |= TFileRecord::rcData;
             value.SetString(std::string_view());
+            break;
+        case fcDepth:
+            value.SetInteger(static_cast<int64_t>(dirNodes_.at(r.pathIndex).depth) + 1);
             break;
         default:
             break;

@@ -19,17 +19,37 @@
 // an attribute (r read-only, h hidden, s system, d directory, a archive) and
 // "a-" + letter removes one. The default mask 58 keeps regular files,
 // directories and hidden entries, but not read-only files nor links.
+// The listing controls (TableText): "maxdepth:N" and "mindepth:N" keep
+// the entries of depth N at most / at least (the table directory's own
+// entries have depth 1; a maximum implies "s", and no directory is entered
+// whose entries would lie deeper), "xdev" enters no directory on another
+// mount (statx mount ids, so a bind mount counts as another), "exclude:P"
+// and "gitignore" leave entries out by pattern (IgnoreRules; a directory
+// left out is never opened), "follow" enters links to directories.
 //
-// Every listed entry is one record of fifteen fixed columns (TFileInfo).
-// Records come in this order: the kept entries of a directory in the order
-// the kernel yields them, then, with "s", the records of each non-hidden
-// sub-directory in that same order, depth first. Links are listed as
-// themselves and never followed; a directory that cannot be opened or read
-// lists nothing and the listing goes on with the rest, also when the tree
-// changes while it is listed. What could not be read is not silent: the
-// table's Warnings() name a table directory that could not be opened, and
-// the sub-directories a listing had to skip (their count and the first few
-// paths).
+// Every listed entry is one record of fifteen described columns and a
+// sixteenth, `depth`, used by name only: "*" stands for the fifteen
+// (GetStarFieldCount). Records come in this order: the kept entries of a
+// directory in the order the kernel yields them, then, with "s", the
+// records of each non-hidden sub-directory in that same order, depth
+// first. Links are listed as themselves and never followed; a directory
+// that cannot be opened or read lists nothing and the listing goes on with
+// the rest, also when the tree changes while it is listed. What could not
+// be read is not silent: the table's Warnings() name a table directory
+// that could not be opened, the sub-directories a listing had to skip
+// (their count and the first few paths), option tokens the table text
+// could not take as written, and the links "follow" did not enter.
+//
+// Following links ("follow"): a link to a directory is listed as the
+// directory it leads to (its metadata, the directory attribute) and
+// entered, opened through the link relative to its parent's descriptor;
+// below it nothing is followed but further links to directories. A link
+// that leads back to a directory on the walk's own branch (same device and
+// inode) is listed but not entered, and warned about, as is the link past
+// kMaxFollowedLinks on one branch. What lies below a followed link is read
+// later (count, version, the content functions) through the directory the
+// walk opened there, never through the link again (DirectoryAnchors: the
+// table holds an anchor per followed link for as long as its records).
 //
 // Speed: per entry one directory-record read and one statx relative to the
 // open directory; a directory's `count` comes from the walk's own reading
@@ -58,6 +78,7 @@
 #include "datasource/UveskInterface.h"
 #include "filesource/TableText.h"
 #include "platform/DateTime.h"
+#include "platform/DirectoryAnchors.h"
 #include "platform/FileSystem.h"
 
 namespace corvane {
@@ -69,6 +90,19 @@ namespace corvane {
 std::string TableDirectoryWarning(std::string_view tableText, std::string_view resolved);
 std::string UnreadableSubDirsWarning(std::string_view tableText, uint64_t count,
                                      const std::vector<std::string>& paths);
+// An option token the table text could not take as written.
+std::string OptionIssueWarning(std::string_view tableText, const TDirOptionIssue& issue);
+// A link "follow" did not enter: it leads back to target, a directory on
+// its own branch (target empty: past the limit of links on one branch).
+std::string LinkLoopWarning(std::string_view tableText, std::string_view link,
+                            std::string_view target);
+
+// Links followed at most on one branch of a walk (the kernel's own limit
+// for one path): a chain of links to ever new directories ends there.
+constexpr uint32_t kMaxFollowedLinks = 40;
+// Warnings about links not followed that a load gives one by one; past
+// them, one more names how many there were besides.
+constexpr size_t kMaxLinkWarnings = 10;
 
 // Column indexes of a directory table.
 enum TFileColumn : int {
@@ -87,8 +121,11 @@ enum TFileColumn : int {
     fcReadOnly,
     fcHidden,
     fcData,
+    fcDepth,  // not among the fifteen "*" stands for
     fcColumnCount
 };
+// The columns "*" stands for: the fifteen described ones.
+constexpr int kStarColumnCount = fcDepth;
 
 // One column of the catalogue. The two integers are carried for the
 // catalogue's users; the engine reads neither.
@@ -99,7 +136,7 @@ struct TFileAttr {
     int32_t weight;        // 100 for lastaccesstime and data, else 1
 };
 
-// The column catalogue: fifteen fixed columns in TFileColumn order.
+// The column catalogue: the fixed columns in TFileColumn order.
 class TFileInfo {
   public:
     static int Count() { return fcColumnCount; }
@@ -112,7 +149,8 @@ class TFileInfo {
 struct TFileRecord {
     // Computed flags. rcCountPending: count is not known yet (the walk
     // fills it when it lists the directory; see TDirLister).
-    enum : uint8_t { rcData = 1, rcVersion = 2, rcCountPending = 4 };
+    // rcFollowed: a link listed as the directory it leads to.
+    enum : uint8_t { rcData = 1, rcVersion = 2, rcCountPending = 4, rcFollowed = 8 };
 
     std::string filename;
     int64_t size = 0;  // full byte count; 0 for directories
@@ -193,6 +231,7 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
 
     std::string GetName() override { return tableText_; }
     int GetFieldCount() override { return TFileInfo::Count(); }
+    int GetStarFieldCount() override { return kStarColumnCount; }
     std::string GetFieldType(int index) override;
     std::string GetFieldName(int index) override;
     void GetFieldValue(int index, Variant& value) override;
@@ -259,8 +298,9 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     // level (which would make memory grow with the square of the depth).
     // Node 0 is the table's directory, its name the resolved path.
     struct TDirNode {
-        uint32_t parent;   // kNoParent for the table's directory
-        std::string name;  // joined to the parent's text with "/"
+        uint32_t parent;     // kNoParent for the table's directory
+        std::string name;    // joined to the parent's text with "/"
+        uint32_t depth = 0;  // 0 for the table's directory; its entries have depth + 1
     };
     static constexpr uint32_t kNoParent = UINT32_MAX;
     std::vector<TDirNode> dirNodes_;
@@ -279,6 +319,8 @@ class TVeskDSAdapterForFile : public IXSimpleDataset {
     IFilterObject* filter_ = nullptr;                  // borrowed; applied by Open
     IProgress* progress_ = nullptr;                    // borrowed
     std::array<Variant, fcColumnCount> filterValues_;  // reused per candidate
+    // The directories the last load reached through followed links.
+    std::vector<std::unique_ptr<DirectoryAnchor>> anchors_;
 };
 
 }  // namespace corvane

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/DirectoryAnchors.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -116,10 +118,91 @@ FileHandle OpenDirectoryPath(const std::string& path) {
     return FileHandle(OpenPathLong(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
 }
 
-FileHandle OpenSubDirectory(int parentFd, const char* name) {
+FileHandle OpenSubDirectory(int parentFd, const char* name, bool followLink) {
     // O_DIRECTORY makes the kernel refuse anything else before opening it.
     return FileHandle(
-        ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        ::openat(parentFd, name,
+                 O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW)));
+}
+
+bool MountOf(int fd, MountIdentity& out) {
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, STATX_MNT_ID, &sx) ==
+        0) {
+        out.isMountId = (sx.stx_mask & STATX_MNT_ID) != 0;
+        out.id = out.isMountId ? sx.stx_mnt_id
+                               : (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+        return true;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    out.isMountId = false;
+    out.id = st.st_dev;
+    return true;
+}
+
+std::string DescriptorPath(int fd) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    std::string buf(256, '\0');
+    for (;;) {
+        ssize_t got = ::readlink(link.c_str(), buf.data(), buf.size());
+        if (got < 0) return {};
+        if (static_cast<size_t>(got) < buf.size()) {
+            buf.resize(static_cast<size_t>(got));
+            break;
+        }
+        if (buf.size() >= (size_t{1} << 20)) return {};
+        buf.resize(buf.size() * 2);
+    }
+    // The kernel marks what it cannot name as a path: " (deleted)" after
+    // a removed file, "(unreachable)" before one outside this root.
+    if (buf.empty() || buf.front() != '/') return {};
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (buf.size() > kDeleted.size() &&
+        std::string_view(buf).substr(buf.size() - kDeleted.size()) == kDeleted)
+        return {};
+    return buf;
+}
+
+namespace {
+
+bool ReadSmallOpenFile(FileHandle file, size_t limit, std::string& out, bool* truncated) {
+    out.clear();
+    if (truncated) *truncated = false;
+    struct stat st {};
+    if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    char buf[16384];
+    for (;;) {
+        ssize_t got = ::read(file.Get(), buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            out.clear();
+            return false;
+        }
+        if (got == 0) return true;
+        const size_t room = limit - out.size();
+        if (static_cast<size_t>(got) > room) {
+            out.append(buf, room);
+            if (truncated) *truncated = true;
+            return true;
+        }
+        out.append(buf, static_cast<size_t>(got));
+    }
+}
+
+}  // namespace
+
+bool ReadSmallFileAt(int dirFd, const char* name, size_t limit, std::string& out, bool* truncated) {
+    // O_NONBLOCK: a FIFO put there instead opens at once and is refused.
+    return ReadSmallOpenFile(
+        FileHandle(
+            ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)),
+        limit, out, truncated);
+}
+
+bool ReadSmallFile(const std::string& path, size_t limit, std::string& out, bool* truncated) {
+    if (path.empty() || HasNul(path)) return false;
+    return ReadSmallFileAt(AT_FDCWD, path.c_str(), limit, out, truncated);
 }
 
 bool DirectoryIdentity(int fd, uint64_t& dev, uint64_t& ino) {
@@ -235,13 +318,18 @@ bool ReadAheadDirectory(int fd, DirBuffer& buffer, size_t keepLimit, DirReadAhea
     return false;
 }
 
-uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buffer) {
-    FileHandle dir = OpenSubDirectory(parentFd, name);
+uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buffer,
+                                  bool followLink) {
+    FileHandle dir = OpenSubDirectory(parentFd, name, followLink);
     if (!dir.Valid()) return 0;
+    return CountOpenDirectoryEntries(dir.Get(), buffer);
+}
+
+uint32_t CountOpenDirectoryEntries(int fd, DirBuffer& buffer) {
     char* base = buffer.Data();
     uint64_t count = 0;
     for (;;) {
-        ssize_t got = ::getdents64(dir.Get(), base, DirBuffer::kSize);
+        ssize_t got = ::getdents64(fd, base, DirBuffer::kSize);
         if (got < 0) {
             if (errno == EINTR) continue;
             return 0;  // cannot be read: counts 0
@@ -258,12 +346,12 @@ uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buf
     return count > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(count);
 }
 
-bool StatEntry(int dirFd, const char* name, EntryStat& out) {
+bool StatEntry(int dirFd, const char* name, EntryStat& out, bool followLink) {
     struct statx sx {};
     const unsigned mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME |
-                          STATX_CTIME | STATX_BTIME | STATX_INO;
-    if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, mask,
-                &sx) == 0) {
+                          STATX_CTIME | STATX_BTIME | STATX_INO | STATX_MNT_ID;
+    const int follow = followLink ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (::statx(dirFd, name, follow | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, mask, &sx) == 0) {
         out.mode = sx.stx_mode;
         out.size = sx.stx_size;
         out.modified = sx.stx_mtime.tv_sec;
@@ -275,12 +363,14 @@ bool StatEntry(int dirFd, const char* name, EntryStat& out) {
         out.birthOrChange = birthKnown ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec;
         out.dev = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
         out.ino = sx.stx_ino;
+        out.mount.isMountId = (sx.stx_mask & STATX_MNT_ID) != 0;
+        out.mount.id = out.mount.isMountId ? sx.stx_mnt_id : out.dev;
         return true;
     }
     if (errno != ENOSYS && errno != EPERM) return false;
     // Kernels or sandboxes without statx.
     struct stat st {};
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (::fstatat(dirFd, name, &st, follow) != 0) return false;
     out.mode = st.st_mode;
     out.size = static_cast<uint64_t>(st.st_size);
     out.modified = st.st_mtim.tv_sec;
@@ -288,6 +378,7 @@ bool StatEntry(int dirFd, const char* name, EntryStat& out) {
     out.birthOrChange = st.st_ctim.tv_sec;
     out.dev = st.st_dev;
     out.ino = st.st_ino;
+    out.mount = {st.st_dev, false};
     return true;
 }
 
@@ -297,6 +388,11 @@ FileHandle OpenContainingDirectory(const std::string& path, std::string& name) {
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Below a directory a listing reached through a followed link, the
+    // path goes through the directory it opened, not through the link.
+    bool anchored = false;
+    FileHandle below = OpenBelowAnchor(dir, O_PATH, anchored);
+    if (anchored) return below;
     return FileHandle(OpenPathLong(dir, O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 

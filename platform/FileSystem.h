@@ -12,7 +12,10 @@
 //     entry's metadata is its own (AT_SYMLINK_NOFOLLOW) and sub-directories
 //     are opened with O_NOFOLLOW|O_DIRECTORY, so a listing cannot loop and
 //     cannot leave the tree. The table's own path is resolved as any program
-//     resolves a path the user typed.
+//     resolves a path the user typed. Only a table that asks to follow
+//     links (StatEntry and OpenSubDirectory with followLink) resolves the
+//     one link it names, relative to the open directory; what it reaches
+//     is read through the descriptor then opened (see DirectoryAnchors).
 //   - Nothing but a directory or a regular file is ever opened: a FIFO,
 //     socket or device entry is only looked at with statx.
 //   - The attribute word maps Linux file types onto the six classic bits:
@@ -88,7 +91,32 @@ FileHandle OpenDirectoryPath(const std::string& path);
 // link and never opens anything that is not a directory. name must be
 // NUL-terminated (entry names from DirReader are). On failure errno tells
 // why (ENOENT gone, ENOTDIR or ELOOP not a directory any more, EACCES...).
-FileHandle OpenSubDirectory(int parentFd, const char* name);
+// followLink: a link named name is followed (the walk's "follow" option);
+// the result is still refused when it is not a directory.
+FileHandle OpenSubDirectory(int parentFd, const char* name, bool followLink = false);
+// The mount an open file belongs to: statx's mount id where the kernel has
+// one (a bind mount differs from its source although the device is the
+// same), else the device number; kind tells which, so that two ids are
+// compared only when they are of the same kind. False when fd cannot be
+// examined.
+struct MountIdentity {
+    uint64_t id = 0;
+    bool isMountId = false;  // false: id is the device number
+    bool operator==(const MountIdentity&) const = default;
+};
+bool MountOf(int fd, MountIdentity& out);
+// The path the kernel gives an open file (/proc/self/fd); empty when it
+// has none (no /proc, a file removed meanwhile, or one outside this
+// process's root).
+std::string DescriptorPath(int fd);
+// Reads the regular file name below dirFd (a relative path; the last
+// component is never followed as a link) or at path: at most limit bytes
+// into out (what lies beyond is dropped, truncated tells). False when it
+// is missing, not a regular file or cannot be read.
+bool ReadSmallFileAt(int dirFd, const char* name, size_t limit, std::string& out,
+                     bool* truncated = nullptr);
+bool ReadSmallFile(const std::string& path, size_t limit, std::string& out,
+                   bool* truncated = nullptr);
 // Reopens the parent of an open directory ("..") and checks that it is the
 // directory with the given identity; invalid when it is not (the tree was
 // moved meanwhile).
@@ -160,7 +188,10 @@ bool ReadAheadDirectory(int fd, DirBuffer& buffer, size_t keepLimit, DirReadAhea
 // Number of entries an enumeration of sub-directory name of parentFd yields,
 // "." and ".." included; 0 when it cannot be opened or read. Only counts:
 // one getdents64 loop, no per-entry work beyond walking the records.
-uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buffer);
+uint32_t CountSubDirectoryEntries(int parentFd, const char* name, DirBuffer& buffer,
+                                  bool followLink = false);
+// The same for a directory open already (read from its current position).
+uint32_t CountOpenDirectoryEntries(int fd, DirBuffer& buffer);
 
 // Metadata of one entry.
 struct EntryStat {
@@ -170,14 +201,17 @@ struct EntryStat {
     int64_t modified = 0;       // mtime
     int64_t accessed = 0;       // atime
     uint64_t dev = 0, ino = 0;
+    MountIdentity mount;  // the mount the entry is on (a mount point: the one mounted there)
 };
 
-// statx of entry name relative to dirFd, never following a link. False when
-// the entry is gone or cannot be examined.
-bool StatEntry(int dirFd, const char* name, EntryStat& out);
+// statx of entry name relative to dirFd, never following a link unless
+// followLink (then the metadata is that of what the link leads to). False
+// when the entry is gone or cannot be examined.
+bool StatEntry(int dirFd, const char* name, EntryStat& out, bool followLink = false);
 
 // Opens the directory that holds path's last component (O_PATH, ordinary
-// resolution of the components before it, long paths walked) and gives
+// resolution of the components before it, long paths walked; below a
+// directory anchor, from the anchor without following links) and gives
 // that component in name. Invalid when path is empty, holds a NUL or ends
 // in "/" (it then names no single entry).
 FileHandle OpenContainingDirectory(const std::string& path, std::string& name);

@@ -19,6 +19,9 @@ packages=(cmake ninja-build g++ make libgtest-dev libgmock-dev
           # for CPack, and the checkers of the installed desktop entry,
           # project file type and man pages.
           dpkg-dev file desktop-file-utils shared-mime-info groff-base
+          # The ignore-file tests compare the listing with git check-ignore;
+          # bench/gitignore.sh times /gitignore against fd.
+          git fd-find
           "$@")
 missing=()
 for p in "${packages[@]}"; do

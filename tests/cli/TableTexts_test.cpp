@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -189,6 +190,49 @@ TEST_F(CliTableTexts, UnreadableSubDirectoriesGiveOneCountLine) {
     EXPECT_EQ(r.err, "表 '. /s' 中有 1 个子目录无法读取：./plain/locked\n");
     EXPECT_TRUE(Lines(r.out).count("locked"));  // its own entry is listed
     EXPECT_TRUE(Lines(r.out).count("x"));       // and the rest of the tree
+}
+
+TEST_F(CliTableTexts, ListingControlsAndTheDepthColumn) {
+    fs::create_directories(tree_ + "/plain/deep/er");
+    std::ofstream(tree_ + "/plain/deep/er/d") << "x";
+    struct Case {
+        std::string sql;
+        std::set<std::string> lines;
+    } cases[] = {
+        {"select filename, depth from '. /maxdepth:2'",
+         {"a.txt,1", "b.log,1", "proj.git,1", "plain,1", "HEAD,2", "inner,2", "p,2", "deep,2"}},
+        {"select filename from '. /s /exclude:proj.git /exclude:*.txt /mindepth:3'", {"er", "d"}},
+        {"select filename from '. /s' where depth = 4", {"d"}},
+        {"select depth, count(*) n from '. /s /exclude:**/deep' group by depth",
+         {"1,4", "2,3", "3,1"}},
+    };
+    for (const Case& c : cases) {
+        CliResult r = Csv(tree_, c.sql);
+        EXPECT_EQ(r.code, 0) << c.sql << "\n" << r.err;
+        EXPECT_EQ(r.err, "") << c.sql;
+        EXPECT_EQ(Lines(r.out), c.lines) << c.sql;
+    }
+    // "*" stays the fifteen described columns.
+    CliResult star = Csv(tree_, "select * from '. /maxdepth:1' t where filename = 'a.txt'");
+    EXPECT_EQ(star.code, 0) << star.err;
+    const std::string header = star.out.substr(0, star.out.find("\r\n"));
+    EXPECT_EQ(header,
+              "t.path,t.filename,t.extension,t.shortname,t.creationtime,t.lastwritetime,"
+              "t.lastaccesstime,t.size,t.attri,t.count,t.version,t.isdir,t.readOnly,t.hidden,"
+              "t.data");
+}
+
+TEST_F(CliTableTexts, AnOptionTheTableTextDoesNotKnowIsNamed) {
+    // A typo keeps its old meaning (the attribute rule: "a" adds archive)
+    // and is named on standard error; a bad value is dropped and named.
+    CliResult r = Csv(tree_, "select filename from '. /maxdept:1 /maxdepth:x'");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::set<std::string>{"a.txt", "b.log", "proj.git", "plain"}));
+    EXPECT_EQ(
+        r.err,
+        "表 '. /maxdept:1 /maxdepth:x' 的选项 'maxdept:1' 无法识别，已按属性规则处理（一个字符、"
+        "可选的 \"-\" 和 a d h r s 之一）\n"
+        "表 '. /maxdept:1 /maxdepth:x' 的选项 'maxdepth:x' 缺少值或值无效，已忽略\n");
 }
 
 #endif  // CORVANE_CLI_PATH

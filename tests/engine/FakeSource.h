@@ -20,6 +20,7 @@ struct FakeTableData {
     std::vector<std::string> names;
     std::vector<std::string> types;
     std::vector<std::vector<Variant>> rows;
+    int starFields = -1;  // the fields "*" stands for; -1: all of them
 };
 
 class FakeTable : public IXSimpleDataset {
@@ -29,6 +30,9 @@ class FakeTable : public IXSimpleDataset {
 
     std::string GetName() override { return name_; }
     int GetFieldCount() override { return static_cast<int>(data_->names.size()); }
+    int GetStarFieldCount() override {
+        return data_->starFields < 0 ? GetFieldCount() : data_->starFields;
+    }
     std::string GetFieldType(int i) override { return data_->types.at(static_cast<size_t>(i)); }
     std::string GetFieldName(int i) override { return data_->names.at(static_cast<size_t>(i)); }
     void GetFieldValue(int index, Variant& value) override {

@@ -118,6 +118,14 @@ std::shared_ptr<FakeSource> CaseSource(bool canFilter) {
     file("F.TXT", "/q", "TXT", 7, 2024, 2, 1, 12, false);
     file("a.txt", "/q/r", "txt", 30, 2023, 11, 15, 18, false);
     src->AddTable("f", std::move(f));
+    // A listing with a field beyond those "*" stands for, as the file
+    // source has depth after its fifteen.
+    FakeTableData w{{"filename", "size", "depth"}, {"string", "integer", "integer"}, {}};
+    w.starFields = 2;
+    w.rows.push_back({Variant("top"), Variant(int64_t{1}), Variant(int64_t{1})});
+    w.rows.push_back({Variant("sub"), Variant(int64_t{2}), Variant(int64_t{2})});
+    w.rows.push_back({Variant("deep"), Variant(int64_t{3}), Variant(int64_t{3})});
+    src->AddTable("w", std::move(w));
     return src;
 }
 

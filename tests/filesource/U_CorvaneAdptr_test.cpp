@@ -44,7 +44,12 @@ TEST(TFileInfo, FifteenColumnsInOrder) {
                            "date",   "date",    "integer", "integer", "integer",
                            "string", "boolean", "boolean", "boolean", "string"};
     TVeskDSAdapterForFile t("'/nowhere'");
-    ASSERT_EQ(t.GetFieldCount(), 15);
+    // "*" stands for the fifteen; depth follows them, used by name.
+    ASSERT_EQ(t.GetStarFieldCount(), 15);
+    ASSERT_EQ(t.GetFieldCount(), 16);
+    EXPECT_EQ(t.GetFieldName(15), "depth");
+    EXPECT_EQ(t.GetFieldType(15), "integer");
+    EXPECT_EQ(t.FieldIndex("Depth"), fcDepth);
     for (int i = 0; i < 15; ++i) {
         EXPECT_EQ(t.GetFieldName(i), names[i]);
         EXPECT_EQ(t.GetFieldType(i), types[i]);
@@ -54,7 +59,7 @@ TEST(TFileInfo, FifteenColumnsInOrder) {
     EXPECT_EQ(t.FieldIndex("READONLY"), fcReadOnly);
     EXPECT_EQ(t.FieldIndex("Size"), fcSize);
     EXPECT_EQ(t.FieldIndex("nosuch"), -1);
-    EXPECT_EQ(t.GetFieldName(15), "");
+    EXPECT_EQ(t.GetFieldName(16), "");
     EXPECT_EQ(t.GetFieldName(-1), "");
 }
 
@@ -440,7 +445,7 @@ TEST_F(Listing, GetFieldValueOutsideLeavesTheValueAlone) {
     ASSERT_GT(ds->GetRecordCount(), 0);
     Variant v("untouched");
     ds->First();
-    ds->GetFieldValue(15, v);
+    ds->GetFieldValue(fcColumnCount, v);
     ds->GetFieldValue(-1, v);
     ds->SetRecNo(ds->GetRecordCount());
     ds->GetFieldValue(fcFilename, v);
@@ -458,23 +463,23 @@ TEST_F(Listing, GetFieldValueOutsideLeavesTheValueAlone) {
 class RecordingFilter : public IFilterObject {
   public:
     explicit RecordingFilter(std::function<Variant(const std::vector<Variant>&)> verdict)
-        : verdict_(std::move(verdict)), values_(15) {}
+        : verdict_(std::move(verdict)), values_(fcColumnCount) {}
     void SetValue(int i, const Variant& v) override {
         ASSERT_GE(i, 0);
-        ASSERT_LT(i, 15);
+        ASSERT_LT(i, fcColumnCount);
         values_[static_cast<size_t>(i)].Assign(v);
         ++setCalls;
         setSince_ |= 1u << i;
     }
     Variant Evaluate() override {
         ++candidates;
-        if (setSince_ == (1u << 15) - 1) ++complete;
+        if (setSince_ == (1u << fcColumnCount) - 1) ++complete;
         setSince_ = 0;
         seen[values_[fcFilename].RawString()] = values_;
         return verdict_(values_);
     }
     int setCalls = 0, candidates = 0;
-    int complete = 0;  // candidates that were handed all fifteen values
+    int complete = 0;  // candidates that were handed every value (depth too)
     std::map<std::string, std::vector<Variant>> seen;
 
   private:

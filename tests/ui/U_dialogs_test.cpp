@@ -87,13 +87,64 @@ class DialogsTest : public QObject {
         QCOMPARE(back.subDirs, true);
     }
 
+    // Every listing control goes into the form and comes back, and the
+    // record the dialog writes formats to the table text it was read from.
+    void dirDialogListingControlsRoundTrip_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("none") << "\"/data /s/ah/ad\"";
+        QTest::newRow("depths") << "\"/data /ah/ad /maxdepth:3 /mindepth:2\"";
+        QTest::newRow("depth 0") << "\"/data /ah/ad /maxdepth:0\"";
+        QTest::newRow("switches") << "\"/data /s/all /xdev /gitignore /follow\"";
+        QTest::newRow("excludes")
+            << "\"/data/*.c /s/ah/ad /exclude:**/node_modules /exclude:build/ /exclude:*.o\"";
+        QTest::newRow("archive is kept") << "\"/data /ah/ad /maxdepth:1 /archive\"";
+    }
+    void dirDialogListingControlsRoundTrip() {
+        QFETCH(QString, text);
+        TFileDirOption option;
+        QVERIFY(ParseDirOption(text.toStdString(), option));
+        TfrmDlgDirOption dialog;
+        dialog.Load(DirDialogValuesFrom(option));
+        TFileDirOption back = option;
+        ApplyDirDialogValues(dialog.Values(), back);
+        QCOMPARE(QString::fromStdString(FormatDirOption(back)), text);
+    }
+
+    void dirDialogWritesTheListingControls() {
+        TDirDialogValues v;
+        v.path = "/q";
+        v.maxDepth = 2;
+        v.minDepth = 1;
+        v.oneFileSystem = v.gitIgnore = v.followLinks = true;
+        v.excludes = "  a/**  *.tmp\tb/ ";
+        TFileDirOption o;
+        o.archives = true;
+        ApplyDirDialogValues(v, o);
+        QCOMPARE(o.maxDepth.value_or(99), 2u);
+        QCOMPARE(o.minDepth, 1u);
+        QVERIFY(o.oneFileSystem && o.gitIgnore && o.followLinks && o.archives);
+        QCOMPARE(o.excludes, (std::vector<std::string>{"a/**", "*.tmp", "b/"}));
+        v.maxDepth = -1;
+        v.minDepth = 0;
+        v.excludes.clear();
+        ApplyDirDialogValues(v, o);
+        QVERIFY(!o.maxDepth.has_value());
+        QCOMPARE(o.minDepth, 0u);
+        QVERIFY(o.excludes.empty());
+        // The spin boxes say "不限" for no limit.
+        TfrmDlgDirOption dialog;
+        dialog.Load(v);
+        QCOMPARE(dialog.findChild<QSpinBox*>("spn_maxDepth")->text(), QStringLiteral("不限"));
+        QCOMPARE(dialog.findChild<QSpinBox*>("spn_minDepth")->text(), QStringLiteral("不限"));
+    }
+
     void dirDialogLabelsAndItsHelpButton() {
         TfrmDlgDirOption dialog;
         QStringList boxes;
         for (QCheckBox* box : dialog.findChildren<QCheckBox*>())
             boxes << box->text();
         QCOMPARE(boxes, (QStringList{"readonly", "Hidden", "Directory", "SysFile", "AnyFile",
-                                     "SubDir", "Filter:"}));
+                                     "SubDir", "Filter:", "xdev", "gitignore", "follow"}));
         auto* help = dialog.findChild<QPushButton*>("btn_help");
         QVERIFY(help);
         QCOMPARE(help->text(), QStringLiteral("&Help"));

@@ -156,6 +156,26 @@ class ProjectFileTest : public QObject {
         QCOMPARE(FormatDirOption(back.dirs[0].option), FormatDirOption(p.dirs[0].option));
     }
 
+    void listingControlsSurviveSavingAndReading() {
+        TProjectData p;
+        p.sql = "select filename, depth from a";
+        TProjectDir dir;
+        dir.alias = "a";
+        QVERIFY(ParseDirOption(
+            "'/src /s /maxdepth:4 /mindepth:2 /xdev /exclude:**/node_modules /exclude:build/ "
+            "/gitignore /follow'",
+            dir.option));
+        p.dirs.push_back(dir);
+        TProjectData back;
+        std::string error;
+        QVERIFY2(ParseProject(FormatProject(p), back, error), error.c_str());
+        QCOMPARE(back.dirs.size(), size_t(1));
+        QVERIFY(back.dirs[0].option == p.dirs[0].option);
+        QCOMPARE(FormatDirOption(back.dirs[0].option),
+                 std::string("\"/src /s/ah/ad /maxdepth:4 /mindepth:2 /xdev "
+                             "/exclude:**/node_modules /exclude:build/ /gitignore /follow\""));
+    }
+
     void anEmptyProjectKeepsItsStatement() {
         TProjectData p;
         p.sql = "select 1";
