@@ -51,6 +51,17 @@ uint32_t ExtensionStart(std::string_view name) {
     return static_cast<uint32_t>(dot + 1);
 }
 
+// The directory that holds path's last component (with its final "/")
+// and that component; false when path names no single entry.
+bool SplitEntryPath(const std::string& path, std::string& parent, std::string& name) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= path.size()) return false;
+    name = path.substr(slash + 1);
+    if (name == "." || name == "..") return false;
+    parent = path.substr(0, slash + 1);
+    return true;
+}
+
 // Messages of a load; every host shows these texts as they are.
 constexpr std::string_view kWarnTableDir = "表 '%s' 的目录不存在或无法打开";
 constexpr std::string_view kWarnResolvedDir = "（%s）";
@@ -194,7 +205,11 @@ void TRecordList::clear() {
 // notice that the listing was given up (stop_).
 class TDirLister {
   public:
-    TDirLister(TVeskDSAdapterForFile& table, const TFileDirOption& option) : t_(table), o_(option) {
+    // exactName: list only the entry of that name (a table text that names
+    // a file rather than a directory), whatever its attributes.
+    TDirLister(TVeskDSAdapterForFile& table, const TFileDirOption& option,
+               std::optional<std::string> exactName = std::nullopt)
+        : t_(table), o_(option), exactName_(std::move(exactName)) {
         mask_ = o_.nameMask.empty() ? std::string_view("*") : std::string_view(o_.nameMask);
         while (!mask_.empty() && mask_.back() == ' ')
             mask_.remove_suffix(1);
@@ -656,8 +671,9 @@ class TDirLister {
         const bool hidden = name.front() == '.';
         const bool mayBeLink = follow_ && (e.type == DT_LNK || e.type == DT_UNKNOWN);
         plan.stated = plan.followed = false;
-        plan.mayKeep = c.level >= o_.minDepth && (anyName_ || WildcardMatch(name, mask_)) &&
-                       Possible(e.type, hidden);
+        const bool named =
+            exactName_ ? name == *exactName_ : (anyName_ || WildcardMatch(name, mask_));
+        plan.mayKeep = c.level >= o_.minDepth && named && Possible(e.type, hidden);
         if (plan.mayKeep && prefilter_) {
             const std::lock_guard<std::mutex> lock(filterLock_);
             if (RejectedByName(c.path, name, e.type, c.level)) plan.mayKeep = false;
@@ -1117,7 +1133,8 @@ class TDirLister {
     TVeskDSAdapterForFile& t_;
     const TFileDirOption& o_;
     std::string_view mask_;
-    bool anyName_;      // the mask is "*": no need to match
+    bool anyName_;  // the mask is "*": no need to match
+    std::optional<std::string> exactName_;
     std::string path_;  // `path` text of the directory being read
     // The filter reads count: a directory's count is found when its entry
     // is, not when the walk lists it.
@@ -1259,13 +1276,33 @@ bool TVeskDSAdapterForFile::Load() {
             root = OpenDirectoryPath(rootOpened_);
         }
     }
+    std::optional<std::string> exactName;
+    if (!root.Valid()) {
+        // A table text that names an entry other than a directory (a file,
+        // a FIFO) lists that entry alone, from the directory that holds it.
+        std::string parent, name;
+        if (SplitEntryPath(rootOpened_, parent, name)) {
+            FileHandle dir = OpenDirectoryPath(parent);
+            EntryStat st;
+            if (dir.Valid() && StatEntry(dir.Get(), name.c_str(), st) && !S_ISDIR(st.mode)) {
+                root = std::move(dir);
+                rootOpened_ = parent;
+                rootText_ = parent;
+                option.attrMask = faAnyFile;
+                option.subDirs = false;
+                option.maxDepth.reset();
+                option.minDepth = 0;
+                exactName = name;
+            }
+        }
+    }
     if (!root.Valid()) {
         // Missing or unreadable: no records, and the user is told.
         warnings_.push_back(TableDirectoryWarning(
             tableText_, rootText_ == option.path ? std::string_view() : rootText_));
         return true;
     }
-    TDirLister lister(*this, option);
+    TDirLister lister(*this, option, std::move(exactName));
     const bool done = lister.Run(std::move(root));
     statCalls_ = lister.StatCalls();
     if (lister.UnreadableCount() > 0)

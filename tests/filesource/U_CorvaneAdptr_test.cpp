@@ -808,6 +808,31 @@ TEST_F(TableTextListing, VersionAndCountStillFindTheFilesOfAResolvedPath) {
     EXPECT_EQ(by["inner"].count, 3);  // ".", ".." and x
 }
 
+// A table text that names an entry other than a directory lists that entry
+// alone, whatever its attributes (a FIFO is a "system" entry).
+TEST_F(TableTextListing, AFileNamedAsATableListsItself) {
+    const std::string r = R();
+    t_.File("README", "hello");
+    ASSERT_EQ(::mkfifo(t_.Path("pipe").c_str(), 0600), 0);
+    struct Case {
+        std::string text;
+        std::string name;
+    } cases[] = {
+        {"'" + r + "/README'", "README"},
+        {"'" + r + "/pipe'", "pipe"},
+        {"'" + r + "/README /s/ar'", "README"},
+    };
+    for (auto& c : cases) {
+        Loaded l = LoadTable(c.text);
+        EXPECT_TRUE(l.active) << c.text;
+        EXPECT_TRUE(l.warnings.empty()) << c.text;
+        ASSERT_EQ(l.rows.size(), 1u) << c.text;
+        EXPECT_EQ(l.rows[0].filename, c.name);
+        EXPECT_EQ(l.rows[0].path.rfind(r, 0), 0u) << l.rows[0].path;
+        EXPECT_LE(l.rows[0].path.size(), r.size() + 1) << l.rows[0].path;
+    }
+}
+
 TEST_F(TableTextListing, MissingTableDirectoryIsNamedInAWarning) {
     const std::string r = R();
     struct Case {
