@@ -96,8 +96,20 @@ Columns: path, filename, extension, shortname, creationtime, lastwritetime,
 lastaccesstime, size, attri, count, version, isdir, readOnly, hidden, data
 ("*" stands for these), and depth.
 
+Statements are standard SQL (SQLite's dialect where standards differ):
+expressions anywhere (size * 2, filename || '.bak', CASE, CAST, IS NULL,
+NOT IN, ILIKE, BETWEEN), SQL functions (lower, substr, coalesce, round,
+date, datetime, strftime, year...) beside the script built-ins, size
+literals (10M), ORDER BY 2, GROUP BY 1, LIMIT, FETCH FIRST, comments.
+Null is unknown: WHERE keeps a row only when its condition is true. Rows
+left out because a condition could not be decided (an unreadable file, a
+text that is no number) are counted in one warning on standard error.
+The manual's "SQL reference" lists it all.
+
 Examples:
-  corvane-cli "select filename, size from '/var/log' where size > 100000 order by size desc"
+  corvane-cli "select filename, size from '/var/log' where size > 100K order by size desc"
+  corvane-cli "select extension, count(*), sum(size) from '/home/me /s' group by 1 order by 3 desc"
+  corvane-cli "select name from '/home/me/docs /s' where modified > now() - interval '7 days'"
   corvane-cli --format csv "select * from '/home/me/src /s' t where t.extension = 'cpp'"
   corvane-cli "select a.filename from '/backup' a, '/data' b where a.filename = b.filename"
   echo "select top 10 filename from '/tmp'" | corvane-cli -f -
@@ -110,7 +122,8 @@ significant digits.
 Progress: on a terminal, a query that runs longer than about a second shows
 the number of entries listed so far on standard error; Ctrl-C stops it.
 
-Exit codes: 0 success, 1 statement errors (the messages on standard error),
+Exit codes: 0 success, 1 statement errors (the messages on standard error,
+each with its line and column),
 2 bad usage, 3 a run-time error (its message on standard error) or out of
 memory, 130 interrupted by Ctrl-C. Output to a closed pipe ends quietly.
 
