@@ -2,8 +2,9 @@
 //
 // Each case is a statement, a line "----", then either the expected result
 // (a header line "name:type|name:type..." and one line per row, values by
-// their text form joined with "|") or the line "error:" followed by the
-// expected messages, one per line. Cases are separated by "====". Lines
+// their text form joined with "|", then a line "warning: ..." per warning
+// of the run) or the line "error:" followed by the expected messages, one
+// per line. Cases are separated by "====". Lines
 // starting with "#" outside a statement are comments.
 //
 // Every case runs twice: over tables that apply pushed-down filters while
@@ -33,8 +34,14 @@ using testing::Files;
 // gives it), name and size. a1, a2 and a3 are the same bytes, e1 and e2
 // too; b has the size of a1 but other bytes; f is empty like g; the
 // others have sizes of their own. The directory is made once for the whole test program.
-FakeTableData ContentTable() {
+// The content table's directory, made once for the test program.
+const testing::TempTree& ContentTree() {
     static const testing::TempTree tree;
+    return tree;
+}
+
+FakeTableData ContentTable() {
+    const testing::TempTree& tree = ContentTree();
     static const std::vector<std::pair<std::string, std::string>> files = {
         {"a1", "hello\n"},
         {"a2", "hello\n"},
@@ -47,7 +54,7 @@ FakeTableData ContentTable() {
         {"h.md", "# title\n\nbody\n"},
         {"e1", "duplicate text\n"},
         {"e2", "duplicate text\n"}};
-    static const bool made = [] {
+    static const bool made = [&tree] {
         for (const auto& [name, content] : files)
             tree.File(name, content);
         return true;
@@ -155,6 +162,16 @@ std::string RunCase(const std::string& sql, bool canFilter) {
     out += '\n';
     for (const std::string& row : testing::Rows(ds))
         out += row + "\n";
+    // What the run warns about (rows left out for an undecided condition)
+    // follows the rows.
+    // The content table's directory is another one in every test run: the
+    // cases name it <ct>.
+    for (std::string w : e.Warnings()) {
+        const std::string root = ContentTree().Root();
+        for (size_t at = w.find(root); at != std::string::npos; at = w.find(root, at))
+            w.replace(at, root.size(), "<ct>");
+        out += "warning: " + w + "\n";
+    }
     return out;
 }
 
