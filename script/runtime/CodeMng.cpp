@@ -665,8 +665,12 @@ const Variant& SqlRead(const TXVarData& v, Variant& scratch) {
 // which reads null as false, as a condition does.
 bool ToDeclared(const Variant& v, TDataType type, const TSqlContext& ctx, Variant& out,
                 bool& nullResult) {
-    if (type == dtVariant) {
+    if (type == dtVariant || (type == dtString && v.type() == VarType::String)) {
         out.Assign(v);
+        return true;
+    }
+    if (v.type() == VarType::Integer && (type == dtInteger || type == dtWord || type == dtByte)) {
+        out.SetInteger(v.RawInteger());
         return true;
     }
     if (SqlIsNull(v)) {
@@ -759,15 +763,20 @@ void TASMCodeEngine::SqlCall(const TQVInstruction& ins) {
     const int count = static_cast<int>(ins.Imm2);
     if (count < 0 || count > 4096 || ins.Src1.Kind != akLocal || ins.Src1.Indexed)
         throw EScriptError(std::string(msg::InvalidAddress));
+    // The arguments where they stand: a plain variant slot is read in place,
+    // anything else through sqlArgs_.
     sqlArgs_.resize(static_cast<size_t>(count));
+    sqlArgRefs_.resize(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         Taddr a = ins.Src1;
         a.Index = ins.Src1.Index + i;
         const TXVarData& v = Resolve(a);
-        if (const Variant* value = v.VariantValue())
-            sqlArgs_[static_cast<size_t>(i)].Assign(*value);
-        else
+        const Variant* value = v.VariantValue();
+        if (!value) {
             v.ReadVariant(sqlArgs_[static_cast<size_t>(i)]);
+            value = &sqlArgs_[static_cast<size_t>(i)];
+        }
+        sqlArgRefs_[static_cast<size_t>(i)] = value;
     }
     const TSqlContext& ctx = SqlContext();
     sqlOut_.Clear();
@@ -779,12 +788,17 @@ void TASMCodeEngine::SqlCall(const TQVInstruction& ins) {
         if (count < f.minArgs || (f.maxArgs >= 0 && count > f.maxArgs))
             throw EScriptError(std::string(msg::RangeExceeded));
         bool anyNull = false;
-        for (const Variant& v : sqlArgs_)
-            anyNull = anyNull || SqlIsNull(v);
-        if (f.strict && anyNull)
+        for (const Variant* v : sqlArgRefs_)
+            anyNull = anyNull || SqlIsNull(*v);
+        if (f.strict && anyNull) {
             sqlOut_.SetNull();
-        else
+        } else {
+            // The functions take their arguments side by side.
+            for (int i = 0; i < count; ++i)
+                if (sqlArgRefs_[static_cast<size_t>(i)] != &sqlArgs_[static_cast<size_t>(i)])
+                    sqlArgs_[static_cast<size_t>(i)].Assign(*sqlArgRefs_[static_cast<size_t>(i)]);
             f.impl(sqlArgs_.data(), count, sqlOut_, ctx);
+        }
         d.SwapInVariant(sqlOut_);
         return;
     }
@@ -805,7 +819,7 @@ void TASMCodeEngine::SqlCall(const TQVInstruction& ins) {
             slot.Clear();  // a parameter left out arrives empty
             continue;
         }
-        ok = ToDeclared(sqlArgs_[static_cast<size_t>(i - 1)],
+        ok = ToDeclared(*sqlArgRefs_[static_cast<size_t>(i - 1)],
                         head.Vars[static_cast<size_t>(i)].DataType, ctx, slot, nullResult);
     }
     if (!ok) {

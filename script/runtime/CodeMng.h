@@ -179,6 +179,7 @@ class TASMCodeEngine {
     // Scratch values of the SQL instructions, reused from row to row.
     Variant sqlA_, sqlB_, sqlOut_;
     std::vector<Variant> sqlArgs_;
+    std::vector<const Variant*> sqlArgRefs_;
     Tparamlist sqlParams_;
     TSqlContext ownSqlContext_;
 };
