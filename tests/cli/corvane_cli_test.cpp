@@ -122,6 +122,24 @@ TEST_F(CliTest, JsonHasTypedValuesAndIsoDateTimes) {
                   "\"c\":\"x\"}\n]\n");
     r = Run({"--format", "json", "select filename from " + Table() + " where size > 1000"});
     EXPECT_EQ(r.out, "[]\n");
+    // Literals and computed values keep their kind.
+    r = Run({"--format=json",
+             "select 1 a, 2.5 b, true c, null d, size * 2 e, size > 1 f, "
+             "'5' g from " +
+                 Table() + " where filename = 'a.txt'"});
+    EXPECT_EQ(r.out,
+              "[\n{\"a\":1,\"b\":2.5,\"c\":true,\"d\":null,\"e\":10,\"f\":true,\"g\":\"5\"}\n]\n");
+}
+
+// Rows left out because their condition could not be decided are named
+// once on standard error; the exit code stays 0.
+TEST_F(CliTest, RowsLeftOutForAnUndecidedConditionAreWarnedAbout) {
+    Result r = Run(
+        {"select filename from " + Table() + " where linecount(path, filename || '.gone') > 0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("行因条件无法判断而未列出，第一个原因：无法读取“"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
 }
 
 // One form for every date-time of a CSV column, midnight included (it used
