@@ -277,6 +277,20 @@ TEST(TASQLSource, NestingIsBounded) {
     }
 }
 
+// At most 255 tables, however the list is written.
+TEST(TASQLSource, TheFromListHoldsAtMost255Tables) {
+    for (const char* sep : {", ", ",", " ,"}) {
+        std::string ok = "select a from t0", over;
+        for (int i = 1; i < 255; ++i)
+            ok += std::string(sep) + "'t" + std::to_string(i) + "'";
+        over = ok + sep + "t255";
+        EXPECT_EQ(ParseText(ok).from.size(), 255u) << sep;
+        const TParsedStatement s = ParseText(over);
+        ASSERT_EQ(s.messages.Count(), 1) << sep;
+        EXPECT_EQ(s.messages.Item(0), "FROM中的表太多，最多255个") << sep;
+    }
+}
+
 // Statements made of random pieces never raise, and what parses also runs.
 TEST(TASQLSource, RandomStatementsNeverRaise) {
     const char* const pieces[] = {
